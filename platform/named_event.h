@@ -1,0 +1,42 @@
+// Auto-reset events, named (an 8-byte file in $CE_OBJECTS whose first word is
+// a process-shared futex) or unnamed (private memory).
+//
+// File layout: offset 0 u32 state (0 not signalled, 1 signalled), offset 4 u32
+// magic 0x544E5645. Set stores 1 and wakes one waiter; a satisfied wait swaps 1
+// for 0, so each signal releases exactly one wait.
+#pragma once
+
+#include <cstdint>
+
+namespace ce {
+
+inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
+
+struct NamedEvent;  // opaque; owned by whoever created or opened it
+
+enum class WaitResult {
+  signalled,  // the wait consumed a signal
+  timeout,    // the time-out passed without a signal
+  stopped,    // the calling thread was asked to stop (see thread.h); no signal consumed
+  failed,     // no event
+};
+
+// Creates the event, or opens it if `name` exists already (keeping its state).
+// `name` nullptr makes an unnamed event. nullptr on failure.
+NamedEvent* createEvent(const char* name, bool initiallySignalled);
+
+// Opens an existing named event; nullptr when there is none (or the file is
+// not an event).
+NamedEvent* openEvent(const char* name);
+
+// Waits up to `timeoutMs` (kInfinite: no time-out). Inside a thread started
+// with startThread(), a stop request ends the wait with WaitResult::stopped.
+WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs);
+
+bool setEvent(NamedEvent* event);
+bool resetEvent(NamedEvent* event);
+
+// Closes the handle. nullptr is accepted.
+void closeEvent(NamedEvent* event);
+
+}  // namespace ce

@@ -1,0 +1,19 @@
+// Registry stand-in: $CE_ROOT/registry/<HIVE>/<key path>/<value name>, one
+// file per value, keys as directories, all looked up without regard to case.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace ce {
+
+// A DWORD value: decimal or 0x-hex text from 0 to 0xFFFFFFFF with optional
+// white space around it. Anything else, or a missing file, is nullopt.
+// `keyPath` separates keys with '\' ("ControlPanel\Volume").
+std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_view keyPath,
+                                          std::string_view valueName);
+
+bool registryKeyExists(std::string_view hive, std::string_view keyPath);
+
+}  // namespace ce

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Set-up and the whole test suite: installs what is missing, then builds and
+# tests three times - plain, under AddressSanitizer + UBSan (with a short run of
+# every fuzz target), and the threaded tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+run_ctest() { ctest --test-dir "build/$1" -j 2 --output-on-failure --timeout 120 "${@:2}"; }
+
+echo "== plain build"
+scripts/build.sh plain
+run_ctest plain
+
+echo "== AddressSanitizer + UBSan build"
+scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+
+echo "== ThreadSanitizer build (threaded tests)"
+scripts/build.sh tsan
+TSAN_OPTIONS=halt_on_error=1 run_ctest tsan -L threaded
