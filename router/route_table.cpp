@@ -1,0 +1,249 @@
+// Reads ctl_rt.st, the hand-edited text file that tells the frame assembler
+// which frames exist on the serial stream, into the fixed ten-entry table.
+//
+// The file is written by people on whatever editor was at hand, so the parser
+// must survive anything: CR LF line ends, lines longer than the read buffer,
+// NUL bytes, fields that are too long, missing fields, numbers that overflow,
+// more route lines than the table holds. A malformed route line is reported
+// with the one message the daemon has and leaves the table as it was; nothing
+// is ever read outside the line or written outside the entry.
+#include "router/route_table.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "platform/paths.h"
+
+namespace {
+
+constexpr size_t kLineBufferSize = 260;  // a line is at most 259 characters
+constexpr size_t kMaxFieldLength = 19;
+constexpr size_t kMaxNumberPairLength = 9;
+constexpr int32_t kMaxFrameLength = 260;  // the data area of a channel block
+constexpr int kFieldCount = 6;
+
+// "指针异常" in GBK, then CR LF: the daemon's only message.
+constexpr unsigned char kRejectionMessage[] = {0xD6, 0xB8, 0xD5, 0xEB, 0xD2,
+                                               0xEC, 0xB3, 0xA3, 0x0D, 0x0A};
+
+// headerLength() walks header, secondPattern and text as one run of bytes.
+static_assert(offsetof(RouteEntry, secondPattern) == offsetof(RouteEntry, header) + kPatternSize);
+static_assert(offsetof(RouteEntry, text) == offsetof(RouteEntry, secondPattern) + kPatternSize);
+constexpr uint32_t kHeaderRunLength = 2 * kPatternSize + kTextSize;
+
+bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
+
+// One field as it appears in the line: [begin, begin + length).
+struct Field {
+  const char* begin = nullptr;
+  size_t length = 0;
+};
+
+// A field with the blanks taken out, for the fields that drop them.
+struct Squeezed {
+  char chars[kLineBufferSize] = {};
+  size_t length = 0;
+};
+
+Squeezed squeeze(const Field& field) {
+  Squeezed out;
+  for (size_t i = 0; i < field.length && out.length < sizeof out.chars; ++i) {
+    const unsigned char c = static_cast<unsigned char>(field.begin[i]);
+    if (!isBlank(c)) out.chars[out.length++] = static_cast<char>(c);
+  }
+  return out;
+}
+
+// Like atoi: leading white space, optional sign, digits up to the first
+// non-digit, 0 without digits. Out-of-range values saturate at the int32
+// limits instead of overflowing.
+int32_t toInteger(const char* chars, size_t length) {
+  size_t i = 0;
+  while (i < length && (chars[i] == ' ' || (chars[i] >= '\t' && chars[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < length && (chars[i] == '+' || chars[i] == '-')) negative = chars[i++] == '-';
+  const int64_t limit = negative ? -int64_t{std::numeric_limits<int32_t>::min()}
+                                 : int64_t{std::numeric_limits<int32_t>::max()};
+  int64_t magnitude = 0;
+  for (; i < length && chars[i] >= '0' && chars[i] <= '9'; ++i) {
+    magnitude = std::min(limit, magnitude * 10 + (chars[i] - '0'));
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+// The value of one pattern character: only 'a'..'f' are letters here, so
+// upper-case letters and everything else are taken as if they were digits.
+int nibbleValue(unsigned char c) { return (c >= 'a' && c <= 'f') ? c - 0x57 : c - 0x30; }
+
+uint8_t tokenByte(const char* token, size_t length) {
+  const int high = nibbleValue(static_cast<unsigned char>(token[0]));
+  const int low = length >= 2 ? nibbleValue(static_cast<unsigned char>(token[1])) : -0x30;
+  return static_cast<uint8_t>(static_cast<unsigned>(16 * high + low) & 0xFFu);
+}
+
+// Blank-separated tokens into `pattern`, in order; empty tokens give nothing.
+void parsePattern(const Field& field, uint8_t (&pattern)[kPatternSize]) {
+  uint32_t stored = 0;
+  size_t i = 0;
+  while (i < field.length && stored < kPatternSize) {
+    while (i < field.length && isBlank(static_cast<unsigned char>(field.begin[i]))) ++i;
+    const size_t start = i;
+    while (i < field.length && !isBlank(static_cast<unsigned char>(field.begin[i]))) ++i;
+    if (i > start) pattern[stored++] = tokenByte(field.begin + start, i - start);
+  }
+}
+
+// "relearn-relearnAux". Empty: neither is written; no '-': only relearnAux
+// is (to 0). False when too long.
+bool parseNumberPair(const Field& field, RouteEntry& entry) {
+  const Squeezed pair = squeeze(field);
+  if (pair.length > kMaxNumberPairLength) return false;
+  if (pair.length == 0) return true;
+  const char* dash = static_cast<const char*>(std::memchr(pair.chars, '-', pair.length));
+  if (dash == nullptr) {
+    entry.relearnAux = 0;
+    return true;
+  }
+  const size_t before = static_cast<size_t>(dash - pair.chars);
+  entry.relearn = static_cast<uint16_t>(toInteger(pair.chars, before));
+  entry.relearnAux = static_cast<uint16_t>(toInteger(dash + 1, pair.length - before - 1));
+  return true;
+}
+
+// Splits the line at ',' and '\n'. Fields 1 to 5 must each be closed by one
+// of them; field 6 may also end with the text. False when the text ends first.
+bool splitFields(const char* line, size_t length, Field (&fields)[kFieldCount]) {
+  size_t i = 0;
+  for (int f = 0; f < kFieldCount; ++f) {
+    const size_t start = i;
+    while (i < length && line[i] != ',' && line[i] != '\n') ++i;
+    fields[f] = Field{line + start, i - start};
+    if (i == length) return f == kFieldCount - 1;
+    ++i;  // the ',' or '\n' that closed the field
+  }
+  return true;
+}
+
+bool fieldTooLong(const Field& field, bool dropsBlanks) {
+  return (dropsBlanks ? squeeze(field).length : field.length) > kMaxFieldLength;
+}
+
+// Everything the line sets; the handles are left alone.
+void copyParsedFields(const RouteEntry& from, RouteEntry& to) {
+  to.channel = from.channel;
+  to.frameLength = from.frameLength;
+  std::memcpy(to.header, from.header, sizeof to.header);
+  std::memcpy(to.secondPattern, from.secondPattern, sizeof to.secondPattern);
+  std::memcpy(to.text, from.text, sizeof to.text);
+  to.relearn = from.relearn;
+  to.relearnAux = from.relearnAux;
+}
+
+// Reads one line as fgets() into a 260-byte buffer would: up to and including
+// the newline, at most 259 characters; a longer line comes in pieces. Unlike
+// fgets() it reports the length, so NUL bytes cannot hide the rest of the
+// buffer. A CR right before the LF is dropped so that CR LF files read like LF
+// files (otherwise the CR would land in the text and a blank CR LF line would
+// be rejected). 0 at end of file.
+size_t readLine(FILE* file, char (&buffer)[kLineBufferSize]) {
+  size_t length = 0;
+  while (length < kLineBufferSize - 1) {
+    const int c = std::fgetc(file);
+    if (c == EOF) break;
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (length >= 2 && buffer[length - 1] == '\n' && buffer[length - 2] == '\r') {
+    buffer[length - 2] = '\n';
+    --length;
+  }
+  return length;
+}
+
+void reportRejectedLine(FILE* messages) {
+  if (messages == nullptr) return;
+  std::fwrite(kRejectionMessage, 1, sizeof kRejectionMessage, messages);
+  std::fflush(messages);
+}
+
+}  // namespace
+
+uint8_t headerByte(const RouteEntry& entry, uint32_t index) {
+  if (index < kPatternSize) return entry.header[index];
+  index -= kPatternSize;
+  if (index < kPatternSize) return entry.secondPattern[index];
+  index -= kPatternSize;
+  if (index < kTextSize) return entry.text[index];
+  return 0;
+}
+
+uint32_t headerLength(const RouteEntry& entry) {
+  uint32_t length = 0;
+  while (length < kHeaderRunLength && headerByte(entry, length) != 0) ++length;
+  return length;
+}
+
+// The line ends at its first NUL, as it did for the C string it once was.
+bool isRouteLine(const char* line, size_t length) {
+  if (line == nullptr || length == 0) return false;
+  const char first = line[0];
+  return first != '\0' && first != ';' && first != ' ' && first != '\n';
+}
+
+bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
+  if (line == nullptr) return false;
+  if (const void* nul = std::memchr(line, '\0', length)) {
+    length = static_cast<size_t>(static_cast<const char*>(nul) - line);
+  }
+  Field fields[kFieldCount];
+  if (!splitFields(line, length, fields)) return false;
+  for (int f = 0; f < kFieldCount; ++f) {
+    if (fieldTooLong(fields[f], f >= 4)) return false;
+  }
+
+  // Built in a fresh record and copied on success, so a rejected line leaves
+  // the entry untouched and a later line never inherits its bytes.
+  RouteEntry parsed;
+  parsed.channel = toInteger(fields[0].begin, fields[0].length);
+  parsePattern(fields[1], parsed.header);
+  parsePattern(fields[2], parsed.secondPattern);
+  if (!parseNumberPair(fields[3], parsed)) return false;
+
+  const Squeezed frameLength = squeeze(fields[4]);
+  parsed.frameLength = toInteger(frameLength.chars, frameLength.length);
+  // A frame must fit the 260-byte data area of a channel block.
+  if (parsed.frameLength < 0 || parsed.frameLength > kMaxFrameLength) return false;
+
+  const Squeezed text = squeeze(fields[5]);
+  std::memcpy(parsed.text, text.chars, text.length);
+
+  copyParsedFields(parsed, entry);
+  return true;
+}
+
+int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
+  FILE* file = path ? std::fopen(path, "re") : nullptr;
+  if (file == nullptr) return 0;
+  char line[kLineBufferSize];
+  for (size_t length = readLine(file, line); length > 0; length = readLine(file, line)) {
+    if (!isRouteLine(line, length)) continue;
+    // The table holds ten entries; later route lines are reported and dropped.
+    if (table.count >= kRouteTableSize || !parseRouteLine(line, length, table.entries[table.count])) {
+      reportRejectedLine(messages);
+      continue;
+    }
+    ++table.count;
+  }
+  std::fclose(file);
+  return 1;
+}
+
+int loadRouteTable(RouteTable& table) {
+  const std::optional<std::string> path = ce::findInDirectory(ce::executableDirectory(), "ctl_rt.st");
+  if (!path) return 0;
+  return loadRouteTableFrom(table, path->c_str(), stdout);
+}
