@@ -1,0 +1,49 @@
+// Named shared-memory blocks. The original sections had no backing file and
+// vanished with their last user; here a block is a file in $CE_OBJECTS (a
+// tmpfs by default) so that it outlives its makers and keeps its contents.
+// Several processes may open-or-create one name at the same moment: creation
+// goes through a temporary file linked into place, so nobody ever maps a block
+// of the wrong size, and a file of another size is refused rather than mapped
+// (touching past its end would kill the process).
+#include "platform/named_block.h"
+
+#include <string>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/object_file_internal.h"
+#include "platform/paths.h"
+
+namespace ce {
+
+NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
+  if (size == 0) return {};
+  const std::optional<std::string> path = objectPath(name);
+  if (!path) return {};
+  bool created = false;
+  const int fd = detail::openOrCreateObjectFile(*path, size, nullptr, 0, created);
+  if (fd < 0) return {};
+  if (!created && detail::objectFileSize(fd) != static_cast<off_t>(size)) {
+    close(fd);
+    return {};
+  }
+  return NamedBlock{fd, size};
+}
+
+uint8_t* mapBlock(const NamedBlock& block) {
+  if (!block.valid() || block.size == 0) return nullptr;
+  void* address = mmap(nullptr, block.size, PROT_READ | PROT_WRITE, MAP_SHARED, block.fd, 0);
+  return address == MAP_FAILED ? nullptr : static_cast<uint8_t*>(address);
+}
+
+void unmapBlock(uint8_t* address, uint32_t size) {
+  if (address && size > 0) munmap(address, size);
+}
+
+void closeBlock(NamedBlock& block) {
+  if (block.valid()) close(block.fd);
+  block = NamedBlock{};
+}
+
+}  // namespace ce
