@@ -1,0 +1,129 @@
+// The frame assembler's state machine: one byte at a time, no time-outs.
+// Searching, the received bytes are a window whose tail is compared with the
+// route headers; collecting, they are the frame so far, which ends when its
+// length is reached (delivered) or passed (discarded).
+//
+// It must survive route tables that cannot be served (empty headers, headers
+// or frame lengths beyond the data area) and endless noise, and it runs on the
+// serial reader for every byte: no allocation and no system call per byte.
+#include "router/frame_assembler.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace {
+constexpr uint8_t kCr = 13;
+constexpr uint8_t kLf = 10;
+}  // namespace
+
+FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks)
+    : table_(table), hooks_(hooks) {
+  entryCount_ = std::min(table.count, kRouteTableSize);
+  for (uint32_t i = 0; i < entryCount_; ++i) {
+    const uint32_t n = headerLength(table.entries[i]);
+    // An empty header would match before any byte; a header longer than the
+    // data area can only start a frame that could never be delivered. Both
+    // entries are left out of the search and never receive a frame.
+    if (n == 0 || n > kMaxFrame) continue;
+    headerLength_[i] = n;
+    for (uint32_t k = 0; k < n; ++k) header_[i][k] = headerByte(table.entries[i], k);
+    candidates_[header_[i][n - 1]] |= static_cast<uint16_t>(1u << i);
+  }
+}
+
+void FrameAssembler::feedBytes(uint32_t count, const uint8_t* bytes) {
+  if (bytes == nullptr) return;
+  for (uint32_t i = 0; i < count; ++i) feedByte(bytes[i]);
+}
+
+void FrameAssembler::feedByte(uint8_t byte) {
+  // received_ is at most kMaxFrame here, so the append stays inside buffer_.
+  buffer_[received_++] = byte;
+  if (current_ < 0 && candidates_[byte] != 0) searchHeaders(byte);
+  if (current_ >= 0) collect();
+  // Overflow guard: a search window that grew past the data area starts
+  // again from the front. A frame never gets here (collect() ends it).
+  if (received_ > kMaxFrame) received_ = 0;
+}
+
+// Entries are tried in table order and every match rebuilds the buffer as that
+// entry's header alone, so a later entry whose header equals or is a suffix of
+// the one just matched takes the frame over: the last match wins.
+void FrameAssembler::searchHeaders(uint8_t byte) {
+  uint32_t mask = candidates_[byte];
+  while (mask != 0) {
+    const uint32_t i = static_cast<uint32_t>(std::countr_zero(mask));
+    mask &= mask - 1;
+    const uint32_t n = headerLength_[i];
+    if (received_ < n) continue;
+    if (std::memcmp(buffer_ + received_ - n, header_[i], n) != 0) continue;
+    // Bytes beyond received_ are never read, so the rest of the buffer is
+    // left as it is rather than cleared.
+    std::memcpy(buffer_, header_[i], n);
+    received_ = n;
+    current_ = static_cast<int32_t>(i);
+  }
+}
+
+void FrameAssembler::collect() {
+  RouteEntry& entry = table_.entries[current_];
+  const uint32_t length = received_;
+  // A CR LF is learned only while the frame still fits the data area: one that
+  // arrives as byte 261 would make a frame that cannot be delivered.
+  if (entry.frameLength == 0 && length >= 2 && length <= kMaxFrame && buffer_[length - 2] == kCr &&
+      buffer_[length - 1] == kLf) {
+    entry.frameLength = static_cast<int32_t>(length);
+  }
+  // Compared unsigned: a negative configured length is a huge one.
+  const uint32_t frameLength = static_cast<uint32_t>(entry.frameLength);
+  if (length > kMaxFrame) {
+    // The frame outgrew the data area (its length is above 260, or it is
+    // being learned and no CR LF came in time): drop it and search again
+    // instead of collecting for ever.
+    endFrame(entry);
+  } else if (frameLength == 0 || frameLength > length) {
+    return;  // still collecting
+  } else if (frameLength == length) {
+    deliver(static_cast<uint32_t>(current_), entry);
+    endFrame(entry);
+  } else {
+    endFrame(entry);  // a length shorter than the header: discarded
+  }
+}
+
+void FrameAssembler::endFrame(RouteEntry& entry) {
+  received_ = 0;
+  current_ = -1;
+  if (entry.relearn != 0) entry.frameLength = 0;
+}
+
+void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
+  if (index == 0 && hooks_.backlightOn() == 0) {
+    dropInDark(entry);
+    return;
+  }
+  uint8_t* block = entry.blockAddress;
+  if (block == nullptr) return;  // the entry got no block: it receives nothing
+  const uint32_t length = received_;
+  // Readers look at the block only after its event, which is set last; the
+  // data area is therefore written once (the frame, then zeros after it)
+  // instead of being cleared first and then overwritten.
+  fillBlockBytes(block, kBlockDataOffset + length, 0, kBlockDataSize - length);
+  storeBlockLength(block, length);
+  storeBlockBytes(block, kBlockDataOffset, buffer_, length);
+  if (entry.event != nullptr) hooks_.setEvent(entry.event);
+}
+
+// Entry 0 (the touch channel) while the screen is dark: the frame is lost and
+// the user hears a click instead, at most one per 1200 ms of frames.
+void FrameAssembler::dropInDark(RouteEntry& entry) {
+  if (clickArmed_) {
+    clickTime_ = hooks_.tickCount();
+    hooks_.keyClick(2);
+    clickArmed_ = false;
+  } else if (static_cast<uint32_t>(hooks_.tickCount() - clickTime_) > kClickGateMs) {
+    clickArmed_ = true;  // re-armed silently: the next frame clicks
+  }
+  if (entry.blockAddress != nullptr) fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
+}

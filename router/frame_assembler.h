@@ -1,0 +1,72 @@
+// Cuts the received serial byte stream into frames by the route table's
+// header patterns and hands each finished frame to its channel block.
+//
+// It must survive anything the wire delivers: leading garbage, frames split
+// across reads, headers that appear inside frames, headers that are suffixes
+// of one another, noise that never matches, and route entries whose lengths
+// cannot fit a block. Whatever arrives, nothing is written outside a block's
+// data area and no frame longer than the data area is ever delivered.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/named_event.h"
+#include "router/channel_block.h"
+#include "router/route_table.h"
+
+// What the assembler asks of the rest of the daemon; called only on delivery,
+// never per byte.
+class FrameAssemblerHooks {
+ public:
+  virtual uint32_t tickCount() = 0;              // wrapping millisecond tick
+  virtual int32_t backlightOn() = 0;             // the daemon-wide flag
+  virtual void keyClick(int32_t kind) = 0;       // the dark-screen click
+  virtual void setEvent(ce::NamedEvent* event) = 0;
+
+ protected:
+  ~FrameAssemblerHooks() = default;
+};
+
+class FrameAssembler {
+ public:
+  // Gaps between clicks while the screen stays dark.
+  static constexpr uint32_t kClickGateMs = 1200;
+  // Longest frame the assembler ever holds or delivers: the data area.
+  static constexpr uint32_t kMaxFrame = kBlockDataSize;
+
+  // Reads the headers of `table` once: they never change after loading. The
+  // table's frame lengths, block addresses and events are read at delivery.
+  FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks);
+
+  void feedBytes(uint32_t count, const uint8_t* bytes);
+  void feedByte(uint8_t byte);
+
+  // State, for tests and invariant checks.
+  int32_t currentEntry() const { return current_; }
+  bool inFrame() const { return current_ >= 0; }
+  uint32_t receivedLength() const { return received_; }
+  bool clickArmed() const { return clickArmed_; }
+  const uint8_t* receiveBuffer() const { return buffer_; }
+
+ private:
+  void searchHeaders(uint8_t byte);
+  void collect();
+  void deliver(uint32_t index, RouteEntry& entry);
+  void dropInDark(RouteEntry& entry);
+  void endFrame(RouteEntry& entry);
+
+  RouteTable& table_;
+  FrameAssemblerHooks& hooks_;
+  uint32_t entryCount_ = 0;
+  // candidates_[b]: bit i set when entry i takes part in the search and its
+  // header ends in b, so a noise byte costs one table look-up.
+  uint16_t candidates_[256] = {};
+  uint32_t headerLength_[kRouteTableSize] = {};
+  uint8_t header_[kRouteTableSize][kMaxFrame] = {};
+
+  uint8_t buffer_[kMaxFrame + 2] = {};  // the current frame, or the search window
+  uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
+  int32_t current_ = -1;                // entry being collected; -1 while searching
+  bool clickArmed_ = true;              // the next dark-screen frame clicks
+  uint32_t clickTime_ = 0;              // tick of the last dark-screen click
+};

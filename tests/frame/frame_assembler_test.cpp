@@ -1,0 +1,341 @@
+// Frame cutting as a table: each row is a route table, the bytes fed in
+// (with the tick count and backlight state where they matter), and what must
+// come out: the frames each entry's block held when its event was set, the
+// dark-screen clicks, and the state left behind.
+//
+// Legend for routes: {header bytes, frame length, relearn, has a block}.
+// Deliveries are {entry index, frame}: the length word must equal the frame
+// size, the frame must sit at data byte 0 and the rest of the data area must
+// be zero at the moment the event is set.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "router/frame_assembler.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Route {
+  Bytes header;
+  int32_t frameLength = 0;
+  uint16_t relearn = 0;
+  bool hasBlock = true;
+};
+
+struct Step {
+  Bytes bytes;
+  uint32_t tick = 0;
+  int32_t backlight = 1;
+};
+
+struct Delivery {
+  uint32_t entry;
+  Bytes frame;
+  bool operator==(const Delivery&) const = default;
+};
+
+struct Row {
+  const char* name;
+  std::vector<Route> routes;
+  std::vector<Step> steps;
+  std::vector<Delivery> delivered;
+  std::vector<uint32_t> clicks = {};       // ticks at which KeyClick(2) was called
+  std::vector<int32_t> frameLengths = {};  // entries' frame lengths afterwards, when given
+  int32_t receivedAfter = -1;              // received length afterwards, when >= 0
+};
+
+Bytes repeat(uint8_t value, size_t count) { return Bytes(count, value); }
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+constexpr uint32_t kGuard = 16;
+constexpr uint8_t kGuardByte = 0xC5;
+
+// Private blocks with guard bytes on both sides, fake events (addresses that
+// are only compared), and hooks that record what the assembler asked for.
+class Bench : public FrameAssemblerHooks {
+ public:
+  explicit Bench(const std::vector<Route>& routes) {
+    std::memset(memory_, kGuardByte, sizeof memory_);
+    for (size_t i = 0; i < kRouteTableSize; ++i) std::memset(block(i), 0, kChannelBlockSize);
+    table_.count = static_cast<uint32_t>(routes.size());
+    for (size_t i = 0; i < routes.size(); ++i) {
+      RouteEntry& entry = table_.entries[i];
+      std::memcpy(entry.header, routes[i].header.data(), routes[i].header.size());
+      entry.frameLength = routes[i].frameLength;
+      entry.relearn = routes[i].relearn;
+      if (!routes[i].hasBlock) continue;
+      entry.blockAddress = block(i);
+      entry.event = reinterpret_cast<ce::NamedEvent*>(&eventTokens_[i]);
+    }
+  }
+
+  uint8_t* block(size_t i) { return memory_[i] + kGuard; }
+
+  bool guardsIntact() const {
+    for (const auto& area : memory_) {
+      for (uint32_t k = 0; k < kGuard; ++k) {
+        if (area[k] != kGuardByte || area[kGuard + kChannelBlockSize + k] != kGuardByte) return false;
+      }
+    }
+    return true;
+  }
+
+  uint32_t tickCount() override { return tick; }
+  int32_t backlightOn() override { return backlight; }
+  void keyClick(int32_t kind) override {
+    EXPECT_EQ(kind, 2);
+    clicks.push_back(tick);
+  }
+  void setEvent(ce::NamedEvent* event) override {
+    const size_t i = static_cast<size_t>(reinterpret_cast<int*>(event) - eventTokens_);
+    ASSERT_LT(i, kRouteTableSize);
+    const uint8_t* b = block(i);
+    const uint32_t length = loadBlockLength(b);
+    ASSERT_LE(length, kBlockDataSize);
+    Bytes frame(b + kBlockDataOffset, b + kBlockDataOffset + length);
+    for (uint32_t k = length; k < kBlockDataSize; ++k) EXPECT_EQ(b[kBlockDataOffset + k], 0) << "data byte " << k;
+    delivered.push_back({static_cast<uint32_t>(i), frame});
+  }
+
+  RouteTable table_;
+  uint32_t tick = 0;
+  int32_t backlight = 1;
+  std::vector<uint32_t> clicks;
+  std::vector<Delivery> delivered;
+
+ private:
+  alignas(8) uint8_t memory_[kRouteTableSize][kGuard + kChannelBlockSize + kGuard];
+  int eventTokens_[kRouteTableSize] = {};
+};
+
+const Bytes kAA55 = {0xAA, 0x55};
+
+const std::vector<Row> kRows = {
+    {"leading garbage is dropped",
+     {{kAA55, 6}},
+     {{{0x00, 0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}}},
+     {{0, {0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}}},
+     {}, {}, 0},
+    {"a header inside a frame does not restart it",
+     {{kAA55, 6}},
+     {{{0xAA, 0x55, 0xAA, 0x55, 0x01, 0x02, 0xAA, 0x55, 0x03, 0x04, 0x05, 0x06}}},
+     {{0, {0xAA, 0x55, 0xAA, 0x55, 0x01, 0x02}}, {0, {0xAA, 0x55, 0x03, 0x04, 0x05, 0x06}}}},
+    {"frames and headers split across reads",
+     {{kAA55, 4}},
+     {{{0x07, 0xAA}}, {{0x55}}, {{0x01}}, {{0x02, 0xAA}}, {{0x55, 0x03, 0x04}}},
+     {{0, {0xAA, 0x55, 0x01, 0x02}}, {0, {0xAA, 0x55, 0x03, 0x04}}}},
+    {"learned length without relearn stays for later frames",
+     {{kAA55, 0, 0}},
+     {{{0xAA, 0x55, 0x01, 0x0D, 0x0A, 0xAA, 0x55, 0x0D, 0x0A, 0x09}}},
+     {{0, {0xAA, 0x55, 0x01, 0x0D, 0x0A}}, {0, {0xAA, 0x55, 0x0D, 0x0A, 0x09}}},
+     {}, {5}},
+    {"relearn measures every frame by its own CR LF",
+     {{kAA55, 0, 1}},
+     {{{0xAA, 0x55, 0x01, 0x0D, 0x0A, 0xAA, 0x55, 0x02, 0x03, 0x0D, 0x0A}}},
+     {{0, {0xAA, 0x55, 0x01, 0x0D, 0x0A}}, {0, {0xAA, 0x55, 0x02, 0x03, 0x0D, 0x0A}}},
+     {}, {0}},
+    {"relearn also forgets a configured length",
+     {{kAA55, 3, 1}},
+     {{{0xAA, 0x55, 0x01, 0xAA, 0x55, 0x02, 0x0D, 0x0A}}},
+     {{0, {0xAA, 0x55, 0x01}}, {0, {0xAA, 0x55, 0x02, 0x0D, 0x0A}}},
+     {}, {0}},
+    {"a length shorter than the header discards every match",
+     {{kAA55, 1}, {{0xBB}, 2}},
+     {{{0xAA, 0x55, 0x01, 0xAA, 0x55, 0xBB, 0x07}}},
+     {{1, {0xBB, 0x07}}},
+     {}, {1, 2}, 0},
+    {"two entries with the same header: the later one wins",
+     {{kAA55, 3}, {kAA55, 3}},
+     {{{0xAA, 0x55, 0x01}}},
+     {{1, {0xAA, 0x55, 0x01}}}},
+    {"a later header that is a suffix takes the frame over",
+     {{{0x01, 0xAA, 0x55}, 4}, {kAA55, 3}},
+     {{{0x01, 0xAA, 0x55, 0x07, 0x08}}},
+     {{1, {0xAA, 0x55, 0x07}}}},
+    {"a later, longer header cannot match the rebuilt buffer",
+     {{kAA55, 3}, {{0x01, 0xAA, 0x55}, 4}},
+     {{{0x01, 0xAA, 0x55, 0x07}}},
+     {{0, {0xAA, 0x55, 0x07}}}},
+    {"261 bytes of noise: the window starts again",
+     {{kAA55, 6}},
+     {{repeat(0x11, 261)}},
+     {},
+     {}, {}, 0},
+    {"a header completed by the 261st byte is still found",
+     {{kAA55, 4}},
+     {{concat({repeat(0x11, 259), kAA55, {0x01, 0x02}})}},
+     {{0, {0xAA, 0x55, 0x01, 0x02}}}},
+    {"a header split by the window wrap is lost",
+     {{kAA55, 3}},
+     {{concat({repeat(0x11, 260), {0xAA}, {0x55, 0x09}})}},
+     {}, {}, {}, 2},
+    {"an entry without a block receives nothing",
+     {{kAA55, 3, 0, false}, {{0xBB}, 2}},
+     {{{0xAA, 0x55, 0x01, 0xBB, 0x02}}},
+     {{1, {0xBB, 0x02}}}},
+    {"an empty header never matches",
+     {{{}, 3}, {{0xAA}, 2}},
+     {{{0x00, 0x00, 0x00, 0xAA, 0x01}}},
+     {{1, {0xAA, 0x01}}}},
+    {"a full-size frame fills the data area",
+     {{{0xAA}, 260}},
+     {{concat({{0xAA}, repeat(0x42, 259)})}},
+     {{0, concat({{0xAA}, repeat(0x42, 259)})}}},
+    {"a frame length above 260 is dropped at byte 261 and search resumes",
+     {{{0xAA}, 261}, {{0xBB}, 2}},
+     {{concat({{0xAA}, repeat(0x00, 260), {0xBB, 0x02}})}},
+     {{1, {0xBB, 0x02}}},
+     {}, {261, 2}},
+    {"a negative frame length is dropped the same way",
+     {{{0xAA}, -1}, {{0xBB}, 2}},
+     {{concat({{0xAA}, repeat(0x00, 260), {0xBB, 0x02}})}},
+     {{1, {0xBB, 0x02}}}},
+    {"a CR LF ending at byte 260 is learned and delivered",
+     {{{0xAA}, 0}},
+     {{concat({{0xAA}, repeat(0x00, 257), {0x0D, 0x0A}})}},
+     {{0, concat({{0xAA}, repeat(0x00, 257), {0x0D, 0x0A}})}},
+     {}, {260}},
+    {"a CR LF ending at byte 261 is not learned; the frame is dropped",
+     {{{0xAA}, 0}},
+     {{concat({{0xAA}, repeat(0x00, 258), {0x0D, 0x0A}, {0xAA, 0x01, 0x0D, 0x0A}})}},
+     {{0, {0xAA, 0x01, 0x0D, 0x0A}}},
+     {}, {4}},
+    {"dark screen: click at 0, silence at 500 and 1000, re-arm at 1300, click at 1400",
+     {{kAA55, 3}, {{0xBB}, 2}},
+     {{{0xAA, 0x55, 0x01}, 0, 0},
+      {{0xAA, 0x55, 0x02}, 500, 0},
+      {{0xAA, 0x55, 0x03}, 1000, 0},
+      {{0xBB, 0x04}, 1100, 0},
+      {{0xAA, 0x55, 0x05}, 1300, 0},
+      {{0xAA, 0x55, 0x06}, 1400, 0},
+      {{0xAA, 0x55, 0x07}, 1500, 1}},
+     {{1, {0xBB, 0x04}}, {0, {0xAA, 0x55, 0x07}}},
+     {0, 1400}},
+    {"dark screen: the click gate survives the tick count wrapping",
+     {{kAA55, 3}},
+     {{{0xAA, 0x55, 0x01}, 0xFFFFFF00u, 0},
+      {{0xAA, 0x55, 0x02}, 0x00000300u, 0},
+      {{0xAA, 0x55, 0x03}, 0x00000400u, 0},
+      {{0xAA, 0x55, 0x04}, 0x00000401u, 0}},
+     {},
+     {0xFFFFFF00u, 0x00000401u}},
+    {"the dark rule belongs to entry 0 only",
+     {{{0xBB}, 2}, {kAA55, 3}},
+     {{{0xAA, 0x55, 0x01, 0xBB, 0x02}, 0, 0}},
+     {{1, {0xAA, 0x55, 0x01}}},
+     {0}},
+};
+
+class FrameAssemblerTable : public testing::TestWithParam<Row> {};
+
+TEST_P(FrameAssemblerTable, CutsAndDelivers) {
+  const Row& row = GetParam();
+  Bench bench(row.routes);
+  FrameAssembler assembler(bench.table_, bench);
+  for (const Step& step : row.steps) {
+    bench.tick = step.tick;
+    bench.backlight = step.backlight;
+    assembler.feedBytes(static_cast<uint32_t>(step.bytes.size()), step.bytes.data());
+    EXPECT_EQ(assembler.inFrame(), assembler.currentEntry() != -1);
+    EXPECT_LE(assembler.receivedLength(), FrameAssembler::kMaxFrame);
+  }
+  EXPECT_EQ(bench.delivered, row.delivered);
+  EXPECT_EQ(bench.clicks, row.clicks);
+  for (size_t i = 0; i < row.frameLengths.size(); ++i) {
+    EXPECT_EQ(bench.table_.entries[i].frameLength, row.frameLengths[i]) << "entry " << i;
+  }
+  if (row.receivedAfter >= 0) {
+    EXPECT_EQ(assembler.receivedLength(), static_cast<uint32_t>(row.receivedAfter));
+    EXPECT_FALSE(assembler.inFrame());
+  }
+  for (size_t i = row.routes.size(); i < kRouteTableSize; ++i) EXPECT_EQ(loadBlockLength(bench.block(i)), 0u);
+  EXPECT_TRUE(bench.guardsIntact());
+}
+
+std::string rowName(const testing::TestParamInfo<Row>& info) {
+  std::string name;
+  for (const char* c = info.param.name; *c != '\0'; ++c) {
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  }
+  return std::to_string(info.index) + "_" + name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FrameAssemblerTable, testing::ValuesIn(kRows), rowName);
+
+// A dark-screen frame wipes entry 0's data area but leaves its length word.
+TEST(FrameAssemblerDark, DroppedFrameClearsDataAreaOnly) {
+  Bench bench({{kAA55, 3}});
+  uint8_t* block = bench.block(0);
+  storeBlockLength(block, 77);
+  std::memset(block + kBlockDataOffset, 0xEE, kBlockDataSize);
+  std::memset(block + kBlockLockOffset, 0x5A, kBlockLockSize);
+  bench.backlight = 0;
+  FrameAssembler assembler(bench.table_, bench);
+  const uint8_t frame[] = {0xAA, 0x55, 0x01};
+  assembler.feedBytes(3, frame);
+  EXPECT_EQ(loadBlockLength(block), 77u);
+  for (uint32_t k = 0; k < kBlockDataSize; ++k) ASSERT_EQ(block[kBlockDataOffset + k], 0) << k;
+  for (uint32_t k = 0; k < kBlockLockSize; ++k) ASSERT_EQ(block[kBlockLockOffset + k], 0x5A) << k;
+  EXPECT_TRUE(bench.delivered.empty());
+  EXPECT_FALSE(assembler.clickArmed());
+}
+
+// Delivery never touches the reserved word or the lock area.
+TEST(FrameAssemblerDelivery, LeavesReservedWordAndLockArea) {
+  Bench bench({{kAA55, 4}});
+  uint8_t* block = bench.block(0);
+  std::memset(block + 4, 0x77, 4);
+  std::memset(block + kBlockLockOffset, 0x5A, kBlockLockSize);
+  FrameAssembler assembler(bench.table_, bench);
+  const uint8_t frame[] = {0xAA, 0x55, 0x01, 0x02};
+  assembler.feedBytes(4, frame);
+  ASSERT_EQ(bench.delivered.size(), 1u);
+  for (uint32_t k = 4; k < 8; ++k) EXPECT_EQ(block[k], 0x77);
+  for (uint32_t k = 0; k < kBlockLockSize; ++k) EXPECT_EQ(block[kBlockLockOffset + k], 0x5A);
+}
+
+// Headers longer than ten bytes run on into the second pattern.
+TEST(FrameAssemblerHeaders, HeaderRunningIntoSecondPattern) {
+  Bench bench({});
+  RouteEntry& entry = bench.table_.entries[0];
+  bench.table_.count = 1;
+  for (uint8_t k = 1; k <= 10; ++k) entry.header[k - 1] = k;
+  entry.secondPattern[0] = 0x0B;
+  entry.frameLength = 12;
+  entry.blockAddress = bench.block(0);
+  entry.event = reinterpret_cast<ce::NamedEvent*>(&bench);  // any token; checked below
+  struct Counting : FrameAssemblerHooks {
+    uint32_t tickCount() override { return 0; }
+    int32_t backlightOn() override { return 1; }
+    void keyClick(int32_t) override {}
+    void setEvent(ce::NamedEvent*) override { ++sets; }
+    int sets = 0;
+  } hooks;
+  FrameAssembler assembler(bench.table_, hooks);
+  const Bytes bytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0A, 0x63};
+  assembler.feedBytes(static_cast<uint32_t>(bytes.size()), bytes.data());
+  EXPECT_EQ(hooks.sets, 0) << "0x0A ends the tenth byte, but the header needs 0x0B next";
+  const Bytes good = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x63};
+  assembler.feedBytes(static_cast<uint32_t>(good.size()), good.data());
+  EXPECT_EQ(hooks.sets, 1);
+  EXPECT_EQ(loadBlockLength(bench.block(0)), 12u);
+}
+
+TEST(FrameAssemblerFeed, NullBytesAreIgnored) {
+  Bench bench({{kAA55, 3}});
+  FrameAssembler assembler(bench.table_, bench);
+  assembler.feedBytes(5, nullptr);
+  EXPECT_EQ(assembler.receivedLength(), 0u);
+}
+
+}  // namespace
