@@ -1,0 +1,14 @@
+// Readiness for a service manager: the notify protocol, one datagram per
+// state change ("READY=1", "STOPPING=1") to the socket named by
+// $NOTIFY_SOCKET. Tests and scripts wait for these instead of guessing when
+// the daemon is up.
+#pragma once
+
+namespace ce {
+
+// Sends `state` to $NOTIFY_SOCKET: a path, or an abstract name written with a
+// leading '@'. False when the variable is unset or the send failed; callers
+// need not care, the daemon runs the same either way.
+bool notifyServiceManager(const char* state);
+
+}  // namespace ce
