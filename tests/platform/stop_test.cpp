@@ -1,0 +1,303 @@
+// Platform threads and their cooperative stop: a stop ends any wait or pause
+// promptly, never takes a signal meant for another waiter (thread or
+// process), and start/stop cycles leave nothing behind. Also concurrent
+// creation of one name, which must give every creator the same whole object.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "platform/thread.h"
+#include "tests/platform/peer.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::DeviceSandbox;
+using testing_support::waitUntil;
+
+// Far below the stop's own re-wake interval times any sane scheduling delay,
+// far above what a loaded two-core machine needs.
+constexpr auto kPrompt = 2000ms;
+
+constexpr int kNoResult = -1;
+
+// A platform thread blocked in waitEvent(kInfinite), recording its result.
+struct Waiter {
+  std::atomic<pid_t> tid{0};
+  std::atomic<int> result{kNoResult};
+  ce::Thread* thread = nullptr;
+
+  explicit Waiter(ce::NamedEvent* event) {
+    thread = ce::startThread([this, event] {
+      tid = platform_test::currentTid();
+      result = static_cast<int>(ce::waitEvent(event, ce::kInfinite));
+    });
+  }
+  ~Waiter() { ce::closeThread(thread); }
+  bool asleep() const { return tid != 0 && platform_test::asleepOnFutex(getpid(), tid); }
+  bool done() const { return result != kNoResult; }
+};
+
+std::chrono::milliseconds timeToStop(ce::Thread* thread) {
+  const auto start = std::chrono::steady_clock::now();
+  ce::stopThread(thread);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+size_t entriesIn(const char* dir) {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++count;
+  return count;
+}
+
+// A routine blocked outside this layer, reached through its stop hook.
+void pollWithStopHook(std::atomic<bool>& entered) {
+  int wakePipe[2];
+  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  ce::setStopHook({[](void* context) {
+                     const char byte = 1;
+                     [[maybe_unused]] auto ignored = write(*static_cast<int*>(context), &byte, 1);
+                   },
+                   &wakePipe[1]});
+  entered = true;
+  while (!ce::stopRequested()) {
+    pollfd ready{wakePipe[0], POLLIN, 0};
+    poll(&ready, 1, -1);
+  }
+  ce::setStopHook({});
+  close(wakePipe[0]);
+  close(wakePipe[1]);
+}
+
+TEST(Thread, StopEndsEveryKindOfBlockingPromptly) {
+  DeviceSandbox sandbox;
+  ce::NamedEvent* named = ce::createEvent("CRT1:EVENT", false);
+  ce::NamedEvent* unnamed = ce::createEvent(nullptr, false);
+  std::atomic<int> waitResult{kNoResult};
+  std::atomic<bool> entered{false};
+  struct Case {
+    const char* legend;
+    std::function<void()> routine;
+  };
+  const Case cases[] = {
+      {"named event, no time-out", [&] { entered = true; waitResult = static_cast<int>(ce::waitEvent(named, ce::kInfinite)); }},
+      {"unnamed event, long time-out", [&] { entered = true; waitResult = static_cast<int>(ce::waitEvent(unnamed, 600000)); }},
+      {"pause", [&] { entered = true; ce::pauseMs(600000); }},
+      {"poll behind a stop hook", [&] { pollWithStopHook(entered); }},
+      {"loop checking stopRequested", [&] { entered = true; while (!ce::stopRequested()) std::this_thread::yield(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    waitResult = kNoResult;
+    entered = false;
+    std::atomic<bool> returned{false};
+    ce::Thread* thread = ce::startThread([&] { c.routine(); returned = true; });
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
+    EXPECT_LT(timeToStop(thread), kPrompt);
+    EXPECT_TRUE(returned);
+    if (waitResult != kNoResult) {
+      EXPECT_EQ(waitResult, static_cast<int>(ce::WaitResult::stopped));
+    }
+    ce::closeThread(thread);
+  }
+  EXPECT_EQ(ce::waitEvent(named, 0), ce::WaitResult::timeout) << "no stop may leave a signal behind";
+  ce::closeEvent(named);
+  ce::closeEvent(unnamed);
+}
+
+TEST(Thread, StopRequestedOnlyInsideAStoppedPlatformThread) {
+  EXPECT_FALSE(ce::stopRequested());
+  std::atomic<bool> before{true}, after{false}, started{false};
+  ce::Thread* thread = ce::startThread([&] {
+    before = ce::stopRequested();
+    started = true;
+    while (!ce::stopRequested()) std::this_thread::yield();
+    after = true;
+  });
+  ASSERT_TRUE(waitUntil([&] { return started.load(); }));
+  ce::stopThread(thread);
+  EXPECT_FALSE(before);
+  EXPECT_TRUE(after);
+  ce::stopThread(thread);  // stopping twice is harmless
+  ce::closeThread(thread);
+  EXPECT_FALSE(ce::stopRequested());
+  EXPECT_EQ(ce::startThread(nullptr), nullptr);
+  ce::stopThread(nullptr);
+  ce::closeThread(nullptr);
+}
+
+TEST(Thread, CloseStopsARunningThreadAndAcceptsAFinishedOne) {
+  std::atomic<bool> returned{false};
+  ce::Thread* running = ce::startThread([&] { ce::pauseMs(600000); returned = true; });
+  ce::closeThread(running);
+  EXPECT_TRUE(returned);
+
+  std::atomic<bool> finished{false};
+  ce::Thread* quick = ce::startThread([&] { finished = true; });
+  ASSERT_TRUE(waitUntil([&] { return finished.load(); }));
+  EXPECT_LT(timeToStop(quick), kPrompt);
+  ce::closeThread(quick);
+}
+
+TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
+  std::atomic<int> result{kNoResult};
+  std::atomic<int64_t> pausedMs{0};
+  ce::NamedEvent* event = ce::createEvent(nullptr, false);
+  ce::Thread* thread = ce::startThread([&] {
+    const auto start = std::chrono::steady_clock::now();
+    ce::pauseMs(40);
+    pausedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    result = static_cast<int>(ce::waitEvent(event, 20));
+  });
+  ASSERT_TRUE(waitUntil([&] { return result != kNoResult; }));
+  EXPECT_GE(pausedMs, 40);
+  EXPECT_EQ(result, static_cast<int>(ce::WaitResult::timeout));
+  ce::closeThread(thread);
+  ce::closeEvent(event);
+
+  const uint32_t before = ce::tickCount();
+  ce::pauseMs(40);
+  EXPECT_GE(static_cast<uint32_t>(ce::tickCount() - before), 39u) << "ticks are whole milliseconds";
+}
+
+TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
+  DeviceSandbox sandbox;
+  ce::NamedEvent* event = ce::createEvent("CYCLE", false);
+  const size_t tasksBefore = entriesIn("/proc/self/task");
+  const size_t fdsBefore = entriesIn("/proc/self/fd");
+  for (int i = 0; i < 200; ++i) {
+    Waiter waiter(event);
+    // Half the stops land before the thread sleeps, half after.
+    if (i % 2 == 0) {
+      ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
+    }
+    ce::stopThread(waiter.thread);
+    ASSERT_EQ(waiter.result, static_cast<int>(ce::WaitResult::stopped)) << "cycle " << i;
+  }
+  EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasksBefore; }));
+  EXPECT_EQ(entriesIn("/proc/self/fd"), fdsBefore);
+  ce::closeEvent(event);
+}
+
+TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
+  DeviceSandbox sandbox;
+  ce::NamedEvent* event = ce::createEvent("CRT1:EVENT", false);
+  Waiter a(event), b(event);
+  ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
+  ce::stopThread(a.thread);
+  EXPECT_EQ(a.result, static_cast<int>(ce::WaitResult::stopped));
+  ce::setEvent(event);
+  ASSERT_TRUE(waitUntil([&] { return b.done(); }));
+  EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::signalled));
+  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
+  ce::closeEvent(event);
+}
+
+// The set lands while A is being stopped, so the kernel may hand its wake-up
+// to A. Exactly one wait must consume the signal: A (if it was taken before
+// the stop) or B; a lost signal leaves B asleep and fails the deadline.
+TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
+  DeviceSandbox sandbox;
+  ce::NamedEvent* event = ce::createEvent("RACE:EVENT", false);
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    Waiter a(event), b(event);
+    ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
+    std::latch go(2);
+    std::thread setter([&] {
+      go.arrive_and_wait();
+      ce::setEvent(event);
+    });
+    go.arrive_and_wait();
+    ce::stopThread(a.thread);
+    setter.join();
+    if (a.result == static_cast<int>(ce::WaitResult::signalled)) {
+      ce::stopThread(b.thread);
+      EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::stopped));
+    } else {
+      EXPECT_EQ(a.result, static_cast<int>(ce::WaitResult::stopped));
+      ASSERT_TRUE(waitUntil([&] { return b.done(); }, 10s)) << "the signal was lost";
+      EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::signalled));
+    }
+    ASSERT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout) << "the signal was consumed twice or not at all";
+  }
+  ce::closeEvent(event);
+}
+
+TEST(StoppedWaiter, LeavesTheSignalForAnotherProcess) {
+  DeviceSandbox sandbox;
+  ce::NamedEvent* event = ce::createEvent("CRT4:EVENT", false);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    const bool setDuringStop = round % 2 == 1;
+    auto other = platform_test::startPeer({"wait", "CRT4:EVENT", "30000"});
+    Waiter a(event);
+    ASSERT_TRUE(waitUntil([&] { return a.asleep() && platform_test::asleepOnFutex(other.pid, other.pid); }));
+    std::thread setter;
+    if (setDuringStop) setter = std::thread([&] { ce::setEvent(event); });
+    ce::stopThread(a.thread);
+    if (setter.joinable()) setter.join();
+    if (!setDuringStop) ce::setEvent(event);
+    if (a.result == static_cast<int>(ce::WaitResult::signalled)) ce::setEvent(event);  // took it before the stop
+    EXPECT_EQ(platform_test::finishPeer(other, 20s), 0) << "the other process must get the signal";
+  }
+  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
+  ce::closeEvent(event);
+}
+
+TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
+  DeviceSandbox sandbox;
+  constexpr int kCreators = 8;
+  std::latch go(kCreators);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> creators;
+  for (int i = 0; i < kCreators; ++i) {
+    creators.emplace_back([&] {
+      go.arrive_and_wait();
+      ce::NamedBlock block = ce::openOrCreateBlock("CRT2", 288);
+      uint8_t* bytes = ce::mapBlock(block);
+      ce::NamedEvent* event = ce::createEvent("CRT2:EVENT", false);
+      if (!bytes || !event) {
+        ++failures;
+      } else {
+        uint32_t* counter = reinterpret_cast<uint32_t*>(bytes);
+        std::atomic_ref<uint32_t>(*counter).fetch_add(1);
+        ce::setEvent(event);
+      }
+      ce::closeEvent(event);
+      ce::unmapBlock(bytes, 288);
+      ce::closeBlock(block);
+    });
+  }
+  for (std::thread& creator : creators) creator.join();
+  EXPECT_EQ(failures, 0);
+  ce::NamedBlock block = ce::openOrCreateBlock("CRT2", 288);
+  uint8_t* bytes = ce::mapBlock(block);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(bytes)).load(), uint32_t{kCreators});
+  ce::unmapBlock(bytes, 288);
+  ce::closeBlock(block);
+  ce::NamedEvent* event = ce::openEvent("CRT2:EVENT");
+  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::signalled);
+  ce::closeEvent(event);
+  EXPECT_EQ(entriesIn(sandbox.objects().c_str()), 2u) << "no temporary file may remain";
+}
+
+}  // namespace
