@@ -147,6 +147,14 @@ class SoundService {
     return playingLocked();
   }
 
+  // Times of one clock mean nothing on another: a simulated sound ends when
+  // the clock is replaced.
+  void replaceClock(SoundClock clock) {
+    std::lock_guard lock(mutex_);
+    soundClock.store(clock);
+    simulatedUntil_ = 0;
+  }
+
  private:
   bool playingLocked() const { return playerBusy_ || nowMs() < simulatedUntil_; }
 
@@ -228,6 +236,6 @@ bool playSoundAsyncNoStop(const char* devicePath) { return service().play(device
 
 bool soundPlaying() { return service().playing(); }
 
-void setSoundClock(SoundClock clock) { soundClock.store(clock); }
+void setSoundClock(SoundClock clock) { service().replaceClock(clock); }
 
 }  // namespace ce

@@ -22,7 +22,7 @@ bool soundPlaying();
 
 // Milliseconds of a monotonic clock, as the sound module reads them. Tests
 // hand in their own clock to move simulated playing time; nullptr restores
-// the real one.
+// the real one. A simulated sound playing by the old clock ends.
 using SoundClock = uint64_t (*)();
 void setSoundClock(SoundClock clock);
 

@@ -1,0 +1,238 @@
+// The backlight switch and the key click against simulated devices in a
+// private device root: BKL1 as a recording file and as a fake sysfs
+// directory, the sound node as a recording file (with the sound module's
+// clock in the test's hand), and once the real ALSA path through ALSA's own
+// file plugin.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "devices/backlight_click.h"
+#include "platform/sound.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+using testing_support::DeviceSandbox;
+
+// A mono 16-bit PCM WAV of `frames` samples at `rate`, sample k being k * 37.
+std::string wav(uint32_t frames, uint32_t rate) {
+  std::string out;
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) out += static_cast<char>(v >> (8 * i)); };
+  out += "RIFF";
+  u32(36 + frames * 2);
+  out += "WAVEfmt ";
+  u32(16);
+  u16(1);  // PCM
+  u16(1);  // mono
+  u32(rate);
+  u32(rate * 2);
+  u16(2);
+  u16(16);
+  out += "data";
+  u32(frames * 2);
+  for (uint32_t k = 0; k < frames; ++k) u16(static_cast<uint16_t>(k * 37));
+  return out;
+}
+
+std::atomic<uint64_t> fakeNowMs{0};
+uint64_t fakeClock() { return fakeNowMs.load(); }
+
+const std::string kClickLine = "\\residentflash2\\click.wav\n";
+
+TEST(Backlight, FlagStartsOn) { EXPECT_EQ(backlightOn.load(), 1); }
+
+TEST(Backlight, SimulatedDeviceRecordsCodes) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("dev/bkl1", "");  // found without regard to case
+  const struct {
+    int32_t on;
+    const char* line;
+  } rows[] = {{1, "0x321044\n"}, {0, "0x321048\n"}, {7, "0x321044\n"}, {-1, "0x321044\n"}, {0, "0x321048\n"}};
+  std::string expected;
+  for (const auto& row : rows) {
+    BacklightSwitch(row.on);
+    expected += row.line;
+    EXPECT_EQ(sandbox.readFile("dev/bkl1"), expected) << "after BacklightSwitch(" << row.on << ")";
+  }
+}
+
+TEST(Backlight, SysfsDirectoryGetsBlankLevels) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("dev/BKL1/bl_power", "4\n");
+  BacklightSwitch(7);
+  EXPECT_EQ(sandbox.readFile("dev/BKL1/bl_power"), "0");
+  BacklightSwitch(0);
+  EXPECT_EQ(sandbox.readFile("dev/BKL1/bl_power"), "4");
+}
+
+TEST(Backlight, MissingDeviceLeavesFlagAndCreatesNothing) {
+  DeviceSandbox sandbox;
+  backlightOn.store(0);
+  BacklightSwitch(1);
+  EXPECT_EQ(backlightOn.load(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(sandbox.root() + "/dev"));
+  backlightOn.store(1);
+  ce::DeviceHandle* device = ce::openDevice("BKL1:");
+  EXPECT_EQ(device, nullptr);
+  EXPECT_EQ(ce::openDevice("NOPE1:"), nullptr);
+}
+
+TEST(Backlight, UnknownCodeIsRefusedAndNotRecorded) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("dev/BKL1", "");
+  ce::DeviceHandle* device = ce::openDevice("BKL1:");
+  ASSERT_NE(device, nullptr);
+  uint32_t returned = 99;
+  EXPECT_FALSE(ce::deviceIoControl(device, 0x321050, nullptr, 0, nullptr, 0, &returned));
+  EXPECT_EQ(returned, 0u);
+  ce::closeDevice(device);
+  EXPECT_EQ(sandbox.readFile("dev/BKL1"), "");
+}
+
+// Each switch opens and closes its own handle and sends one bare request.
+struct Recorded {
+  static inline std::vector<std::string> calls;
+  static inline int token;
+  static ce::DeviceHandle* open(const char* name) {
+    calls.push_back(std::string("open ") + name);
+    return reinterpret_cast<ce::DeviceHandle*>(&token);
+  }
+  static bool control(ce::DeviceHandle* handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* returned) {
+    const bool bare = handle != nullptr && in == nullptr && inSize == 0 && out == nullptr && outSize == 0 &&
+                      returned == nullptr;
+    calls.push_back((bare ? "code " : "odd ") + std::to_string(code));
+    return false;  // a failed request is not examined
+  }
+  static void close(ce::DeviceHandle*) { calls.push_back("close"); }
+  static bool play(const char* path) {
+    calls.push_back(std::string("play ") + path);
+    return true;
+  }
+};
+
+TEST(Backlight, EachSwitchOpensAndClosesItsOwnHandle) {
+  const DeviceServices fake = {Recorded::open, Recorded::control, Recorded::close, Recorded::play};
+  setDeviceServices(&fake);
+  Recorded::calls.clear();
+  BacklightSwitch(1);
+  BacklightSwitch(0);
+  setDeviceServices(nullptr);
+  const std::vector<std::string> expected = {"open BKL1:", "code 3280964", "close",
+                                             "open BKL1:", "code 3280968", "close"};
+  EXPECT_EQ(Recorded::calls, expected);
+}
+
+TEST(KeyClick, OnlyKindsOneAndTwoPlay) {
+  const DeviceServices fake = {Recorded::open, Recorded::control, Recorded::close, Recorded::play};
+  setDeviceServices(&fake);
+  Recorded::calls.clear();
+  for (int32_t kind : {0, 3, -1, 1, 2, 100}) EXPECT_EQ(KeyClick(kind), 1) << kind;
+  setDeviceServices(nullptr);
+  const std::vector<std::string> expected = {"play \\residentflash2\\click.wav", "play \\residentflash2\\click.wav"};
+  EXPECT_EQ(Recorded::calls, expected);
+}
+
+// Simulated sound: a click counts as playing for frames / rate, by the clock
+// the test holds, so nothing here waits on real time.
+class SimulatedSound : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Far beyond whatever an earlier test in this process left playing.
+    fakeNowMs.store(fakeNowMs.load() + 1'000'000'000);
+    ce::setSoundClock(fakeClock);
+    sandbox_.writeFile("dev/sound", "");
+  }
+  void TearDown() override { ce::setSoundClock(nullptr); }
+  void advance(uint64_t ms) { fakeNowMs.store(fakeNowMs.load() + ms); }
+  std::string played() const { return sandbox_.readFile("dev/sound"); }
+  std::string lines(int count) const {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += kClickLine;
+    return out;
+  }
+
+  DeviceSandbox sandbox_;
+};
+
+TEST_F(SimulatedSound, KindsThatPlayAndKindsThatDoNot) {
+  sandbox_.writeFile("ResidentFlash2/Click.WAV", wav(80, 8000));  // 10 ms
+  for (int32_t kind : {0, 3, -1}) EXPECT_EQ(KeyClick(kind), 1);
+  EXPECT_EQ(played(), "");
+  EXPECT_EQ(KeyClick(1), 1);
+  EXPECT_EQ(played(), lines(1));
+  advance(10);
+  EXPECT_EQ(KeyClick(2), 1);
+  EXPECT_EQ(played(), lines(2));
+}
+
+TEST_F(SimulatedSound, NoStopDropsClicksWhileOnePlays) {
+  sandbox_.writeFile("residentflash2/click.wav", wav(8000, 8000));  // 1000 ms
+  KeyClick(1);
+  EXPECT_TRUE(ce::soundPlaying());
+  advance(999);
+  KeyClick(2);
+  EXPECT_EQ(played(), lines(1)) << "dropped while the first still plays";
+  advance(1);
+  EXPECT_FALSE(ce::soundPlaying());
+  KeyClick(2);
+  EXPECT_EQ(played(), lines(2));
+}
+
+TEST_F(SimulatedSound, ChangedFileIsDecodedAgain) {
+  sandbox_.writeFile("residentflash2/click.wav", wav(8000, 8000));  // 1000 ms
+  KeyClick(1);
+  advance(1000);
+  sandbox_.writeFile("residentflash2/click.wav", wav(800, 8000));  // 100 ms, another size
+  KeyClick(1);
+  advance(99);
+  KeyClick(1);
+  EXPECT_EQ(played(), lines(2));
+  advance(1);
+  KeyClick(1);
+  EXPECT_EQ(played(), lines(3)) << "the new, shorter sound's length counts";
+}
+
+TEST_F(SimulatedSound, MissingOrUndecodableFilePlaysNothing) {
+  KeyClick(1);
+  EXPECT_EQ(played(), "");
+  sandbox_.writeFile("residentflash2/click.wav", "RIFF\x10\0\0\0WAVEjunkjunk");
+  KeyClick(1);
+  EXPECT_EQ(played(), "");
+  sandbox_.writeFile("residentflash2/click.wav", wav(0, 8000));  // no frames
+  KeyClick(2);
+  EXPECT_EQ(played(), "");
+  EXPECT_FALSE(ce::soundPlaying());
+}
+
+// The real player through ALSA's file plugin: "default" is pointed at a null
+// sink that also writes every frame it is given into a raw file.
+TEST(AlsaSound, PlaysOnDefaultPcm) {
+  DeviceSandbox sandbox;
+  const std::string raw = sandbox.base() + "/out.raw";
+  const std::string config = sandbox.base() + "/asound.conf";
+  testing_support::writeHostFile(config, "pcm.!default {\n  type file\n  slave { pcm { type null } }\n  file \"" +
+                                             raw + "\"\n  format \"raw\"\n}\n");
+  const char* saved = std::getenv("ALSA_CONFIG_PATH");
+  const std::string savedValue = saved != nullptr ? saved : "";
+  setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+  const std::string sound = wav(800, 8000);
+  sandbox.writeFile("residentflash2/click.wav", sound);
+  ASSERT_TRUE(testing_support::waitUntil([] { return !ce::soundPlaying(); }));
+  KeyClick(1);
+  const bool finished = testing_support::waitUntil([] { return !ce::soundPlaying(); });
+  if (saved != nullptr) setenv("ALSA_CONFIG_PATH", savedValue.c_str(), 1); else unsetenv("ALSA_CONFIG_PATH");
+  ASSERT_TRUE(finished);
+  const std::string written = testing_support::readHostFile(raw);
+  if (written.empty()) GTEST_SKIP() << "ALSA's file plugin wrote nothing here (no pcm_file/pcm_null in libasound?)";
+  EXPECT_EQ(written, sound.substr(44)) << "the samples reach the PCM unchanged";
+}
+
+}  // namespace
