@@ -1,0 +1,19 @@
+// Where the device services (control channel, touch injector, GPS port
+// driver, power watcher) join the daemon's start-up and shutdown. Both run on
+// the main thread at fixed points: start after the serial port is configured
+// and before the main loop, stop after the loop has ended and before the
+// serial link and the channel blocks are released.
+#pragma once
+
+struct DaemonState;
+
+// Start-up steps 10 to 13: 50 ms pause, backlightOn = 1 (no control code),
+// control channel; 50 ms pause, touch injector; 50 ms pause, GPS port driver
+// "Drivers\GpsCom2"; power watcher on state.window (timer 8000, 1000 ms).
+void startDeviceServices(DaemonState& state);
+
+// Shutdown steps 2 to 4: release the control channel's block and event, the
+// touch injector's (only if it still holds them), deactivate the GPS driver.
+// Every service thread that reads a channel block is stopped here, before
+// the blocks are released.
+void stopDeviceServices(DaemonState& state);
