@@ -1,0 +1,139 @@
+// Device paths below CE_ROOT: case-blind lookup with a fixed answer when names
+// differ only in case, ".." held at the root, links followed, and the folders
+// the programs find themselves and their objects in. Also the tick count.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "tests/support/device_sandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::DeviceSandbox;
+
+struct ResolveCase {
+  const char* devicePath;
+  const char* expected;  // relative to the root; nullptr: not found
+};
+
+TEST(Paths, ResolveDevicePath) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("ResidentFlash2/korvent/app/duskcard.exe", "exe");
+  sandbox.writeFile("Dup/abc", "");
+  sandbox.writeFile("Dup/ABC", "");
+  sandbox.writeFile("Dup/Abc", "");
+  fs::create_directory_symlink("ResidentFlash2/korvent", sandbox.root() + "/link");
+  fs::create_symlink("nowhere", sandbox.root() + "/dangling");
+
+  const ResolveCase cases[] = {
+      {"\\ResidentFlash2\\korvent\\app\\duskcard.exe", "ResidentFlash2/korvent/app/duskcard.exe"},
+      {"residentflash2\\KORVENT\\APP\\DUSKCARD.EXE", "ResidentFlash2/korvent/app/duskcard.exe"},
+      {"/residentflash2/korvent/app/duskcard.exe", "ResidentFlash2/korvent/app/duskcard.exe"},
+      {"residentflash2\\\\korvent\\.\\app\\", "ResidentFlash2/korvent/app"},
+      {"dup\\abc", "Dup/abc"},                        // exact match wins
+      {"dup\\ABC", "Dup/ABC"},
+      {"dup\\Abc", "Dup/Abc"},
+      {"dup\\aBC", "Dup/ABC"},                        // else the first in byte order
+      {"..\\..\\residentflash2\\korvent", "ResidentFlash2/korvent"},  // ".." stops at the root
+      {"residentflash2\\..\\..\\..\\dup\\abc", "Dup/abc"},
+      {"..\\etc\\passwd", nullptr},                   // never the host's
+      {"link\\APP\\duskcard.exe", "link/app/duskcard.exe"},  // links inside the root are followed
+      {"dangling", nullptr},
+      {"residentflash2\\korvent\\missing.exe", nullptr},
+      {"nothing\\duskcard.exe", nullptr},
+      {"residentflash2\\korvent\\app\\duskcard.exe\\more", nullptr},  // a file is not a folder
+      {"", ""},
+      {"\\", ""},
+  };
+  for (const ResolveCase& c : cases) {
+    SCOPED_TRACE(c.devicePath);
+    const std::optional<std::string> resolved = ce::resolveDevicePath(c.devicePath);
+    if (!c.expected) {
+      EXPECT_EQ(resolved, std::nullopt);
+    } else if (*c.expected == '\0') {
+      EXPECT_EQ(resolved, sandbox.root());
+    } else {
+      EXPECT_EQ(resolved, sandbox.root() + "/" + c.expected);
+    }
+  }
+}
+
+TEST(Paths, DeviceNodesAndFolderLookups) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("dev/COM7", "");
+  fs::create_symlink(sandbox.root() + "/dev/gone", sandbox.root() + "/dev/BKL1");
+  EXPECT_EQ(ce::findDeviceNode("com7"), sandbox.root() + "/dev/COM7");
+  EXPECT_EQ(ce::findDeviceNode("BKL1"), std::nullopt) << "a link to a missing device is no device";
+  EXPECT_EQ(ce::findDeviceNode("BAT1"), std::nullopt);
+  for (const char* odd : {"", ".", "..", "../dev/COM7"}) EXPECT_EQ(ce::findDeviceNode(odd), std::nullopt) << odd;
+  EXPECT_EQ(ce::findInDirectory(sandbox.root(), "DEV"), sandbox.root() + "/dev");
+  EXPECT_EQ(ce::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
+}
+
+TEST(Paths, EnvironmentFolders) {
+  DeviceSandbox sandbox;
+  struct Case {
+    const char* value;  // nullptr: unset
+    const char* root;
+    const char* objects;
+  };
+  const Case cases[] = {
+      {nullptr, "/", "/dev/shm/ce"},
+      {"", "/", "/dev/shm/ce"},
+      {"/tmp/device/", "/tmp/device", "/tmp/device"},
+      {"/", "/", "/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "(unset)");
+    if (c.value) {
+      setenv("CE_ROOT", c.value, 1);
+      setenv("CE_OBJECTS", c.value, 1);
+    } else {
+      unsetenv("CE_ROOT");
+      unsetenv("CE_OBJECTS");
+    }
+    EXPECT_EQ(ce::ceRoot(), c.root);
+    EXPECT_EQ(ce::ceObjects(), c.objects);
+  }
+}
+
+TEST(Paths, ObjectPathMakesAPrivateFolder) {
+  DeviceSandbox sandbox;
+  const std::string objects = sandbox.objects() + "/nested";
+  setenv("CE_OBJECTS", objects.c_str(), 1);
+  const mode_t saved = umask(0);
+  const std::optional<std::string> path = ce::objectPath("CRT:WRITE:EVENT");
+  umask(saved);
+  EXPECT_EQ(path, objects + "/CRT:WRITE:EVENT");
+  struct stat info {};
+  ASSERT_EQ(stat(objects.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0770u);
+  for (const char* bad : {"", "a/b", "/", ".."}) EXPECT_EQ(ce::objectPath(bad), std::nullopt) << bad;
+}
+
+TEST(Paths, ExecutableDirectoryIsWhereThisTestLives) {
+  EXPECT_EQ(ce::executableDirectory(),
+            fs::canonical(std::string(SERIALHUB_BINARY_DIR) + "/tests/platform").string());
+}
+
+// Ticks are the monotonic clock in milliseconds cut to 32 bits, so a
+// difference taken in uint32_t is right even across the wrap.
+TEST(Clock, TickCountIsTheMonotonicClockCutTo32Bits) {
+  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
+  const uint32_t expected = static_cast<uint32_t>(static_cast<uint64_t>(ms));
+  EXPECT_LE(static_cast<uint32_t>(ce::tickCount() - expected), 1000u);
+
+  const uint32_t beforeWrap = 0xFFFFFFF0u, afterWrap = 0x10u;
+  EXPECT_EQ(static_cast<uint32_t>(afterWrap - beforeWrap), 0x20u);
+}
+
+}  // namespace

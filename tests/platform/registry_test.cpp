@@ -1,0 +1,93 @@
+// DWORD values read from hand-edited files: strict numbers only, everything
+// else reads as a missing value, and lookups ignore case.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/registry.h"
+#include "tests/support/device_sandbox.h"
+
+namespace {
+
+using testing_support::DeviceSandbox;
+
+constexpr const char* kValueFile = "registry/HKEY_CURRENT_USER/ControlPanel/Volume/Screen";
+
+struct ValueCase {
+  const char* text;
+  std::optional<uint32_t> expected;
+};
+
+TEST(Registry, DwordValueText) {
+  DeviceSandbox sandbox;
+  const ValueCase cases[] = {
+      {"1", 1u},
+      {" 42\n", 42u},
+      {"\t7\r\n", 7u},
+      {"00012", 12u},
+      {"0x1F", 31u},
+      {"0XfF", 255u},
+      {"0x0000000000001", 1u},
+      {"4294967295", 0xFFFFFFFFu},
+      {"0xFFFFFFFF", 0xFFFFFFFFu},
+      {"4294967296", std::nullopt},
+      {"0x100000000", std::nullopt},
+      {"99999999999999999999999", std::nullopt},
+      {"-1", std::nullopt},
+      {"+1", std::nullopt},
+      {"", std::nullopt},
+      {"  \n", std::nullopt},
+      {"0x", std::nullopt},
+      {"12abc", std::nullopt},
+      {"1 2", std::nullopt},
+      {"0x 1", std::nullopt},
+      {"0x1g", std::nullopt},
+      {"1.5", std::nullopt},
+      {"one", std::nullopt},
+  };
+  for (const ValueCase& c : cases) {
+    SCOPED_TRACE(std::string("\"") + c.text + "\"");
+    sandbox.writeFile(kValueFile, c.text);
+    EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), c.expected);
+  }
+  sandbox.writeFile(kValueFile, std::string("1\0", 2));
+  EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt);
+  sandbox.writeFile(kValueFile, std::string(100, ' ') + "1");
+  EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt)
+      << "an oversized file is not a DWORD";
+}
+
+TEST(Registry, LookupIgnoresCaseAndStaysInside) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile(kValueFile, "3");
+  sandbox.writeFile("registry/HKEY_CURRENT_USER/Secret", "5");
+  std::filesystem::create_directories(sandbox.root() + "/registry/HKEY_LOCAL_MACHINE/Drivers/GpsCom2");
+  struct Case {
+    const char* hive;
+    const char* key;
+    const char* value;
+    std::optional<uint32_t> expected;
+  };
+  const Case cases[] = {
+      {"hkey_current_user", "controlpanel\\VOLUME", "screen", 3u},
+      {"HKEY_CURRENT_USER", "\\ControlPanel\\Volume\\", "Screen", 3u},
+      {"HKEY_CURRENT_USER", "ControlPanel\\Sound", "Screen", std::nullopt},
+      {"HKEY_CURRENT_USER", "ControlPanel", "Volume", std::nullopt},  // a key is not a value
+      {"HKEY_LOCAL_MACHINE", "ControlPanel\\Volume", "Screen", std::nullopt},
+      {"HKEY_CURRENT_USER", "ControlPanel\\..", "Secret", std::nullopt},
+      {"HKEY_CURRENT_USER", "ControlPanel/Volume", "Screen", std::nullopt},
+      {"", "ControlPanel\\Volume", "Screen", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.hive) + " " + c.key + " " + c.value);
+    EXPECT_EQ(ce::readRegistryDword(c.hive, c.key, c.value), c.expected);
+  }
+  EXPECT_TRUE(ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2"));
+  EXPECT_TRUE(ce::registryKeyExists("hkey_local_machine", "drivers\\gpscom2"));
+  EXPECT_FALSE(ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom3"));
+  EXPECT_FALSE(ce::registryKeyExists("HKEY_CURRENT_USER", "Secret")) << "a value is not a key";
+}
+
+}  // namespace
