@@ -1,0 +1,126 @@
+// Screen metrics from the simulated screen node, the X server or the
+// framebuffer, in that order.
+//
+// Must survive: a node that is not a regular file (a FIFO must not block the
+// caller), text with white space or a newline around it, malformed or
+// oversized numbers (the source is skipped, nothing overflows), and being
+// called from several threads every frame (the node's path is remembered per
+// CE_ROOT, so a frame costs one open and one read, not a directory scan).
+#include "platform/screen.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/paths.h"
+#include "platform/x11_display.h"
+
+namespace ce {
+
+namespace {
+
+constexpr int32_t kMaxDimension = 1 << 20;  // far beyond any screen; keeps sums in range
+constexpr size_t kMaxFileBytes = 64;
+
+// Reads a small regular file; nullopt when missing, not regular or too long.
+std::optional<std::string> readSmallFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat info = {};
+  std::optional<std::string> text;
+  char buffer[kMaxFileBytes + 1];
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n >= 0 && static_cast<size_t>(n) <= kMaxFileBytes) {
+      text.emplace(buffer, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return text;
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::optional<int32_t> parseDimension(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > kMaxDimension) return std::nullopt;
+  }
+  return static_cast<int32_t>(value);
+}
+
+// "800x480" (or "W,H" for the framebuffer) with optional white space around.
+std::optional<ScreenSize> parseSize(std::string_view text, std::string_view separators) {
+  text = trim(text);
+  const size_t split = text.find_first_of(separators);
+  if (split == std::string_view::npos) return std::nullopt;
+  const auto width = parseDimension(text.substr(0, split));
+  const auto height = parseDimension(text.substr(split + 1));
+  if (!width || !height) return std::nullopt;
+  return ScreenSize{*width, *height};
+}
+
+// The node's path, remembered for the CE_ROOT it was found under.
+struct NodeCache {
+  std::mutex mutex;
+  std::string root;
+  std::optional<std::string> path;
+};
+
+std::optional<ScreenSize> fromScreenNode() {
+  static NodeCache cache;
+  std::optional<std::string> text;
+  {
+    std::lock_guard lock(cache.mutex);
+    const std::string root = ceRoot();
+    if (cache.root != root || !cache.path) {
+      cache.root = root;
+      cache.path = findDeviceNode("screen");
+    }
+    if (cache.path) text = readSmallFile(*cache.path);
+    if (!text && cache.path) {  // gone or renamed since: look again
+      cache.path = findDeviceNode("screen");
+      if (cache.path) text = readSmallFile(*cache.path);
+    }
+  }
+  if (!text) return std::nullopt;
+  return parseSize(*text, "xX");
+}
+
+std::optional<ScreenSize> fromXServer() {
+  Display* display = x11Display();
+  if (!display) return std::nullopt;
+  const int screen = DefaultScreen(display);
+  return ScreenSize{DisplayWidth(display, screen), DisplayHeight(display, screen)};
+}
+
+std::optional<ScreenSize> fromFramebuffer() {
+  const auto text = readSmallFile("/sys/class/graphics/fb0/virtual_size");
+  if (!text) return std::nullopt;
+  return parseSize(*text, ",");
+}
+
+}  // namespace
+
+ScreenSize screenMetrics() {
+  if (auto size = fromScreenNode()) return *size;
+  if (auto size = fromXServer()) return *size;
+  if (auto size = fromFramebuffer()) return *size;
+  return ScreenSize{};
+}
+
+}  // namespace ce
