@@ -1,0 +1,42 @@
+// A pseudo-terminal pair for tests: the master plays the peer device, the
+// slave is linked as dev/COM7 of a sandbox.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+struct PtyPair {
+  int master = -1;
+  std::string slave;  // /dev/pts/N
+
+  PtyPair() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+      closeMaster();
+      return;
+    }
+    slave = name;
+  }
+  ~PtyPair() { closeMaster(); }
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
+
+  bool ok() const { return master >= 0; }
+  void closeMaster() {
+    if (master >= 0) close(master);
+    master = -1;
+  }
+  // Links the slave as `link`, replacing an older link.
+  bool linkAs(const std::string& link) const {
+    unlink(link.c_str());
+    return symlink(slave.c_str(), link.c_str()) == 0;
+  }
+};
+
+}  // namespace testing_support
