@@ -1,0 +1,28 @@
+// crtctl: use serialhub's channels from a shell. Everything but signal
+// handling lives in the client library; SIGINT and SIGTERM only raise a flag
+// that the long waits check, so the tool ends with its output complete.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "client/tool.h"
+
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int) { interruptRequested.store(true, std::memory_order_relaxed); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const int status = client::runTool(args, stdout, stderr, &interruptRequested);
+  std::fflush(stdout);
+  return status;
+}
