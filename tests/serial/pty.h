@@ -6,6 +6,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -14,7 +15,9 @@ struct PtyPair {
   int master = -1;
   std::string slave;  // /dev/pts/N
 
-  PtyPair() {
+  // `raw`: the line starts without echo or line editing, like a real serial
+  // line, so bytes sent before the daemon opens it are not echoed back.
+  explicit PtyPair(bool raw = true) {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[128] = {};
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
@@ -22,6 +25,11 @@ struct PtyPair {
       return;
     }
     slave = name;
+    termios line{};
+    if (raw && tcgetattr(master, &line) == 0) {
+      cfmakeraw(&line);
+      tcsetattr(master, TCSANOW, &line);
+    }
   }
   ~PtyPair() { closeMaster(); }
   PtyPair(const PtyPair&) = delete;

@@ -1,0 +1,304 @@
+// The real serialhub, copied beside a route file in a sandboxed device with a
+// pty linked as dev/COM7: frames from the peer reach the named blocks and
+// wake their events, the write block reaches the peer, the daemon announces
+// readiness, idles without a port, survives a hang-up, and stops cleanly.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "router/channel_block.h"
+#include "tests/serial/pty.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+extern char** environ;
+
+using testing_support::PtyPair;
+using testing_support::waitUntil;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kRoutes =
+    "1,aa 55,,0-0,6,touch\n"
+    "2,aa 33,,1-0,0,text\n";
+
+// serialhub running in its own sandbox, with a notify socket to hear from it.
+class Daemon {
+ public:
+  explicit Daemon(const testing_support::DeviceSandbox& sandbox) : sandbox_(sandbox) {
+    bin_ = sandbox.base() + "/bin";
+    std::filesystem::create_directories(bin_);
+    std::filesystem::copy_file(testing_support::builtProgram("daemon/serialhub"), bin_ + "/serialhub",
+                               std::filesystem::copy_options::overwrite_existing);
+    notifyPath_ = sandbox.base() + "/notify";
+    notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, notifyPath_.c_str(), sizeof address.sun_path - 1);
+    bind(notify_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~Daemon() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(notify_);
+  }
+
+  void writeRoutes(const std::string& text) const { testing_support::writeHostFile(bin_ + "/ctl_rt.st", text); }
+
+  bool start() {
+    setenv("NOTIFY_SOCKET", notifyPath_.c_str(), 1);
+    const std::string program = bin_ + "/serialhub";
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    const bool ok = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) == 0;
+    unsetenv("NOTIFY_SOCKET");
+    return ok;
+  }
+
+  // The next notify datagram, or "" after `timeout`.
+  std::string nextNotice(std::chrono::milliseconds timeout = 10s) {
+    pollfd fd{notify_, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(timeout.count())) != 1) return "";
+    char buffer[256] = {};
+    const ssize_t n = recv(notify_, buffer, sizeof buffer - 1, 0);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+  }
+
+  // Waits for the process to end; its exit code, or -1 on time-out or a signal.
+  int waitExit(std::chrono::milliseconds timeout) {
+    int status = 0;
+    const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+    if (!ended) return -1;
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  bool alive() const { return !exited_ && kill(pid_, 0) == 0; }
+  pid_t pid() const { return pid_; }
+
+  // utime + stime in clock ticks.
+  long cpuTicks() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i == 14) utime = std::stol(field);
+      if (i == 15) stime = std::stol(field);
+    }
+    return utime + stime;
+  }
+
+ private:
+  const testing_support::DeviceSandbox& sandbox_;
+  std::string bin_, notifyPath_;
+  int notify_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+// A client of one channel in this process, through the named objects.
+struct Channel {
+  ce::NamedBlock block;
+  uint8_t* address = nullptr;
+  ce::NamedEvent* event = nullptr;
+
+  explicit Channel(int number) {
+    const std::string name = "CRT" + std::to_string(number);
+    block = ce::openOrCreateBlock(name, kChannelBlockSize);
+    address = ce::mapBlock(block);
+    event = ce::openEvent((name + ":EVENT").c_str());
+  }
+  ~Channel() {
+    if (address) ce::unmapBlock(address, kChannelBlockSize);
+    ce::closeBlock(block);
+    ce::closeEvent(event);
+  }
+  // The frame announced by the next signal, or empty after the time-out.
+  std::vector<uint8_t> nextFrame(uint32_t timeoutMs = 5000) {
+    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
+    const uint32_t length = std::min(loadBlockLength(address), kBlockDataSize);
+    std::vector<uint8_t> frame(length);
+    loadBlockBytes(address, kBlockDataOffset, frame.data(), length);
+    return frame;
+  }
+};
+
+void peerSend(const PtyPair& pty, const std::vector<uint8_t>& bytes) {
+  ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::vector<uint8_t> peerReceive(const PtyPair& pty, size_t count) {
+  std::vector<uint8_t> got;
+  waitUntil([&] {
+    uint8_t buffer[512];
+    pollfd fd{pty.master, POLLIN, 0};
+    if (poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN)) {
+      const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
+      if (n > 0) got.insert(got.end(), buffer, buffer + n);
+    }
+    return got.size() >= count;
+  });
+  return got;
+}
+
+void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
+  ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
+  uint8_t* address = ce::mapBlock(block);
+  ce::NamedEvent* event = ce::openEvent("CRT:WRITE:EVENT");
+  ASSERT_NE(address, nullptr);
+  ASSERT_NE(event, nullptr);
+  storeBlockBytes(address, kBlockDataOffset, data.data(), static_cast<uint32_t>(data.size()));
+  storeBlockLength(address, length);
+  ce::setEvent(event);
+  ce::closeEvent(event);
+  ce::unmapBlock(address, kChannelBlockSize);
+  ce::closeBlock(block);
+}
+
+class SerialhubTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(pty.ok()); }
+  void linkPty(const PtyPair& pair) { ASSERT_TRUE(pair.linkAs(sandbox.root() + "/dev/COM7")); }
+  void startReady(const std::string& routes = kRoutes) {
+    daemon.writeRoutes(routes);
+    ASSERT_TRUE(daemon.start());
+    ASSERT_EQ(daemon.nextNotice(), "READY=1");
+  }
+
+  testing_support::DeviceSandbox sandbox;
+  PtyPair pty;
+  Daemon daemon{sandbox};
+};
+
+}  // namespace
+
+TEST_F(SerialhubTest, FramesFromThePeerReachTheBlocksAndWakeTheirEvents) {
+  linkPty(pty);
+  startReady();
+  Channel touch(1), text(2);
+  ASSERT_NE(touch.event, nullptr);
+  ASSERT_NE(text.event, nullptr);
+
+  peerSend(pty, {0x00, 0x13, 0xAA, 0x55, 0x01, 0x02, 0x03, 0x04});  // noise, then a touch frame
+  EXPECT_EQ(touch.nextFrame(), (std::vector<uint8_t>{0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}));
+
+  peerSend(pty, {0xAA, 0x33, 'h', 'i'});  // a text frame split across writes
+  peerSend(pty, {'\r', '\n', 0x7F});
+  EXPECT_EQ(text.nextFrame(), (std::vector<uint8_t>{0xAA, 0x33, 'h', 'i', '\r', '\n'}));
+}
+
+TEST_F(SerialhubTest, WriteBlockBytesReachThePeerExactlyAndAHugeLengthIsCut) {
+  linkPty(pty);
+  startReady();
+  clientWrite(3, {0x01, 0x02, 0x03});
+  EXPECT_EQ(peerReceive(pty, 3), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
+
+  std::vector<uint8_t> area(kBlockDataSize);
+  for (size_t i = 0; i < area.size(); ++i) area[i] = static_cast<uint8_t>(i);
+  clientWrite(0xFFFFFFFF, area);
+  EXPECT_EQ(peerReceive(pty, 260), area);
+  EXPECT_TRUE(daemon.alive());
+
+  clientWrite(1, {0x99});
+  EXPECT_EQ(peerReceive(pty, 1), std::vector<uint8_t>{0x99});
+}
+
+TEST_F(SerialhubTest, AnnouncesReadinessAndStoppingAndEndsWithZeroOnSigterm) {
+  linkPty(pty);
+  startReady();
+  ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
+  EXPECT_EQ(daemon.nextNotice(3s), "STOPPING=1");
+  EXPECT_EQ(daemon.waitExit(3s), 0);
+}
+
+TEST_F(SerialhubTest, WithoutRouteFileEndsAtOnceWithoutTouchingThePort) {
+  PtyPair cooked(false);
+  ASSERT_TRUE(cooked.ok());
+  linkPty(cooked);
+  ASSERT_TRUE(daemon.start());
+  EXPECT_EQ(daemon.waitExit(3s), 0);
+  EXPECT_EQ(daemon.nextNotice(0ms), "");
+  // The line was never opened: it keeps its cooked defaults and no write block exists.
+  const int slave = open(cooked.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(slave, 0);
+  termios line{};
+  ASSERT_EQ(tcgetattr(slave, &line), 0);
+  close(slave);
+  EXPECT_NE(line.c_lflag & ICANON, 0u);
+  EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT:WRITE"));
+}
+
+TEST_F(SerialhubTest, WithAnEmptyRouteFileRunsAndStillSends) {
+  linkPty(pty);
+  startReady("");
+  peerSend(pty, {0xAA, 0x55, 1, 2, 3, 4});
+  clientWrite(2, {0x0D, 0x0A});
+  EXPECT_EQ(peerReceive(pty, 2), (std::vector<uint8_t>{0x0D, 0x0A}));
+  EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT1"));
+  EXPECT_TRUE(daemon.alive());
+}
+
+TEST_F(SerialhubTest, WithoutAPortItIdlesThenFindsOneThatAppears) {
+  startReady();
+  const long before = daemon.cpuTicks();
+  waitUntil([] { return false; }, 2s);  // a window to measure idleness over
+  const long used = daemon.cpuTicks() - before;
+  EXPECT_LE(used, 5) << "ticks of CPU in 2 s without a port";
+
+  linkPty(pty);
+  Channel touch(1);
+  // The node is looked for at least once a second; allow for a loaded machine.
+  bool arrived = false;
+  for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
+    peerSend(pty, {0xAA, 0x55, 9, 9, 9, 9});
+    arrived = !touch.nextFrame(500).empty();
+  }
+  EXPECT_TRUE(arrived);
+}
+
+TEST_F(SerialhubTest, AfterAHangUpItDoesNotSpinAndFramesFlowOnANewPty) {
+  linkPty(pty);
+  startReady();
+  Channel touch(1);
+  peerSend(pty, {0xAA, 0x55, 1, 1, 1, 1});
+  ASSERT_FALSE(touch.nextFrame().empty());
+
+  pty.closeMaster();  // the peer goes away
+  const long before = daemon.cpuTicks();
+  waitUntil([] { return false; }, 2s);
+  EXPECT_LE(daemon.cpuTicks() - before, 5) << "ticks of CPU in 2 s after the hang-up";
+  EXPECT_TRUE(daemon.alive());
+
+  PtyPair replugged;
+  ASSERT_TRUE(replugged.ok());
+  linkPty(replugged);
+  bool arrived = false;
+  for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
+    peerSend(replugged, {0xAA, 0x55, 2, 2, 2, 2});
+    arrived = touch.nextFrame(500) == std::vector<uint8_t>{0xAA, 0x55, 2, 2, 2, 2};
+  }
+  EXPECT_TRUE(arrived);
+  clientWrite(2, {0x51, 0x52});
+  EXPECT_EQ(peerReceive(replugged, 2), (std::vector<uint8_t>{0x51, 0x52}));
+}
