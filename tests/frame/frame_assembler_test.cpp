@@ -9,6 +9,7 @@
 // be zero at the moment the event is set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -70,7 +71,7 @@ class Bench : public FrameAssemblerHooks {
     table_.count = static_cast<uint32_t>(routes.size());
     for (size_t i = 0; i < routes.size(); ++i) {
       RouteEntry& entry = table_.entries[i];
-      std::memcpy(entry.header, routes[i].header.data(), routes[i].header.size());
+      std::copy(routes[i].header.begin(), routes[i].header.end(), entry.header);
       entry.frameLength = routes[i].frameLength;
       entry.relearn = routes[i].relearn;
       if (!routes[i].hasBlock) continue;
