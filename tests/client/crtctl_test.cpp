@@ -1,0 +1,269 @@
+// crtctl as another process sees the channels: this test plays the daemon
+// (channel blocks made from the sample route file, the write block) and runs
+// the built tool with fork/exec in a private object folder. Output goes to
+// files; the test waits on the files and on the pid, with deadlines.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/lock_record.h"
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
+#include "router/channel_block.h"
+#include "router/channel_blocks.h"
+#include "router/route_table.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+using testing_support::readHostFile;
+using testing_support::waitUntil;
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+::testing::AssertionResult contains(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
+}
+
+::testing::AssertionResult endsWith(const std::string& text, const std::string& tail) {
+  if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "\"" << text << "\" does not end with \"" << tail << "\"";
+}
+
+// A crtctl process whose stdout and stderr go to files in the sandbox.
+class Tool {
+ public:
+  Tool(const testing_support::DeviceSandbox& sandbox, const std::vector<std::string>& args, int serial) {
+    outPath_ = sandbox.base() + "/out" + std::to_string(serial);
+    errPath_ = sandbox.base() + "/err" + std::to_string(serial);
+    const std::string program = testing_support::builtProgram("client/crtctl");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+
+  ~Tool() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // The exit status, or -1 when the process did not end in time.
+  int finish() {
+    int status = 0;
+    exited_ = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, kDeadline);
+    if (!exited_) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string out() const { return readHostFile(outPath_); }
+  std::string err() const { return readHostFile(errPath_); }
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string outPath_, errPath_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+int countLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+class Crtctl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FILE* sink = std::tmpfile();
+    const std::string routeFile = std::string(SERIALHUB_SOURCE_DIR) + "/daemon/ctl_rt.st";
+    ASSERT_EQ(loadRouteTableFrom(table, routeFile.c_str(), sink), 1);
+    std::fclose(sink);
+    ASSERT_EQ(table.count, 3u);
+    ce::LockRecord lock;
+    ce::initLockRecord(lock);
+    createChannelBlocks(table, lock);
+    for (uint32_t i = 0; i < table.count; ++i) ASSERT_NE(table.entries[i].blockAddress, nullptr);
+  }
+
+  void TearDown() override { releaseChannelBlocks(table); }
+
+  Tool run(const std::vector<std::string>& args) { return Tool(sandbox, args, ++serial); }
+
+  // What the frame assembler does with a frame: data, length, event.
+  void deliver(const RouteEntry& entry, const std::vector<uint8_t>& frame, uint32_t lengthWord) {
+    fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
+    storeBlockLength(entry.blockAddress, lengthWord);
+    storeBlockBytes(entry.blockAddress, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
+    ASSERT_TRUE(ce::setEvent(entry.event));
+  }
+
+  testing_support::DeviceSandbox sandbox;
+  RouteTable table;
+  int serial = 0;
+};
+
+TEST_F(Crtctl, ListNamesEveryObjectAndSkipsDotFiles) {
+  testing_support::writeHostFile(sandbox.objects() + "/.CRT9.tmp", "");
+  bool existed = true;
+  ce::NamedMutex* mutex = ce::createMutex("GUID_SLEEP_20130830", existed);
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_TRUE(ce::setEvent(table.entries[2].event));
+
+  Tool list = run({"list"});
+  ASSERT_EQ(list.finish(), 0) << list.err();
+  const std::string out = list.out();
+  EXPECT_TRUE(contains(out, "CRT1                     block of 288 bytes\n"));
+  EXPECT_TRUE(contains(out, "CRT1:EVENT               event (not signalled)\n"));
+  EXPECT_TRUE(contains(out, "CRT2                     block of 288 bytes\n"));
+  EXPECT_TRUE(contains(out, "CRT4:EVENT               event (signalled)\n"));
+  EXPECT_TRUE(contains(out, "GUID_SLEEP_20130830      mutex\n"));
+  EXPECT_FALSE(contains(out, ".CRT9"));
+  EXPECT_EQ(ce::waitEvent(table.entries[2].event, 0), ce::WaitResult::signalled) << "listing consumes nothing";
+  ce::closeMutex(mutex);
+}
+
+TEST_F(Crtctl, ShowSeesThe288ByteLayout) {
+  deliver(table.entries[0], {0xAA, 0x55, 0x41, 0x10, 0x00, 0x20}, 6);
+  Tool show = run({"show", "1"});
+  ASSERT_EQ(show.finish(), 0) << show.err();
+  const std::string out = show.out();
+  EXPECT_TRUE(contains(out, "block     CRT1, 288 bytes\n"));
+  EXPECT_TRUE(contains(out, "length    6\n"));
+  EXPECT_TRUE(contains(out, "reserved  0x00000000\n"));
+  EXPECT_TRUE(contains(out, "data      aa 55 41 10 00 20\n"));
+  EXPECT_TRUE(contains(out, "lock      unowned, word 0, recursion 0, waiters 0, initialised\n"));
+}
+
+TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
+  const RouteEntry& touch = table.entries[0];
+  deliver(touch, {0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}, 6);
+  Tool watch = run({"watch", "1", "--count", "2", "--timeout", "10000"});
+  // The first frame was waiting; the second comes once the first is printed.
+  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 1; }, kDeadline)) << watch.err();
+  std::vector<uint8_t> longFrame(kBlockDataSize, 0x33);
+  deliver(touch, longFrame, 300);
+  ASSERT_EQ(watch.finish(), 0) << watch.err();
+
+  const std::string out = watch.out();
+  ASSERT_EQ(countLines(out), 2) << out;
+  const std::string first = out.substr(0, out.find('\n'));
+  EXPECT_TRUE(endsWith(first, "    6  aa 55 01 02 03 04"));
+  const std::string second = out.substr(out.find('\n') + 1);
+  EXPECT_TRUE(contains(second, "  260  33 33"));
+  EXPECT_TRUE(endsWith(second, " 33  (length word 300)\n")) << "clamped to the data area";
+  EXPECT_EQ(ce::waitEvent(touch.event, 0), ce::WaitResult::timeout) << "both signals consumed";
+}
+
+TEST_F(Crtctl, WatchEndsCleanlyOnSigterm) {
+  Tool watch = run({"watch", "4"});
+  ASSERT_TRUE(waitUntil([&] { return watch.err().find("watching CRT4") != std::string::npos; }, kDeadline));
+  ASSERT_EQ(kill(watch.pid(), SIGTERM), 0);
+  EXPECT_EQ(watch.finish(), 0) << watch.err();
+}
+
+TEST_F(Crtctl, TimeOutsEndWithStatusThree) {
+  Tool watch = run({"watch", "2", "--count", "1", "--timeout", "200"});
+  Tool wait = run({"wait", "CRT2:EVENT", "--timeout", "200"});
+  EXPECT_EQ(watch.finish(), 3);
+  EXPECT_TRUE(contains(watch.err(), "timed out after 0 of 1 frames"));
+  EXPECT_EQ(wait.finish(), 3);
+}
+
+TEST_F(Crtctl, SetAndWaitUseAnyNamedEvent) {
+  Tool set = run({"set", "CRT4:EVENT"});
+  ASSERT_EQ(set.finish(), 0) << set.err();
+  Tool wait = run({"wait", "CRT4:EVENT", "--timeout", "10000"});
+  ASSERT_EQ(wait.finish(), 0) << wait.err();
+  EXPECT_EQ(wait.out(), "CRT4:EVENT signalled\n");
+  EXPECT_EQ(ce::waitEvent(table.entries[2].event, 0), ce::WaitResult::timeout) << "the wait consumed it";
+}
+
+TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
+  ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
+  uint8_t* address = ce::mapBlock(block);
+  ASSERT_NE(address, nullptr);
+  ce::NamedEvent* event = ce::createEvent("CRT:WRITE:EVENT", false);
+  ASSERT_NE(event, nullptr);
+  fillBlockBytes(address, kBlockDataOffset, 0xFF, kBlockDataSize);
+
+  Tool write = run({"write", "aa", "44", "0300"});
+  ASSERT_EQ(write.finish(), 0) << write.err();
+  EXPECT_EQ(loadBlockLength(address), 4u);
+  uint8_t data[5];
+  loadBlockBytes(address, kBlockDataOffset, data, sizeof data);
+  EXPECT_EQ(std::vector<uint8_t>(data, data + 5), (std::vector<uint8_t>{0xAA, 0x44, 0x03, 0x00, 0xFF}));
+  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::signalled);
+
+  ce::closeEvent(event);
+  ce::unmapBlock(address, kChannelBlockSize);
+  ce::closeBlock(block);
+}
+
+TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
+  ce::NamedBlock lonely = ce::openOrCreateBlock("CRT5", kChannelBlockSize);  // no event beside it
+  testing_support::writeHostFile(sandbox.objects() + "/CRT6", "not a block");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const std::string tooMany(2 * (kBlockDataSize + 1), 'a');
+  const Case cases[] = {
+      {{"watch", "9"}, 1, "no block CRT9"},
+      {{"show", "9"}, 1, "no block CRT9"},
+      {{"watch", "5"}, 1, "no event CRT5:EVENT"},
+      {{"show", "6"}, 1, "CRT6 is not a block of 288 bytes"},
+      {{"write", "aa"}, 1, "no block CRT:WRITE"},
+      {{"set", "NOPE"}, 1, "no event NOPE"},
+      {{"wait", "NOPE", "--timeout", "10"}, 1, "no event NOPE"},
+      {{"watch", "one"}, 2, "the channel is a decimal number"},
+      {{"watch", "1", "--count"}, 2, "--count needs a number"},
+      {{"watch", "1", "--speed", "3"}, 2, "unknown option --speed"},
+      {{"write", "zz"}, 2, "pairs of hex digits"},
+      {{"write", "a"}, 2, "pairs of hex digits"},
+      {{"write", tooMany}, 2, "pairs of hex digits"},
+      {{"set"}, 2, "expected one event name"},
+      {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+      {{}, 2, "usage: crtctl"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(no arguments)" : c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+    Tool tool = run(c.args);
+    EXPECT_EQ(tool.finish(), c.status);
+    EXPECT_TRUE(contains(tool.err(), c.message));
+  }
+  EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT9")) << "a client never creates a block";
+  ce::closeBlock(lonely);
+}
+
+TEST_F(Crtctl, HelpDescribesEveryCommand) {
+  Tool help = run({"--help"});
+  ASSERT_EQ(help.finish(), 0);
+  for (const char* command : {"list", "show <channel>", "watch <channel>", "write <hex bytes...>", "set <event name>",
+                              "wait <event name>"}) {
+    EXPECT_TRUE(contains(help.out(), std::string("  ") + command)) << command;
+  }
+}
+
+}  // namespace
