@@ -61,5 +61,7 @@ int runWatch(const ToolContext& context);
 int runWrite(const ToolContext& context);
 int runSet(const ToolContext& context);
 int runWait(const ToolContext& context);
+// window_post.cpp
+int runPost(const ToolContext& context);
 
 }  // namespace client

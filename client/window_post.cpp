@@ -1,0 +1,57 @@
+// crtctl post: send a window message to a window found by class and title,
+// the way other programs on the device tell duskcard to re-arm its time-out
+// (crtctl post SLEEP SLEEP 1330). The message travels as an X client message,
+// so its numbers are 32-bit: anything wider is refused, not truncated.
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "client/tool.h"
+#include "platform/window_post.h"
+
+namespace client {
+
+namespace {
+
+// Decimal, or hexadecimal after 0x; an optional '-' for signed fields.
+std::optional<int64_t> parseWord(std::string_view text, bool allowNegative) {
+  bool negative = allowNegative && !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, failure] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || failure != std::errc() || stop != end) return std::nullopt;
+  if (negative) return value <= 0x80000000u ? std::optional<int64_t>(-static_cast<int64_t>(value)) : std::nullopt;
+  return value <= 0xFFFFFFFFu ? std::optional<int64_t>(static_cast<int64_t>(value)) : std::nullopt;
+}
+
+}  // namespace
+
+int runPost(const ToolContext& context) {
+  const auto& args = context.args;
+  if (args.size() < 3 || args.size() > 5) return usageError(context, "post", "expected 3 to 5 arguments");
+  std::optional<int64_t> message = parseWord(args[2], false);
+  std::optional<int64_t> wParam = args.size() > 3 ? parseWord(args[3], false) : 0;
+  std::optional<int64_t> lParam = args.size() > 4 ? parseWord(args[4], true) : 0;
+  if (!message || !wParam || !lParam) {
+    return usageError(context, "post", "message, wParam and lParam are 32-bit numbers");
+  }
+  const std::string className(args[0]), title(args[1]);
+  // A value above INT32_MAX is taken as the same 32 bits read signed.
+  auto lParam32 = static_cast<int32_t>(static_cast<uint32_t>(*lParam));
+  if (!ce::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
+                             static_cast<uintptr_t>(*wParam), lParam32)) {
+    std::fprintf(context.err, "crtctl post: no window of class '%s' titled '%s' (or no display)\n",
+                 className.c_str(), title.c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace client
