@@ -25,6 +25,7 @@ namespace {
 
 const DeviceDriver* const kDrivers[] = {
     &kBacklightDriver,
+    &kBatteryDriver,
 };
 
 const DeviceDriver* driverFor(std::string_view name) {

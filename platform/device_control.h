@@ -45,4 +45,12 @@ extern const DeviceDriver kBacklightDriver;
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
 
+// The battery: a sysfs power-supply directory, the power-supply class
+// directory, or a regular file holding the AC line status.
+extern const DeviceDriver kBatteryDriver;
+
+// Power status request: input the u32 1, output at least 1 byte (56 used),
+// byte 0 the AC line status (0 off line, 1 on line).
+inline constexpr uint32_t kPowerStatusCode = 0x290404;
+
 }  // namespace ce

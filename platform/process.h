@@ -1,0 +1,16 @@
+// Starting programs of the device: a device path resolved below $CE_ROOT and
+// a command line, the way the sleep sequence starts the sleep notice and the
+// platform's sleep program.
+#pragma once
+
+namespace ce {
+
+// Starts the program at `devicePath` ("\ResidentFlash2\korvent\app\duskcard.exe")
+// with `commandLine` split at blanks into its arguments (nullptr or "" gives
+// none); argv[0] is the resolved host path. The program inherits the
+// environment and working directory and no descriptor beyond 0 to 2. It is
+// never waited for, yet never left as a zombie. True when the program was
+// executed; false when the path does not resolve or exec failed.
+bool startProgram(const char* devicePath, const char* commandLine);
+
+}  // namespace ce
