@@ -8,6 +8,10 @@
 // announced (and its stop hook) every few milliseconds until the routine has
 // returned. Other sleepers on the same word see a spurious wake-up, re-check
 // and sleep again; a stopped waiter never consumes a signal (named_event.cpp).
+//
+// A stop hook's wake may therefore be called many times, from the stopping
+// thread, until the routine returns; it must not call setStopHook(). One
+// handle is stopped and closed by one thread at a time.
 #include "platform/thread.h"
 
 #include <atomic>

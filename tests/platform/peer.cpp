@@ -1,3 +1,6 @@
+// Spawns object_peer with piped standard input and output (posix_spawn, so
+// nothing of a threaded test process runs in the child), and reads a thread's
+// kernel state from /proc to see when it sleeps on a futex.
 #include "tests/platform/peer.h"
 
 #include <csignal>
