@@ -2,7 +2,6 @@
 // differ only in case, ".." held at the root, links followed, and the folders
 // the programs find themselves and their objects in. Also the tick count.
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -76,33 +75,6 @@ TEST(Paths, DeviceNodesAndFolderLookups) {
   for (const char* odd : {"", ".", "..", "../dev/COM7"}) EXPECT_EQ(ce::findDeviceNode(odd), std::nullopt) << odd;
   EXPECT_EQ(ce::findInDirectory(sandbox.root(), "DEV"), sandbox.root() + "/dev");
   EXPECT_EQ(ce::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
-}
-
-TEST(Paths, EnvironmentFolders) {
-  DeviceSandbox sandbox;
-  struct Case {
-    const char* value;  // nullptr: unset
-    const char* root;
-    const char* objects;
-  };
-  const Case cases[] = {
-      {nullptr, "/", "/dev/shm/ce"},
-      {"", "/", "/dev/shm/ce"},
-      {"/tmp/device/", "/tmp/device", "/tmp/device"},
-      {"/", "/", "/"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value ? c.value : "(unset)");
-    if (c.value) {
-      setenv("CE_ROOT", c.value, 1);
-      setenv("CE_OBJECTS", c.value, 1);
-    } else {
-      unsetenv("CE_ROOT");
-      unsetenv("CE_OBJECTS");
-    }
-    EXPECT_EQ(ce::ceRoot(), c.root);
-    EXPECT_EQ(ce::ceObjects(), c.objects);
-  }
 }
 
 TEST(Paths, ObjectPathMakesAPrivateFolder) {
