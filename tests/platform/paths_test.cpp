@@ -2,6 +2,7 @@
 // differ only in case, ".." held at the root, links followed, and the folders
 // the programs find themselves and their objects in. Also the tick count.
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
