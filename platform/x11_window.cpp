@@ -328,7 +328,7 @@ void x11Foreground(unsigned long client, unsigned long frame) {
       XSetInputFocus(display, client, RevertToPointerRoot, CurrentTime);
     }
   }
-  XFlush(display);
+  XSync(display, False);  // the caller may exit at once (a second duskcard does)
 }
 
 bool x11PostMessage(unsigned long xid, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -347,7 +347,9 @@ bool x11PostMessage(unsigned long xid, uint32_t message, uintptr_t wParam, intpt
   XWindowAttributes attributes = {};
   if (!XGetWindowAttributes(display, xid, &attributes)) return false;
   const bool sent = XSendEvent(display, xid, False, NoEventMask, &event) != 0;
-  XFlush(display);
+  // A round trip, not a flush: a tool that exits right after posting closes
+  // its connection, and the server may drop requests it has not read yet.
+  XSync(display, False);
   return sent;
 }
 

@@ -1,0 +1,28 @@
+// A private X server for one test binary: Xvfb on a display number it picks
+// itself (-displayfd), so parallel test binaries never collide. Sets DISPLAY.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace testing_support {
+
+class XvfbServer {
+ public:
+  XvfbServer() = default;
+  ~XvfbServer();
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+
+  // Starts the server and waits (with a deadline) for its socket. On failure
+  // returns false with a reason fit for GTEST_SKIP().
+  bool start(std::string& whyNot);
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+}  // namespace testing_support
