@@ -1,15 +1,47 @@
-// Seam for the device services. Nothing is started yet: the daemon runs as a
-// frame router only. backlightOn already starts at 1 (devices/backlight_click),
-// so route entry 0 is delivered meanwhile.
+// The device services' place in the daemon's life: started after the serial
+// port is configured (the channel events exist by then), stopped after the
+// main loop ends and before the channel blocks are released.
 //
-// For whoever fills this in: the channel events exist once createChannelBlocks()
-// has run, which is before this is called; state.window carries the power
-// watcher's timer; and stopDeviceServices() must stop every thread that reads
-// a channel block before it returns, because the blocks are released next.
+// Must survive: channels 1 or 4 missing from the route file (their services
+// simply do not run), no GPS driver key, no battery device, and a touch
+// injector already stopped by the power watcher (nothing is released twice).
 #include "daemon/device_services.h"
 
 #include "daemon/daemon.h"
+#include "devices/backlight_click.h"
+#include "devices/control_channel.h"
+#include "devices/power_watcher.h"
+#include "devices/touch_injector.h"
+#include "platform/clock.h"
+#include "platform/driver_activation.h"
 
-void startDeviceServices(DaemonState& state) { (void)state; }
+namespace {
 
-void stopDeviceServices(DaemonState& state) { (void)state; }
+constexpr uint32_t kServiceGapMs = 50;
+constexpr const char* kGpsDriverKey = "Drivers\\GpsCom2";
+
+// The GPS port driver's handle; main thread only, from start to shutdown.
+ce::ActiveDriver* gpsDriver = nullptr;
+
+}  // namespace
+
+void startDeviceServices(DaemonState& state) {
+  ce::pauseMs(kServiceGapMs);  // 10
+  backlightOn.store(1);        // taken to be on; no code is sent
+  startControlChannel();
+  ce::pauseMs(kServiceGapMs);  // 11
+  startTouchInjector();
+  ce::pauseMs(kServiceGapMs);  // 12
+  gpsDriver = ce::activateDevice(kGpsDriverKey, 0);
+  startPowerWatcher(state.window, state.battery);  // 13
+}
+
+void stopDeviceServices(DaemonState&) {
+  stopControlChannel();  // 2: thread first, then view, event, block
+  stopTouchInjector();   // 3: the same, for whatever it still holds
+  if (gpsDriver != nullptr) {  // 4
+    ce::deactivateDevice(gpsDriver);
+    ce::closeDriverHandle(gpsDriver);
+    gpsDriver = nullptr;
+  }
+}

@@ -1,0 +1,97 @@
+// Control commands from the serial peer on channel 4.
+//
+// The command byte is read in place right after the wake-up, without a lock:
+// a frame delivered meanwhile replaces the one that signalled, and that is the
+// command taken. The reset after handling discards every signal that came
+// during it; commands in the pause are lost, not deferred.
+//
+// Must survive: a block that cannot be opened or mapped although its event
+// exists (no thread then, so nothing reads an unmapped block), and shutdown
+// (the thread is stopped before its block is unmapped; a thread that is never
+// stopped would read a view that no longer exists).
+#include "devices/control_channel.h"
+
+#include "devices/backlight_click.h"
+#include "platform/clock.h"
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "platform/thread.h"
+#include "router/channel_block.h"
+
+std::atomic<uint8_t> controlBusy{1};
+
+namespace {
+
+constexpr const char* kControlBlockName = "CRT4";
+constexpr const char* kControlEventName = "CRT4:EVENT";
+constexpr uint32_t kCommandByte = 10;  // frame byte 2
+
+enum Command : uint8_t {
+  kCommandPause = 1,            // nothing but the pause
+  kCommandToggleBacklight = 3,  // invert backlightOn, then switch the lamp
+};
+
+// What the channel holds; touched by the main thread only.
+struct ControlChannel {
+  ce::NamedEvent* event = nullptr;
+  ce::NamedBlock block;
+  uint8_t* address = nullptr;
+  ce::Thread* thread = nullptr;
+};
+
+ControlChannel channel;
+
+void runCommand(uint8_t command) {
+  if (command == kCommandToggleBacklight) {
+    // A read followed by a write: only this thread and the main thread (which
+    // writes 1 at times when no command runs) change the flag.
+    const int32_t on = backlightOn.load() != 0 ? 0 : 1;
+    backlightOn.store(on);
+    BacklightSwitch(on);
+  }
+  if (command == kCommandPause || command == kCommandToggleBacklight) ce::pauseMs(kControlPauseMs);
+}
+
+void controlThread(ce::NamedEvent* event, const uint8_t* block) {
+  for (;;) {
+    if (ce::waitEvent(event, ce::kInfinite) != ce::WaitResult::signalled) return;
+    if (controlBusy.load() != 1) continue;
+    const uint8_t command = loadBlockByte(block, kCommandByte);
+    controlBusy.store(0);
+    runCommand(command);
+    ce::resetEvent(event);  // drop what arrived during the handling
+    controlBusy.store(1);
+  }
+}
+
+}  // namespace
+
+int startControlChannel() {
+  // Called once by the daemon; a repeated start replaces the first cleanly.
+  stopControlChannel();
+  channel.event = ce::openEvent(kControlEventName);
+  if (channel.event == nullptr) return 0;
+  channel.block = ce::openOrCreateBlock(kControlBlockName, kChannelBlockSize);
+  if (!channel.block.valid()) return 0;
+  channel.address = ce::mapBlock(channel.block);
+  if (channel.address == nullptr) return 0;
+  ce::NamedEvent* event = channel.event;
+  const uint8_t* address = channel.address;
+  // The handle is kept (not released at once) so that shutdown can stop the
+  // thread before it unmaps the block.
+  channel.thread = ce::startThread([event, address] { controlThread(event, address); });
+  return 0;
+}
+
+void stopControlChannel() {
+  if (channel.thread != nullptr) {
+    ce::stopThread(channel.thread);
+    ce::closeThread(channel.thread);
+    channel.thread = nullptr;
+  }
+  if (channel.address != nullptr) ce::unmapBlock(channel.address, kChannelBlockSize);
+  channel.address = nullptr;
+  ce::closeEvent(channel.event);
+  channel.event = nullptr;
+  ce::closeBlock(channel.block);
+}

@@ -1,0 +1,24 @@
+// The control channel: a thread that wakes on each frame of channel 4
+// ("CRT4"), reads one command byte and acts. Command 3 toggles the backlight,
+// command 1 only imposes the pause; after either, commands that arrived in
+// the meantime are dropped, so the peer gets at most one toggle per 300 ms and
+// nothing queues.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// 1 ready to take a command; 0 while one is being handled. Only the control
+// thread touches it.
+extern std::atomic<uint8_t> controlBusy;
+
+inline constexpr uint32_t kControlPauseMs = 300;
+
+// Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
+// case; without the event, or with a block that cannot be opened or mapped,
+// no thread runs.
+int startControlChannel();
+
+// Stops the thread, then unmaps the block, closes the event and the block,
+// each only if held. Shutdown calls it before the channel blocks go away.
+void stopControlChannel();

@@ -1,0 +1,159 @@
+// Touch reports to pointer events.
+//
+// The frame is read in place right after the wake-up, without a lock: the
+// serial reader may already have put a newer frame there, which is then the
+// one injected (the channel holds one frame at a time). Signals that arrive
+// while a report is handled collapse into one (auto-reset event).
+//
+// Must survive: any screen size (0 gives coordinate 0 instead of a division
+// by zero; results beyond the 32-bit range saturate instead of overflowing),
+// stop while the pen is down or between the wake-up and the click (the stop is
+// cooperative and waits for the thread), and any number of stop/start cycles
+// (every start releases what an earlier one left, nothing piles up).
+#include "devices/touch_injector.h"
+
+#include <cmath>
+#include <limits>
+
+#include "devices/backlight_click.h"
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "router/channel_block.h"
+
+std::atomic<int32_t> touchState{0};
+std::atomic<uint32_t> tapVolume{0};
+
+namespace {
+
+constexpr const char* kTouchBlockName = "CRT1";
+constexpr const char* kTouchEventName = "CRT1:EVENT";
+
+// Block bytes of a touch frame (frame byte k is block byte 8 + k).
+constexpr uint32_t kPenStateByte = 9;
+constexpr uint32_t kVerticalByte = 10;    // u16 LE, pixels up from the bottom edge
+constexpr uint32_t kHorizontalByte = 12;  // u16 LE, pixels from the left edge
+constexpr uint8_t kPenDown = 0x41;        // 'A'; anything else is up
+
+constexpr uint32_t kFlagsDownMove = ce::kPointerAbsolute | ce::kPointerMove | ce::kPointerLeftDown;  // 0x8003
+constexpr uint32_t kFlagsDownStill = ce::kPointerAbsolute | ce::kPointerLeftDown;                    // 0x8002
+constexpr uint32_t kFlagsUp = ce::kPointerLeftUp;                                                    // 0x0004
+
+class RealTouchPlatform final : public TouchPlatform {
+ public:
+  ce::ScreenSize screenSize() override { return ce::screenMetrics(); }
+  void injectPointer(const ce::PointerEvent& event) override { ce::injectPointerEvent(event); }
+  uint32_t readTapVolume() override {
+    return ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen").value_or(0);
+  }
+  void keyClick(int32_t kind) override { KeyClick(kind); }
+};
+
+RealTouchPlatform realPlatform;
+std::atomic<TouchPlatform*> currentPlatform{&realPlatform};
+
+// What the injector holds; touched by the main thread only. The thread gets
+// its own copies of the event and the address when it starts.
+struct TouchInjector {
+  ce::NamedEvent* event = nullptr;
+  ce::NamedBlock block;
+  uint8_t* address = nullptr;
+  ce::Thread* thread = nullptr;
+};
+
+TouchInjector injector;
+
+uint32_t loadU16(const uint8_t* block, uint32_t offset) {
+  return loadBlockByte(block, offset) + 256u * loadBlockByte(block, offset + 1);
+}
+
+// Truncation toward zero, saturating at the 32-bit range.
+int32_t toInt32(double value) {
+  constexpr double kMax = std::numeric_limits<int32_t>::max();
+  constexpr double kMin = std::numeric_limits<int32_t>::min();
+  if (value >= kMax) return std::numeric_limits<int32_t>::max();
+  if (value <= kMin) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(std::trunc(value));
+}
+
+void touchThread(ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
+  const uint32_t clickKind = platform->readTapVolume();
+  tapVolume.store(clickKind, std::memory_order_relaxed);
+  for (;;) {
+    // Anything but a consumed signal (a stop, a vanished event) ends the thread.
+    if (ce::waitEvent(event, ce::kInfinite) != ce::WaitResult::signalled) return;
+    if (ce::stopRequested()) return;
+    handleTouchReport(decodeTouchFrame(block, platform->screenSize()), *platform, clickKind);
+  }
+}
+
+}  // namespace
+
+void setTouchPlatform(TouchPlatform* platform) {
+  currentPlatform.store(platform != nullptr ? platform : &realPlatform);
+}
+
+TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
+  TouchReport report;
+  report.penDown = loadBlockByte(block, kPenStateByte) == kPenDown;
+  const double vertical = loadU16(block, kVerticalByte);
+  const double horizontal = loadU16(block, kHorizontalByte);
+  const double width = screen.width;
+  const double height = screen.height;
+  // Difference first, then the product, then the quotient, as the panel's
+  // calibration expects; no clamping, so a reading off the panel's edge gives a
+  // coordinate off the screen. A dimension of 0 (unknown screen) gives 0.
+  report.x = width > 0 ? toInt32((horizontal * 65535.0) / width) : 0;
+  report.y = height > 0 ? toInt32(((height - vertical) * 65535.0) / height) : 0;
+  return report;
+}
+
+void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint32_t clickKind) {
+  ce::PointerEvent event;
+  if (report.penDown) {
+    const int32_t state = touchState.load(std::memory_order_relaxed);
+    touchState.store(state == 0 ? 1 : 2, std::memory_order_relaxed);
+    event.x = report.x;
+    event.y = report.y;
+    // At (0, 0) the button goes down where the pointer already is.
+    event.flags = (report.x != 0 || report.y != 0) ? kFlagsDownMove : kFlagsDownStill;
+  } else {
+    touchState.store(0, std::memory_order_relaxed);
+    event.flags = kFlagsUp;
+  }
+  platform.injectPointer(event);
+  if (touchState.load(std::memory_order_relaxed) == 1) platform.keyClick(static_cast<int32_t>(clickKind));
+}
+
+int startTouchInjector() {
+  // A start over a running or half-started injector would orphan its handles
+  // and leave two threads injecting; release what it holds first.
+  stopTouchInjector();
+  injector.event = ce::openEvent(kTouchEventName);
+  if (injector.event == nullptr) return 0;
+  injector.block = ce::openOrCreateBlock(kTouchBlockName, kChannelBlockSize);
+  if (!injector.block.valid()) return 0;
+  injector.address = ce::mapBlock(injector.block);
+  if (injector.address == nullptr) return 0;
+  ce::NamedEvent* event = injector.event;
+  const uint8_t* address = injector.address;
+  TouchPlatform* platform = currentPlatform.load();
+  injector.thread = ce::startThread([event, address, platform] { touchThread(event, address, platform); });
+  return 0;
+}
+
+void stopTouchInjector() {
+  if (injector.thread != nullptr) {
+    ce::stopThread(injector.thread);
+    ce::closeThread(injector.thread);
+    injector.thread = nullptr;
+  }
+  if (injector.address != nullptr) ce::unmapBlock(injector.address, kChannelBlockSize);
+  injector.address = nullptr;
+  ce::closeEvent(injector.event);
+  injector.event = nullptr;
+  ce::closeBlock(injector.block);
+}
+
+bool touchInjectorRunning() { return injector.thread != nullptr; }
