@@ -50,8 +50,10 @@ class FrameAssembler {
 
  private:
   void searchHeaders(uint8_t byte);
+  bool tailMatches(const uint8_t* header, uint32_t n) const;
   void collect();
   void deliver(uint32_t index, RouteEntry& entry);
+  void writeDataArea(uint8_t* block, const uint8_t* frame, uint32_t length);
   void dropInDark(RouteEntry& entry);
   void endFrame(RouteEntry& entry);
 
@@ -64,6 +66,7 @@ class FrameAssembler {
   uint32_t headerLength_[kRouteTableSize] = {};
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
+  uint8_t staging_[kMaxFrame] = {};     // zeros, but for a frame being written out
   uint8_t buffer_[kMaxFrame + 2] = {};  // the current frame, or the search window
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching

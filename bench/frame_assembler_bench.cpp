@@ -1,0 +1,130 @@
+// Cost per received byte of the frame assembler with a full route table of
+// ten entries: on noise (the search window), on back-to-back short frames
+// (search, collect, deliver), and on frames measured by their CR LF. Blocks
+// live in private memory; events go to a no-op, or to real unnamed events.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "platform/named_event.h"
+#include "router/frame_assembler.h"
+
+namespace {
+
+struct NoHooks final : FrameAssemblerHooks {
+  uint32_t tickCount() override { return 0; }
+  int32_t backlightOn() override { return 1; }
+  void keyClick(int32_t) override {}
+  void setEvent(ce::NamedEvent*) override {}
+};
+
+struct EventHooks final : FrameAssemblerHooks {
+  uint32_t tickCount() override { return 0; }
+  int32_t backlightOn() override { return 1; }
+  void keyClick(int32_t) override {}
+  void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
+};
+
+// Ten entries, header {0xA0 + i, 0x55}; `frameLength` 0 with relearn learns.
+struct Setup {
+  explicit Setup(int32_t frameLength, uint16_t relearn, bool realEvents) {
+    table.count = kRouteTableSize;
+    for (uint32_t i = 0; i < kRouteTableSize; ++i) {
+      RouteEntry& entry = table.entries[i];
+      entry.header[0] = static_cast<uint8_t>(0xA0 + i);
+      entry.header[1] = 0x55;
+      entry.frameLength = frameLength;
+      entry.relearn = relearn;
+      entry.blockAddress = blocks[i];
+      events[i] = realEvents ? ce::createEvent(nullptr, false) : nullptr;
+      entry.event = realEvents ? events[i] : reinterpret_cast<ce::NamedEvent*>(&blocks[i]);
+    }
+  }
+  ~Setup() {
+    for (ce::NamedEvent* event : events) ce::closeEvent(event);
+  }
+  RouteTable table;
+  alignas(8) uint8_t blocks[kRouteTableSize][kChannelBlockSize] = {};
+  ce::NamedEvent* events[kRouteTableSize] = {};
+};
+
+std::vector<uint8_t> noise() {
+  std::mt19937 random(12345);
+  std::vector<uint8_t> bytes(4096);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+// Frames for entries 0..9 in turn: header, payload, and (when `crlf`) CR LF.
+std::vector<uint8_t> frames(uint32_t payload, bool crlf) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t n = 0; bytes.size() < 4096; ++n) {
+    bytes.push_back(static_cast<uint8_t>(0xA0 + n % kRouteTableSize));
+    bytes.push_back(0x55);
+    for (uint32_t k = 0; k < payload; ++k) bytes.push_back(static_cast<uint8_t>(0x20 + k));
+    if (crlf) {
+      bytes.push_back(0x0D);
+      bytes.push_back(0x0A);
+    }
+  }
+  return bytes;
+}
+
+void run(benchmark::State& state, Setup& setup, FrameAssemblerHooks& hooks, const std::vector<uint8_t>& bytes) {
+  FrameAssembler assembler(setup.table, hooks);
+  for (auto _ : state) {
+    // Fed in reads of up to 260 bytes, as the serial reader does.
+    for (size_t at = 0; at < bytes.size(); at += 260) {
+      const size_t count = std::min<size_t>(260, bytes.size() - at);
+      assembler.feedBytes(static_cast<uint32_t>(count), bytes.data() + at);
+    }
+    benchmark::DoNotOptimize(setup.blocks);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+  state.counters["ns_per_byte"] = benchmark::Counter(static_cast<double>(bytes.size()),
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
+void BM_Noise(benchmark::State& state) {
+  Setup setup(6, 0, false);
+  NoHooks hooks;
+  run(state, setup, hooks, noise());
+}
+
+void BM_SixByteFrames(benchmark::State& state) {
+  Setup setup(6, 0, false);
+  NoHooks hooks;
+  run(state, setup, hooks, frames(4, false));
+}
+
+// The same without blocks: the state machine alone, no delivery.
+void BM_SixByteFramesNoBlocks(benchmark::State& state) {
+  Setup setup(6, 0, false);
+  for (RouteEntry& entry : setup.table.entries) entry.blockAddress = nullptr;
+  NoHooks hooks;
+  run(state, setup, hooks, frames(4, false));
+}
+
+void BM_SixByteFramesRealEvents(benchmark::State& state) {
+  Setup setup(6, 0, true);
+  EventHooks hooks;
+  run(state, setup, hooks, frames(4, false));
+}
+
+void BM_CrLfLearnedFrames(benchmark::State& state) {
+  Setup setup(0, 1, false);
+  NoHooks hooks;
+  run(state, setup, hooks, frames(8, true));
+}
+
+}  // namespace
+
+BENCHMARK(BM_Noise);
+BENCHMARK(BM_SixByteFrames);
+BENCHMARK(BM_SixByteFramesNoBlocks);
+BENCHMARK(BM_SixByteFramesRealEvents);
+BENCHMARK(BM_CrLfLearnedFrames);
+BENCHMARK_MAIN();
