@@ -1,0 +1,94 @@
+// AC line transitions as a table: the statuses that successive ticks read,
+// and every action the watcher takes in response, in order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/backlight_click.h"
+#include "devices/power_watcher.h"
+
+namespace {
+
+constexpr int kFail = -1;  // the status request fails
+
+class FakePower final : public PowerPlatform {
+ public:
+  std::vector<int> statuses;  // one per request, kFail for a failing one
+  size_t requests = 0;
+  std::vector<std::string> actions;
+
+  bool requestLineStatus(uint8_t& status) override {
+    const int next = requests < statuses.size() ? statuses[requests] : kFail;
+    ++requests;
+    if (next == kFail) return false;
+    status = static_cast<uint8_t>(next);
+    return true;
+  }
+  void stopTouch() override { actions.push_back("stop touch"); }
+  void startTouch() override { actions.push_back("start touch"); }
+  void startProgram(const char* path, const char* commandLine) override {
+    actions.push_back(std::string("run ") + path + (commandLine ? std::string(" ") + commandLine : ""));
+  }
+  void pause(uint32_t ms) override { actions.push_back("pause " + std::to_string(ms)); }
+  void backlightSwitch(int32_t on) override {
+    actions.push_back("backlight " + std::to_string(on) + " flag " + std::to_string(backlightOn.load()));
+  }
+};
+
+const std::vector<std::string> kOffline = {"stop touch", "pause 1000",
+                                           "run \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep", "pause 1500",
+                                           "run residentflash2\\sleep.exe"};
+const std::vector<std::string> kOnline = {"start touch", "pause 50"};
+
+std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+struct Case {
+  const char* name;
+  int32_t acBefore, backlightBefore;
+  std::vector<int> statuses;
+  uintptr_t timerId;
+  std::vector<std::string> actions;
+  int32_t acAfter, backlightAfter;
+  size_t requests;
+};
+
+TEST(PowerWatcher, TransitionTable) {
+  const std::vector<std::string> darkOffline = {
+      "stop touch", "pause 1000", "backlight 1 flag 1", "run \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep",
+      "pause 1500", "run residentflash2\\sleep.exe"};
+  const Case cases[] = {
+      {"1,0,0,0,1: off at the second tick, on at the fifth", 1, 1, {1, 0, 0, 0, 1}, 8000, join(kOffline, kOnline), 1, 1, 5},
+      {"255 on line", 1, 1, {255}, 8000, {}, 1, 1, 1},
+      {"255 off line", 0, 1, {255, 2}, 8000, {}, 0, 1, 2},
+      {"failing request", 1, 1, {kFail, kFail}, 8000, {}, 1, 1, 2},
+      {"failing request off line", 0, 0, {kFail}, 8000, {}, 0, 0, 1},
+      {"other timer id sends no request", 1, 1, {0}, 7999, {}, 1, 1, 0},
+      {"dark screen: on code before the notice", 1, 0, {0}, 8000, darkOffline, 0, 1, 1},
+      {"power returns to a dark screen: flag 1, no code", 0, 0, {1}, 8000, kOnline, 1, 1, 1},
+      {"off line twice: one sequence", 1, 1, {0, 0}, 8000, kOffline, 0, 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePower fake;
+    fake.statuses = c.statuses;
+    setPowerPlatform(&fake);
+    acOnline.store(c.acBefore);
+    backlightOn.store(c.backlightBefore);
+    for (size_t tick = 0; tick < std::max<size_t>(c.statuses.size(), 1); ++tick) {
+      onPowerTimer(nullptr, 275, c.timerId, 0);
+    }
+    setPowerPlatform(nullptr);
+    EXPECT_EQ(fake.actions, c.actions);
+    EXPECT_EQ(acOnline.load(), c.acAfter);
+    EXPECT_EQ(backlightOn.load(), c.backlightAfter);
+    EXPECT_EQ(fake.requests, c.requests);
+  }
+  acOnline.store(1);
+  backlightOn.store(1);
+}
+
+}  // namespace
