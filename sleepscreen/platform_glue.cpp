@@ -54,6 +54,10 @@ class PlatformStartup final : public StartupSystem {
   }
   ce::Window* createWindow(const char* className, const char* title, uint32_t style, int x, int y,
                            int width, int height) override {
+    // The platform makes a window without area message-only, and one needs
+    // no display: a notice that shows nothing must fail like a missing
+    // display instead of waiting out its time-out unseen.
+    if (width <= 0 || height <= 0) return nullptr;
     return ce::createWindow(className, title, style, x, y, width, height);
   }
   bool isWindow(ce::Window* window) override { return ce::isWindow(window); }

@@ -1,0 +1,179 @@
+// The real duskcard on a private Xvfb: what it paints, how it ends, and what
+// a second start, a missing bitmap and a missing display do.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "tests/sleepscreen/bmp_builder.h"
+#include "tests/sleepscreen/x11_harness.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+using namespace std::chrono_literals;
+using sleepscreen_test::BmpSpec;
+using sleepscreen_test::Child;
+
+namespace {
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 480;
+// Case differs from the device path on purpose: components match without regard to case.
+constexpr char kBitmapFile[] = "ResidentFlash2/KORVENT/app/DuskCard.BMP";
+
+uint32_t gradient(int x, int y) {
+  return static_cast<uint32_t>((x * 255 / 799) << 16 | (y * 255 / 479) << 8 | ((x + y) & 0xFF));
+}
+uint32_t checker(int x, int y) { return static_cast<uint32_t>((x / 16 + y / 16) % 256); }
+uint32_t stripes(int x, int y) { return static_cast<uint32_t>(y < 20 ? 0xFF0000 : (x % 50) * 5 << 8 | 0x40); }
+
+BmpSpec fullScreen24() {
+  BmpSpec spec;
+  spec.width = kWidth, spec.height = kHeight, spec.pixel = gradient;
+  return spec;
+}
+
+BmpSpec fullScreenPalette() {
+  BmpSpec spec;
+  spec.width = kWidth, spec.height = kHeight, spec.bitsPerPixel = 8, spec.pixel = checker;
+  for (uint32_t i = 0; i < 256; ++i) spec.palette.push_back((i * 0x9E3779B1u) >> 8 & 0xFFFFFF);
+  return spec;
+}
+
+BmpSpec smallTopDown() {
+  BmpSpec spec;
+  spec.width = 300, spec.height = -200, spec.pixel = stripes;
+  return spec;
+}
+
+// Count of pixels that differ from what `spec` drawn at (0, 0) should show,
+// black outside it.
+size_t mismatches(const std::vector<uint32_t>& screen, const BmpSpec* spec) {
+  if (screen.size() != static_cast<size_t>(kWidth) * kHeight) return screen.size() + 1;
+  size_t wrong = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      bool inside = spec && x < spec->width && y < std::abs(spec->height);
+      uint32_t expected = inside ? sleepscreen_test::expectedColour(*spec, x, y) : 0;
+      wrong += screen[static_cast<size_t>(y) * kWidth + x] != expected;
+    }
+  }
+  return wrong;
+}
+
+class DuskcardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xvfb_ = std::make_unique<sleepscreen_test::Xvfb>(kWidth, kHeight);
+    if (!xvfb_->ok()) GTEST_SKIP() << "needs Xvfb: " << xvfb_->failure();
+    const char* previous = std::getenv("DISPLAY");
+    savedDisplay_ = previous ? std::optional<std::string>(previous) : std::nullopt;
+    setenv("DISPLAY", xvfb_->display().c_str(), 1);
+  }
+  void TearDown() override {
+    if (savedDisplay_) setenv("DISPLAY", savedDisplay_->c_str(), 1);
+    else unsetenv("DISPLAY");
+  }
+
+  std::unique_ptr<Child> start() {
+    return std::make_unique<Child>(std::vector<std::string>{testing_support::builtProgram("sleepscreen/duskcard"), "sleep"});
+  }
+  bool windowShown() { return sleepscreen_test::findTopLevel(xvfb_->display(), "SLEEP").has_value(); }
+  // Through crtctl, a process of its own: this process's X connection would
+  // outlive the Xvfb of an earlier test.
+  bool post(uint32_t message) {
+    Child crtctl({testing_support::builtProgram("client/crtctl"), "post", "SLEEP", "SLEEP",
+                  std::to_string(message)});
+    return crtctl.waitExit(10s) == 0;
+  }
+  // Waits until the screen shows `spec` (nullptr: all black).
+  ::testing::AssertionResult screenShows(const BmpSpec* spec) {
+    size_t wrong = 0;
+    bool ok = testing_support::waitUntil([&] {
+      wrong = mismatches(sleepscreen_test::readScreen(xvfb_->display(), kWidth, kHeight), spec);
+      return wrong == 0;
+    }, 10s);
+    if (ok) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << wrong << " pixels differ";
+  }
+
+  testing_support::DeviceSandbox sandbox;
+  std::unique_ptr<sleepscreen_test::Xvfb> xvfb_;
+  std::optional<std::string> savedDisplay_;
+};
+
+TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
+  struct Case {
+    const char* legend;
+    BmpSpec spec;
+  } cases[] = {
+      {"24-bit, screen-sized", fullScreen24()},
+      {"8-bit with a colour table", fullScreenPalette()},
+      {"top-down, smaller than the screen: black beyond", smallTopDown()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    sandbox.writeFile(kBitmapFile, sleepscreen_test::makeBmp(c.spec));
+    auto duskcard = start();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+    auto geometry = sleepscreen_test::findTopLevel(xvfb_->display(), "SLEEP");
+    ASSERT_TRUE(geometry.has_value());
+    EXPECT_EQ(geometry->x, 0);
+    EXPECT_EQ(geometry->y, 0);
+    EXPECT_EQ(geometry->width, kWidth);
+    EXPECT_EQ(geometry->height, kHeight);
+    EXPECT_TRUE(screenShows(&c.spec));
+    EXPECT_TRUE(post(1330));
+    EXPECT_EQ(duskcard->waitExit(10s), 0);
+  }
+}
+
+TEST_F(DuskcardTest, RearmEndsItTwoSecondsLater) {
+  sandbox.writeFile(kBitmapFile, sleepscreen_test::makeBmp(smallTopDown()));
+  auto duskcard = start();
+  ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+  auto posted = std::chrono::steady_clock::now();
+  ASSERT_TRUE(post(1330));
+  // Well short of the 15 s it would otherwise show, and not before the 2 s.
+  EXPECT_EQ(duskcard->waitExit(12s), 0);
+  auto elapsed = std::chrono::steady_clock::now() - posted;
+  EXPECT_GE(elapsed, 1900ms);
+  EXPECT_LE(elapsed, 10s);
+}
+
+TEST_F(DuskcardTest, MissingBitmapShowsBlackAndStillEndsWithZero) {
+  auto duskcard = start();
+  ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+  EXPECT_TRUE(screenShows(nullptr));
+  EXPECT_TRUE(post(1336));
+  EXPECT_EQ(duskcard->waitExit(10s), 0);
+}
+
+TEST_F(DuskcardTest, SecondStartExitsMinusOne) {
+  auto first = start();
+  ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+  auto second = start();
+  EXPECT_EQ(second->waitExit(10s), 255);
+  EXPECT_TRUE(windowShown());
+  EXPECT_TRUE(post(1330));
+  EXPECT_EQ(first->waitExit(10s), 0);
+}
+
+TEST(DuskcardWithoutDisplay, ExitsSixteen) {
+  testing_support::DeviceSandbox sandbox;
+  for (const char* display : {static_cast<const char*>(nullptr), ":0.99999"}) {
+    SCOPED_TRACE(display ? display : "DISPLAY unset");
+    const char* previous = std::getenv("DISPLAY");
+    std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    if (display) setenv("DISPLAY", display, 1);
+    else unsetenv("DISPLAY");
+    Child duskcard({testing_support::builtProgram("sleepscreen/duskcard")});
+    EXPECT_EQ(duskcard.waitExit(20s), 16);
+    if (saved) setenv("DISPLAY", saved->c_str(), 1);
+    else unsetenv("DISPLAY");
+  }
+}
+
+}  // namespace
