@@ -209,6 +209,8 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
   // the entry untouched and a later line never inherits its bytes.
   RouteEntry parsed;
   parsed.channel = toInteger(fields[0].begin, fields[0].length);
+  // An empty header is kept like any other entry (it still gets its channel
+  // block); the frame assembler leaves it out of the header search.
   parsePattern(fields[1], parsed.header);
   parsePattern(fields[2], parsed.secondPattern);
   if (!parseNumberPair(fields[3], parsed)) return false;
