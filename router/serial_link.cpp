@@ -122,16 +122,13 @@ void SerialLink::releaseObjects() {
 
 bool SerialLink::installPort(std::unique_ptr<ce::SerialPort> opened) {
   if (!opened) return false;
-  std::shared_ptr<ce::SerialPort> port(std::move(opened));
-  std::shared_ptr<ce::SerialPort> none;
-  if (!port_.compare_exchange_strong(none, port)) return false;  // someone else has it
+  if (!port_.replace(nullptr, std::shared_ptr<ce::SerialPort>(std::move(opened)))) return false;  // someone else has it
   portOpens_.fetch_add(1);
   return true;
 }
 
 void SerialLink::dropPort(const std::shared_ptr<ce::SerialPort>& port) {
-  std::shared_ptr<ce::SerialPort> expected = port;
-  port_.compare_exchange_strong(expected, nullptr);
+  port_.replace(port, nullptr);
 }
 
 // A lost port is looked for again by path, set up the same way as at start.

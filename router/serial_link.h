@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -39,6 +40,38 @@ struct SerialLinkDeps {
 
 // The real port: "COM7:" through the platform.
 std::unique_ptr<ce::SerialPort> openComPort();
+
+// The port handle shared by the reader, the writer and the main thread: each
+// operation is indivisible. Holders keep their own reference, so a thread
+// still writing or reading keeps the descriptor open: a closed descriptor
+// number could be reused by another file at once. (A mutex rather than
+// std::atomic<std::shared_ptr>: libstdc++'s version hides its lock from
+// ThreadSanitizer. It is held only to copy the pointer, never across I/O.)
+class PortSlot {
+ public:
+  std::shared_ptr<ce::SerialPort> load() const {
+    std::lock_guard lock(mutex_);
+    return port_;
+  }
+  void store(std::shared_ptr<ce::SerialPort> port) { exchange(std::move(port)); }
+  std::shared_ptr<ce::SerialPort> exchange(std::shared_ptr<ce::SerialPort> port) {
+    std::lock_guard lock(mutex_);
+    port_.swap(port);
+    return port;  // released by the caller, outside the lock
+  }
+  // Replaces `expected` by `desired`; false (and no change) when the slot holds another.
+  bool replace(const std::shared_ptr<ce::SerialPort>& expected, std::shared_ptr<ce::SerialPort> desired) {
+    std::unique_lock lock(mutex_);
+    if (port_ != expected) return false;
+    port_.swap(desired);
+    lock.unlock();
+    return true;  // `desired` now holds the old port and closes it here, outside the lock
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<ce::SerialPort> port_;
+};
 
 class SerialLink {
  public:
@@ -82,10 +115,7 @@ class SerialLink {
   void releaseObjects();
 
   SerialLinkDeps deps_;
-  // The open port, or null (the invalid handle). Shared, so that a thread
-  // still writing or reading keeps the descriptor open: a closed descriptor
-  // number could be reused by another file at once.
-  std::atomic<std::shared_ptr<ce::SerialPort>> port_;
+  PortSlot port_;  // the open port, or null (the invalid handle)
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> portOpens_{0};
   bool running_ = false;  // main thread only
