@@ -27,6 +27,7 @@ trap cleanup EXIT
 step "A device in $work"
 export CE_ROOT=$work/root CE_OBJECTS=$work/objects
 mkdir -p "$CE_ROOT/dev" "$CE_OBJECTS" "$work/bin"
+echo 800x480 >"$CE_ROOT/dev/screen"  # simulated screen metrics for the touch path
 cp "$build/daemon/serialhub" "$work/bin/"
 if [ -f daemon/ctl_rt.st ]; then
   cp daemon/ctl_rt.st "$work/bin/ctl_rt.st"
@@ -70,18 +71,18 @@ daemon_pid=$(cat "$notify.pid")
 echo "serialhub (pid $daemon_pid) said READY=1"
 echo "named objects now in \$CE_OBJECTS: $(ls "$CE_OBJECTS" | tr '\n' ' ')"
 
-step "Watching channels 1 and 2 with crtctl watch, then telling the peer to go"
-"$crtctl" watch 1 --count 2 --timeout 8000 >"$work/watch1.log" 2>&1 &
-w1=$!
+step "Watching channel 2 with crtctl watch, then telling the peer to go"
+echo "(channel 1 is consumed by serialhub's own touch injector, so it is shown"
+echo " afterwards with crtctl show instead of competing for its event)"
 "$crtctl" watch 2 --count 2 --timeout 8000 >"$work/watch2.log" 2>&1 &
 w2=$!
-pids+=("$w1" "$w2")
-sleep 0.3  # both watchers are waiting on their events before the first byte
+pids+=("$w2")
+sleep 0.3  # the watcher is waiting on its event before the first byte
 touch "$work/go"
-wait "$w1" || true
 wait "$w2" || true
-echo "crtctl watch 1 (touch frames):"; sed 's/^/    /' "$work/watch1.log"
 echo "crtctl watch 2 (text frames):";  sed 's/^/    /' "$work/watch2.log"
+echo "crtctl show 1 (the last touch frame, the one split across two writes):"
+"$crtctl" show 1 | sed 's/^/    /'
 
 step "Sending bytes back through CRT:WRITE with crtctl write"
 "$crtctl" write aa 44 03 00
