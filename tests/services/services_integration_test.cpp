@@ -1,1 +1,281 @@
+// The device services inside the real serialhub: a sandboxed device with a
+// pty as dev/COM7 and simulated pointer, sound, backlight, battery and screen
+// nodes. Touch frames become pointer lines, command frames switch the lamp,
+// a power loss runs the sleep sequence (with shell scripts standing in for
+// the notice and sleep programs, logging argv and a timestamp), and power
+// cycles leave the daemon's threads and descriptors where they began.
 #include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/named_event.h"
+#include "tests/serial/pty.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using testing_support::waitUntil;
+
+namespace {
+
+constexpr const char* kRoutes =
+    "1,fe,,0-0,6,touch\n"      // fe, pen, V (2), X (2)
+    "4,aa 44,,0-0,4,control\n";  // aa 44, command, one more byte
+
+// A mono 16-bit WAV of 80 frames at 8 kHz: a 10 ms click.
+std::string clickWav() {
+  std::string out = "RIFF";
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) out += static_cast<char>(v >> (8 * i)); };
+  u32(36 + 160);
+  out += "WAVEfmt ";
+  u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
+  out += "data";
+  u32(160);
+  out.append(160, '\x10');
+  return out;
+}
+
+int64_t realtimeMs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+size_t lineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+size_t entriesIn(const std::string& dir) {
+  size_t count = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) count += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return count;
+}
+
+// Children of `parent` that have ended but were never reaped.
+size_t zombiesOf(pid_t parent) {
+  size_t zombies = 0;
+  DIR* proc = opendir("/proc");
+  while (const dirent* e = proc ? readdir(proc) : nullptr) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;  // processes only
+    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    fields >> state >> ppid;
+    zombies += ppid == parent && state == 'Z';
+  }
+  if (proc) closedir(proc);
+  return zombies;
+}
+
+class DeviceServicesDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
+    for (const char* node : {"dev/pointer", "dev/sound", "dev/BKL1"}) sandbox.writeFile(node, "");
+    sandbox.writeFile("dev/screen", "800x480\n");
+    sandbox.writeFile("dev/BAT1", "1\n");
+    sandbox.writeFile("residentflash2/click.wav", clickWav());
+    log = sandbox.base() + "/programs.log";
+    writeScript("ResidentFlash2/korvent/app/duskcard.exe",
+                "echo \"$(date +%s%3N) notice $# $* $(tail -n 1 " + sandbox.root() + "/dev/BKL1)\" >> " + log);
+    writeScript("residentflash2/sleep.exe", "echo \"$(date +%s%3N) sleep $# $*\" >> " + log);
+  }
+  void TearDown() override {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      int status = 0;
+      if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10s)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+      }
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "serialhub did not stop cleanly";
+    }
+    if (notify >= 0) close(notify);
+  }
+
+  void writeScript(const std::string& path, const std::string& body) {
+    sandbox.writeFile(path, "#!/bin/sh\n" + body + "\n");
+    chmod((sandbox.root() + "/" + path).c_str(), 0755);
+  }
+
+  // Starts serialhub beside the route file and waits for READY=1.
+  void start(const char* screenVolume = nullptr) {
+    if (screenVolume) sandbox.writeFile("registry/HKEY_CURRENT_USER/ControlPanel/Volume/Screen", screenVolume);
+    const std::string bin = sandbox.base() + "/bin";
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(testing_support::builtProgram("daemon/serialhub"), bin + "/serialhub");
+    testing_support::writeHostFile(bin + "/ctl_rt.st", kRoutes);
+    const std::string notifyPath = sandbox.base() + "/notify";
+    notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, notifyPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", notifyPath.c_str(), 1);
+    const std::string program = bin + "/serialhub";
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    unsetenv("NOTIFY_SOCKET");
+    pollfd fd{notify, POLLIN, 0};
+    ASSERT_EQ(poll(&fd, 1, 10000), 1);
+    char buffer[64] = {};
+    ASSERT_GT(recv(notify, buffer, sizeof buffer - 1, 0), 0);
+    ASSERT_STREQ(buffer, "READY=1");
+  }
+
+  void peer(std::vector<uint8_t> bytes) {
+    ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void touch(uint8_t pen, uint16_t v, uint16_t x) {
+    peer({0xfe, pen, uint8_t(v), uint8_t(v >> 8), uint8_t(x), uint8_t(x >> 8)});
+  }
+  void command(uint8_t value) { peer({0xaa, 0x44, value, 0}); }
+
+  std::string node(const char* name) const { return sandbox.readFile(std::string("dev/") + name); }
+  bool waitLines(const char* name, size_t count, std::chrono::milliseconds timeout = 10s) const {
+    return waitUntil([&] { return lineCount(node(name)) == count; }, timeout);
+  }
+  std::string programLog() const { return testing_support::readHostFile(log); }
+
+  // Sends a touch every 200 ms until the injector answers with a pointer line.
+  bool touchUntilInjected(std::chrono::milliseconds timeout = 10s) {
+    const size_t before = lineCount(node("pointer"));
+    auto next = std::chrono::steady_clock::now();
+    return waitUntil([&] {
+      if (std::chrono::steady_clock::now() >= next) {
+        touch(0, 0, 0);
+        next += 200ms;
+      }
+      return lineCount(node("pointer")) > before;
+    }, timeout);
+  }
+
+  testing_support::DeviceSandbox sandbox;
+  testing_support::PtyPair pty;
+  std::string log;
+  int notify = -1;
+  pid_t pid = -1;
+};
+
+class TapVolume : public DeviceServicesDaemon, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TapVolume, TouchFramesBecomePointerLinesWithAClickOnlyWhenScreenIsOne) {
+  start(GetParam());
+  touch(0x41, 240, 400);
+  ASSERT_TRUE(waitLines("pointer", 1));
+  touch(0x41, 480, 0);
+  ASSERT_TRUE(waitLines("pointer", 2));
+  touch(0x61, 240, 400);
+  ASSERT_TRUE(waitLines("pointer", 3));
+  EXPECT_EQ(node("pointer"), "32771 32767 32767 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
+  const bool clicks = GetParam() != nullptr && std::string(GetParam()) == "1";
+  EXPECT_EQ(node("sound"), clicks ? "\\residentflash2\\click.wav\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, TapVolume, ::testing::Values("1", "0", nullptr),
+                         [](const auto& info) { return std::string(info.param ? info.param : "missing"); });
+
+TEST_F(DeviceServicesDaemon, CommandThreeTogglesTheLampAndADarkScreenDropsTouchesWithAClick) {
+  start("0");
+  command(3);
+  ASSERT_TRUE(waitLines("BKL1", 1));
+  EXPECT_EQ(node("BKL1"), "0x321048\n");
+  touch(0x41, 240, 400);  // dropped, with the dark-screen click
+  ASSERT_TRUE(waitLines("sound", 1));
+  EXPECT_EQ(node("pointer"), "");
+  std::this_thread::sleep_for(600ms);  // stimulus timing: past the 300 ms command pause
+  command(3);
+  ASSERT_TRUE(waitLines("BKL1", 2));
+  EXPECT_EQ(node("BKL1"), "0x321048\n0x321044\n");
+  touch(0x41, 240, 400);
+  ASSERT_TRUE(waitLines("pointer", 1));
+  EXPECT_EQ(node("pointer"), "32771 32767 32767 0 0\n");
+}
+
+TEST_F(DeviceServicesDaemon, PowerLossRunsTheSleepSequenceAndStopsTouchUntilPowerReturns) {
+  start("1");
+  command(3);  // lamp off: the sequence must switch it on before the notice
+  ASSERT_TRUE(waitLines("BKL1", 1));
+  const int64_t lost = realtimeMs();
+  sandbox.writeFile("dev/BAT1", "0\n");
+  ASSERT_TRUE(waitUntil([&] { return lineCount(programLog()) == 2; }, 15s)) << programLog();
+  const std::vector<std::string> started = lines(programLog());
+  int64_t noticeAt = 0, sleepAt = 0;
+  char notice[128] = {}, sleep[128] = {};
+  ASSERT_EQ(std::sscanf(started[0].c_str(), "%ld %127[^\n]", &noticeAt, notice), 2);
+  ASSERT_EQ(std::sscanf(started[1].c_str(), "%ld %127[^\n]", &sleepAt, sleep), 2);
+  EXPECT_STREQ(notice, "notice 1 sleep 0x321044");
+  EXPECT_STREQ(sleep, "sleep 0 ");
+  EXPECT_GE(noticeAt - lost, 950) << "the notice waits 1000 ms after the tick that saw the loss";
+  EXPECT_LE(noticeAt - lost, 6000);
+  EXPECT_GE(sleepAt - noticeAt, 1300) << "the sleep program follows the notice by 1500 ms";
+  EXPECT_EQ(node("BKL1"), "0x321048\n0x321044\n");
+
+  // The touch injector is stopped: the frame reaches its block and event,
+  // and nobody but us consumes the signal.
+  ce::NamedEvent* touchEvent = ce::openEvent("CRT1:EVENT");
+  ASSERT_NE(touchEvent, nullptr);
+  touch(0x41, 240, 400);
+  EXPECT_EQ(ce::waitEvent(touchEvent, 5000), ce::WaitResult::signalled);
+  ce::closeEvent(touchEvent);
+  EXPECT_EQ(node("pointer"), "");
+
+  sandbox.writeFile("dev/BAT1", "1\n");
+  EXPECT_TRUE(touchUntilInjected());
+}
+
+TEST_F(DeviceServicesDaemon, PowerCyclesLeaveThreadsAndDescriptorsWhereTheyBegan) {
+  // Each cycle takes up to two ticks and the 2.5 s sequence; eight cycles
+  // keep the test near half a minute.
+  constexpr size_t kCycles = 8;
+  start("1");
+  ASSERT_TRUE(touchUntilInjected());
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const size_t tasks = entriesIn(proc + "/task");
+  const size_t fds = entriesIn(proc + "/fd");
+  for (size_t cycle = 1; cycle <= kCycles; ++cycle) {
+    sandbox.writeFile("dev/BAT1", "0\n");
+    ASSERT_TRUE(waitUntil([&] { return lineCount(programLog()) == 2 * cycle; }, 15s)) << cycle;
+    sandbox.writeFile("dev/BAT1", "1\n");
+    ASSERT_TRUE(touchUntilInjected()) << cycle;
+  }
+  EXPECT_TRUE(waitUntil([&] { return entriesIn(proc + "/task") == tasks; }, 5s));
+  EXPECT_EQ(entriesIn(proc + "/fd"), fds);
+  EXPECT_EQ(zombiesOf(pid), 0u);
+}
+
+}  // namespace
