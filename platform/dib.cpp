@@ -89,6 +89,7 @@ bool readGeometry(const uint8_t* p, DibLayout& out) {
   out.bitsPerPixel = readU16(p + 14);
   if (!knownDepth(out.bitsPerPixel)) return false;
   int64_t row = (int64_t{out.bitsPerPixel} * width + 31) / 32 * 4;
+  if (row > std::numeric_limits<int32_t>::max()) return false;  // and the product fits 64 bits
   int64_t image = row * out.height;
   if (image > std::numeric_limits<int32_t>::max()) return false;
   out.rowLength = static_cast<uint32_t>(row);

@@ -69,8 +69,9 @@ DeviceContext* getDC(Window* window) {
 }
 
 int releaseDC(Window* window, DeviceContext* context) {
-  if (context == nullptr || context->window == nullptr || !contextAlive(context)) return 0;
-  if (context->window != window || !removeContext(context)) return 0;
+  // Liveness first: a stale handle must not be read.
+  if (!contextAlive(context) || context->window == nullptr || context->window != window) return 0;
+  if (!removeContext(context)) return 0;
   delete context;
   return 1;
 }
@@ -81,7 +82,7 @@ DeviceContext* createCompatibleDC(DeviceContext* context) {
 }
 
 bool deleteDC(DeviceContext* context) {
-  if (context == nullptr || context->window != nullptr || !removeContext(context)) return false;
+  if (!contextAlive(context) || context->window != nullptr || !removeContext(context)) return false;
   // The bitmap it held is deselected, so that it can be deleted afterwards.
   if (context->selected != nullptr && context->selected != &stockBitmap) {
     context->selected->selectedInto = nullptr;

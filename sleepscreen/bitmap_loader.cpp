@@ -96,8 +96,9 @@ uint32_t pixelDataLength(const uint8_t* info, size_t length) {
   // the same |height| rows.
   int64_t row = (bitsPerPixel * width + 31) / 32 * 4;
   int64_t rows = height < 0 ? -int64_t{height} : int64_t{height};
-  int64_t total = row * rows;
-  if (row <= 0 || total <= 0 || total > std::numeric_limits<int32_t>::max()) return 0;
+  if (row <= 0 || row > std::numeric_limits<int32_t>::max()) return 0;
+  int64_t total = row * rows;  // below 2^62: cannot overflow
+  if (total <= 0 || total > std::numeric_limits<int32_t>::max()) return 0;
   return static_cast<uint32_t>(total);
 }
 

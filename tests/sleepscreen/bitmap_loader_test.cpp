@@ -306,6 +306,7 @@ TEST(PixelDataLength, FollowsTheRowFormula) {
       {800, 480, 24, 1152000}, {800, 480, 8, 384000}, {3, 2, 24, 24},  {1, 1, 1, 4},
       {33, 1, 1, 8},           {3, -2, 24, 24},       {0, 5, 24, 0},   {-3, -2, 24, 0},
       {5, 0, 24, 0},           {0x7FFFFFFF, 1, 32, 0}, {46341, 46341, 8, 0},
+      {-0x55555556, 0x55555556, 0xAAAA, 0},  // row times rows beyond 64 bits (found by fuzzing)
   };
   for (const Row& row : rows) {
     std::string info(16, '\0');
