@@ -10,11 +10,6 @@
 
 #include "router/route_table.h"
 
-// The router library is built without coverage instrumentation; compiling the
-// parser into this target lets the fuzzer see its branches. The library's copy
-// is then never linked in, as nothing else is needed from it.
-#include "router/route_table.cpp"  // NOLINT(bugprone-suspicious-include)
-
 namespace {
 
 constexpr size_t kMaxLine = 259;
