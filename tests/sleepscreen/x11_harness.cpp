@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <bit>
-#include <cstring>
 
 #include "tests/support/wait.h"
 
@@ -21,25 +20,12 @@ namespace sleepscreen_test {
 
 namespace {
 
-std::optional<std::string> findOnPath(const char* name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  for (size_t start = 0; start <= dirs.size();) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
 pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], actions, nullptr, args.data(), environ) != 0) return -1;
+  if (posix_spawnp(&pid, args[0], actions, nullptr, args.data(), environ) != 0) return -1;
   return pid;
 }
 
@@ -64,11 +50,6 @@ int channelShift(unsigned long mask) { return mask ? std::countr_zero(mask) : 0;
 }  // namespace
 
 Xvfb::Xvfb(int width, int height) {
-  std::optional<std::string> binary = findOnPath("Xvfb");
-  if (!binary) {
-    failure_ = "Xvfb is not installed (apt-get install xvfb)";
-    return;
-  }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     failure_ = "pipe failed";
@@ -79,13 +60,16 @@ Xvfb::Xvfb(int width, int height) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // dup2 clears close-on-exec
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  pid_ = spawn({*binary, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+  pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
                &actions);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   std::string number = pid_ > 0 ? readDisplayNumber(fds[0], std::chrono::seconds(20)) : "";
   close(fds[0]);
-  if (number.empty()) {
+  if (pid_ <= 0) {
+    failure_ = "Xvfb is not installed (apt-get install xvfb)";
+    return;
+  } else if (number.empty()) {
     failure_ = "Xvfb did not start";
     return;
   }
