@@ -42,7 +42,7 @@ bool bitBlt(DeviceContext* dest, int x, int y, int width, int height, DeviceCont
             int srcX, int srcY, uint32_t rop);
 
 // Deletes a bitmap. False, and nothing deleted, for null, the stock bitmap, or
-// a bitmap still selected into a context (as on the original platform).
+// a bitmap still selected into a context (select the previous one back first).
 bool deleteObject(Bitmap* bitmap);
 
 }  // namespace ce

@@ -47,7 +47,7 @@ uint32_t readU32(const uint8_t* p) {
 // The steps after the file header, with the file open. Returns the bitmap or
 // nullptr; never closes the file (the caller does, once, on every path).
 ce::Bitmap* loadBody(LoaderSystem& system, LoaderFile* file, uint32_t pixelOffset) {
-  // An offset of 14 or less leaves no information block (in the original's
+  // An offset of 14 or less leaves no information block (in 32-bit unsigned
   // arithmetic it would wrap to an impossible size). Nothing larger than the
   // file is allocated, so a lying offset cannot ask for gigabytes.
   uint64_t fileSize = system.size(file);
@@ -57,9 +57,8 @@ ce::Bitmap* loadBody(LoaderSystem& system, LoaderFile* file, uint32_t pixelOffse
   if (info == nullptr) return nullptr;
   ce::Bitmap* bitmap = nullptr;
   if (system.read(file, info, infoLength)) {
-    // The length is worked out before the DIB is made (the original made the
-    // DIB first): a length the file cannot hold is refused without allocating
-    // a pixel buffer for it.
+    // The length is worked out before the DIB is made, so that a length the
+    // file cannot hold is refused without allocating a pixel buffer for it.
     uint32_t pixelLength = pixelDataLength(info, infoLength);
     uint8_t* bits = nullptr;
     size_t bitsLength = 0;
@@ -91,7 +90,7 @@ uint32_t pixelDataLength(const uint8_t* info, size_t length) {
   auto width = static_cast<int32_t>(readU32(info + 4));
   auto height = static_cast<int32_t>(readU32(info + 8));
   int64_t bitsPerPixel = info[14] | info[15] << 8;
-  // 64-bit arithmetic: the original's 32-bit product could overflow. A
+  // 64-bit arithmetic: a 32-bit product could overflow. A
   // negative height (top-down rows) counts by its magnitude; the DIB stores
   // the same |height| rows.
   int64_t row = (bitsPerPixel * width + 31) / 32 * 4;
