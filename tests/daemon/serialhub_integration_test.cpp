@@ -150,19 +150,6 @@ void peerSend(const PtyPair& pty, const std::vector<uint8_t>& bytes) {
   ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-std::vector<uint8_t> peerReceive(const PtyPair& pty, size_t count) {
-  std::vector<uint8_t> got;
-  waitUntil([&] {
-    uint8_t buffer[512];
-    pollfd fd{pty.master, POLLIN, 0};
-    if (poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN)) {
-      const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
-      if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got.size() >= count;
-  });
-  return got;
-}
 
 void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
   ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
@@ -214,16 +201,16 @@ TEST_F(SerialhubTest, WriteBlockBytesReachThePeerExactlyAndAHugeLengthIsCut) {
   linkPty(pty);
   startReady();
   clientWrite(3, {0x01, 0x02, 0x03});
-  EXPECT_EQ(peerReceive(pty, 3), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
+  EXPECT_EQ(pty.receive(3), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
 
   std::vector<uint8_t> area(kBlockDataSize);
   for (size_t i = 0; i < area.size(); ++i) area[i] = static_cast<uint8_t>(i);
   clientWrite(0xFFFFFFFF, area);
-  EXPECT_EQ(peerReceive(pty, 260), area);
+  EXPECT_EQ(pty.receive(260), area);
   EXPECT_TRUE(daemon.alive());
 
   clientWrite(1, {0x99});
-  EXPECT_EQ(peerReceive(pty, 1), std::vector<uint8_t>{0x99});
+  EXPECT_EQ(pty.receive(1), std::vector<uint8_t>{0x99});
 }
 
 TEST_F(SerialhubTest, AnnouncesReadinessAndStoppingAndEndsWithZeroOnSigterm) {
@@ -256,7 +243,7 @@ TEST_F(SerialhubTest, WithAnEmptyRouteFileRunsAndStillSends) {
   startReady("");
   peerSend(pty, {0xAA, 0x55, 1, 2, 3, 4});
   clientWrite(2, {0x0D, 0x0A});
-  EXPECT_EQ(peerReceive(pty, 2), (std::vector<uint8_t>{0x0D, 0x0A}));
+  EXPECT_EQ(pty.receive(2), (std::vector<uint8_t>{0x0D, 0x0A}));
   EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT3"));
   EXPECT_TRUE(daemon.alive());
 }
@@ -302,5 +289,5 @@ TEST_F(SerialhubTest, AfterAHangUpItDoesNotSpinAndFramesFlowOnANewPty) {
   }
   EXPECT_TRUE(arrived);
   clientWrite(2, {0x51, 0x52});
-  EXPECT_EQ(peerReceive(replugged, 2), (std::vector<uint8_t>{0x51, 0x52}));
+  EXPECT_EQ(replugged.receive(2), (std::vector<uint8_t>{0x51, 0x52}));
 }

@@ -2,12 +2,17 @@
 // slave is linked as dev/COM7 of a sandbox.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "tests/support/wait.h"
 
 namespace testing_support {
 
@@ -39,6 +44,21 @@ struct PtyPair {
   void closeMaster() {
     if (master >= 0) close(master);
     master = -1;
+  }
+  // Reads what the other side sent until `count` bytes came or the deadline
+  // passed; returns what came.
+  std::vector<uint8_t> receive(size_t count) const {
+    std::vector<uint8_t> got;
+    waitUntil([&] {
+      uint8_t buffer[512];
+      pollfd fd{master, POLLIN, 0};
+      if (poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN)) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n > 0) got.insert(got.end(), buffer, buffer + n);
+      }
+      return got.size() >= count;
+    });
+    return got;
   }
   // Links the slave as `link`, replacing an older link.
   bool linkAs(const std::string& link) const {

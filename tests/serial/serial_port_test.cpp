@@ -30,21 +30,6 @@ class SerialPortTest : public ::testing::Test {
     ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
   }
 
-  // Reads from the master until `count` bytes came or the deadline passed.
-  std::vector<uint8_t> peerReceive(size_t count) {
-    std::vector<uint8_t> got;
-    waitUntil([&] {
-      uint8_t buffer[512];
-      pollfd fd{pty.master, POLLIN, 0};
-      if (poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN)) {
-        const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
-        if (n > 0) got.insert(got.end(), buffer, buffer + n);
-      }
-      return got.size() >= count;
-    });
-    return got;
-  }
-
   testing_support::DeviceSandbox sandbox;
   PtyPair pty;
 };
@@ -121,7 +106,7 @@ TEST_F(SerialPortTest, EveryByteValuePassesBothWaysUnchanged) {
   const ce::PortResult sent = port->write(all.data(), 256);
   EXPECT_TRUE(sent.ok);
   EXPECT_EQ(sent.count, 256u);
-  EXPECT_EQ(peerReceive(256), all);
+  EXPECT_EQ(pty.receive(256), all);
 }
 
 TEST_F(SerialPortTest, ReadWithNothingWaitingReturnsAtOnceWithNothing) {
