@@ -329,7 +329,7 @@ TEST_F(RouteFile, SampleRouteFileIsValid) {
   ASSERT_EQ(loadRouteTableFrom(guarded.table, path.c_str(), sink), 1);
   std::fclose(sink);
   ASSERT_EQ(guarded.table.count, 3u);
-  expectEntry(guarded.table.entries[0], {1, {0xAA, 0x55}, {}, 2, 0, 0, 6, "touch"});
+  expectEntry(guarded.table.entries[0], {1, {0xFE}, {}, 1, 0, 0, 6, "touch"});
   expectEntry(guarded.table.entries[1], {2, {0xAA, 0x33}, {}, 2, 1, 0, 0, "text"});
   expectEntry(guarded.table.entries[2], {4, {0xAA, 0x44}, {}, 2, 0, 0, 4, "control"});
 }
