@@ -45,7 +45,7 @@ constexpr const char* kRoutes =
 // serialhub running in its own sandbox, with a notify socket to hear from it.
 class Daemon {
  public:
-  explicit Daemon(const testing_support::DeviceSandbox& sandbox) : sandbox_(sandbox) {
+  explicit Daemon(const testing_support::DeviceSandbox& sandbox) {
     bin_ = sandbox.base() + "/bin";
     std::filesystem::create_directories(bin_);
     std::filesystem::copy_file(testing_support::builtProgram("daemon/serialhub"), bin_ + "/serialhub",
@@ -112,7 +112,6 @@ class Daemon {
   }
 
  private:
-  const testing_support::DeviceSandbox& sandbox_;
   std::string bin_, notifyPath_;
   int notify_ = -1;
   pid_t pid_ = -1;
