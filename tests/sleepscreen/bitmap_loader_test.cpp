@@ -16,7 +16,7 @@
 
 using sleepscreen::LoaderFile;
 using sleepscreen::LoaderSystem;
-using sleepscreen_test::BmpSpec;
+using sleepscreen_test::BmpRecipe;
 using sleepscreen_test::makeBmp;
 
 namespace {
@@ -94,8 +94,8 @@ void setU32(std::string& file, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
-std::string withPixelOffset(BmpSpec spec, uint32_t offset) {
-  std::string file = makeBmp(spec);
+std::string withPixelOffset(BmpRecipe recipe, uint32_t offset) {
+  std::string file = makeBmp(recipe);
   setU32(file, 10, offset);
   return file;
 }
@@ -111,64 +111,64 @@ std::string coreHeader8Bit() {
   return file + info + std::string(8, '\x01');
 }
 
-BmpSpec spec24(int32_t width, int32_t height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.pixel = gradient;
-  return spec;
+BmpRecipe recipe24(int32_t width, int32_t height) {
+  BmpRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.pixel = gradient;
+  return recipe;
 }
 
-BmpSpec indexed(uint16_t bpp, uint32_t (*pixel)(int, int), int width, int height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitsPerPixel = bpp;
-  spec.palette = greyPalette(1 << bpp);
-  spec.pixel = pixel;
-  return spec;
+BmpRecipe indexed(uint16_t bpp, uint32_t (*pixel)(int, int), int width, int height) {
+  BmpRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.bitsPerPixel = bpp;
+  recipe.palette = greyPalette(1 << bpp);
+  recipe.pixel = pixel;
+  return recipe;
 }
 
-BmpSpec bitfields16() {
-  BmpSpec spec;
-  spec.width = 5, spec.height = 3, spec.bitsPerPixel = 16, spec.compression = 3;
-  spec.masks = {0xF800, 0x07E0, 0x001F};
-  spec.pixel = rgb565;
-  return spec;
+BmpRecipe bitfields16() {
+  BmpRecipe recipe;
+  recipe.width = 5, recipe.height = 3, recipe.bitsPerPixel = 16, recipe.compression = 3;
+  recipe.masks = {0xF800, 0x07E0, 0x001F};
+  recipe.pixel = rgb565;
+  return recipe;
 }
 
-BmpSpec v5Bitfields32() {
-  BmpSpec spec;
-  spec.width = 4, spec.height = 3, spec.bitsPerPixel = 32, spec.compression = 3;
-  spec.headerSize = 124;
-  spec.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-  spec.pixel = gradient;
-  return spec;
+BmpRecipe v5Bitfields32() {
+  BmpRecipe recipe;
+  recipe.width = 4, recipe.height = 3, recipe.bitsPerPixel = 32, recipe.compression = 3;
+  recipe.headerSize = 124;
+  recipe.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+  recipe.pixel = gradient;
+  return recipe;
 }
 
 struct LoadCase {
   const char* legend;
   std::string file;
-  std::optional<BmpSpec> loads;  // the image expected back; nullopt: refused
+  std::optional<BmpRecipe> loads;  // the image expected back; nullopt: refused
   std::vector<size_t> reads;     // lengths of the reads, in order; empty: not checked
 };
 
 std::vector<LoadCase> loadCases() {
-  BmpSpec small = spec24(3, 2);
+  BmpRecipe small = recipe24(3, 2);
   std::string smallFile = makeBmp(small);
-  BmpSpec topDown = spec24(4, -3);
-  BmpSpec sixteen = bitfields16();
+  BmpRecipe topDown = recipe24(4, -3);
+  BmpRecipe sixteen = bitfields16();
   sixteen.masks.clear(), sixteen.compression = 0, sixteen.pixel = rgb555;
-  BmpSpec rle = indexed(8, index8, 4, 2);
+  BmpRecipe rle = indexed(8, index8, 4, 2);
   rle.compression = 1;
-  BmpSpec wrongSignature = small;
+  BmpRecipe wrongSignature = small;
   wrongSignature.signature = "XY";
-  BmpSpec bigWidth = spec24(0x7FFFFFF0, 2);
+  BmpRecipe bigWidth = recipe24(0x7FFFFFF0, 2);
   bigWidth.writePixels = false;
-  BmpSpec negativeWidth = spec24(-3, 2);
+  BmpRecipe negativeWidth = recipe24(-3, 2);
   negativeWidth.writePixels = false;
   return {
-      {"24-bit 800x480, offset 54", makeBmp(spec24(800, 480)), spec24(800, 480), {14, 40, 1152000}},
+      {"24-bit 800x480, offset 54", makeBmp(recipe24(800, 480)), recipe24(800, 480), {14, 40, 1152000}},
       {"8-bit, 256 colours, offset 1078", makeBmp(indexed(8, index8, 9, 4)),
        indexed(8, index8, 9, 4), {14, 1064, 48}},
       {"24-bit 3x2: rows of 12 bytes", smallFile, small, {14, 40, 24}},
@@ -195,14 +195,14 @@ std::vector<LoadCase> loadCases() {
   };
 }
 
-void expectImage(const ce::Bitmap& bitmap, const BmpSpec& spec) {
-  int rows = std::abs(spec.height);
-  ASSERT_EQ(bitmap.layout.width, spec.width);
+void expectImage(const ce::Bitmap& bitmap, const BmpRecipe& recipe) {
+  int rows = std::abs(recipe.height);
+  ASSERT_EQ(bitmap.layout.width, recipe.width);
   ASSERT_EQ(bitmap.layout.height, rows);
-  int step = spec.width > 64 ? 37 : 1;  // spot-check big images
+  int step = recipe.width > 64 ? 37 : 1;  // spot-check big images
   for (int y = 0; y < rows; y += step) {
-    for (int x = 0; x < spec.width; x += step) {
-      ASSERT_EQ(ce::dibPixel(bitmap, x, y), sleepscreen_test::expectedColour(spec, x, y))
+    for (int x = 0; x < recipe.width; x += step) {
+      ASSERT_EQ(ce::dibPixel(bitmap, x, y), sleepscreen_test::expectedColour(recipe, x, y))
           << "at " << x << "," << y;
     }
   }
@@ -243,9 +243,9 @@ TEST_F(BitmapLoaderTest, LoadsOrRefusesEachFile) {
 }
 
 TEST_F(BitmapLoaderTest, FileCutAtEveryBlockBoundaryIsRefused) {
-  BmpSpec spec = indexed(8, index8, 6, 3);
-  std::string file = makeBmp(spec);
-  uint32_t offset = sleepscreen_test::pixelOffset(spec);
+  BmpRecipe recipe = indexed(8, index8, 6, 3);
+  std::string file = makeBmp(recipe);
+  uint32_t offset = sleepscreen_test::pixelOffset(recipe);
   for (size_t length : {size_t{0}, size_t{1}, size_t{13}, size_t{14}, size_t{15}, size_t{14 + 39},
                         size_t{54}, size_t{offset - 1}, size_t{offset}, size_t{offset + 1},
                         file.size() - 1}) {
@@ -261,10 +261,10 @@ TEST_F(BitmapLoaderTest, FileCutAtEveryBlockBoundaryIsRefused) {
 TEST_F(BitmapLoaderTest, NothingIsAllocatedBeyondTheFileSize) {
   // A 26-byte file claiming an information block of 4 GB and, separately, an
   // image of 2 GB: neither may reach the allocator or the DIB creation.
-  BmpSpec spec = spec24(0x4000, 0x8000);
-  spec.writePixels = false;
-  std::string hugeImage = makeBmp(spec) + "xyz";
-  for (const std::string& file : {withPixelOffset(spec24(1, 1), 0xFFFFFFFF), hugeImage}) {
+  BmpRecipe recipe = recipe24(0x4000, 0x8000);
+  recipe.writePixels = false;
+  std::string hugeImage = makeBmp(recipe) + "xyz";
+  for (const std::string& file : {withPixelOffset(recipe24(1, 1), 0xFFFFFFFF), hugeImage}) {
     CountingSystem system;
     EXPECT_EQ(sleepscreen::loadBitmap(write(file).c_str(), system), nullptr);
     for (size_t length : system.allocations) EXPECT_LE(length, file.size());
@@ -283,7 +283,7 @@ TEST_F(BitmapLoaderTest, PathsThatOpenNothing) {
 }
 
 TEST_F(BitmapLoaderTest, AllocationAndDibFailuresLeaveNothingBehind) {
-  std::string path = write(makeBmp(spec24(3, 2)));
+  std::string path = write(makeBmp(recipe24(3, 2)));
   CountingSystem noHeap;
   noHeap.failAllocation = true;
   EXPECT_EQ(sleepscreen::loadBitmap(path.c_str(), noHeap), nullptr);

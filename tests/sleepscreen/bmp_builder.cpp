@@ -17,14 +17,14 @@ void put32(std::string& out, uint32_t value) {
   put16(out, value >> 16);
 }
 
-uint32_t colourOf(const BmpSpec& spec, int x, int y) { return spec.pixel ? spec.pixel(x, y) : 0; }
+uint32_t colourOf(const BmpRecipe& recipe, int x, int y) { return recipe.pixel ? recipe.pixel(x, y) : 0; }
 
-void putPixel(std::string& row, const BmpSpec& spec, int x, uint32_t value) {
-  switch (spec.bitsPerPixel) {
+void putPixel(std::string& row, const BmpRecipe& recipe, int x, uint32_t value) {
+  switch (recipe.bitsPerPixel) {
     case 1:
     case 4: {
-      size_t bit = static_cast<size_t>(x) * spec.bitsPerPixel;
-      size_t shift = 8 - spec.bitsPerPixel - bit % 8;
+      size_t bit = static_cast<size_t>(x) * recipe.bitsPerPixel;
+      size_t shift = 8 - recipe.bitsPerPixel - bit % 8;
       row[bit / 8] = static_cast<char>(static_cast<uint8_t>(row[bit / 8]) | value << shift);
       break;
     }
@@ -43,51 +43,51 @@ void putPixel(std::string& row, const BmpSpec& spec, int x, uint32_t value) {
   }
 }
 
-bool masksInHeader(const BmpSpec& spec) { return spec.headerSize >= 52; }
+bool masksInHeader(const BmpRecipe& recipe) { return recipe.headerSize >= 52; }
 
 }  // namespace
 
-uint32_t rowLength(const BmpSpec& spec) {
-  return static_cast<uint32_t>((int64_t{spec.bitsPerPixel} * spec.width + 31) / 32 * 4);
+uint32_t rowLength(const BmpRecipe& recipe) {
+  return static_cast<uint32_t>((int64_t{recipe.bitsPerPixel} * recipe.width + 31) / 32 * 4);
 }
 
-uint32_t pixelOffset(const BmpSpec& spec) {
-  uint32_t masks = masksInHeader(spec) ? 0 : static_cast<uint32_t>(spec.masks.size() * 4);
-  return 14 + spec.headerSize + masks + static_cast<uint32_t>(spec.palette.size() * 4);
+uint32_t pixelOffset(const BmpRecipe& recipe) {
+  uint32_t masks = masksInHeader(recipe) ? 0 : static_cast<uint32_t>(recipe.masks.size() * 4);
+  return 14 + recipe.headerSize + masks + static_cast<uint32_t>(recipe.palette.size() * 4);
 }
 
-std::string makeBmp(const BmpSpec& spec) {
-  int rows = spec.writePixels ? std::abs(spec.height) : 0;
+std::string makeBmp(const BmpRecipe& recipe) {
+  int rows = recipe.writePixels ? std::abs(recipe.height) : 0;
   std::string pixels;
   for (int stored = 0; stored < rows; ++stored) {
-    int y = spec.height < 0 ? stored : rows - 1 - stored;
-    std::string row(rowLength(spec), '\0');
-    for (int x = 0; x < spec.width; ++x) putPixel(row, spec, x, colourOf(spec, x, y));
+    int y = recipe.height < 0 ? stored : rows - 1 - stored;
+    std::string row(rowLength(recipe), '\0');
+    for (int x = 0; x < recipe.width; ++x) putPixel(row, recipe, x, colourOf(recipe, x, y));
     pixels += row;
   }
   std::string info;
-  put32(info, spec.headerSize);
-  put32(info, static_cast<uint32_t>(spec.width));
-  put32(info, static_cast<uint32_t>(spec.height));
+  put32(info, recipe.headerSize);
+  put32(info, static_cast<uint32_t>(recipe.width));
+  put32(info, static_cast<uint32_t>(recipe.height));
   put16(info, 1);
-  put16(info, spec.bitsPerPixel);
-  put32(info, spec.compression);
+  put16(info, recipe.bitsPerPixel);
+  put32(info, recipe.compression);
   put32(info, static_cast<uint32_t>(pixels.size()));
   put32(info, 2835);
   put32(info, 2835);
-  put32(info, static_cast<uint32_t>(spec.palette.size()));
+  put32(info, static_cast<uint32_t>(recipe.palette.size()));
   put32(info, 0);
   std::string masks;
-  for (uint32_t mask : spec.masks) put32(masks, mask);
-  if (masksInHeader(spec)) {
+  for (uint32_t mask : recipe.masks) put32(masks, mask);
+  if (masksInHeader(recipe)) {
     info += masks;
-    info.resize(spec.headerSize, '\0');
+    info.resize(recipe.headerSize, '\0');
   } else {
-    info.resize(spec.headerSize < info.size() ? info.size() : spec.headerSize, '\0');
+    info.resize(recipe.headerSize < info.size() ? info.size() : recipe.headerSize, '\0');
     info += masks;
   }
-  for (uint32_t colour : spec.palette) put32(info, colour & 0xFFFFFF);
-  std::string file = spec.signature.substr(0, 2);
+  for (uint32_t colour : recipe.palette) put32(info, colour & 0xFFFFFF);
+  std::string file = recipe.signature.substr(0, 2);
   file.resize(2, '\0');
   put32(file, static_cast<uint32_t>(14 + info.size() + pixels.size()));
   put32(file, 0);
@@ -95,12 +95,12 @@ std::string makeBmp(const BmpSpec& spec) {
   return file + info + pixels;
 }
 
-uint32_t expectedColour(const BmpSpec& spec, int x, int y) {
-  uint32_t value = colourOf(spec, x, y);
-  if (spec.bitsPerPixel <= 8) return value < spec.palette.size() ? spec.palette[value] : 0;
-  if (spec.bitsPerPixel == 16) {
+uint32_t expectedColour(const BmpRecipe& recipe, int x, int y) {
+  uint32_t value = colourOf(recipe, x, y);
+  if (recipe.bitsPerPixel <= 8) return value < recipe.palette.size() ? recipe.palette[value] : 0;
+  if (recipe.bitsPerPixel == 16) {
     // Our tests use 5-6-5 bit-fields or the default 5-5-5; widen like the DIB does.
-    bool is565 = !spec.masks.empty() && spec.masks[1] == 0x07E0;
+    bool is565 = !recipe.masks.empty() && recipe.masks[1] == 0x07E0;
     uint32_t r = is565 ? value >> 11 & 0x1F : value >> 10 & 0x1F;
     uint32_t g = is565 ? value >> 5 & 0x3F : value >> 5 & 0x1F;
     uint32_t b = value & 0x1F;

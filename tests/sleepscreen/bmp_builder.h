@@ -9,7 +9,7 @@
 
 namespace sleepscreen_test {
 
-struct BmpSpec {
+struct BmpRecipe {
   int32_t width = 3;
   int32_t height = 2;         // negative: rows stored top first
   uint16_t bitsPerPixel = 24;
@@ -24,11 +24,11 @@ struct BmpSpec {
 };
 
 // The whole file; pixelOffset() tells where the pixels start.
-std::string makeBmp(const BmpSpec& spec);
-uint32_t pixelOffset(const BmpSpec& spec);
-uint32_t rowLength(const BmpSpec& spec);
+std::string makeBmp(const BmpRecipe& recipe);
+uint32_t pixelOffset(const BmpRecipe& recipe);
+uint32_t rowLength(const BmpRecipe& recipe);
 
-// Expected 0x00RRGGBB of (x, y) after drawing, for the specs makeBmp writes.
-uint32_t expectedColour(const BmpSpec& spec, int x, int y);
+// Expected 0x00RRGGBB of (x, y) after drawing, for the recipes makeBmp writes.
+uint32_t expectedColour(const BmpRecipe& recipe, int x, int y);
 
 }  // namespace sleepscreen_test

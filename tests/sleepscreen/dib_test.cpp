@@ -10,13 +10,13 @@
 #include "platform/gdi.h"
 #include "tests/sleepscreen/bmp_builder.h"
 
-using sleepscreen_test::BmpSpec;
+using sleepscreen_test::BmpRecipe;
 
 namespace {
 
-// The information block of `spec`: what lies between the file header and the pixels.
-std::string infoOf(const BmpSpec& spec) {
-  return sleepscreen_test::makeBmp(spec).substr(14, sleepscreen_test::pixelOffset(spec) - 14);
+// The information block of `recipe`: what lies between the file header and the pixels.
+std::string infoOf(const BmpRecipe& recipe) {
+  return sleepscreen_test::makeBmp(recipe).substr(14, sleepscreen_test::pixelOffset(recipe) - 14);
 }
 
 void setU32(std::string& block, size_t at, uint32_t value) {
@@ -27,15 +27,15 @@ ce::Bitmap* create(const std::string& info) {
   return ce::createDibSection(info.data(), info.size(), ce::DIB_RGB_COLORS, nullptr, nullptr);
 }
 
-BmpSpec withPalette(uint16_t bpp, size_t entries) {
-  BmpSpec spec;
-  spec.bitsPerPixel = bpp;
-  spec.palette.assign(entries, 0x123456);
-  return spec;
+BmpRecipe withPalette(uint16_t bpp, size_t entries) {
+  BmpRecipe recipe;
+  recipe.bitsPerPixel = bpp;
+  recipe.palette.assign(entries, 0x123456);
+  return recipe;
 }
 
 TEST(DibCreation, RefusesWhatItCannotDraw) {
-  BmpSpec bitfields32;
+  BmpRecipe bitfields32;
   bitfields32.bitsPerPixel = 32, bitfields32.compression = 3, bitfields32.masks = {0xFF0000, 0xFF00, 0xFF};
   struct Case {
     const char* legend;
@@ -47,21 +47,21 @@ TEST(DibCreation, RefusesWhatItCannotDraw) {
   add("header size larger than the block", [] { auto i = infoOf({}); setU32(i, 0, 108); return i; }());
   add("core header size", [] { auto i = infoOf({}); setU32(i, 0, 12); return i; }());
   add("unknown header size 64", [] { auto i = infoOf({}); i.resize(64); setU32(i, 0, 64); return i; }());
-  add("zero width", [] { BmpSpec s; s.width = 0; return infoOf(s); }());
-  add("zero height", [] { BmpSpec s; s.height = 0; return infoOf(s); }());
+  add("zero width", [] { BmpRecipe s; s.width = 0; return infoOf(s); }());
+  add("zero height", [] { BmpRecipe s; s.height = 0; return infoOf(s); }());
   add("height INT32_MIN", [] { auto i = infoOf({}); setU32(i, 8, 0x80000000u); return i; }());
-  add("2 bits per pixel", [] { BmpSpec s = withPalette(1, 2); auto i = infoOf(s); i[14] = 2; return i; }());
-  add("RLE8", [] { BmpSpec s = withPalette(8, 256); s.compression = 1; return infoOf(s); }());
-  add("RLE4", [] { BmpSpec s = withPalette(4, 16); s.compression = 2; return infoOf(s); }());
-  add("JPEG", [] { BmpSpec s; s.compression = 4; return infoOf(s); }());
-  add("bit-fields on 24 bits", [] { BmpSpec s; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; return infoOf(s); }());
+  add("2 bits per pixel", [] { BmpRecipe s = withPalette(1, 2); auto i = infoOf(s); i[14] = 2; return i; }());
+  add("RLE8", [] { BmpRecipe s = withPalette(8, 256); s.compression = 1; return infoOf(s); }());
+  add("RLE4", [] { BmpRecipe s = withPalette(4, 16); s.compression = 2; return infoOf(s); }());
+  add("JPEG", [] { BmpRecipe s; s.compression = 4; return infoOf(s); }());
+  add("bit-fields on 24 bits", [] { BmpRecipe s; s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; return infoOf(s); }());
   add("bit-fields missing after a 40-byte header", infoOf(bitfields32).substr(0, 48));
-  add("non-contiguous mask", [&] { BmpSpec s = bitfields32; s.masks[1] = 0xF0F0; return infoOf(s); }());
-  add("16-bit mask beyond 16 bits", [] { BmpSpec s; s.bitsPerPixel = 16; s.compression = 3; s.masks = {0x1F0000, 0x7E0, 0x1F}; return infoOf(s); }());
+  add("non-contiguous mask", [&] { BmpRecipe s = bitfields32; s.masks[1] = 0xF0F0; return infoOf(s); }());
+  add("16-bit mask beyond 16 bits", [] { BmpRecipe s; s.bitsPerPixel = 16; s.compression = 3; s.masks = {0x1F0000, 0x7E0, 0x1F}; return infoOf(s); }());
   add("colour table cut short", infoOf(withPalette(8, 256)).substr(0, 40 + 255 * 4));
   add("colour count says more than the block holds", [] { auto i = infoOf(withPalette(4, 4)); setU32(i, 32, 8); return i; }());
-  add("row beyond 2 GB times 2^31 rows", [] { BmpSpec s; s.bitsPerPixel = 32; s.width = 0x7FFFFFFF; s.height = -0x7FFFFFFF; s.writePixels = false; return infoOf(s); }());
-  add("image beyond 2 GB", [] { BmpSpec s; s.width = 0x10000; s.height = 0x8000; s.writePixels = false; return infoOf(s); }());
+  add("row beyond 2 GB times 2^31 rows", [] { BmpRecipe s; s.bitsPerPixel = 32; s.width = 0x7FFFFFFF; s.height = -0x7FFFFFFF; s.writePixels = false; return infoOf(s); }());
+  add("image beyond 2 GB", [] { BmpRecipe s; s.width = 0x10000; s.height = 0x8000; s.writePixels = false; return infoOf(s); }());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
     ce::DibLayout layout;
@@ -83,9 +83,9 @@ TEST(DibCreation, BufferIsLaidOutAsTheHeaderSays) {
   } cases[] = {{3, 2, 24, 0, 12}, {1, 1, 1, 2, 4}, {33, -3, 1, 2, 8}, {7, 2, 4, 16, 4}, {5, 1, 8, 256, 8},
                {3, 4, 16, 0, 8},  {2, 2, 32, 0, 8}};
   for (const Case& c : cases) {
-    BmpSpec spec = withPalette(c.bpp, c.paletteEntries);
-    spec.width = c.width, spec.height = c.height;
-    std::string info = infoOf(spec);
+    BmpRecipe recipe = withPalette(c.bpp, c.paletteEntries);
+    recipe.width = c.width, recipe.height = c.height;
+    std::string info = infoOf(recipe);
     uint8_t* bits = nullptr;
     size_t length = 0;
     ce::Bitmap* bitmap = ce::createDibSection(info.data(), info.size(), ce::DIB_RGB_COLORS, &bits, &length);
@@ -100,7 +100,7 @@ TEST(DibCreation, BufferIsLaidOutAsTheHeaderSays) {
 
 TEST(DibPixels, MasksPaletteAndEdges) {
   // 32-bit bit-fields with blue and red swapped: 0x000000FF is red.
-  BmpSpec swapped;
+  BmpRecipe swapped;
   swapped.width = 2, swapped.height = 1, swapped.bitsPerPixel = 32, swapped.compression = 3;
   swapped.masks = {0xFF, 0xFF00, 0xFF0000};
   swapped.pixel = [](int x, int) { return x == 0 ? 0x000000FFu : 0x00FF0000u; };
@@ -120,7 +120,7 @@ TEST(DibPixels, MasksPaletteAndEdges) {
   EXPECT_TRUE(ce::deleteObject(bitmap));
 
   // An index beyond a short colour table is black, not a read past it.
-  BmpSpec shortTable = withPalette(8, 2);
+  BmpRecipe shortTable = withPalette(8, 2);
   shortTable.width = 1, shortTable.height = 1;
   info = infoOf(shortTable);
   bitmap = ce::createDibSection(info.data(), info.size(), ce::DIB_RGB_COLORS, &bits, nullptr);

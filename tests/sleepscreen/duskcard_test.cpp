@@ -13,7 +13,7 @@
 #include "tests/support/wait.h"
 
 using namespace std::chrono_literals;
-using sleepscreen_test::BmpSpec;
+using sleepscreen_test::BmpRecipe;
 using sleepscreen_test::Child;
 
 namespace {
@@ -29,34 +29,34 @@ uint32_t gradient(int x, int y) {
 uint32_t checker(int x, int y) { return static_cast<uint32_t>((x / 16 + y / 16) % 256); }
 uint32_t stripes(int x, int y) { return static_cast<uint32_t>(y < 20 ? 0xFF0000 : (x % 50) * 5 << 8 | 0x40); }
 
-BmpSpec fullScreen24() {
-  BmpSpec spec;
-  spec.width = kWidth, spec.height = kHeight, spec.pixel = gradient;
-  return spec;
+BmpRecipe fullScreen24() {
+  BmpRecipe recipe;
+  recipe.width = kWidth, recipe.height = kHeight, recipe.pixel = gradient;
+  return recipe;
 }
 
-BmpSpec fullScreenPalette() {
-  BmpSpec spec;
-  spec.width = kWidth, spec.height = kHeight, spec.bitsPerPixel = 8, spec.pixel = checker;
-  for (uint32_t i = 0; i < 256; ++i) spec.palette.push_back((i * 0x9E3779B1u) >> 8 & 0xFFFFFF);
-  return spec;
+BmpRecipe fullScreenPalette() {
+  BmpRecipe recipe;
+  recipe.width = kWidth, recipe.height = kHeight, recipe.bitsPerPixel = 8, recipe.pixel = checker;
+  for (uint32_t i = 0; i < 256; ++i) recipe.palette.push_back((i * 0x9E3779B1u) >> 8 & 0xFFFFFF);
+  return recipe;
 }
 
-BmpSpec smallTopDown() {
-  BmpSpec spec;
-  spec.width = 300, spec.height = -200, spec.pixel = stripes;
-  return spec;
+BmpRecipe smallTopDown() {
+  BmpRecipe recipe;
+  recipe.width = 300, recipe.height = -200, recipe.pixel = stripes;
+  return recipe;
 }
 
-// Count of pixels that differ from what `spec` drawn at (0, 0) should show,
+// Count of pixels that differ from what `recipe` drawn at (0, 0) should show,
 // black outside it.
-size_t mismatches(const std::vector<uint32_t>& screen, const BmpSpec* spec) {
+size_t mismatches(const std::vector<uint32_t>& screen, const BmpRecipe* recipe) {
   if (screen.size() != static_cast<size_t>(kWidth) * kHeight) return screen.size() + 1;
   size_t wrong = 0;
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      bool inside = spec && x < spec->width && y < std::abs(spec->height);
-      uint32_t expected = inside ? sleepscreen_test::expectedColour(*spec, x, y) : 0;
+      bool inside = recipe && x < recipe->width && y < std::abs(recipe->height);
+      uint32_t expected = inside ? sleepscreen_test::expectedColour(*recipe, x, y) : 0;
       wrong += screen[static_cast<size_t>(y) * kWidth + x] != expected;
     }
   }
@@ -88,11 +88,11 @@ class DuskcardTest : public ::testing::Test {
                   std::to_string(message)});
     return crtctl.waitExit(10s) == 0;
   }
-  // Waits until the screen shows `spec` (nullptr: all black).
-  ::testing::AssertionResult screenShows(const BmpSpec* spec) {
+  // Waits until the screen shows `recipe` (nullptr: all black).
+  ::testing::AssertionResult screenShows(const BmpRecipe* recipe) {
     size_t wrong = 0;
     bool ok = testing_support::waitUntil([&] {
-      wrong = mismatches(sleepscreen_test::readScreen(xvfb_->display(), kWidth, kHeight), spec);
+      wrong = mismatches(sleepscreen_test::readScreen(xvfb_->display(), kWidth, kHeight), recipe);
       return wrong == 0;
     }, 10s);
     if (ok) return ::testing::AssertionSuccess();
@@ -107,7 +107,7 @@ class DuskcardTest : public ::testing::Test {
 TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
   struct Case {
     const char* legend;
-    BmpSpec spec;
+    BmpRecipe recipe;
   } cases[] = {
       {"24-bit, screen-sized", fullScreen24()},
       {"8-bit with a colour table", fullScreenPalette()},
@@ -115,7 +115,7 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
-    sandbox.writeFile(kBitmapFile, sleepscreen_test::makeBmp(c.spec));
+    sandbox.writeFile(kBitmapFile, sleepscreen_test::makeBmp(c.recipe));
     auto duskcard = start();
     ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
     auto geometry = sleepscreen_test::findTopLevel(xvfb_->display(), "SLEEP");
@@ -124,7 +124,7 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
     EXPECT_EQ(geometry->y, 0);
     EXPECT_EQ(geometry->width, kWidth);
     EXPECT_EQ(geometry->height, kHeight);
-    EXPECT_TRUE(screenShows(&c.spec));
+    EXPECT_TRUE(screenShows(&c.recipe));
     EXPECT_TRUE(post(1330));
     EXPECT_EQ(duskcard->waitExit(10s), 0);
   }
