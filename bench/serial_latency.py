@@ -2,18 +2,16 @@
 """Whole-process figures of serialhub through a pty (a script, not a test).
 
 Latency: from the peer's write of the last byte of a 6-byte frame to the
-moment another process, sleeping on the channel event's futex, wakes and sees
-the frame; random gaps of 1-2 ms. The same path without the daemon (pty to a
+moment another process (bench/latency_probe, a client waiting on the channel
+event) wakes and sees the frame; random gaps of 1-2 ms. The same path without the daemon (pty to a
 reading process) is measured as the baseline, so the difference is the
 daemon's own share. Then idle wake-ups and CPU over 10 s, and Private_Dirty.
 Usage: bench/serial_latency.py [build dir, default build/plain] [frames]
 """
-import ctypes, mmap, os, random, socket, struct, subprocess, sys, tempfile, threading, time, tty
+import os, random, socket, struct, subprocess, sys, tempfile, threading, time, tty
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build/plain"
 frames = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
-libc = ctypes.CDLL(None, use_errno=True)
-SYS_futex, FUTEX_WAIT, FUTEX_WAKE = 202, 0, 1
 
 
 def pct(values, p):
@@ -30,8 +28,8 @@ def sender(master, stamps):
         time.sleep(random.uniform(0.001, 0.002))
         frame = b"\xaa\x55" + struct.pack("<I", seq)
         os.write(master, frame[:5])
+        stamps[seq] = time.monotonic_ns()  # taken before the last byte goes
         os.write(master, frame[5:])
-        stamps[seq] = time.monotonic_ns()
 
 
 def baseline():
@@ -70,31 +68,16 @@ def with_daemon():
     env = dict(os.environ, CE_ROOT=root, CE_OBJECTS=objects, NOTIFY_SOCKET=f"{work}/notify")
     daemon = subprocess.Popen([f"{bindir}/serialhub"], env=env)
     assert sock.recv(64) == b"READY=1"
-    block = mmap.mmap(os.open(f"{objects}/CRT3", os.O_RDWR), 288)
-    event = mmap.mmap(os.open(f"{objects}/CRT3:EVENT", os.O_RDWR), 8)
-    word = ctypes.c_uint32.from_buffer(event)
+    probe = subprocess.Popen([f"{build}/bench/latency_probe", "3", str(frames)], env=env,
+                             stdout=subprocess.PIPE, text=True)
+    assert probe.stdout.readline().strip() == "ready"
     stamps, seen = [0] * frames, [0] * frames
-    done = threading.Event()
-
-    def waiter():  # auto-reset wait: take 1 -> 0, else sleep on the futex
-        while not done.is_set():
-            if word.value == 1:
-                word.value = 0  # only this process waits, so a plain swap is enough here
-                now = time.monotonic_ns()
-                seq = struct.unpack("<I", block[10:14])[0]
-                if seq < frames:
-                    seen[seq] = now
-                continue
-            ts = struct.pack("ll", 0, 100_000_000)
-            libc.syscall(SYS_futex, ctypes.addressof(word), FUTEX_WAIT, 0, ctypes.c_char_p(ts), None, 0)
-
-    w = threading.Thread(target=waiter)
-    w.start()
     cpu0 = cpu_ticks(daemon.pid)
     sender(master, stamps)
-    time.sleep(0.2)
-    done.set()
-    w.join()
+    for line in probe.communicate(timeout=30)[0].splitlines():
+        seq, now = (int(x) for x in line.split())
+        if seq < frames:
+            seen[seq] = now
     busy = cpu_ticks(daemon.pid) - cpu0
     print(f"daemon CPU while carrying {frames} frames: {busy * 10} ms")
     ctx0, cpu0 = switches(daemon.pid), cpu_ticks(daemon.pid)
@@ -104,7 +87,6 @@ def with_daemon():
     for line in open(f"/proc/{daemon.pid}/smaps_rollup"):
         if line.startswith(("Private_Dirty", "Rss")):
             print(line.strip())
-    del word
     daemon.terminate()
     print("exit code:", daemon.wait(5))
     subprocess.run(["rm", "-rf", work])
