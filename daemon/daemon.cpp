@@ -37,8 +37,8 @@ DaemonState& daemonState() {
 }
 
 bool startDaemon(DaemonState& state) {
-  // Signals become the quit message before any thread starts, so every
-  // thread inherits the blocked signals and only the main loop sees them.
+  // From the first step on, a stop signal ends the main loop (and so runs the
+  // ordered shutdown) instead of killing the process.
   ce::postQuitOnSignals();
   state.stopWait = ce::createEvent(nullptr, false);                         // 1
   ce::initLockRecord(state.lock);                                           // 2
