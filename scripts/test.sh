@@ -18,5 +18,5 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan
 scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 
 echo "== ThreadSanitizer build (threaded tests)"
-scripts/build.sh tsan
+scripts/build.sh tsan --target threaded_tests
 TSAN_OPTIONS=halt_on_error=1 run_ctest tsan -L threaded
