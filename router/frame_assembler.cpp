@@ -29,7 +29,14 @@ FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks)
     if (n == 0 || n > kMaxFrame) continue;
     headerLength_[i] = n;
     for (uint32_t k = 0; k < n; ++k) header_[i][k] = headerByte(table.entries[i], k);
-    candidates_[header_[i][n - 1]] |= static_cast<uint16_t>(1u << i);
+    const auto bit = static_cast<uint16_t>(1u << i);
+    candidates_[header_[i][n - 1]] |= bit;
+    if (n == 1) {
+      oneByteHeaders_ |= bit;
+      for (uint16_t& before : beforeLast_) before |= bit;
+    } else {
+      beforeLast_[header_[i][n - 2]] |= bit;
+    }
   }
 }
 
@@ -53,6 +60,11 @@ void FrameAssembler::feedByte(uint8_t byte) {
 // the one just matched takes the frame over: the last match wins.
 void FrameAssembler::searchHeaders(uint8_t byte) {
   uint32_t mask = candidates_[byte];
+  // A header of two or more bytes can only match if the byte before fits too;
+  // with a single byte received, only one-byte headers can.
+  // A later entry is compared against the rebuilt buffer, whose tail is the
+  // tail it replaced, so the filter holds for the whole search.
+  mask &= received_ >= 2 ? beforeLast_[buffer_[received_ - 2]] : oneByteHeaders_;
   while (mask != 0) {
     const uint32_t i = static_cast<uint32_t>(std::countr_zero(mask));
     mask &= mask - 1;
@@ -134,19 +146,17 @@ void FrameAssembler::writeDataArea(uint8_t* block, const uint8_t* frame, uint32_
     fillBlockBytes(block, kBlockDataOffset + length, 0, kBlockDataSize - length);
     return;
   }
-  std::memcpy(staging_, frame, length);
   uint8_t* data = block + kBlockDataOffset;
   static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4);
-  for (uint32_t k = 0; k + 8 <= kBlockDataSize; k += 8) {
-    uint64_t word;
-    std::memcpy(&word, staging_ + k, 8);
+  constexpr uint32_t kWholeWords = kBlockDataSize - 4;
+  for (uint32_t k = 0; k < kWholeWords; k += 8) {
+    uint64_t word = 0;  // frame bytes, then zeros
+    if (k < length) std::memcpy(&word, frame + k, std::min<uint32_t>(8, length - k));
     std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(data + k)).store(word, std::memory_order_relaxed);
   }
-  uint32_t last;
-  std::memcpy(&last, staging_ + kBlockDataSize - 4, 4);
-  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kBlockDataSize - 4))
-      .store(last, std::memory_order_relaxed);
-  std::memset(staging_, 0, length);  // staging_ holds zeros between deliveries
+  uint32_t last = 0;
+  if (length > kWholeWords) std::memcpy(&last, frame + kWholeWords, length - kWholeWords);
+  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kWholeWords)).store(last, std::memory_order_relaxed);
 }
 
 // Entry 0 (the touch channel) while the screen is dark: the frame is lost and

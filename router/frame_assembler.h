@@ -63,10 +63,13 @@ class FrameAssembler {
   // candidates_[b]: bit i set when entry i takes part in the search and its
   // header ends in b, so a noise byte costs one table look-up.
   uint16_t candidates_[256] = {};
+  // beforeLast_[b]: bit i set when entry i's header has b just before its last
+  // byte, or is one byte long; filters the candidates on the byte before.
+  uint16_t beforeLast_[256] = {};
+  uint16_t oneByteHeaders_ = 0;
   uint32_t headerLength_[kRouteTableSize] = {};
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
-  uint8_t staging_[kMaxFrame] = {};     // zeros, but for a frame being written out
   uint8_t buffer_[kMaxFrame + 2] = {};  // the current frame, or the search window
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching
