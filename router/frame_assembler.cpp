@@ -16,6 +16,19 @@
 namespace {
 constexpr uint8_t kCr = 13;
 constexpr uint8_t kLf = 10;
+
+template <typename Word>
+Word load(const uint8_t* bytes) {
+  Word word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The lowest `count` bytes of a little-endian word (all of them from its size on).
+template <typename Word>
+Word lowBytes(uint32_t count) {
+  return count >= sizeof(Word) ? ~Word{0} : static_cast<Word>((Word{1} << (8 * count)) - 1);
+}
 }  // namespace
 
 FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks)
@@ -49,7 +62,8 @@ void FrameAssembler::feedByte(uint8_t byte) {
   // received_ is at most kMaxFrame here, so the append stays inside buffer_.
   buffer_[received_++] = byte;
   if (current_ < 0 && candidates_[byte] != 0) searchHeaders(byte);
-  if (current_ >= 0) collect();
+  // While a frame of known length is short of it, there is nothing to do.
+  if (current_ >= 0 && received_ >= pendingLength_) collect();
   // Overflow guard: a search window that grew past the data area starts
   // again from the front. A frame never gets here (collect() ends it).
   if (received_ > kMaxFrame) received_ = 0;
@@ -75,6 +89,7 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
     for (uint32_t k = 0; k < n; ++k) buffer_[k] = header_[i][k];
     received_ = n;
     current_ = static_cast<int32_t>(i);
+    pendingLength_ = nextLook(table_.entries[i]);
   }
 }
 
@@ -86,6 +101,14 @@ bool FrameAssembler::tailMatches(const uint8_t* header, uint32_t n) const {
     if (tail[k] != header[k]) return false;
   }
   return true;
+}
+
+// The received length at which a frame of `entry` next needs collect(): every
+// byte while its length is being learned, else its length, but no later than
+// the byte that outgrows the data area.
+uint32_t FrameAssembler::nextLook(const RouteEntry& entry) {
+  const auto frameLength = static_cast<uint32_t>(entry.frameLength);  // negative: huge
+  return frameLength == 0 ? 0 : std::min(frameLength, kMaxFrame + 1);
 }
 
 void FrameAssembler::collect() {
@@ -131,7 +154,7 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   // Readers look at the block only after its event, which is set last; the
   // data area is therefore written once (the frame, then zeros after it)
   // instead of being cleared first and then overwritten.
-  writeDataArea(block, buffer_, length);
+  writeDataArea(block, length);
   storeBlockLength(block, length);
   if (entry.event != nullptr) hooks_.setEvent(entry.event);
 }
@@ -140,22 +163,33 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
 // all 260 bytes would cost more than the rest of a short frame's handling, so
 // an 8-aligned block (every mapping is) takes relaxed atomic stores eight bytes
 // at a time: other processes still never see a torn or undefined access.
-void FrameAssembler::writeDataArea(uint8_t* block, const uint8_t* frame, uint32_t length) {
+// Stores the frame and the zeros after it into the data area. Byte stores of
+// all 260 bytes would cost more than the rest of a short frame's handling, so
+// an 8-aligned block (every mapping is) takes relaxed atomic stores eight bytes
+// at a time: other processes still never see a torn or undefined access. The
+// words are read from the receive buffer, which is two bytes longer than the
+// data area; bytes past the frame are masked to zero.
+void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) {
-    storeBlockBytes(block, kBlockDataOffset, frame, length);
+    storeBlockBytes(block, kBlockDataOffset, buffer_, length);
     fillBlockBytes(block, kBlockDataOffset + length, 0, kBlockDataSize - length);
     return;
   }
   uint8_t* data = block + kBlockDataOffset;
-  static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4);
+  static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4 && sizeof buffer_ >= kBlockDataSize);
   constexpr uint32_t kWholeWords = kBlockDataSize - 4;
-  for (uint32_t k = 0; k < kWholeWords; k += 8) {
-    uint64_t word = 0;  // frame bytes, then zeros
-    if (k < length) std::memcpy(&word, frame + k, std::min<uint32_t>(8, length - k));
-    std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(data + k)).store(word, std::memory_order_relaxed);
+  const auto store64 = [data](uint32_t at, uint64_t word) {
+    std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(data + at)).store(word, std::memory_order_relaxed);
+  };
+  uint32_t k = 0;
+  for (; k + 8 <= std::min(length, kWholeWords); k += 8) store64(k, load<uint64_t>(buffer_ + k));
+  if (k < std::min(length, kWholeWords)) {
+    store64(k, load<uint64_t>(buffer_ + k) & lowBytes<uint64_t>(length - k));
+    k += 8;
   }
-  uint32_t last = 0;
-  if (length > kWholeWords) std::memcpy(&last, frame + kWholeWords, length - kWholeWords);
+  for (; k < kWholeWords; k += 8) store64(k, 0);
+  const uint32_t last =
+      length > kWholeWords ? load<uint32_t>(buffer_ + kWholeWords) & lowBytes<uint32_t>(length - kWholeWords) : 0;
   std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kWholeWords)).store(last, std::memory_order_relaxed);
 }
 

@@ -51,9 +51,10 @@ class FrameAssembler {
  private:
   void searchHeaders(uint8_t byte);
   bool tailMatches(const uint8_t* header, uint32_t n) const;
+  static uint32_t nextLook(const RouteEntry& entry);
   void collect();
   void deliver(uint32_t index, RouteEntry& entry);
-  void writeDataArea(uint8_t* block, const uint8_t* frame, uint32_t length);
+  void writeDataArea(uint8_t* block, uint32_t length);
   void dropInDark(RouteEntry& entry);
   void endFrame(RouteEntry& entry);
 
@@ -73,6 +74,7 @@ class FrameAssembler {
   uint8_t buffer_[kMaxFrame + 2] = {};  // the current frame, or the search window
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching
+  uint32_t pendingLength_ = 0;          // while collecting: nothing to do below this length
   bool clickArmed_ = true;              // the next dark-screen frame clicks
   uint32_t clickTime_ = 0;              // tick of the last dark-screen click
 };
