@@ -5,8 +5,12 @@
 //
 // Must survive: missing, truncated or undecodable files (nothing plays),
 // files that change between taps (decoded anew), callers on several threads,
-// no sound card (the player thread gives up quietly), and process exit while
-// a sound plays (the player is stopped and joined).
+// no sound card (the player thread gives up quietly), no libsndfile or
+// libasound installed (nothing plays, as for an undecodable file), and
+// process exit while a sound plays (the player is stopped and joined).
+//
+// libsndfile (with its codecs) and libasound are mapped on the first click,
+// not at start-up: most of the time the daemon plays nothing.
 #include "platform/sound.h"
 
 #include <alsa/asoundlib.h>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/shared_library_internal.h"
 
 namespace ce {
 namespace {
@@ -67,9 +72,69 @@ uint64_t nowMs() {
   return clock != nullptr ? clock() : steadyMs();
 }
 
+// The few libsndfile and libasound functions used, resolved on first use.
+// nullptr when the library (or one of these functions) is not there.
+struct SndfileApi {
+  decltype(&sf_open_fd) openFd = nullptr;
+  decltype(&sf_readf_short) readfShort = nullptr;
+  decltype(&sf_close) close = nullptr;
+};
+
+struct AlsaApi {
+  decltype(&snd_pcm_open) open = nullptr;
+  decltype(&snd_pcm_nonblock) nonblock = nullptr;
+  decltype(&snd_pcm_set_params) setParams = nullptr;
+  decltype(&snd_pcm_writei) writei = nullptr;
+  decltype(&snd_pcm_recover) recover = nullptr;
+  decltype(&snd_pcm_drop) drop = nullptr;
+  decltype(&snd_pcm_drain) drain = nullptr;
+  decltype(&snd_pcm_close) close = nullptr;
+};
+
+const SndfileApi* sndfile() {
+  static std::once_flag once;
+  static SndfileApi api;
+  static const SndfileApi* loaded = nullptr;
+  std::call_once(once, [] {
+    void* const library = detail::openSharedLibrary("libsndfile.so.1");
+    if (library == nullptr) return;
+    using detail::resolveSymbol;
+    if (resolveSymbol(library, "sf_open_fd", api.openFd) && resolveSymbol(library, "sf_readf_short", api.readfShort) &&
+        resolveSymbol(library, "sf_close", api.close)) {
+      loaded = &api;
+    }
+  });
+  return loaded;
+}
+
+const AlsaApi* alsa() {
+  static std::once_flag once;
+  static AlsaApi api;
+  static const AlsaApi* loaded = nullptr;
+  std::call_once(once, [] {
+    void* const library = detail::openSharedLibrary("libasound.so.2");
+    if (library == nullptr) return;
+    using detail::resolveSymbol;
+    if (resolveSymbol(library, "snd_pcm_open", api.open) && resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
+        resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
+        resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_recover", api.recover) &&
+        resolveSymbol(library, "snd_pcm_drop", api.drop) && resolveSymbol(library, "snd_pcm_drain", api.drain) &&
+        resolveSymbol(library, "snd_pcm_close", api.close)) {
+      loaded = &api;
+    }
+  });
+  return loaded;
+}
+
+// Takes ownership of fd.
 std::shared_ptr<const DecodedSound> decode(int fd) {
+  const SndfileApi* const sf = sndfile();
+  if (sf == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
   SF_INFO info{};
-  SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);  // closes fd in every case
+  SNDFILE* file = sf->openFd(fd, SFM_READ, &info, SF_TRUE);  // closes fd in every case
   if (file == nullptr) return nullptr;
   auto sound = std::make_shared<DecodedSound>();
   const bool sane = info.channels > 0 && info.channels <= kMaxChannels && info.samplerate > 0 &&
@@ -78,22 +143,22 @@ std::shared_ptr<const DecodedSound> decode(int fd) {
     sound->channels = info.channels;
     sound->rate = info.samplerate;
     sound->samples.resize(static_cast<size_t>(info.frames * info.channels));
-    const sf_count_t read = sf_readf_short(file, sound->samples.data(), info.frames);
+    const sf_count_t read = sf->readfShort(file, sound->samples.data(), info.frames);
     sound->frames = info.frames;
     sound->samples.resize(static_cast<size_t>(std::max<sf_count_t>(read, 0) * info.channels));
   }
-  sf_close(file);
+  sf->close(file);
   if (!sane || sound->samples.empty()) return nullptr;
   return sound;
 }
 
-void playOnAlsa(const DecodedSound& sound, const std::atomic<bool>& stopping) {
+void playOnAlsa(const AlsaApi& api, const DecodedSound& sound, const std::atomic<bool>& stopping) {
   snd_pcm_t* pcm = nullptr;
   // Never a hw: device: "default" lets a sound server share the card. Opened
   // non-blocking so a busy card cannot hang the player.
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return;
-  snd_pcm_nonblock(pcm, 0);
-  if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+  if (api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return;
+  api.nonblock(pcm, 0);
+  if (api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
                          static_cast<unsigned>(sound.channels), static_cast<unsigned>(sound.rate), 1,
                          100000) == 0) {
     const size_t channels = static_cast<size_t>(sound.channels);
@@ -101,18 +166,18 @@ void playOnAlsa(const DecodedSound& sound, const std::atomic<bool>& stopping) {
     snd_pcm_uframes_t done = 0;
     while (done < total && !stopping.load()) {
       const snd_pcm_uframes_t chunk = std::min<snd_pcm_uframes_t>(total - done, 1024);
-      snd_pcm_sframes_t written = snd_pcm_writei(pcm, sound.samples.data() + done * channels, chunk);
-      if (written < 0) written = snd_pcm_recover(pcm, static_cast<int>(written), 1);
+      snd_pcm_sframes_t written = api.writei(pcm, sound.samples.data() + done * channels, chunk);
+      if (written < 0) written = api.recover(pcm, static_cast<int>(written), 1);
       if (written < 0) break;
       done += static_cast<snd_pcm_uframes_t>(written);
     }
     if (stopping.load()) {
-      snd_pcm_drop(pcm);
+      api.drop(pcm);
     } else {
-      snd_pcm_drain(pcm);
+      api.drain(pcm);
     }
   }
-  snd_pcm_close(pcm);
+  api.close(pcm);
 }
 
 class SoundService {
@@ -193,6 +258,7 @@ class SoundService {
 
   bool startPlayerLocked(std::shared_ptr<const DecodedSound> sound) {
     if (stopping_.load()) return false;
+    if (alsa() == nullptr) return false;  // nothing to play it with
     if (!player_.joinable()) player_ = std::thread([this] { playerLoop(); });
     job_ = std::move(sound);
     playerBusy_ = true;
@@ -208,7 +274,7 @@ class SoundService {
       const std::shared_ptr<const DecodedSound> sound = std::move(job_);
       job_.reset();
       lock.unlock();
-      playOnAlsa(*sound, stopping_);
+      playOnAlsa(*alsa(), *sound, stopping_);
       lock.lock();
       playerBusy_ = false;
     }

@@ -1,0 +1,27 @@
+// Shared libraries mapped on first use rather than at start-up. An idle
+// daemon never plays a click or drives a uinput pointer, and linking the
+// sound and input libraries directly costs their relocated data (and every
+// codec libsndfile pulls in) in each process whether used or not.
+//
+// A library is opened once and never closed: the function pointers taken
+// from it stay valid for the life of the process.
+#pragma once
+
+#include <dlfcn.h>
+
+namespace ce::detail {
+
+// nullptr when the library is missing or one of its dependencies is.
+inline void* openSharedLibrary(const char* soname) { return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL); }
+
+// Stores `name` from `library` in `function`; false when it is not there
+// (an older library), so the caller treats the library as missing.
+template <typename Function>
+bool resolveSymbol(void* library, const char* name, Function& function) {
+  void* const symbol = ::dlsym(library, name);
+  if (symbol == nullptr) return false;
+  function = reinterpret_cast<Function>(symbol);
+  return true;
+}
+
+}  // namespace ce::detail
