@@ -12,6 +12,7 @@
 #include "devices/control_channel.h"
 
 #include "devices/backlight_click.h"
+#include "devices/channel_consumer.h"
 #include "platform/clock.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -31,15 +32,7 @@ enum Command : uint8_t {
   kCommandToggleBacklight = 3,  // invert backlightOn, then switch the lamp
 };
 
-// What the channel holds; touched by the main thread only.
-struct ControlChannel {
-  ce::NamedEvent* event = nullptr;
-  ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::Thread* thread = nullptr;
-};
-
-ControlChannel channel;
+ChannelConsumer channel;  // main thread only
 
 void runCommand(uint8_t command) {
   if (command == kCommandToggleBacklight) {
@@ -69,12 +62,7 @@ void controlThread(ce::NamedEvent* event, const uint8_t* block) {
 int startControlChannel() {
   // Called once by the daemon; a repeated start replaces the first cleanly.
   stopControlChannel();
-  channel.event = ce::openEvent(kControlEventName);
-  if (channel.event == nullptr) return 0;
-  channel.block = ce::openOrCreateBlock(kControlBlockName, kChannelBlockSize);
-  if (!channel.block.valid()) return 0;
-  channel.address = ce::mapBlock(channel.block);
-  if (channel.address == nullptr) return 0;
+  if (!openChannel(channel, kControlBlockName, kControlEventName)) return 0;
   ce::NamedEvent* event = channel.event;
   const uint8_t* address = channel.address;
   // The handle is kept (not released at once) so that shutdown can stop the
@@ -83,15 +71,4 @@ int startControlChannel() {
   return 0;
 }
 
-void stopControlChannel() {
-  if (channel.thread != nullptr) {
-    ce::stopThread(channel.thread);
-    ce::closeThread(channel.thread);
-    channel.thread = nullptr;
-  }
-  if (channel.address != nullptr) ce::unmapBlock(channel.address, kChannelBlockSize);
-  channel.address = nullptr;
-  ce::closeEvent(channel.event);
-  channel.event = nullptr;
-  ce::closeBlock(channel.block);
-}
+void stopControlChannel() { releaseChannel(channel); }

@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "devices/backlight_click.h"
+#include "devices/channel_consumer.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/registry.h"
@@ -53,16 +54,9 @@ class RealTouchPlatform final : public TouchPlatform {
 RealTouchPlatform realPlatform;
 std::atomic<TouchPlatform*> currentPlatform{&realPlatform};
 
-// What the injector holds; touched by the main thread only. The thread gets
-// its own copies of the event and the address when it starts.
-struct TouchInjector {
-  ce::NamedEvent* event = nullptr;
-  ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::Thread* thread = nullptr;
-};
-
-TouchInjector injector;
+// Touched by the main thread only; the thread gets its own copies of the
+// event and the address when it starts.
+ChannelConsumer injector;
 
 uint32_t loadU16(const uint8_t* block, uint32_t offset) {
   return loadBlockByte(block, offset) + 256u * loadBlockByte(block, offset + 1);
@@ -130,12 +124,7 @@ int startTouchInjector() {
   // A start over a running or half-started injector would orphan its handles
   // and leave two threads injecting; release what it holds first.
   stopTouchInjector();
-  injector.event = ce::openEvent(kTouchEventName);
-  if (injector.event == nullptr) return 0;
-  injector.block = ce::openOrCreateBlock(kTouchBlockName, kChannelBlockSize);
-  if (!injector.block.valid()) return 0;
-  injector.address = ce::mapBlock(injector.block);
-  if (injector.address == nullptr) return 0;
+  if (!openChannel(injector, kTouchBlockName, kTouchEventName)) return 0;
   ce::NamedEvent* event = injector.event;
   const uint8_t* address = injector.address;
   TouchPlatform* platform = currentPlatform.load();
@@ -143,17 +132,6 @@ int startTouchInjector() {
   return 0;
 }
 
-void stopTouchInjector() {
-  if (injector.thread != nullptr) {
-    ce::stopThread(injector.thread);
-    ce::closeThread(injector.thread);
-    injector.thread = nullptr;
-  }
-  if (injector.address != nullptr) ce::unmapBlock(injector.address, kChannelBlockSize);
-  injector.address = nullptr;
-  ce::closeEvent(injector.event);
-  injector.event = nullptr;
-  ce::closeBlock(injector.block);
-}
+void stopTouchInjector() { releaseChannel(injector); }
 
 bool touchInjectorRunning() { return injector.thread != nullptr; }

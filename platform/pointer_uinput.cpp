@@ -49,24 +49,17 @@ struct EvdevApi {
 
 // nullptr when libevdev (or one of these functions) is not there.
 const EvdevApi* evdev() {
-  static std::once_flag once;
-  static EvdevApi api;
-  static const EvdevApi* loaded = nullptr;
-  std::call_once(once, [] {
-    void* const library = detail::openSharedLibrary("libevdev.so.2");
-    if (library == nullptr) return;
+  return detail::loadLibraryApi<EvdevApi>("libevdev.so.2", [](void* library, EvdevApi& api) {
     using detail::resolveSymbol;
-    if (resolveSymbol(library, "libevdev_new", api.create) && resolveSymbol(library, "libevdev_set_name", api.setName) &&
-        resolveSymbol(library, "libevdev_enable_event_type", api.enableType) &&
-        resolveSymbol(library, "libevdev_enable_event_code", api.enableCode) &&
-        resolveSymbol(library, "libevdev_free", api.free) &&
-        resolveSymbol(library, "libevdev_uinput_create_from_device", api.uinputCreate) &&
-        resolveSymbol(library, "libevdev_uinput_write_event", api.uinputWrite) &&
-        resolveSymbol(library, "libevdev_uinput_destroy", api.uinputDestroy)) {
-      loaded = &api;
-    }
+    return resolveSymbol(library, "libevdev_new", api.create) &&
+           resolveSymbol(library, "libevdev_set_name", api.setName) &&
+           resolveSymbol(library, "libevdev_enable_event_type", api.enableType) &&
+           resolveSymbol(library, "libevdev_enable_event_code", api.enableCode) &&
+           resolveSymbol(library, "libevdev_free", api.free) &&
+           resolveSymbol(library, "libevdev_uinput_create_from_device", api.uinputCreate) &&
+           resolveSymbol(library, "libevdev_uinput_write_event", api.uinputWrite) &&
+           resolveSymbol(library, "libevdev_uinput_destroy", api.uinputDestroy);
   });
-  return loaded;
 }
 
 UinputPointer& pointer() {

@@ -9,6 +9,8 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
+
 namespace ce::detail {
 
 // nullptr when the library is missing or one of its dependencies is.
@@ -22,6 +24,21 @@ bool resolveSymbol(void* library, const char* name, Function& function) {
   if (symbol == nullptr) return false;
   function = reinterpret_cast<Function>(symbol);
   return true;
+}
+
+// The function table `Api` of library `soname`, filled by `resolve` the first
+// time it is asked for; nullptr, then and for ever, when the library or one of
+// its functions is missing. One table per Api type; safe from any thread.
+template <typename Api>
+const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api& api)) {
+  static std::once_flag once;
+  static Api api;
+  static const Api* loaded = nullptr;
+  std::call_once(once, [&] {
+    void* const library = openSharedLibrary(soname);
+    if (library != nullptr && resolve(library, api)) loaded = &api;
+  });
+  return loaded;
 }
 
 }  // namespace ce::detail

@@ -92,38 +92,26 @@ struct AlsaApi {
 };
 
 const SndfileApi* sndfile() {
-  static std::once_flag once;
-  static SndfileApi api;
-  static const SndfileApi* loaded = nullptr;
-  std::call_once(once, [] {
-    void* const library = detail::openSharedLibrary("libsndfile.so.1");
-    if (library == nullptr) return;
+  return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
     using detail::resolveSymbol;
-    if (resolveSymbol(library, "sf_open_fd", api.openFd) && resolveSymbol(library, "sf_readf_short", api.readfShort) &&
-        resolveSymbol(library, "sf_close", api.close)) {
-      loaded = &api;
-    }
+    return resolveSymbol(library, "sf_open_fd", api.openFd) &&
+           resolveSymbol(library, "sf_readf_short", api.readfShort) &&
+           resolveSymbol(library, "sf_close", api.close);
   });
-  return loaded;
 }
 
 const AlsaApi* alsa() {
-  static std::once_flag once;
-  static AlsaApi api;
-  static const AlsaApi* loaded = nullptr;
-  std::call_once(once, [] {
-    void* const library = detail::openSharedLibrary("libasound.so.2");
-    if (library == nullptr) return;
+  return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
     using detail::resolveSymbol;
-    if (resolveSymbol(library, "snd_pcm_open", api.open) && resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
-        resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
-        resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_recover", api.recover) &&
-        resolveSymbol(library, "snd_pcm_drop", api.drop) && resolveSymbol(library, "snd_pcm_drain", api.drain) &&
-        resolveSymbol(library, "snd_pcm_close", api.close)) {
-      loaded = &api;
-    }
+    return resolveSymbol(library, "snd_pcm_open", api.open) &&
+           resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
+           resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
+           resolveSymbol(library, "snd_pcm_writei", api.writei) &&
+           resolveSymbol(library, "snd_pcm_recover", api.recover) &&
+           resolveSymbol(library, "snd_pcm_drop", api.drop) &&
+           resolveSymbol(library, "snd_pcm_drain", api.drain) &&
+           resolveSymbol(library, "snd_pcm_close", api.close);
   });
-  return loaded;
 }
 
 // Takes ownership of fd.
