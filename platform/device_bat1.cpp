@@ -13,9 +13,7 @@
 // untouched), a caller's input other than the u32 1 or an output buffer
 // shorter than one byte (refused).
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <optional>
@@ -23,6 +21,7 @@
 #include <string_view>
 
 #include "platform/device_control.h"
+#include "platform/small_file_internal.h"
 
 namespace ce {
 namespace {
@@ -35,33 +34,10 @@ struct Battery {
   bool directory;
 };
 
-// The first kMaxRead bytes of a regular file; nullopt otherwise.
-std::optional<std::string> readSmallFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> text;
-  struct stat info {};
-  char buffer[kMaxRead];
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n >= 0) text.emplace(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The first line as a decimal 0..255, white space around it allowed.
 std::optional<uint8_t> parseStatusLine(std::string_view text) {
   const size_t end = text.find('\n');
-  const std::string_view line = trim(text.substr(0, end));
+  const std::string_view line = detail::trimSpace(text.substr(0, end));
   if (line.empty() || line.size() > 3) return std::nullopt;
   unsigned value = 0;
   for (const char c : line) {
@@ -73,15 +49,16 @@ std::optional<uint8_t> parseStatusLine(std::string_view text) {
 }
 
 std::optional<uint8_t> readStatusFile(const std::string& path) {
-  const std::optional<std::string> text = readSmallFile(path);
+  const std::optional<std::string> text = detail::readSmallFile(path, kMaxRead, detail::TooLong::cut);
   if (!text) return std::nullopt;
   return parseStatusLine(*text);
 }
 
 bool externalSupplyOnline(const std::string& supply) {
-  const std::optional<std::string> type = readSmallFile(supply + "/type");
+  const std::optional<std::string> type =
+      detail::readSmallFile(supply + "/type", kMaxRead, detail::TooLong::cut);
   if (!type) return false;
-  const std::string_view kind = trim(*type);
+  const std::string_view kind = detail::trimSpace(*type);
   if (kind != "Mains" && kind != "USB") return false;
   const std::optional<uint8_t> online = readStatusFile(supply + "/online");
   return online && *online == 1;

@@ -9,19 +9,16 @@
 #include <cstdio>
 #include <string>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/paths.h"
+#include "platform/small_file_internal.h"
 
 namespace ce {
 
 namespace {
 
 constexpr size_t kMaxValueText = 64;  // longer files cannot hold a valid DWORD
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 int digitValue(char c, int base) {
   int value = -1;
@@ -32,8 +29,7 @@ int digitValue(char c, int base) {
 }
 
 std::optional<uint32_t> parseDword(std::string_view text) {
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  text = detail::trimSpace(text);
   int base = 10;
   if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     base = 16;
@@ -78,22 +74,6 @@ bool isDirectory(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::optional<std::string> readSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  std::optional<std::string> text;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    char buffer[kMaxValueText + 1];
-    const ssize_t length = read(fd, buffer, sizeof buffer);
-    if (length >= 0 && static_cast<size_t>(length) <= kMaxValueText) {
-      text = std::string(buffer, static_cast<size_t>(length));
-    }
-  }
-  close(fd);
-  return text;
-}
-
 }  // namespace
 
 std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_view keyPath,
@@ -102,7 +82,8 @@ std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_vie
   if (!key || !isDirectory(*key)) return std::nullopt;
   const std::optional<std::string> valueFile = findInDirectory(*key, valueName);
   if (!valueFile) return std::nullopt;
-  const std::optional<std::string> text = readSmallFile(*valueFile);
+  const std::optional<std::string> text =
+      detail::readSmallFile(*valueFile, kMaxValueText, detail::TooLong::refuse);
   if (!text) return std::nullopt;
   return parseDword(*text);
 }

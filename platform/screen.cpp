@@ -8,9 +8,6 @@
 // CE_ROOT, so a frame costs one open and one read, not a directory scan).
 #include "platform/screen.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <optional>
@@ -18,6 +15,7 @@
 #include <string_view>
 
 #include "platform/paths.h"
+#include "platform/small_file_internal.h"
 #include "platform/x11_display.h"
 
 namespace ce {
@@ -26,31 +24,6 @@ namespace {
 
 constexpr int32_t kMaxDimension = 1 << 20;  // far beyond any screen; keeps sums in range
 constexpr size_t kMaxFileBytes = 64;
-
-// Reads a small regular file; nullopt when missing, not regular or too long.
-std::optional<std::string> readSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat info = {};
-  std::optional<std::string> text;
-  char buffer[kMaxFileBytes + 1];
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n >= 0 && static_cast<size_t>(n) <= kMaxFileBytes) {
-      text.emplace(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return text;
-}
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 std::optional<int32_t> parseDimension(std::string_view digits) {
   if (digits.empty()) return std::nullopt;
@@ -65,7 +38,7 @@ std::optional<int32_t> parseDimension(std::string_view digits) {
 
 // "800x480" (or "W,H" for the framebuffer) with optional white space around.
 std::optional<ScreenSize> parseSize(std::string_view text, std::string_view separators) {
-  text = trim(text);
+  text = detail::trimSpace(text);
   const size_t split = text.find_first_of(separators);
   if (split == std::string_view::npos) return std::nullopt;
   const auto width = parseDimension(text.substr(0, split));
@@ -91,10 +64,10 @@ std::optional<ScreenSize> fromScreenNode() {
       cache.root = root;
       cache.path = findDeviceNode("screen");
     }
-    if (cache.path) text = readSmallFile(*cache.path);
+    if (cache.path) text = detail::readSmallFile(*cache.path, kMaxFileBytes, detail::TooLong::refuse);
     if (!text && cache.path) {  // gone or renamed since: look again
       cache.path = findDeviceNode("screen");
-      if (cache.path) text = readSmallFile(*cache.path);
+      if (cache.path) text = detail::readSmallFile(*cache.path, kMaxFileBytes, detail::TooLong::refuse);
     }
   }
   if (!text) return std::nullopt;
@@ -109,7 +82,8 @@ std::optional<ScreenSize> fromXServer() {
 }
 
 std::optional<ScreenSize> fromFramebuffer() {
-  const auto text = readSmallFile("/sys/class/graphics/fb0/virtual_size");
+  const auto text =
+      detail::readSmallFile("/sys/class/graphics/fb0/virtual_size", kMaxFileBytes, detail::TooLong::refuse);
   if (!text) return std::nullopt;
   return parseSize(*text, ",");
 }
