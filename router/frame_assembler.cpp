@@ -41,6 +41,7 @@ FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks)
     // entries are left out of the search and never receive a frame.
     if (n == 0 || n > kMaxFrame) continue;
     headerLength_[i] = n;
+    windowKeep_ = std::max(windowKeep_, n - 1);
     for (uint32_t k = 0; k < n; ++k) header_[i][k] = headerByte(table.entries[i], k);
     const auto bit = static_cast<uint16_t>(1u << i);
     candidates_[header_[i][n - 1]] |= bit;
@@ -64,9 +65,17 @@ void FrameAssembler::feedByte(uint8_t byte) {
   if (current_ < 0 && candidates_[byte] != 0) searchHeaders(byte);
   // While a frame of known length is short of it, there is nothing to do.
   if (current_ >= 0 && received_ >= pendingLength_) collect();
-  // Overflow guard: a search window that grew past the data area starts
-  // again from the front. A frame never gets here (collect() ends it).
-  if (received_ > kMaxFrame) received_ = 0;
+  // A search window that grew past the data area starts again from the front.
+  // A frame never gets here (collect() ends it).
+  if (received_ > kMaxFrame) restartWindow();
+}
+
+// Keeps the window's tail that may still be the start of a header: clearing it
+// all would lose any frame whose header arrives across the reset.
+void FrameAssembler::restartWindow() {
+  const uint32_t keep = std::min(windowKeep_, received_);
+  std::memmove(buffer_, buffer_ + received_ - keep, keep);
+  received_ = keep;
 }
 
 // Entries are tried in table order and every match rebuilds the buffer as that

@@ -57,6 +57,7 @@ class FrameAssembler {
   void writeDataArea(uint8_t* block, uint32_t length);
   void dropInDark(RouteEntry& entry);
   void endFrame(RouteEntry& entry);
+  void restartWindow();
 
   RouteTable& table_;
   FrameAssemblerHooks& hooks_;
@@ -68,6 +69,9 @@ class FrameAssembler {
   // byte, or is one byte long; filters the candidates on the byte before.
   uint16_t beforeLast_[256] = {};
   uint16_t oneByteHeaders_ = 0;
+  // Bytes a window reset keeps: one fewer than the longest searched header,
+  // so a header that straddles the reset is still found.
+  uint32_t windowKeep_ = 0;
   uint32_t headerLength_[kRouteTableSize] = {};
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
