@@ -15,8 +15,10 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -25,6 +27,8 @@ constexpr size_t kMaxFieldLength = 19;
 constexpr size_t kMaxNumberPairLength = 9;
 constexpr int32_t kMaxFrameLength = 260;  // the data area of a channel block
 constexpr int kFieldCount = 6;
+// Far beyond any real route file (ten entries and their comments).
+constexpr size_t kMaxRouteFileBytes = 64 * 1024;
 
 // "指针异常" in GBK, then CR LF: the daemon's only message.
 constexpr unsigned char kRejectionMessage[] = {0xD6, 0xB8, 0xD5, 0xEB, 0xD2,
@@ -143,20 +147,19 @@ void copyParsedFields(const RouteEntry& from, RouteEntry& to) {
   to.relearnAux = from.relearnAux;
 }
 
-// Reads one line as fgets() into a 260-byte buffer would: up to and including
-// the newline, at most 259 characters; a longer line comes in pieces. Unlike
-// fgets() it reports the length, so NUL bytes cannot hide the rest of the
-// buffer. A CR right before the LF is dropped so that CR LF files read like LF
-// files (otherwise the CR would land in the text and a blank CR LF line would
-// be rejected). 0 at end of file.
-size_t readLine(FILE* file, char (&buffer)[kLineBufferSize]) {
+// Cuts the next line off `rest` as fgets() into a 260-byte buffer would: up
+// to and including the newline, at most 259 characters; a longer line comes in
+// pieces. Unlike fgets() it reports the length, so NUL bytes cannot hide the
+// rest of the line. A CR right before the LF is dropped so that CR LF files
+// read like LF files (otherwise the CR would land in the text and a blank
+// CR LF line would be rejected). 0 at the end of the text.
+size_t takeLine(std::string_view& rest, char (&buffer)[kLineBufferSize]) {
   size_t length = 0;
-  while (length < kLineBufferSize - 1) {
-    const int c = std::fgetc(file);
-    if (c == EOF) break;
-    buffer[length++] = static_cast<char>(c);
-    if (c == '\n') break;
+  while (length < kLineBufferSize - 1 && length < rest.size()) {
+    buffer[length] = rest[length];
+    if (buffer[length++] == '\n') break;
   }
+  rest.remove_prefix(length);
   if (length >= 2 && buffer[length - 1] == '\n' && buffer[length - 2] == '\r') {
     buffer[length - 2] = '\n';
     --length;
@@ -187,11 +190,12 @@ uint32_t headerLength(const RouteEntry& entry) {
   return length;
 }
 
-// The line ends at its first NUL, as it did for the C string it once was.
+// Any line that does not open with ';', a blank or a newline is a route line,
+// a NUL-led one included: it is then refused like any other malformed line.
 bool isRouteLine(const char* line, size_t length) {
   if (line == nullptr || length == 0) return false;
   const char first = line[0];
-  return first != '\0' && first != ';' && first != ' ' && first != '\n';
+  return first != ';' && first != ' ' && first != '\n';
 }
 
 bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
@@ -228,10 +232,17 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
 }
 
 int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
-  FILE* file = path ? std::fopen(path, "re") : nullptr;
-  if (file == nullptr) return 0;
+  if (path == nullptr) return 0;
+  // Only a regular file counts: a FIFO would block start-up, a link to a
+  // device could be read for ever, and a directory is not an empty table.
+  const ce::FileRead file = ce::readRegularFile(path, kMaxRouteFileBytes);
+  if (!file.text) return 0;
+  if (file.truncated) {
+    std::fprintf(stderr, "serialhub: %s: longer than %zu bytes; the rest is ignored\n", path, kMaxRouteFileBytes);
+  }
+  std::string_view rest = *file.text;
   char line[kLineBufferSize];
-  for (size_t length = readLine(file, line); length > 0; length = readLine(file, line)) {
+  for (size_t length = takeLine(rest, line); length > 0; length = takeLine(rest, line)) {
     if (!isRouteLine(line, length)) continue;
     // The table holds ten entries; later route lines are reported and dropped.
     if (table.count >= kRouteTableSize || !parseRouteLine(line, length, table.entries[table.count])) {
@@ -240,7 +251,6 @@ int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
     }
     ++table.count;
   }
-  std::fclose(file);
   return 1;
 }
 

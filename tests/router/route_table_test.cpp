@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/support/device_sandbox.h"
 
 namespace {
@@ -181,7 +184,7 @@ TEST(RouteLine, ParsesOrRejectsEachLine) {
     } else {
       const RouteEntry untouched = sentinelEntry();
       EXPECT_EQ(std::memcmp(&entry.channel, &untouched.channel,
-                            offsetof(RouteEntry, block) - offsetof(RouteEntry, channel)),
+                            offsetof(RouteEntry, relearnAux) + sizeof entry.relearnAux - offsetof(RouteEntry, channel)),
                 0)
           << "a rejected line must leave the entry as it was";
     }
@@ -194,7 +197,7 @@ TEST(RouteLine, CommentAndBlankLinesAreNotRouteLines) {
     bool route;
   };
   const Case cases[] = {{";1,aa,,,6,x\n", false}, {" 1,aa,,,6,x\n", false}, {"\n", false},
-                        {"", false},               {std::string("\0" "1", 2), false},
+                        {"", false},               {std::string("\0" "1", 2), true},
                         {"\t1,aa,,,6,x\n", true},   {"x", true}};
   for (const Case& c : cases) {
     EXPECT_EQ(isRouteLine(c.line.data(), c.line.size()), c.route) << c.line;
@@ -321,6 +324,32 @@ TEST_F(RouteFile, RejectedLineLeavesTheTableAlone) {
   ASSERT_EQ(guarded.table.count, 2u);
   expectEntry(guarded.table.entries[0], {1, {0xAA, 0x55}, {}, 2, 0, 0, 6, "one"});
   expectEntry(guarded.table.entries[1], {2, {0x01}, {}, 1, 0, 0, 0, "two"});
+}
+
+TEST_F(RouteFile, NulLedLineIsRefusedWithTheMessage) {
+  ASSERT_EQ(load(std::string("\0" "1,aa,,,6,x\n2,bb,,,6,y\n", 22)), 1);
+  EXPECT_EQ(messagesWritten(), kMessage);
+  ASSERT_EQ(guarded.table.count, 1u);
+  EXPECT_EQ(guarded.table.entries[0].channel, 2);
+}
+
+// Only a regular file is a route file: anything else counts as unreadable at
+// once, without blocking (a FIFO nobody writes) or reading for ever.
+TEST_F(RouteFile, OnlyARegularFileIsRead) {
+  const std::string fifo = sandbox.root() + "/fifo.st";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero = sandbox.root() + "/zero.st";
+  ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+  for (const std::string& path : {fifo, zero, sandbox.root()}) {
+    SCOPED_TRACE(path);
+    FILE* sink = std::tmpfile();
+    EXPECT_EQ(loadRouteTableFrom(guarded.table, path.c_str(), sink), 0);
+    EXPECT_EQ(guarded.table.count, 0u);
+    std::fclose(sink);
+  }
+  // An overlong file is read up to its cap: the route line at its start counts.
+  EXPECT_EQ(load("1,aa,,,6,x\n" + std::string(100 * 1024, ';')), 1);
+  EXPECT_EQ(guarded.table.count, 1u);
 }
 
 TEST_F(RouteFile, SampleRouteFileIsValid) {
