@@ -16,6 +16,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -113,7 +115,7 @@ class TtyPort final : public SerialPort {
   TtyPort(int fd, int maskWake, int writeWake) : fd_(fd), maskWake_(maskWake), writeWake_(writeWake) {}
 
   ~TtyPort() override {
-    ioctl(fd_, TIOCNXCL);  // a real tty keeps the flag past our close
+    ioctl(fd_, TIOCNXCL);  // a pty's slave keeps the flag for as long as its master lives
     close(fd_);            // also drops the flock
     close(maskWake_);
     close(writeWake_);
@@ -277,14 +279,26 @@ class TtyPort final : public SerialPort {
   std::atomic<uint32_t> writeConstant_{0};
 };
 
+// A pty's slave side (Unix98 ptys have majors 136 to 143).
+bool isPtySlave(int fd) {
+  struct stat info {};
+  return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 &&
+         major(info.st_rdev) < 144;
+}
+
+// TIOCEXCL keeps out every other opener of the tty that does not run as root.
+// A UART's flag goes with its last close, crash or not; a pty slave keeps it
+// while its master lives, so after a crash no unprivileged daemon could open
+// it again. The flock alone keeps our own processes apart there.
+bool lockOutOthers(int fd) { return isPtySlave(fd) || ioctl(fd, TIOCEXCL) == 0; }
+
 // Opens `path` as an exclusive raw terminal; -1 on any failure.
 int openExclusiveTerminal(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   termios settings{};
-  // flock keeps out cooperating openers, root included; TIOCEXCL keeps out
-  // every other opener of the tty that does not run as root.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 ||
+  // flock keeps out cooperating openers, root included.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || !lockOutOthers(fd) ||
       tcgetattr(fd, &settings) != 0) {
     close(fd);
     return -1;
