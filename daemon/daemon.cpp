@@ -4,10 +4,14 @@
 // block or the port is stopped before what it reads is released.
 #include "daemon/daemon.h"
 
+#include <cstdio>
+#include <string>
+
 #include "daemon/device_services.h"
 #include "daemon/message_loop.h"
 #include "devices/backlight_click.h"
 #include "platform/notify.h"
+#include "platform/paths.h"
 #include "router/channel_blocks.h"
 
 namespace {
@@ -47,6 +51,11 @@ bool startDaemon(DaemonState& state) {
   if (!state.window) return false;
   state.battery = ce::openDevice(kBatteryDevice);                           // 5: null is fine
   if (loadRouteTable(state.routes) == 0) return false;                      // 6
+  if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
+    std::fprintf(stderr, "serialhub: objects directory %s\n", problem.c_str());
+    state.exitCode = kExitConfig;
+    return false;
+  }
   createChannelBlocks(state.routes, state.lock);                            // 7
   if (!startSerial(state)) return false;                                    // 8, 9
   startDeviceServices(state);                                               // 10 to 13
@@ -73,7 +82,7 @@ void shutdownDaemon(DaemonState& state) {
 }
 
 int runDaemon(DaemonState& state) {
-  if (!startDaemon(state)) return 0;
+  if (!startDaemon(state)) return state.exitCode;
   ce::notifyServiceManager("READY=1");
   runMessageLoop(platformMessageLoop());
   shutdownDaemon(state);

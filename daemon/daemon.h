@@ -19,6 +19,7 @@
 
 inline constexpr const char* kDaemonWindowClass = "GetPowerTate";
 inline constexpr const char* kBatteryDevice = "BAT1:";
+inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
 // Everything the daemon holds for its lifetime. The route table is referred
 // to by the assembler, so the state never moves once start-up has begun.
@@ -30,12 +31,14 @@ struct DaemonState {
   RouteTable routes;
   std::unique_ptr<FrameAssembler> assembler;
   std::unique_ptr<SerialLink> link;
+  int exitCode = 0;  // when start-up ends early
 };
 
 // The one instance: timer procedures get no context and reach it here.
 DaemonState& daemonState();
 
-// Start-up, main loop, shutdown. Returns the exit code: 0 in every case.
+// Start-up, main loop, shutdown. Returns the exit code: 0, or kExitConfig
+// when the objects directory is refused.
 int runDaemon(DaemonState& state);
 
 // The pieces of runDaemon(), in their order. startDaemon() is false when

@@ -3,16 +3,16 @@
 // tmpfs by default) so that it outlives its makers and keeps its contents.
 // Several processes may open-or-create one name at the same moment: creation
 // goes through a temporary file linked into place, so nobody ever maps a block
-// of the wrong size, and a file of another size is refused rather than mapped
-// (touching past its end would kill the process).
+// of the wrong size, and a file of another size is refused rather than mapped.
+// A block that another process truncates later is caught by the mapping guard.
 #include "platform/named_block.h"
 
 #include <string>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "platform/object_file_internal.h"
+#include "platform/object_mapping_internal.h"
 #include "platform/paths.h"
 
 namespace ce {
@@ -28,17 +28,16 @@ NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
     close(fd);
     return {};
   }
-  return NamedBlock{fd, size};
+  return NamedBlock{fd, size, *path};
 }
 
 uint8_t* mapBlock(const NamedBlock& block) {
   if (!block.valid() || block.size == 0) return nullptr;
-  void* address = mmap(nullptr, block.size, PROT_READ | PROT_WRITE, MAP_SHARED, block.fd, 0);
-  return address == MAP_FAILED ? nullptr : static_cast<uint8_t*>(address);
+  return static_cast<uint8_t*>(detail::mapObjectFile(block.fd, block.size, block.path));
 }
 
 void unmapBlock(uint8_t* address, uint32_t size) {
-  if (address && size > 0) munmap(address, size);
+  if (address && size > 0) detail::unmapObjectFile(address, size);
 }
 
 void closeBlock(NamedBlock& block) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ce {
@@ -12,6 +13,7 @@ namespace ce {
 struct NamedBlock {
   int fd = -1;
   uint32_t size = 0;
+  std::string path;  // the object's file, for messages
   bool valid() const { return fd >= 0; }
 };
 

@@ -13,11 +13,11 @@
 #include <new>
 #include <string>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "platform/futex_internal.h"
 #include "platform/object_file_internal.h"
+#include "platform/object_mapping_internal.h"
 #include "platform/paths.h"
 #include "platform/thread_internal.h"
 
@@ -42,22 +42,22 @@ struct NamedEvent {
 namespace {
 
 // Maps an event file and checks that it is one; nullptr otherwise. Closes `fd`.
-NamedEvent* adoptEventFile(int fd) {
+NamedEvent* adoptEventFile(int fd, const std::string& path) {
   if (detail::objectFileSize(fd) != static_cast<off_t>(kEventFileSize)) {
     close(fd);
     return nullptr;
   }
-  void* mapping = mmap(nullptr, kEventFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* mapping = detail::mapObjectFile(fd, kEventFileSize, path);
   close(fd);  // the mapping keeps the file
-  if (mapping == MAP_FAILED) return nullptr;
+  if (mapping == nullptr) return nullptr;
   uint32_t* words = static_cast<uint32_t*>(mapping);
   if (detail::atomicWord(words[1]).load(std::memory_order_acquire) != kEventMagic) {
-    munmap(mapping, kEventFileSize);
+    detail::unmapObjectFile(mapping, kEventFileSize);
     return nullptr;
   }
   NamedEvent* event = new (std::nothrow) NamedEvent;
   if (!event) {
-    munmap(mapping, kEventFileSize);
+    detail::unmapObjectFile(mapping, kEventFileSize);
     return nullptr;
   }
   event->state = &words[0];
@@ -84,7 +84,7 @@ NamedEvent* createEvent(const char* name, bool initiallySignalled) {
   bool created = false;
   const int fd = detail::openOrCreateObjectFile(*path, kEventFileSize, initial, sizeof initial, created);
   if (fd < 0) return nullptr;
-  return adoptEventFile(fd);  // an existing event keeps its state
+  return adoptEventFile(fd, *path);  // an existing event keeps its state
 }
 
 NamedEvent* openEvent(const char* name) {
@@ -93,7 +93,7 @@ NamedEvent* openEvent(const char* name) {
   if (!path) return nullptr;
   const int fd = detail::openObjectFile(*path);
   if (fd < 0) return nullptr;
-  return adoptEventFile(fd);
+  return adoptEventFile(fd, *path);
 }
 
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs) {
@@ -108,13 +108,17 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs) {
     if (detail::currentStopRequested()) {
       // The set that woke us may have meant any waiter; we take nothing, so
       // pass the wake-up on to one that still sleeps.
-      if (state.load(std::memory_order_acquire) == 1) detail::futexWake(word, 1, event->shared);
+      if (state.load(std::memory_order_acquire) != 0) detail::futexWake(word, 1, event->shared);
       return WaitResult::stopped;
     }
-    uint32_t expected = 1;
-    if (state.compare_exchange_strong(expected, 0, std::memory_order_acquire, std::memory_order_relaxed)) {
+    // Any word other than 0 counts as a signal: a client may write garbage
+    // into the file, and waiting on it as "not 0, not 1" would spin.
+    uint32_t expected = state.load(std::memory_order_relaxed);
+    if (expected != 0 &&
+        state.compare_exchange_strong(expected, 0, std::memory_order_acquire, std::memory_order_relaxed)) {
       return WaitResult::signalled;
     }
+    if (expected != 0) continue;  // changed under us: look again
     if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
     detail::futexWaitUntil(word, 0, deadline, event->shared);
   }
@@ -137,7 +141,7 @@ bool resetEvent(NamedEvent* event) {
 
 void closeEvent(NamedEvent* event) {
   if (!event) return;
-  if (event->mapping) munmap(event->mapping, kEventFileSize);
+  if (event->mapping) detail::unmapObjectFile(event->mapping, kEventFileSize);
   delete event;
 }
 

@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/paths.h"
@@ -28,8 +29,17 @@ namespace {
 
 constexpr mode_t kMutexFileMode = 0660;
 
+// Never through a link (it would create or lock whatever file it points at)
+// and only a regular file.
 int openLockFile(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, kMutexFileMode);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, kMutexFileMode);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 int flockRetrying(int fd, int operation) {

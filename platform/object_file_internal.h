@@ -18,12 +18,14 @@
 
 namespace ce::detail {
 
-inline constexpr mode_t kObjectFileMode = 0660;  // before the umask: never world-writable
+// Group members use the objects, others never: whatever the umask.
+inline constexpr mode_t kObjectFileMode = 0660;
 
 // Opens the existing object file at `path` read/write; -1 when missing or not
-// a regular file.
+// a regular file. A link is never followed: planted in the objects directory,
+// it would make us map, and write into, whatever file it points at.
 inline int openObjectFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return -1;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -57,7 +59,7 @@ inline std::string temporaryPath(const std::string& path) {
 inline int makeTemporary(const std::string& tmp, uint32_t size, const void* initial, size_t initialLength) {
   const int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, kObjectFileMode);
   if (fd < 0) return -1;
-  bool ok = ftruncate(fd, static_cast<off_t>(size)) == 0;
+  bool ok = fchmod(fd, kObjectFileMode) == 0 && ftruncate(fd, static_cast<off_t>(size)) == 0;
   if (ok && initialLength > 0) {
     ok = pwrite(fd, initial, initialLength, 0) == static_cast<ssize_t>(initialLength);
   }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <dirent.h>
@@ -21,7 +22,9 @@ namespace ce {
 
 namespace {
 
-constexpr mode_t kObjectDirMode = 0770;  // before the umask: never world-writable
+// Group members reach the objects, others never; new objects take the
+// directory's group (set-group-ID), whatever the umask.
+constexpr mode_t kObjectDirMode = 02770;
 
 std::string environmentOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -64,14 +67,18 @@ std::vector<std::string_view> splitDevicePath(std::string_view path) {
   return parts;
 }
 
+// Makes the missing folders of `path`; the last one gets kObjectDirMode.
 bool makeDirectories(const std::string& path) {
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string prefix = slash == std::string::npos ? path : path.substr(0, slash);
-    if (mkdir(prefix.c_str(), kObjectDirMode) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
+    const bool last = slash == std::string::npos;
+    const std::string prefix = last ? path : path.substr(0, slash);
+    if (mkdir(prefix.c_str(), 0770) == 0) {
+      if (last && chmod(prefix.c_str(), kObjectDirMode) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
+    if (last) return true;
   }
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -146,9 +153,26 @@ std::optional<std::string> objectPath(std::string_view name) {
       name.find('\0') != std::string_view::npos) {
     return std::nullopt;
   }
+  return joinPath(ceObjects(), std::string(name));
+}
+
+std::string prepareObjectsDirectory() {
   const std::string dir = ceObjects();
-  if (!makeDirectories(dir)) return std::nullopt;
-  return joinPath(dir, std::string(name));
+  struct stat info {};
+  if (lstat(dir.c_str(), &info) != 0) {
+    if (errno != ENOENT) return dir + ": " + std::strerror(errno);
+    if (!makeDirectories(dir) || lstat(dir.c_str(), &info) != 0) return dir + ": " + std::strerror(errno);
+  }
+  // Another user's folder, or one that others may write, could hold links
+  // and files planted to make us write where we must not: refused, never
+  // repaired or followed.
+  if (S_ISLNK(info.st_mode)) return dir + ": is a symbolic link; refused";
+  if (!S_ISDIR(info.st_mode)) return dir + ": not a directory";
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return dir + ": belongs to uid " + std::to_string(info.st_uid) + ", not to this user or root; refused";
+  }
+  if (info.st_mode & S_IWOTH) return dir + ": writable by others; refused";
+  return {};
 }
 
 }  // namespace ce

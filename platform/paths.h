@@ -33,8 +33,14 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
 // trailing '/'.
 std::string executableDirectory();
 
-// The host path of named object `name` in ceObjects(), creating the directory
-// (mode 0770) when missing. nullopt for a name that is empty or holds '/'.
+// The host path of named object `name` in ceObjects(). nullopt for a name
+// that is empty or holds '/'.
 std::optional<std::string> objectPath(std::string_view name);
+
+// For the daemon, the one process that makes the objects directory: makes it
+// (mode 2770, whatever the umask) when missing, else checks that it is a real
+// directory of this user or root that others cannot write. Empty when it can
+// be used, otherwise what is wrong, naming the directory.
+std::string prepareObjectsDirectory();
 
 }  // namespace ce

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include <pthread.h>
+#include <signal.h>
 
 #include "platform/futex_internal.h"
 #include "platform/thread_internal.h"
@@ -94,7 +95,27 @@ bool routineFinished(ThreadState& state) {
   return detail::atomicWord(state.finished).load(std::memory_order_acquire) == 1;
 }
 
-void wakeBlockedThread(ThreadState& state) {
+// A signal whose only effect is to interrupt the thread's blocking system
+// call (installed without SA_RESTART). It reaches a thread asleep on a futex
+// word of an event file that another process truncated: that sleeper can no
+// longer be woken through the word, since the page behind it is gone.
+int wakeSignal() { return SIGRTMIN + 1; }
+
+void onWakeSignal(int) {}
+
+void installWakeSignalOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_handler = onWakeSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(wakeSignal(), &action, nullptr);
+  });
+}
+
+void wakeBlockedThread(Thread& thread) {
+  ThreadState& state = thread.state;
+  pthread_kill(thread.handle, wakeSignal());
   const uintptr_t blocked = state.blockedOn.load(std::memory_order_seq_cst);
   if (blocked != 0) {
     // The word may belong to an event closed since; waking a stale address
@@ -113,6 +134,7 @@ Thread* startThread(std::function<void()> routine) {
   Thread* thread = new (std::nothrow) Thread;
   if (!thread) return nullptr;
   thread->routine = std::move(routine);
+  installWakeSignalOnce();
   if (pthread_create(&thread->handle, nullptr, runThread, thread) != 0) {
     delete thread;
     return nullptr;
@@ -126,7 +148,7 @@ void stopThread(Thread* thread) {
   state.stop.store(true, std::memory_order_seq_cst);
   if (pthread_equal(thread->handle, pthread_self())) return;  // cannot wait for ourselves
   while (!routineFinished(state)) {
-    wakeBlockedThread(state);
+    wakeBlockedThread(*thread);
     const detail::Deadline next = detail::deadlineAfterMs(kRewakeIntervalMs, false);
     detail::futexWaitUntil(&state.finished, 0, next, false);
   }

@@ -47,6 +47,9 @@ bool createChannelBlock(RouteEntry& entry, const ce::LockRecord& lock) {
   // An event that cannot be made leaves the channel without wake-ups; the
   // block still receives its frames.
   entry.event = ce::createEvent(name, false);
+  // A signal left in the file from before this daemon ran is stale: acted on,
+  // it would inject a phantom tap or toggle the backlight with no command.
+  ce::resetEvent(entry.event);
   entry.block = block;
   entry.blockAddress = address;
   copyLockRecord(address, lock);

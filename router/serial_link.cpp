@@ -55,6 +55,8 @@ int SerialLink::startSerialLink() {
   portReady_ = ce::createEvent(nullptr, true);
   ioEvent_ = ce::createEvent(nullptr, false);
   writeEvent_ = ce::createEvent(kWriteEventName, false);
+  // Bytes a client left while no daemon ran are not sent: their signal is stale.
+  ce::resetEvent(writeEvent_);
 
   writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
   if (!writeBlock_.valid()) return 1;  // no writer, no reader, no port

@@ -4,11 +4,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -78,18 +81,60 @@ TEST(Paths, DeviceNodesAndFolderLookups) {
   EXPECT_EQ(ce::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
 }
 
-TEST(Paths, ObjectPathMakesAPrivateFolder) {
+TEST(Paths, ObjectPathNamesAFileInTheObjectsDirectory) {
   DeviceSandbox sandbox;
-  const std::string objects = sandbox.objects() + "/nested";
-  setenv("CE_OBJECTS", objects.c_str(), 1);
-  const mode_t saved = umask(0);
-  const std::optional<std::string> path = ce::objectPath("CRT:WRITE:EVENT");
-  umask(saved);
-  EXPECT_EQ(path, objects + "/CRT:WRITE:EVENT");
-  struct stat info {};
-  ASSERT_EQ(stat(objects.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0770u);
+  EXPECT_EQ(ce::objectPath("CRT:WRITE:EVENT"), sandbox.objects() + "/CRT:WRITE:EVENT");
   for (const char* bad : {"", "a/b", "/", ".."}) EXPECT_EQ(ce::objectPath(bad), std::nullopt) << bad;
+}
+
+// The daemon makes a missing objects directory private to its group, and
+// refuses one that others could have planted files or links in.
+TEST(Paths, ObjectsDirectoryIsMadePrivateOrRefused) {
+  struct Case {
+    const char* legend;
+    std::function<void(const std::string& dir)> make;
+    const char* problem;  // "" when the directory is accepted
+  };
+  const bool root = geteuid() == 0;
+  const std::vector<Case> cases = {
+      {"missing: made", [](const std::string&) {}, ""},
+      {"own, 0750", [](const std::string& dir) { fs::create_directory(dir); chmod(dir.c_str(), 0750); }, ""},
+      {"writable by others", [](const std::string& dir) { fs::create_directory(dir); chmod(dir.c_str(), 0777); },
+       "writable by others"},
+      {"a link to a directory", [](const std::string& dir) { fs::create_directory_symlink("/tmp", dir); },
+       "symbolic link"},
+      {"a file", [](const std::string& dir) { testing_support::writeHostFile(dir, "x"); }, "not a directory"},
+      {"another user's", [root](const std::string& dir) {
+         fs::create_directory(dir);
+         if (root) chown(dir.c_str(), 65534, 65534);
+       }, root ? "belongs to uid 65534" : ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    DeviceSandbox sandbox;
+    const std::string dir = sandbox.base() + "/nested/objects";
+    fs::create_directories(sandbox.base() + "/nested");
+    setenv("CE_OBJECTS", dir.c_str(), 1);
+    c.make(dir);
+    const mode_t saved = umask(022);
+    const std::string problem = ce::prepareObjectsDirectory();
+    umask(saved);
+    if (*c.problem == '\0') {
+      EXPECT_EQ(problem, "");
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+      EXPECT_EQ(problem.rfind(dir, 0), 0u) << "the message names the directory: " << problem;
+    }
+  }
+  DeviceSandbox sandbox;
+  const std::string dir = sandbox.base() + "/made";
+  setenv("CE_OBJECTS", dir.c_str(), 1);
+  const mode_t saved = umask(077);
+  EXPECT_EQ(ce::prepareObjectsDirectory(), "");
+  umask(saved);
+  struct stat info {};
+  ASSERT_EQ(stat(dir.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 02770u);
 }
 
 TEST(Paths, ExecutableDirectoryIsWhereThisTestLives) {

@@ -25,6 +25,7 @@ DeviceSandbox::DeviceSandbox() {
   root_ = base_ + "/root";
   objects_ = base_ + "/objects";
   fs::create_directories(root_ + "/dev");
+  fs::create_directories(objects_);  // the daemon's to make; in-process tests make objects too
   savedRoot_ = getenvOr("CE_ROOT", hadRoot_);
   savedObjects_ = getenvOr("CE_OBJECTS", hadObjects_);
   setenv("CE_ROOT", root_.c_str(), 1);

@@ -1,0 +1,208 @@
+// What other processes can do to the daemon through the objects directory and
+// the port: truncate, corrupt or plant object files, leave stale signals
+// behind, kill it and start it again without privileges. The daemon lives on,
+// never spins, never writes through a link, and still stops cleanly.
+#include <gtest/gtest.h>
+
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "router/channel_block.h"
+#include "tests/serial/pty.h"
+#include "tests/support/daemon_process.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+using testing_support::DaemonProcess;
+using testing_support::PtyPair;
+using testing_support::waitUntil;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A block and its event as a client holds them.
+struct Channel {
+  ce::NamedBlock block;
+  uint8_t* address = nullptr;
+  ce::NamedEvent* event = nullptr;
+
+  explicit Channel(const std::string& name, bool signalled = false) {
+    block = ce::openOrCreateBlock(name, kChannelBlockSize);
+    address = ce::mapBlock(block);
+    event = ce::createEvent((name + ":EVENT").c_str(), signalled);
+  }
+  ~Channel() {
+    ce::unmapBlock(address, kChannelBlockSize);
+    ce::closeBlock(block);
+    ce::closeEvent(event);
+  }
+  void put(const Bytes& bytes) const {
+    storeBlockBytes(address, kBlockDataOffset, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    storeBlockLength(address, static_cast<uint32_t>(bytes.size()));
+  }
+  Bytes nextFrame(uint32_t timeoutMs = 5000) const {
+    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
+    Bytes frame(std::min(loadBlockLength(address), kBlockDataSize));
+    loadBlockBytes(address, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
+    return frame;
+  }
+};
+
+// Writes `value` into an event file's word and wakes its sleepers, as a
+// careless or hostile client could.
+void forceEventWord(const std::string& path, uint32_t value) {
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  void* map = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  ASSERT_NE(map, MAP_FAILED);
+  auto* word = static_cast<uint32_t*>(map);
+  std::atomic_ref<uint32_t>(*word).store(value);
+  syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+  munmap(map, 8);
+}
+
+void send(const PtyPair& pty, const Bytes& bytes) {
+  ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+class ObjectFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
+  }
+  std::string object(const std::string& name) const { return sandbox.objects() + "/" + name; }
+
+  testing_support::DeviceSandbox sandbox;
+  PtyPair pty;
+  DaemonProcess daemon{sandbox};
+};
+
+}  // namespace
+
+TEST_F(ObjectFaults, HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon) {
+  // A link planted where the daemon will make CRT5: its target must stay as it is.
+  const std::string target = sandbox.base() + "/target";
+  testing_support::writeHostFile(target, std::string(kChannelBlockSize, '\xEE'));
+  ASSERT_EQ(symlink(target.c_str(), object("CRT5").c_str()), 0);
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n2,aa 33,,0-0,4,kept\n1,fe,,0-0,6,touch\n5,aa 66,,0-0,4,linked\n");
+  ASSERT_TRUE(daemon.startReady());
+  Channel kept("CRT2");
+
+  // A word of 2 counts as a signal: the writer sends the block once, then sleeps.
+  {
+    Channel write("CRT:WRITE");
+    write.put({0x77});
+  }
+  forceEventWord(object("CRT:WRITE:EVENT"), 2);
+  EXPECT_EQ(pty.receive(1), Bytes{0x77});
+
+  // Each kind of object shrunk to nothing under the running daemon, then used.
+  ASSERT_EQ(truncate(object("CRT3").c_str(), 0), 0);
+  ASSERT_EQ(truncate(object("CRT1:EVENT").c_str(), 0), 0);
+  ASSERT_EQ(truncate(object("CRT:WRITE").c_str(), 0), 0);
+  send(pty, {0xAA, 0x55, 1, 2, 3, 4, 0xFE, 0x41, 0, 0, 0, 0});
+  forceEventWord(object("CRT:WRITE:EVENT"), 1);
+  ASSERT_EQ(truncate(object("CRT:WRITE:EVENT").c_str(), 0), 0);
+
+  // The rest goes on.
+  send(pty, {0xAA, 0x33, 9, 9});
+  EXPECT_EQ(kept.nextFrame(), (Bytes{0xAA, 0x33, 9, 9}));
+  const long before = daemon.cpuTicks();
+  waitUntil([] { return false; }, 1s);  // a window to measure idleness over
+  EXPECT_LE(daemon.cpuTicks() - before, 5) << "ticks of CPU in 1 s";
+  ASSERT_TRUE(daemon.alive());
+
+  const std::string said = daemon.stderrText();
+  for (const char* name : {"CRT3", "CRT1:EVENT", "CRT:WRITE:"}) {
+    EXPECT_EQ(occurrences(said, "/" + std::string(name)), 1u) << name << " in:\n" << said;
+  }
+  EXPECT_EQ(testing_support::readHostFile(target), std::string(kChannelBlockSize, '\xEE'));
+
+  ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
+  EXPECT_EQ(daemon.waitExit(3s), 0);
+}
+
+TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
+  sandbox.writeFile("dev/pointer", "");
+  sandbox.writeFile("dev/screen", "800x480\n");
+  {
+    // A pen-down frame and bytes to send, announced while no daemon ran.
+    Channel touch("CRT1", true);
+    touch.put({0xFE, 0x41, 0xF0, 0x00, 0x90, 0x01});
+    Channel write("CRT:WRITE", true);
+    write.put({0x01, 0x02, 0x03});
+  }
+  daemon.writeRoutes("1,fe,,0-0,6,touch\n");
+  ASSERT_TRUE(daemon.startReady());
+
+  send(pty, {0xFE, 0x00, 0, 0, 0, 0});  // pen up
+  Channel write("CRT:WRITE");
+  write.put({0x51});
+  ce::setEvent(write.event);
+  EXPECT_EQ(pty.receive(1), Bytes{0x51}) << "the stale bytes went out first";
+  ASSERT_TRUE(waitUntil([&] { return !sandbox.readFile("dev/pointer").empty(); }));
+  EXPECT_EQ(sandbox.readFile("dev/pointer"), "4 0 0 0 0\n") << "a stale frame was injected";
+}
+
+// A pty keeps TIOCEXCL for as long as its master lives, so a daemon killed
+// without its clean-up must not have set it: the next one, without root, would
+// be refused the port for good.
+TEST_F(ObjectFaults, AfterKillNineAnUnprivilegedDaemonOpensThePortAgain) {
+  std::optional<uid_t> user;
+  gid_t group = 0;
+  if (geteuid() == 0) {
+    user = 65534, group = 65534;  // nobody, nogroup
+    for (const std::string& dir : {sandbox.base(), sandbox.root(), sandbox.root() + "/dev", daemon.folder()}) {
+      chmod(dir.c_str(), 0755);
+    }
+    ASSERT_EQ(chown(sandbox.objects().c_str(), *user, group), 0);
+    ASSERT_EQ(chown(pty.slave.c_str(), *user, group), 0);
+  }
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "first daemon" : "after kill -9");
+    ASSERT_TRUE(daemon.start(user, group));
+    ASSERT_EQ(daemon.nextNotice(), "READY=1") << daemon.stderrText();
+    Channel fixed("CRT3");
+    bool arrived = false;
+    for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
+      send(pty, {0xAA, 0x55, 7, 7, 7, 7});
+      arrived = !fixed.nextFrame(500).empty();
+    }
+    EXPECT_TRUE(arrived) << daemon.stderrText();
+    daemon.killHard();
+  }
+}
+
+TEST_F(ObjectFaults, AnObjectsDirectoryOthersCanWriteIsRefused) {
+  chmod(sandbox.objects().c_str(), 0777);
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+  ASSERT_TRUE(daemon.start());
+  EXPECT_EQ(daemon.waitExit(5s), 78);
+  EXPECT_EQ(daemon.nextNotice(0ms), "");
+  EXPECT_NE(daemon.stderrText().find(sandbox.objects() + ": writable by others"), std::string::npos)
+      << daemon.stderrText();
+  EXPECT_FALSE(std::filesystem::exists(object("CRT3")));
+}

@@ -1,0 +1,111 @@
+#include "tests/support/daemon_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "tests/support/wait.h"
+
+extern char** environ;
+
+namespace testing_support {
+
+DaemonProcess::DaemonProcess(const DeviceSandbox& sandbox) {
+  bin_ = sandbox.base() + "/bin";
+  std::filesystem::create_directories(bin_);
+  std::filesystem::copy_file(builtProgram("daemon/serialhub"), bin_ + "/serialhub",
+                             std::filesystem::copy_options::overwrite_existing);
+  notifyPath_ = sandbox.base() + "/notify";
+  stderrPath_ = sandbox.base() + "/serialhub.err";
+  notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, notifyPath_.c_str(), sizeof address.sun_path - 1);
+  bind(notify_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  chmod(notifyPath_.c_str(), 0777);  // a daemon running as another user talks to it too
+}
+
+DaemonProcess::~DaemonProcess() {
+  if (pid_ > 0 && !exited_) killHard();
+  close(notify_);
+}
+
+void DaemonProcess::writeRoutes(const std::string& text) const { writeHostFile(bin_ + "/ctl_rt.st", text); }
+
+bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
+  const std::string program = bin_ + "/serialhub";
+  const std::string notify = "NOTIFY_SOCKET=" + notifyPath_;
+  std::vector<char*> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "NOTIFY_SOCKET=", 14) != 0) env.push_back(*e);
+  }
+  env.push_back(const_cast<char*>(notify.c_str()));
+  env.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  const int err = open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  exited_ = false;
+  pid_ = fork();
+  if (pid_ == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    dup2(err, STDERR_FILENO);
+    if (uid && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(*uid) != 0)) _exit(126);
+    execve(program.c_str(), argv, env.data());
+    _exit(127);
+  }
+  close(err);
+  return pid_ > 0;
+}
+
+bool DaemonProcess::startReady() { return start() && nextNotice() == "READY=1"; }
+
+std::string DaemonProcess::nextNotice(std::chrono::milliseconds timeout) {
+  pollfd fd{notify_, POLLIN, 0};
+  if (poll(&fd, 1, static_cast<int>(timeout.count())) != 1) return "";
+  char buffer[256] = {};
+  const ssize_t n = recv(notify_, buffer, sizeof buffer - 1, 0);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+}
+
+int DaemonProcess::waitExit(std::chrono::milliseconds timeout) {
+  int status = 0;
+  if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) return -1;
+  exited_ = true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void DaemonProcess::killHard() {
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  exited_ = true;
+}
+
+bool DaemonProcess::alive() const { return pid_ > 0 && !exited_ && kill(pid_, 0) == 0; }
+
+long DaemonProcess::cpuTicks() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+std::string DaemonProcess::stderrText() const { return readHostFile(stderrPath_); }
+
+}  // namespace testing_support

@@ -1,0 +1,51 @@
+// The real serialhub in a test's sandbox: copied with its route file into a
+// folder of its own, started with a notify socket to hear READY=1 and
+// STOPPING=1 from, its stderr kept in a file, waited for by pid with a
+// deadline, and killed if a test leaves it running.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "tests/support/device_sandbox.h"
+
+namespace testing_support {
+
+class DaemonProcess {
+ public:
+  explicit DaemonProcess(const DeviceSandbox& sandbox);
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  const std::string& folder() const { return bin_; }
+  void writeRoutes(const std::string& text) const;
+
+  // Starts it; with `uid` (and `gid`) it runs as that user.
+  bool start(std::optional<uid_t> uid = std::nullopt, gid_t gid = 0);
+  // start(), then true when the first notice is READY=1.
+  bool startReady();
+
+  // The next notify datagram, or "" after `timeout`.
+  std::string nextNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Waits for the process to end: its exit code, or -1 on time-out or a signal.
+  int waitExit(std::chrono::milliseconds timeout);
+  // SIGKILL, then reaps it.
+  void killHard();
+
+  bool alive() const;
+  pid_t pid() const { return pid_; }
+  long cpuTicks() const;  // utime + stime in clock ticks
+  std::string stderrText() const;
+
+ private:
+  std::string bin_, notifyPath_, stderrPath_;
+  int notify_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+}  // namespace testing_support
