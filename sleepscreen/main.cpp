@@ -1,6 +1,95 @@
-// duskcard: the full-screen sleep notice. The command line ("sleep" when the
-// daemon starts it) is not interpreted; the exit code is the entry's result,
-// so another running instance gives -1, seen by the shell as 255.
-#include "sleepscreen/startup.h"
+// duskcard: the full-screen sleep notice. One instance at a time (a second
+// start brings the first forward and exits -1, seen by the shell as 255), a
+// window over the whole screen that shows the notice's bitmap, and an exit
+// with 0 when the notice's time is up. The command line ("sleep" when the
+// daemon starts it) is not interpreted.
+//
+// Must survive a missing or broken bitmap (the screen shows black and the
+// program still ends on time) and a machine without a display (exit 16).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/named_mutex.h"
+#include "platform/notice_window.h"
+#include "platform/paths.h"
+#include "platform/window_post.h"
+#include "sleepscreen/bmp_file.h"
+#include "sleepscreen/notice_state.h"
+
+namespace sleepscreen {
+
+namespace {
+
+constexpr char kMutexName[] = "GUID_SLEEP_20130830";
+constexpr char kClassName[] = "SLEEP";
+constexpr char kTitle[] = "SLEEP";
+constexpr char kBitmapPath[] = "residentflash2\\korvent\\app\\duskcard.bmp";
+constexpr int kExitAlreadyRunning = -1;
+constexpr int kExitNoWindow = 16;
+
+Millis now() {
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// The file is read anew at each paint: it may appear, vanish or be replaced
+// while the notice shows. Beyond the image, and everywhere when there is no
+// usable file, the screen is black.
+void paintNotice(ce::NoticeWindow& window) {
+  const int width = window.width(), height = window.height();
+  std::vector<uint32_t> frame(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  const std::optional<std::string> path = ce::resolveDevicePath(kBitmapPath);
+  BmpImage image;
+  if (path && readBmpFile(path->c_str(), image) == BmpRefusal::none) {
+    drawBmp(image, width, height, frame.data());
+  }
+  window.paint(frame.data());
+}
+
+NoticeAction handle(NoticeState& state, const ce::NoticeWindowEvent& event) {
+  using Kind = ce::NoticeWindowEvent::Kind;
+  switch (event.kind) {
+    case Kind::exposed: return state.exposed();
+    case Kind::message: return state.message(event.message, now());
+    case Kind::closeRequested: return state.closeRequested();
+    case Kind::connectionLost:
+      std::fprintf(stderr, "duskcard: lost the connection to the X display\n");
+      return NoticeAction::none;
+    case Kind::none: return NoticeAction::none;
+  }
+  return NoticeAction::none;
+}
+
+int showNotice(ce::NoticeWindow& window) {
+  NoticeState state(now());  // the time-out counts from the window's creation
+  window.show();
+  for (;;) {
+    const NoticeAction action = handle(state, window.wait(state.timeLeft(now())));
+    if (action == NoticeAction::paint) paintNotice(window);
+    if (action == NoticeAction::quit || state.tick(now()) == NoticeAction::quit) return kExitNormal;
+  }
+}
+
+}  // namespace
+
+int runDuskcard() {
+  // Kept open to the end of the process: only the name's existence matters.
+  // A mutex that cannot be made at all leaves this run without the guard.
+  bool existed = false;
+  static ce::NamedMutex* const guard = ce::createMutex(kMutexName, existed);
+  if (guard != nullptr && existed) {
+    ce::bringWindowToForeground(kClassName, kTitle);
+    return kExitAlreadyRunning;
+  }
+  std::string failure;
+  const std::unique_ptr<ce::NoticeWindow> window = ce::NoticeWindow::create(kClassName, kTitle, failure);
+  if (window == nullptr) {
+    std::fprintf(stderr, "duskcard: no window: %s\n", failure.c_str());
+    return kExitNoWindow;
+  }
+  return showNotice(*window);
+}
+
+}  // namespace sleepscreen
 
 int main() { return sleepscreen::runDuskcard(); }

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the bitmap loader's fuzz target: tiny BMP files,
-one per header kind and depth the loader accepts, plus one it must refuse.
+"""Writes the seed corpus of the BMP reader's fuzz target: tiny BMP files,
+one per header kind and depth the reader accepts, plus one it must refuse.
 
-usage: make_bitmap_seeds.py [DIR]   (default fuzz/corpus/bitmap_loader_fuzz)
+usage: make_bitmap_seeds.py [DIR]   (default fuzz/corpus/bmp_file_fuzz)
 """
 import os
 import struct
@@ -40,7 +40,7 @@ SEEDS = {
 
 
 def main():
-    directory = sys.argv[1] if len(sys.argv) > 1 else 'fuzz/corpus/bitmap_loader_fuzz'
+    directory = sys.argv[1] if len(sys.argv) > 1 else 'fuzz/corpus/bmp_file_fuzz'
     os.makedirs(directory, exist_ok=True)
     for name, data in SEEDS.items():
         with open(os.path.join(directory, name), 'wb') as out:

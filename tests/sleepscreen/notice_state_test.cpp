@@ -1,0 +1,74 @@
+// The notice window's state machine on a fake clock: when it quits, and what
+// an expose or a close request does.
+#include "sleepscreen/notice_state.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+using sleepscreen::Millis;
+using sleepscreen::NoticeAction;
+using sleepscreen::NoticeState;
+
+namespace {
+
+// Runs the machine as the window's loop does: created at 0 ms, it waits for
+// the next message or its deadline, whichever comes first. The time of the
+// quit, or -1 when none came by 60 s.
+int64_t quitTime(const std::vector<std::pair<int64_t, uint32_t>>& messages) {
+  NoticeState state(Millis{0});
+  size_t next = 0;
+  Millis now{0};
+  while (now < Millis{60000}) {
+    const Millis due = now + state.timeLeft(now);
+    if (next < messages.size() && Millis{messages[next].first} < due) {
+      now = Millis{messages[next].first};
+      EXPECT_EQ(state.message(messages[next++].second, now), NoticeAction::none);
+    } else {
+      // Just short of the deadline nothing happens; at it, the quit.
+      EXPECT_EQ(state.tick(due - Millis{1}), NoticeAction::none);
+      now = due;
+    }
+    if (state.tick(now) == NoticeAction::quit) return now.count();
+  }
+  return -1;
+}
+
+TEST(NoticeState, EndsFifteenSecondsAfterCreationOrTwoAfterTheLatestRearm) {
+  std::vector<std::pair<int64_t, uint32_t>> series;
+  for (int64_t t = 1000; t <= 20000; t += 1000) series.push_back({t, t % 2000 ? 1330u : 1336u});
+  struct Case {
+    const char* legend;
+    std::vector<std::pair<int64_t, uint32_t>> messages;  // (ms after creation, message)
+    int64_t quitAt;
+  } cases[] = {
+      {"no message", {}, 15000},
+      {"1330 at 3 s shortens it", {{3000, 1330}}, 5000},
+      {"1336 at 14.5 s lengthens it", {{14500, 1336}}, 16500},
+      {"a series keeps the end 2 s after the last", series, 22000},
+      {"other messages change nothing", {{3000, 1331}, {4000, 0}, {5000, 15}}, 15000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(quitTime(c.messages), c.quitAt) << c.legend;
+  }
+}
+
+TEST(NoticeState, ExposePaintsUntilTheEnd) {
+  NoticeState state(Millis{0});
+  EXPECT_EQ(state.exposed(), NoticeAction::paint);
+  EXPECT_EQ(state.exposed(), NoticeAction::paint);
+  EXPECT_EQ(state.tick(Millis{15000}), NoticeAction::quit);
+  EXPECT_EQ(state.tick(Millis{15001}), NoticeAction::none) << "the quit is given once";
+  EXPECT_EQ(state.exposed(), NoticeAction::none);
+  EXPECT_EQ(state.message(1330, Millis{15002}), NoticeAction::none);
+}
+
+TEST(NoticeState, CloseRequestQuitsAtOnce) {
+  NoticeState state(Millis{500});
+  EXPECT_EQ(state.timeLeft(Millis{500}), Millis{15000});
+  EXPECT_EQ(state.closeRequested(), NoticeAction::quit);
+  EXPECT_EQ(state.tick(Millis{15500}), NoticeAction::none);
+}
+
+}  // namespace
