@@ -4,29 +4,27 @@
 // It must survive: a missing route file (exit 0 at once, the port never
 // touched), an empty route file (runs, frames find no route), no serial port
 // (runs idle), no battery device, and SIGTERM/SIGINT/SIGHUP at any time after
-// start-up began (the loop ends, shutdown runs in order, exit 0).
+// the first line of main (the signal waits for the loop, the loop ends,
+// shutdown runs in order, exit 0).
 #pragma once
 
 #include <memory>
 
 #include "platform/device_control.h"
 #include "platform/lock_record.h"
-#include "platform/named_event.h"
-#include "platform/window.h"
+#include "platform/main_loop.h"
 #include "router/frame_assembler.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
 
-inline constexpr const char* kDaemonWindowClass = "GetPowerTate";
 inline constexpr const char* kBatteryDevice = "BAT1:";
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
 // Everything the daemon holds for its lifetime. The route table is referred
 // to by the assembler, so the state never moves once start-up has begun.
 struct DaemonState {
-  ce::NamedEvent* stopWait = nullptr;  // satisfied by the quit path
   ce::LockRecord lock{};               // copied into every channel block
-  ce::Window* window = nullptr;        // hidden; carries the power watcher's timer
+  ce::MainLoop* loop = nullptr;        // the power tick and the stop signals
   ce::DeviceHandle* battery = nullptr; // "BAT1:", for the power watcher; may be null
   RouteTable routes;
   std::unique_ptr<FrameAssembler> assembler;
@@ -34,15 +32,16 @@ struct DaemonState {
   int exitCode = 0;  // when start-up ends early
 };
 
-// The one instance: timer procedures get no context and reach it here.
+// The one instance, outside the main thread's stack.
 DaemonState& daemonState();
 
 // Start-up, main loop, shutdown. Returns the exit code: 0, or kExitConfig
-// when the objects directory is refused.
+// when the objects directory is refused. The caller has blocked the stop
+// signals (ce::blockStopSignals()) before any thread was started.
 int runDaemon(DaemonState& state);
 
 // The pieces of runDaemon(), in their order. startDaemon() is false when
-// start-up ends early (window class, window, route file); shutdownDaemon()
+// start-up ends early (main loop descriptors, route file); shutdownDaemon()
 // expects the main loop to have ended.
 bool startDaemon(DaemonState& state);
 void shutdownDaemon(DaemonState& state);

@@ -33,7 +33,7 @@ void startDeviceServices(DaemonState& state) {
   startTouchInjector();
   ce::pauseMs(kServiceGapMs);  // 12
   gpsDriver = ce::activateDevice(kGpsDriverKey, 0);
-  startPowerWatcher(state.window, state.battery);  // 13
+  startPowerWatcher(state.battery);  // 13
 }
 
 void stopDeviceServices(DaemonState&) {

@@ -9,7 +9,7 @@ struct DaemonState;
 
 // Start-up steps 10 to 13: 50 ms pause, backlightOn = 1 (no control code),
 // control channel; 50 ms pause, touch injector; 50 ms pause, GPS port driver
-// "Drivers\GpsCom2"; power watcher on state.window (timer 8000, 1000 ms).
+// "Drivers\GpsCom2"; power watcher on state.battery (ticked by the main loop).
 void startDeviceServices(DaemonState& state);
 
 // Shutdown steps 2 to 4: release the control channel's block and event, the

@@ -1,7 +1,7 @@
-// AC line transitions and the sleep sequence, run inside the dispatch of the
-// power timer on the main thread. The sequence pauses that thread for 2.5 s;
-// no other message is handled meanwhile, which is what keeps a second tick
-// from starting a second sequence.
+// AC line transitions and the sleep sequence, run from the main loop's tick
+// on the main thread. The sequence pauses that thread for 2.5 s; the loop
+// takes no other tick meanwhile (the ticks missed collapse into one), which is
+// what keeps a second tick from starting a second sequence.
 //
 // Must survive: no battery device or a failing request (no transition; every
 // tick asks again), status values other than 0 and 1 (ignored), programs that
@@ -74,13 +74,9 @@ void setPowerPlatform(PowerPlatform* platform) {
   currentPlatform.store(platform != nullptr ? platform : &realPlatform);
 }
 
-uintptr_t startPowerWatcher(ce::Window* window, ce::DeviceHandle* battery) {
-  realPlatform.battery.store(battery);
-  return ce::setTimer(window, kPowerTimerId, kPowerTimerPeriodMs, onPowerTimer);
-}
+void startPowerWatcher(ce::DeviceHandle* battery) { realPlatform.battery.store(battery); }
 
-void onPowerTimer(ce::Window*, uint32_t, uintptr_t timerId, uint32_t) {
-  if (timerId != kPowerTimerId) return;
+void onPowerTick() {
   PowerPlatform& platform = *currentPlatform.load();
   uint8_t status = 0;
   if (!platform.requestLineStatus(status)) return;

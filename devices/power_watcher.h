@@ -8,14 +8,12 @@
 #include <cstdint>
 
 #include "platform/device_control.h"
-#include "platform/window.h"
 
 // 1 when the AC line was last seen on line (or is taken to be), 0 when it was
 // last seen off line. Main thread only.
 extern std::atomic<int32_t> acOnline;
 
-inline constexpr uintptr_t kPowerTimerId = 8000;
-inline constexpr uint32_t kPowerTimerPeriodMs = 1000;
+inline constexpr uint32_t kPowerTickPeriodMs = 1000;  // the main loop's tick
 inline constexpr const char* kNoticeProgram = "\\ResidentFlash2\\korvent\\app\\duskcard.exe";
 inline constexpr const char* kNoticeCommandLine = "sleep";
 inline constexpr const char* kSleepProgram = "residentflash2\\sleep.exe";
@@ -37,14 +35,13 @@ class PowerPlatform {
 // Replaces the platform (nullptr restores the real one).
 void setPowerPlatform(PowerPlatform* platform);
 
-// Registers the timer (id 8000, 1000 ms, onPowerTimer) on `window`, the
-// daemon's hidden window. `battery` is the daemon's "BAT1:" handle, opened at
-// start-up and possibly null (then no request ever succeeds). Returns the
-// timer's result, non-zero on success.
-uintptr_t startPowerWatcher(ce::Window* window, ce::DeviceHandle* battery);
+// Hands the watcher the daemon's "BAT1:" handle, opened at start-up and
+// possibly null (then no request ever succeeds). From then on the main loop
+// calls onPowerTick() every kPowerTickPeriodMs.
+void startPowerWatcher(ce::DeviceHandle* battery);
 
-// The timer procedure; only `timerId` is looked at.
-void onPowerTimer(ce::Window* window, uint32_t message, uintptr_t timerId, uint32_t time);
+// One look at the AC line, with the transition it calls for. Main thread only.
+void onPowerTick();
 
 // Backlight on if off, sleep notice, 1500 ms, platform sleep program.
 void runSleepSequence();

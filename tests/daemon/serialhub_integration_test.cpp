@@ -1,7 +1,8 @@
 // The real serialhub, copied beside a route file in a sandboxed device with a
 // pty linked as dev/COM7: frames from the peer reach the named blocks and
 // wake their events, the write block reaches the peer, the daemon announces
-// readiness, idles without a port, survives a hang-up, and stops cleanly.
+// readiness, idles without a port, survives a hang-up, and stops cleanly, also
+// on a SIGHUP that arrives in its first milliseconds.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -95,6 +96,19 @@ class Daemon {
   }
 
   bool alive() const { return !exited_ && kill(pid_, 0) == 0; }
+
+  // True once the main thread blocks SIGTERM, SIGINT and SIGHUP: the first
+  // line of main has run.
+  bool blocksStopSignals() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("SigBlk:", 0) != 0) continue;
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      const unsigned long long wanted = (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)) | (1ull << (SIGHUP - 1));
+      return (mask & wanted) == wanted;
+    }
+    return false;
+  }
   pid_t pid() const { return pid_; }
 
   // utime + stime in clock ticks.
@@ -216,6 +230,19 @@ TEST_F(SerialhubTest, AnnouncesReadinessAndStoppingAndEndsWithZeroOnSigterm) {
   linkPty(pty);
   startReady();
   ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
+  EXPECT_EQ(daemon.nextNotice(3s), "STOPPING=1");
+  EXPECT_EQ(daemon.waitExit(3s), 0);
+}
+
+TEST_F(SerialhubTest, AHangUpRightAfterExecWaitsForStartUpThenStopsInOrder) {
+  linkPty(pty);
+  daemon.writeRoutes(kRoutes);
+  ASSERT_TRUE(daemon.start());
+  // The earliest moment a signal can be expected to survive; start-up (with
+  // its 150 ms of pauses before READY=1) is still ahead.
+  ASSERT_TRUE(waitUntil([&] { return daemon.blocksStopSignals(); }, 5s));
+  ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0);
+  EXPECT_EQ(daemon.nextNotice(), "READY=1");
   EXPECT_EQ(daemon.nextNotice(3s), "STOPPING=1");
   EXPECT_EQ(daemon.waitExit(3s), 0);
 }

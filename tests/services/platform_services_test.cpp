@@ -1,10 +1,11 @@
 // The platform pieces under the device services: the BAT1 driver in each of
-// its node forms, program start (arguments, descriptors, reaping), driver
-// activation and the pointer recorder.
+// its node forms, program start (arguments, descriptors, signal mask,
+// reaping), driver activation and the pointer recorder.
 #include <gtest/gtest.h>
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "platform/device_control.h"
 #include "platform/driver_activation.h"
+#include "platform/main_loop.h"
 #include "platform/pointer.h"
 #include "platform/process.h"
 #include "tests/support/device_sandbox.h"
@@ -162,6 +164,23 @@ TEST_F(StartProgram, InheritsNoDescriptorBeyondTheStandardOnesAndLeavesNoZombie)
   errno = 0;
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
   EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(StartProgram, StartsWithNoSignalBlockedThoughTheDaemonBlocksItsStopSignals) {
+  sandbox.writeFile("residentflash2/mask.exe", "#!/bin/sh\nexec grep SigBlk /proc/self/status > " + out + "\n");
+  chmod((sandbox.root() + "/residentflash2/mask.exe").c_str(), 0755);
+  sigset_t before;
+  sigprocmask(SIG_SETMASK, nullptr, &before);
+  ce::blockStopSignals();
+  const bool started = ce::startProgram("residentflash2\\mask.exe", nullptr);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_TRUE(started);
+  std::string mask;
+  EXPECT_TRUE(waitUntil([&] {
+    mask = testing_support::readHostFile(out);
+    return !mask.empty() && mask.back() == '\n';
+  }));
+  EXPECT_EQ(mask, "SigBlk:\t0000000000000000\n");
 }
 
 TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {

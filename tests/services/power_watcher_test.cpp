@@ -50,7 +50,6 @@ struct Case {
   const char* name;
   int32_t acBefore, backlightBefore;
   std::vector<int> statuses;
-  uintptr_t timerId;
   std::vector<std::string> actions;
   int32_t acAfter, backlightAfter;
   size_t requests;
@@ -61,15 +60,14 @@ TEST(PowerWatcher, TransitionTable) {
       "stop touch", "pause 1000", "backlight 1 flag 1", "run \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep",
       "pause 1500", "run residentflash2\\sleep.exe"};
   const Case cases[] = {
-      {"1,0,0,0,1: off at the second tick, on at the fifth", 1, 1, {1, 0, 0, 0, 1}, 8000, join(kOffline, kOnline), 1, 1, 5},
-      {"255 on line", 1, 1, {255}, 8000, {}, 1, 1, 1},
-      {"255 off line", 0, 1, {255, 2}, 8000, {}, 0, 1, 2},
-      {"failing request", 1, 1, {kFail, kFail}, 8000, {}, 1, 1, 2},
-      {"failing request off line", 0, 0, {kFail}, 8000, {}, 0, 0, 1},
-      {"other timer id sends no request", 1, 1, {0}, 7999, {}, 1, 1, 0},
-      {"dark screen: on code before the notice", 1, 0, {0}, 8000, darkOffline, 0, 1, 1},
-      {"power returns to a dark screen: flag 1, no code", 0, 0, {1}, 8000, kOnline, 1, 1, 1},
-      {"off line twice: one sequence", 1, 1, {0, 0}, 8000, kOffline, 0, 1, 2},
+      {"1,0,0,0,1: off at the second tick, on at the fifth", 1, 1, {1, 0, 0, 0, 1}, join(kOffline, kOnline), 1, 1, 5},
+      {"255 on line", 1, 1, {255}, {}, 1, 1, 1},
+      {"255 off line", 0, 1, {255, 2}, {}, 0, 1, 2},
+      {"failing request", 1, 1, {kFail, kFail}, {}, 1, 1, 2},
+      {"failing request off line", 0, 0, {kFail}, {}, 0, 0, 1},
+      {"dark screen: on code before the notice", 1, 0, {0}, darkOffline, 0, 1, 1},
+      {"power returns to a dark screen: flag 1, no code", 0, 0, {1}, kOnline, 1, 1, 1},
+      {"off line twice: one sequence", 1, 1, {0, 0}, kOffline, 0, 1, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,9 +76,7 @@ TEST(PowerWatcher, TransitionTable) {
     setPowerPlatform(&fake);
     acOnline.store(c.acBefore);
     backlightOn.store(c.backlightBefore);
-    for (size_t tick = 0; tick < std::max<size_t>(c.statuses.size(), 1); ++tick) {
-      onPowerTimer(nullptr, 275, c.timerId, 0);
-    }
+    for (size_t tick = 0; tick < c.statuses.size(); ++tick) onPowerTick();
     setPowerPlatform(nullptr);
     EXPECT_EQ(fake.actions, c.actions);
     EXPECT_EQ(acOnline.load(), c.acAfter);

@@ -1,0 +1,48 @@
+// The main loop with a short tick and the process's own stop signals: a tick
+// that overruns gives one more call and no burst, a stop signal ends the loop,
+// and one sent before the loop existed ends it at once.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/main_loop.h"
+#include "tests/support/wait.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(MainLoop, OverrunTickGivesOneMoreCallAndSigtermEndsTheLoop) {
+  ce::blockStopSignals();
+  ce::MainLoop* loop = ce::openMainLoop(5);
+  ASSERT_NE(loop, nullptr);
+  int ticks = 0;
+  ce::runMainLoop(loop, [&] {
+    ++ticks;
+    // A tick as slow as the sleep sequence, against the period: about a dozen
+    // expirations pile up, which must come back as one call.
+    if (ticks == 1) testing_support::waitUntil([] { return false; }, 60ms);
+    if (ticks == 3) kill(getpid(), SIGTERM);
+  });
+  ce::closeMainLoop(loop);
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST(MainLoop, EachStopSignalSentBeforeTheLoopEndsItWithoutATick) {
+  ce::blockStopSignals();
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signalNumber);
+    ASSERT_EQ(kill(getpid(), signalNumber), 0);
+    ce::MainLoop* loop = ce::openMainLoop(1);
+    ASSERT_NE(loop, nullptr);
+    int ticks = 0;
+    ce::runMainLoop(loop, [&] { ++ticks; });
+    ce::closeMainLoop(loop);
+    EXPECT_EQ(ticks, 0);
+  }
+}
+
+}  // namespace
