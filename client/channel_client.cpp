@@ -19,9 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kEventFileSize = 8;
-constexpr uint32_t kEventMagic = 0x544E5645;
-
 uint32_t littleEndianWord(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }
@@ -50,10 +47,10 @@ ObjectInfo describeObject(const fs::directory_entry& entry) {
     return info;
   }
   info.kind = ObjectKind::block;
-  if (info.size != kEventFileSize) return info;
-  uint8_t bytes[kEventFileSize] = {};
+  if (info.size != SHUB_EVENT_SIZE) return info;
+  uint8_t bytes[SHUB_EVENT_SIZE] = {};
   std::ifstream file(entry.path(), std::ios::binary);
-  if (file.read(reinterpret_cast<char*>(bytes), sizeof bytes) && littleEndianWord(bytes + 4) == kEventMagic) {
+  if (file.read(reinterpret_cast<char*>(bytes), sizeof bytes) && littleEndianWord(bytes + SHUB_EVENT_MAGIC_OFFSET) == SHUB_EVENT_MAGIC) {
     info.kind = ObjectKind::event;
     info.signalled = littleEndianWord(bytes) != 0;
   }
@@ -141,12 +138,12 @@ bool writeToSerial(const uint8_t* bytes, uint32_t count, std::string& error) {
     return false;
   }
   Channel write;
-  if (!openBlockAndEvent(kWriteBlockName, kWriteEventName, write, error)) return false;
+  if (!openBlockAndEvent(SHUB_WRITE_BLOCK_NAME, SHUB_WRITE_EVENT_NAME, write, error)) return false;
   storeBlockBytes(write.address, kBlockDataOffset, bytes, count);
   storeBlockLength(write.address, count);
   // The event's set orders the stores above before the daemon's wake-up.
   const bool set = ce::setEvent(write.event);
-  if (!set) error = std::string("cannot set ") + kWriteEventName;
+  if (!set) error = std::string("cannot set ") + SHUB_WRITE_EVENT_NAME;
   closeChannel(write);
   return set;
 }

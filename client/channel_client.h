@@ -21,8 +21,6 @@
 
 namespace client {
 
-inline constexpr const char* kWriteBlockName = "CRT:WRITE";
-inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
 
 // An open channel: its mapped block and its event.
 struct Channel {

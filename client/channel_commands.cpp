@@ -9,6 +9,7 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
+#include "router/channel_blocks.h"
 #include "platform/clock.h"
 
 namespace client {
@@ -144,7 +145,9 @@ int runShow(const ToolContext& context) {
   if (!number) return kExitUsage;
   Channel channel;
   std::string error;
-  if (!openBlockAndEvent("CRT" + std::to_string(*number), nullptr, channel, error)) {
+  char name[32];
+  channelBlockName(*number, name, sizeof name);
+  if (!openBlockAndEvent(name, nullptr, channel, error)) {
     return fail(context, "show", error);
   }
   BlockContents contents;
@@ -152,7 +155,7 @@ int runShow(const ToolContext& context) {
   closeChannel(channel);
 
   FILE* out = context.out;
-  std::fprintf(out, "block     CRT%d, %u bytes\n", *number, kChannelBlockSize);
+  std::fprintf(out, "block     %s, %u bytes\n", name, kChannelBlockSize);
   std::fprintf(out, "length    %u%s\n", contents.frame.lengthWord,
                contents.frame.lengthWord > kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
   std::fprintf(out, "reserved  0x%08x\n", contents.reserved);

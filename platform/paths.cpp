@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+#include <serialhub/protocol.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,7 +87,7 @@ bool makeDirectories(const std::string& path) {
 
 std::string ceRoot() { return environmentOr("CE_ROOT", "/"); }
 
-std::string ceObjects() { return environmentOr("CE_OBJECTS", "/dev/shm/ce"); }
+std::string ceObjects() { return environmentOr("CE_OBJECTS", SHUB_OBJECTS_DEFAULT); }
 
 std::optional<std::string> findInDirectory(const std::string& dir, std::string_view name) {
   if (name.empty() || name == "." || name == "..") return std::nullopt;

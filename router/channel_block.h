@@ -1,11 +1,6 @@
-// The 288-byte block through which frames pass between processes: channel
-// blocks CRT<N> (daemon writes, clients read) and the write block CRT:WRITE
-// (clients write, daemon reads). All fields are little-endian.
-//
-//   offset   0  u32  length    valid bytes in the data area
-//   offset   4  u32  reserved  never written by the daemon
-//   offset   8  260  data      frame byte k is block byte 8 + k
-//   offset 268  20   lock area an unowned ce::LockRecord
+// Access to the 288-byte blocks through which frames pass between processes
+// (layout in serialhub/protocol.h): channel blocks CRT<N> (daemon writes,
+// clients read) and the write block CRT:WRITE (clients write, daemon reads).
 //
 // Other threads and processes read and write these bytes while we do, so every
 // access goes through the relaxed atomic accessors below: a reader may see a
@@ -18,12 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr uint32_t kChannelBlockSize = 288;
-inline constexpr uint32_t kBlockLengthOffset = 0;
-inline constexpr uint32_t kBlockDataOffset = 8;
-inline constexpr uint32_t kBlockDataSize = 260;
-inline constexpr uint32_t kBlockLockOffset = 268;
-inline constexpr uint32_t kBlockLockSize = 20;
+#include <serialhub/protocol.h>
+
+inline constexpr uint32_t kChannelBlockSize = SHUB_BLOCK_SIZE;
+inline constexpr uint32_t kBlockLengthOffset = SHUB_BLOCK_LENGTH_OFFSET;
+inline constexpr uint32_t kBlockDataOffset = SHUB_BLOCK_DATA_OFFSET;
+inline constexpr uint32_t kBlockDataSize = SHUB_BLOCK_DATA_SIZE;
+inline constexpr uint32_t kBlockLockOffset = SHUB_BLOCK_LOCK_OFFSET;
+inline constexpr uint32_t kBlockLockSize = SHUB_BLOCK_LOCK_SIZE;
 
 inline uint8_t loadBlockByte(const uint8_t* block, uint32_t offset) {
   return std::atomic_ref<const uint8_t>(block[offset]).load(std::memory_order_relaxed);

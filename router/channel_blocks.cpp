@@ -58,10 +58,10 @@ bool createChannelBlock(RouteEntry& entry, const ce::LockRecord& lock) {
 
 }  // namespace
 
-void channelBlockName(int32_t channel, char* name, size_t size) { formatName(name, size, "CRT%d", channel); }
+void channelBlockName(int32_t channel, char* name, size_t size) { formatName(name, size, SHUB_CHANNEL_BLOCK_FORMAT, channel); }
 
 void channelEventName(int32_t channel, char* name, size_t size) {
-  formatName(name, size, "CRT%d:EVENT", channel);
+  formatName(name, size, SHUB_CHANNEL_EVENT_FORMAT, channel);
 }
 
 void createChannelBlocks(RouteTable& table, const ce::LockRecord& lock) {
