@@ -100,6 +100,8 @@ void printToolHelp(FILE* out) {
   std::fputs(
       "  help, --help, -h\n"
       "      Print this text.\n"
+      "  --version, -V\n"
+      "      Print the version.\n"
       "\n"
       "exit status: 0 done, 1 a named object is missing or unusable, 2 bad\n"
       "command or argument, 3 timed out.\n",
@@ -113,6 +115,10 @@ int runTool(std::span<const std::string_view> args, FILE* out, FILE* err, const 
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     printToolHelp(out);
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::fputs("crtctl " SERIALHUB_VERSION "\n", out);
     return kExitOk;
   }
   const ToolCommand* command = findToolCommand(args[0]);

@@ -13,5 +13,5 @@ case "$flavour" in
   tsan)  opts=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSERIALHUB_TSAN=ON) ;;
   *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
 esac
-cmake -S . -B "build/$flavour" -G Ninja "${opts[@]}" >/dev/null
+cmake -S . -B "build/$flavour" -G Ninja -DSERIALHUB_WERROR=ON "${opts[@]}" >/dev/null
 cmake --build "build/$flavour" -j "${JOBS:-2}" "$@"

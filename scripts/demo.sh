@@ -45,12 +45,7 @@ echo 800x480 >"$dev/screen"                       # screen metrics
 : >"$dev/pointer"; : >"$dev/sound"; : >"$dev/BKL1"  # recorders: one line per request
 echo 1 >"$dev/BAT1"                                 # AC power on line
 echo 1 >"$CE_ROOT/registry/HKEY_CURRENT_USER/ControlPanel/Volume/Screen"  # tap click on
-python3 - "$CE_ROOT/residentflash2/click.wav" <<'PY'
-import math, struct, sys, wave
-with wave.open(sys.argv[1], "wb") as w:  # a 40 ms click
-    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
-    w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(i / 3) * (1 - i / 320))) for i in range(320)))
-PY
+packaging/make_click_wav.py "$CE_ROOT/residentflash2/click.wav"
 cp "$build/sleepscreen/duskcard" "$app/duskcard.exe"
 python3 sleepscreen/make_notice_bmp.py "$app/duskcard.bmp" 800 480
 cat >"$CE_ROOT/residentflash2/sleep.exe" <<EOF2

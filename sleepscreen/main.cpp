@@ -6,6 +6,8 @@
 //
 // Must survive a missing or broken bitmap (the screen shows black and the
 // program still ends on time) and a machine without a display (exit 16).
+#include <getopt.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -92,4 +94,24 @@ int runDuskcard() {
 
 }  // namespace sleepscreen
 
-int main() { return sleepscreen::runDuskcard(); }
+int main(int argc, char** argv) {
+  // Only these two are options; every other command line ("sleep" from the
+  // daemon, nothing, anything) shows the notice alike.
+  const option options[] = {{"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {}};
+  opterr = 0;
+  switch (getopt_long(argc, argv, "+", options, nullptr)) {
+    case 'h':
+      std::fputs(
+          "usage: duskcard [anything]\n"
+          "Covers the screen of $DISPLAY with residentflash2/korvent/app/duskcard.bmp\n"
+          "below $CE_ROOT for 15 s, or until 2 s after window message 1330 or 1336.\n"
+          "Exit status: 0 at the end, 255 when another instance runs, 16 without a window.\n",
+          stdout);
+      return 0;
+    case 'V':
+      std::fputs("duskcard " SERIALHUB_VERSION "\n", stdout);
+      return 0;
+    default:
+      return sleepscreen::runDuskcard();
+  }
+}
