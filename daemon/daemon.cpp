@@ -4,12 +4,12 @@
 // block or the port is stopped before what it reads is released.
 #include "daemon/daemon.h"
 
-#include <cstdio>
 #include <string>
 
 #include "daemon/device_services.h"
 #include "devices/backlight_click.h"
 #include "devices/power_watcher.h"
+#include "platform/log.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "router/channel_blocks.h"
@@ -41,7 +41,7 @@ bool startDaemon(DaemonState& state) {
   state.battery = ce::openDevice(kBatteryDevice);  // null is fine
   if (loadRouteTable(state.routes) == 0) return false;
   if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
-    std::fprintf(stderr, "serialhub: objects directory %s\n", problem.c_str());
+    ce::logLine(ce::LogLevel::error, "objects directory " + problem);
     state.exitCode = kExitConfig;
     return false;
   }

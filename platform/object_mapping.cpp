@@ -19,6 +19,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "platform/log.h"
+
 namespace ce::detail {
 
 namespace {
@@ -96,9 +98,9 @@ bool guard(void* address, size_t size, const std::string& path) {
   for (GuardSlot& slot : slots) {
     if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
     const int length = std::snprintf(slot.message, kMessageSize,
-                                     "%s: %s: the file shrank under us (another process truncated it); "
+                                     "%s%s: the file shrank under us (another process truncated it); "
                                      "this object no longer works\n",
-                                     program_invocation_short_name, path.c_str());
+                                     logLinePrefix(LogLevel::warning).c_str(), path.c_str());
     slot.messageLength.store(length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), kMessageSize - 1),
                              std::memory_order_relaxed);
     slot.broken.store(false, std::memory_order_relaxed);

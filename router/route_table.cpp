@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/regular_file.h"
 
@@ -238,7 +239,8 @@ int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   const ce::FileRead file = ce::readRegularFile(path, kMaxRouteFileBytes);
   if (!file.text) return 0;
   if (file.truncated) {
-    std::fprintf(stderr, "serialhub: %s: longer than %zu bytes; the rest is ignored\n", path, kMaxRouteFileBytes);
+    ce::logLine(ce::LogLevel::warning,
+                std::string(path) + ": longer than " + std::to_string(kMaxRouteFileBytes) + " bytes; the rest is ignored");
   }
   std::string_view rest = *file.text;
   char line[kLineBufferSize];
