@@ -5,7 +5,8 @@
 // the notice and sleep programs, logging argv and a timestamp), and power
 // cycles leave the daemon's threads and descriptors where they began. Without
 // pointer and screen nodes touches go to a private X server, and keep landing
-// after it restarts.
+// after it restarts; a pointer node that is a character device but no uinput
+// is tried at start-up and its failure said once.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -217,6 +218,7 @@ TEST_P(TapVolume, TouchFramesBecomePointerLinesWithAClickOnlyWhenScreenIsOne) {
   EXPECT_EQ(node("pointer"), "32771 32767 32767 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
   const bool clicks = GetParam() != nullptr && std::string(GetParam()) == "1";
   EXPECT_EQ(node("sound"), clicks ? "\\residentflash2\\click.wav\n" : "");
+  EXPECT_EQ(maps().find("libevdev"), std::string::npos) << "a recorder needs no libevdev";
   EXPECT_EQ(maps().find("libXtst"), std::string::npos);
 }
 
@@ -290,6 +292,30 @@ TEST_F(DeviceServicesDaemon, PowerCyclesLeaveThreadsAndDescriptorsWhereTheyBegan
   EXPECT_TRUE(waitUntil([&] { return entriesIn(proc + "/task") == tasks; }, 5s));
   EXPECT_EQ(entriesIn(proc + "/fd"), fds);
   EXPECT_EQ(zombiesOf(pid), 0u);
+}
+
+TEST_F(DeviceServicesDaemon, APointerNodeThatIsNoUinputIsTriedBeforeReadyAndSaidOnce) {
+  const std::string pointer = sandbox.root() + "/dev/pointer";
+  ASSERT_EQ(unlink(pointer.c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", pointer.c_str()), 0);  // a character device, but no uinput
+  start("1");
+  const std::string said = testing_support::readHostFile(errors());
+  EXPECT_NE(said.find(pointer + ": cannot make the pointer device: "), std::string::npos) << said;
+  EXPECT_NE(maps().find("libevdev"), std::string::npos);
+  // Each touch clicks after its (dropped) pointer event: pen up and down in
+  // turn until a few touches have been handled.
+  auto next = std::chrono::steady_clock::now();
+  bool down = true;
+  ASSERT_TRUE(waitUntil([&] {
+    if (std::chrono::steady_clock::now() >= next) {
+      touch(down ? 0x41 : 0x61, 240, 400);
+      down = !down;
+      next += 150ms;
+    }
+    return lineCount(node("sound")) >= 3;
+  }));
+  EXPECT_EQ(testing_support::readHostFile(errors()), said) << "said once, not at every event";
+  EXPECT_EQ(lineCount(said), 1u) << said;
 }
 
 class XSessionDaemon : public DeviceServicesDaemon {
