@@ -139,7 +139,7 @@ void runAttempt(const std::shared_ptr<Attempt>& attempt) {
   attempt->finishedSignal.notify_all();
 }
 
-void close(Link& l) {
+void closeConnection(Link& l) {
   XCloseDisplay(l.connection->display);
   l.connection.reset();
 }
@@ -183,12 +183,12 @@ Connection* current(Link& l, const std::string& name) {
       detail::noteFailure("X display " + l.connection->name, "connection lost; connecting again", 0);
       l.said = true;
     }
-    close(l);
+    closeConnection(l);
   }
   if (l.connection || name.empty()) return l.connection.get();
   const bool startedNow = startAttempt(l, name);
   if (l.attempt) adoptAttempt(l, startedNow);
-  if (l.connection && l.connection->name != name) close(l);  // DISPLAY changed meanwhile
+  if (l.connection && l.connection->name != name) closeConnection(l);  // DISPLAY changed meanwhile
   return l.connection.get();
 }
 
