@@ -14,6 +14,7 @@
 #include "devices/touch_injector.h"
 #include "platform/clock.h"
 #include "platform/driver_activation.h"
+#include "platform/pointer.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void startDeviceServices(DaemonState& state) {
   backlightOn.store(1);        // taken to be on; no code is sent
   startControlChannel();
   ce::pauseMs(kServiceGapMs);  // 11
+  ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
   startTouchInjector();
   ce::pauseMs(kServiceGapMs);  // 12
   gpsDriver = ce::activateDevice(kGpsDriverKey, 0);

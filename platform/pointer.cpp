@@ -18,6 +18,13 @@
 
 namespace ce {
 
+void preparePointerDevice() {
+  const std::optional<std::string> node = findDeviceNode("pointer");
+  struct stat info {};
+  if (!node || ::stat(node->c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return;
+  prepareUinputPointer(*node);
+}
+
 bool injectPointerEvent(const PointerEvent& event) {
   const std::optional<std::string> node = findDeviceNode("pointer");
   if (!node) {

@@ -3,11 +3,11 @@
 //
 // Must survive: a node that is not a regular file (a FIFO must not block the
 // caller), text with white space or a newline around it, malformed or
-// oversized numbers (the source is skipped, nothing overflows), and being
-// called from several threads every frame (the node's path is remembered per
+// oversized numbers (the source is skipped, nothing overflows), an X server
+// that restarts or changes resolution (x11_input_display), and being called
+// from several threads every frame (the node's path is remembered per
 // CE_ROOT, so a frame costs one open and one read, not a directory scan).
 #include "platform/screen.h"
-
 
 #include <mutex>
 #include <optional>
@@ -16,7 +16,7 @@
 
 #include "platform/paths.h"
 #include "platform/small_file_internal.h"
-#include "platform/x11_display.h"
+#include "platform/x11_input_display.h"
 
 namespace ce {
 
@@ -74,11 +74,15 @@ std::optional<ScreenSize> fromScreenNode() {
   return parseSize(*text, "xX");
 }
 
+// The root window's current size, so an xrandr change is followed (the
+// screen size Xlib keeps, DisplayWidth, is fixed when the connection opens).
 std::optional<ScreenSize> fromXServer() {
-  Display* display = x11Display();
-  if (!display) return std::nullopt;
-  const int screen = DefaultScreen(display);
-  return ScreenSize{DisplayWidth(display, screen), DisplayHeight(display, screen)};
+  std::optional<ScreenSize> size;
+  withX11InputDisplay([&size](const X11InputScreen& x) {
+    size = ScreenSize{x.width, x.height};
+    return true;
+  });
+  return size;
 }
 
 std::optional<ScreenSize> fromFramebuffer() {

@@ -2,7 +2,8 @@
 //
 // Taken from the simulated device node $CE_ROOT/dev/screen ("WIDTHxHEIGHT",
 // read anew on each call), else from the X server's default screen (when
-// $DISPLAY is set and answers), else from the first framebuffer's
+// $DISPLAY is set and answers; its current size, so a resolution change is
+// followed, and a restarted server is connected to again), else from the first framebuffer's
 // virtual_size, else 0x0 (unknown). Cheap enough to ask for every touch frame.
 #pragma once
 

@@ -1,12 +1,14 @@
-// The process's X connection: opened once from $DISPLAY, close-on-exec, with
-// error handlers that keep a daemon alive when the X server misbehaves or
-// goes away.
+// The X connection of the process's windows: opened once from $DISPLAY,
+// close-on-exec, with error handlers that keep a daemon alive when the X
+// server misbehaves or goes away.
 //
-// Must survive: DISPLAY unset or pointing at nothing (callers such as the
-// touch injector ask every frame, so failures are retried at most once a
-// second), windows of other processes vanishing under a query (BadWindow is
-// ignored instead of exiting), and the server dying (the connection is marked
-// dead; Xlib's default would exit the process).
+// Must survive: DISPLAY unset or pointing at nothing (failures are retried at
+// most once a second), windows of other processes vanishing under a query
+// (BadWindow is ignored instead of exiting), and the server dying (the
+// connection is marked dead; Xlib's default would exit the process). The
+// windows made on a connection die with it, so this one is not reopened; the
+// pointer and the screen metrics use one of their own that is
+// (x11_input_display.h).
 #include <fcntl.h>
 
 #include <atomic>
@@ -40,10 +42,9 @@ Connection& connection() {
 
 int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
 
-int noteConnectionLost(Display*) {
-  connection().dead.store(true);
-  return 0;
-}
+// Process-wide, for every connection: each connection learns of its own loss
+// through its exit handler, which is per display.
+int ignoreConnectionLoss(Display*) { return 0; }
 
 void keepProcessAlive(Display*, void*) { connection().dead.store(true); }
 
@@ -52,7 +53,7 @@ bool mayRetry(Connection& c, const std::string& name) {
 }
 
 Display* open(Connection& c, const std::string& name) {
-  XInitThreads();
+  prepareXlib();
   Display* display = XOpenDisplay(name.c_str());
   if (!display) {
     c.failedOnce = true;
@@ -60,14 +61,25 @@ Display* open(Connection& c, const std::string& name) {
     c.failedTick = tickCount();
     return nullptr;
   }
-  fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
-  XSetErrorHandler(ignoreProtocolError);
-  XSetIOErrorHandler(noteConnectionLost);
   XSetIOErrorExitHandler(display, keepProcessAlive, nullptr);
+  fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
   return display;
 }
 
 }  // namespace
+
+void prepareXlib() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    XSetErrorHandler(ignoreProtocolError);
+    // Both this handler and the per-display exit handler must return for a
+    // lost connection to leave the process alive: Xlib's default for either
+    // one exits. The exit handler (libX11 1.7 and later) is the sound way;
+    // the alternative, a longjmp out of Xlib, leaves its locks held.
+    XSetIOErrorHandler(ignoreConnectionLoss);
+  });
+}
 
 Display* x11Display() {
   Connection& c = connection();

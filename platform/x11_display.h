@@ -1,6 +1,6 @@
-// Private: the process's one X connection, for the platform modules that draw
-// on or inject into the display (window drawing contexts, XTest pointer events,
-// screen metrics). Not for use outside platform/.
+// Private: the X connection of the process's windows and drawing contexts.
+// Pointer injection and screen metrics use a connection of their own that
+// follows a server restart (x11_input_display.h). Not for use outside platform/.
 //
 // Rules for users of the connection:
 // - Do not close it and do not install X error handlers: the platform's handler
@@ -18,6 +18,11 @@
 namespace ce {
 
 struct Window;
+
+// Xlib's thread support and the process-wide error handlers (protocol errors
+// ignored, a lost connection not ending the process), set once before the
+// first connection of either kind is opened.
+void prepareXlib();
 
 // Opened from $DISPLAY on first use and kept. nullptr when DISPLAY is unset,
 // the server does not answer (retried at most once a second, or at once when

@@ -1,19 +1,13 @@
-// Pointer injection into an X session without a pointer node: a private Xvfb
-// of 800x480, a touch at X 400, V 240 decoded as the touch thread does, and
-// the core pointer must land on pixel (400, 240) with button 1 pressed, then
-// released by the up report. Skips where Xvfb is not installed.
+// Pointer injection and screen metrics in an X session without pointer or
+// screen nodes, on a private Xvfb of 800x480: a touch decoded as the touch
+// thread does lands on its pixel with button 1 pressed, and the metrics
+// follow a resolution change made through RandR. Skips where Xvfb (or, for
+// the resolution change, libXrandr) is missing.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <dlfcn.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <string>
 
 #include "devices/touch_injector.h"
@@ -21,63 +15,9 @@
 #include "router/channel_block.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
-
-extern char** environ;
+#include "tests/window/xvfb_server.h"
 
 namespace {
-
-const char* findXvfb() {
-  for (const char* path : {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"}) {
-    if (access(path, X_OK) == 0) return path;
-  }
-  return nullptr;
-}
-
-// Xvfb on a display of its own: tries display numbers from one derived from
-// our pid until a server stays up and answers.
-class Xvfb {
- public:
-  explicit Xvfb(const char* program) {
-    const int base = 200 + static_cast<int>(getpid() % 400);
-    for (int number = base; number < base + 20 && display_.empty(); ++number) tryDisplay(program, number);
-  }
-  ~Xvfb() { stop(); }
-  const std::string& display() const { return display_; }
-
- private:
-  void tryDisplay(const char* program, int number) {
-    const std::string name = ":" + std::to_string(number);
-    const char* argv[] = {program, name.c_str(), "-screen", "0", "800x480x24", "-nolisten", "tcp", "-noreset", nullptr};
-    if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-      pid_ = -1;
-      return;
-    }
-    bool exited = false;
-    testing_support::waitUntil([&] {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return exited = true;  // display taken
-      Display* probe = XOpenDisplay(name.c_str());
-      if (probe == nullptr) return false;
-      XCloseDisplay(probe);
-      return true;
-    }, std::chrono::seconds(10));
-    if (exited) {
-      pid_ = -1;
-      return;
-    }
-    Display* probe = XOpenDisplay(name.c_str());
-    if (probe == nullptr) return stop();
-    XCloseDisplay(probe);
-    display_ = name;
-  }
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 struct PointerState {
   int x = -1, y = -1;
@@ -92,16 +32,24 @@ PointerState queryPointer(Display* display) {
   return {rootX, rootY, (mask & Button1Mask) != 0};
 }
 
-TEST(PointerXTest, TouchMovesTheCorePointerAndPressesButtonOne) {
-  const char* program = findXvfb();
-  if (program == nullptr) GTEST_SKIP() << "Xvfb is not installed";
-  testing_support::DeviceSandbox sandbox;  // no dev/pointer, no dev/screen
-  Xvfb server(program);
-  if (server.display().empty()) GTEST_SKIP() << "Xvfb did not start";
-  setenv("DISPLAY", server.display().c_str(), 1);
-  Display* observer = XOpenDisplay(server.display().c_str());
-  ASSERT_NE(observer, nullptr) << "cannot open " << server.display();
+class XSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    if (!server.start(whyNot)) GTEST_SKIP() << whyNot;
+    observer = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(observer, nullptr) << "cannot open " << server.display();
+  }
+  void TearDown() override {
+    if (observer != nullptr) XCloseDisplay(observer);
+  }
 
+  testing_support::DeviceSandbox sandbox;  // no dev/pointer, no dev/screen
+  testing_support::XvfbServer server;
+  Display* observer = nullptr;
+};
+
+TEST_F(XSession, TouchMovesTheCorePointerAndPressesButtonOne) {
   uint8_t frame[kChannelBlockSize] = {};
   frame[9] = 0x41;
   frame[10] = 240;
@@ -121,8 +69,45 @@ TEST(PointerXTest, TouchMovesTheCorePointerAndPressesButtonOne) {
     return !state.button1;
   }));
   EXPECT_EQ(state.x, 400) << "the up report does not move the pointer";
-  XCloseDisplay(observer);
-  unsetenv("DISPLAY");
+}
+
+// libXrandr's calls, declared here: the test has its library but not its headers.
+struct RandrResources {
+  Time timestamp, configTimestamp;
+  int crtcCount;
+  unsigned long* crtcs;
+};
+using GetResources = RandrResources* (*)(Display*, ::Window);
+using SetCrtc = int (*)(Display*, RandrResources*, unsigned long crtc, Time, int x, int y, unsigned long mode,
+                        unsigned short rotation, unsigned long* outputs, int outputCount);
+using FreeResources = void (*)(RandrResources*);
+using SetScreenSize = void (*)(Display*, ::Window, int width, int height, int mmWidth, int mmHeight);
+
+TEST_F(XSession, MetricsFollowAResolutionChange) {
+  void* randr = dlopen("libXrandr.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (randr == nullptr) GTEST_SKIP() << "libXrandr is not installed";
+  auto getResources = reinterpret_cast<GetResources>(dlsym(randr, "XRRGetScreenResources"));
+  auto setCrtc = reinterpret_cast<SetCrtc>(dlsym(randr, "XRRSetCrtcConfig"));
+  auto freeResources = reinterpret_cast<FreeResources>(dlsym(randr, "XRRFreeScreenResources"));
+  auto setScreenSize = reinterpret_cast<SetScreenSize>(dlsym(randr, "XRRSetScreenSize"));
+  ASSERT_TRUE(getResources && setCrtc && freeResources && setScreenSize);
+  EXPECT_EQ(ce::screenMetrics().width, 800);
+
+  // Xvfb offers one mode, its start size; a smaller screen needs its CRTC off.
+  const ::Window root = DefaultRootWindow(observer);
+  RandrResources* resources = getResources(observer, root);
+  ASSERT_NE(resources, nullptr);
+  for (int i = 0; i < resources->crtcCount; ++i) {
+    setCrtc(observer, resources, resources->crtcs[i], CurrentTime, 0, 0, 0, 1, nullptr, 0);
+  }
+  freeResources(resources);
+  setScreenSize(observer, root, 640, 400, 169, 106);
+  XSync(observer, False);
+  ce::ScreenSize size;
+  EXPECT_TRUE(testing_support::waitUntil([&] {
+    size = ce::screenMetrics();
+    return size.width == 640 && size.height == 400;
+  })) << size.width << "x" << size.height;
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 // nodes. Touch frames become pointer lines, command frames switch the lamp,
 // a power loss runs the sleep sequence (with shell scripts standing in for
 // the notice and sleep programs, logging argv and a timestamp), and power
-// cycles leave the daemon's threads and descriptors where they began.
+// cycles leave the daemon's threads and descriptors where they began. Without
+// pointer and screen nodes touches go to a private X server, and keep landing
+// after it restarts; a pointer node that is a character device but no uinput
+// is tried at start-up and its failure said once.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -26,10 +30,13 @@
 #include <thread>
 #include <vector>
 
+#include <X11/Xlib.h>
+
 #include "platform/named_event.h"
 #include "tests/serial/pty.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
+#include "tests/window/xvfb_server.h"
 
 extern char** environ;
 
@@ -148,8 +155,13 @@ class DeviceServicesDaemon : public ::testing::Test {
     setenv("NOTIFY_SOCKET", notifyPath.c_str(), 1);
     const std::string program = bin + "/serialhub";
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errors().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
     unsetenv("NOTIFY_SOCKET");
+    ASSERT_EQ(spawned, 0);
     pollfd fd{notify, POLLIN, 0};
     ASSERT_EQ(poll(&fd, 1, 10000), 1);
     char buffer[64] = {};
@@ -170,6 +182,8 @@ class DeviceServicesDaemon : public ::testing::Test {
     return waitUntil([&] { return lineCount(node(name)) == count; }, timeout);
   }
   std::string programLog() const { return testing_support::readHostFile(log); }
+  std::string errors() const { return sandbox.base() + "/serialhub.stderr"; }
+  std::string maps() const { return testing_support::readHostFile("/proc/" + std::to_string(pid) + "/maps"); }
 
   // Sends a touch every 200 ms until the injector answers with a pointer line.
   bool touchUntilInjected(std::chrono::milliseconds timeout = 10s) {
@@ -204,6 +218,8 @@ TEST_P(TapVolume, TouchFramesBecomePointerLinesWithAClickOnlyWhenScreenIsOne) {
   EXPECT_EQ(node("pointer"), "32771 32767 32767 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
   const bool clicks = GetParam() != nullptr && std::string(GetParam()) == "1";
   EXPECT_EQ(node("sound"), clicks ? "\\residentflash2\\click.wav\n" : "");
+  EXPECT_EQ(maps().find("libevdev"), std::string::npos) << "a recorder needs no libevdev";
+  EXPECT_EQ(maps().find("libXtst"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, TapVolume, ::testing::Values("1", "0", nullptr),
@@ -276,6 +292,66 @@ TEST_F(DeviceServicesDaemon, PowerCyclesLeaveThreadsAndDescriptorsWhereTheyBegan
   EXPECT_TRUE(waitUntil([&] { return entriesIn(proc + "/task") == tasks; }, 5s));
   EXPECT_EQ(entriesIn(proc + "/fd"), fds);
   EXPECT_EQ(zombiesOf(pid), 0u);
+}
+
+TEST_F(DeviceServicesDaemon, APointerNodeThatIsNoUinputIsTriedBeforeReadyAndSaidOnce) {
+  const std::string pointer = sandbox.root() + "/dev/pointer";
+  ASSERT_EQ(unlink(pointer.c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", pointer.c_str()), 0);  // a character device, but no uinput
+  start("1");
+  const std::string said = testing_support::readHostFile(errors());
+  EXPECT_NE(said.find(pointer + ": cannot make the pointer device: "), std::string::npos) << said;
+  EXPECT_NE(maps().find("libevdev"), std::string::npos);
+  // Each touch clicks after its (dropped) pointer event: pen up and down in
+  // turn until a few touches have been handled.
+  auto next = std::chrono::steady_clock::now();
+  bool down = true;
+  ASSERT_TRUE(waitUntil([&] {
+    if (std::chrono::steady_clock::now() >= next) {
+      touch(down ? 0x41 : 0x61, 240, 400);
+      down = !down;
+      next += 150ms;
+    }
+    return lineCount(node("sound")) >= 3;
+  }));
+  EXPECT_EQ(testing_support::readHostFile(errors()), said) << "said once, not at every event";
+  EXPECT_EQ(lineCount(said), 1u) << said;
+}
+
+class XSessionDaemon : public DeviceServicesDaemon {
+ protected:
+  // Pen down at pixel (x, y) of the 800x480 screen, every 200 ms, until the
+  // core pointer rests there.
+  bool tapUntilPointerAt(const std::string& display, int x, int y) {
+    Display* observer = XOpenDisplay(display.c_str());
+    if (observer == nullptr) return false;
+    auto next = std::chrono::steady_clock::now();
+    const bool landed = waitUntil([&] {
+      if (std::chrono::steady_clock::now() >= next) {
+        touch(0x41, uint16_t(480 - y), uint16_t(x));
+        next += 200ms;
+      }
+      ::Window root = 0, child = 0;
+      int rootX = -1, rootY = -1, winX = 0, winY = 0;
+      unsigned mask = 0;
+      XQueryPointer(observer, DefaultRootWindow(observer), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+      return rootX == x && rootY == y;
+    }, 5s);
+    XCloseDisplay(observer);
+    return landed;
+  }
+};
+
+TEST_F(XSessionDaemon, TouchesLandAgainAfterTheXServerRestarts) {
+  testing_support::XvfbServer server;
+  std::string whyNot;
+  if (!server.start(whyNot)) GTEST_SKIP() << whyNot;
+  for (const char* name : {"dev/pointer", "dev/screen"}) unlink((sandbox.root() + "/" + name).c_str());
+  start("0");  // on the server's DISPLAY
+  EXPECT_TRUE(tapUntilPointerAt(server.display(), 200, 120));
+  ASSERT_TRUE(server.restart(whyNot)) << whyNot;
+  EXPECT_TRUE(tapUntilPointerAt(server.display(), 600, 360)) << testing_support::readHostFile(errors());
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "serialhub ended";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/support/wait.h"
 
@@ -57,6 +58,16 @@ bool XvfbServer::start(std::string& whyNot) {
     whyNot = "Xvfb is not installed";
     return false;
   }
+  return launch("", whyNot);
+}
+
+bool XvfbServer::restart(std::string& whyNot) {
+  stop();
+  return launch(display_, whyNot);
+}
+
+// `display` empty: Xvfb picks a free number.
+bool XvfbServer::launch(const std::string& display, std::string& whyNot) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     whyNot = "no pipe";
@@ -67,11 +78,10 @@ bool XvfbServer::start(std::string& whyNot) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>("Xvfb"), const_cast<char*>("-displayfd"), const_cast<char*>("3"),
-                  const_cast<char*>("-screen"), const_cast<char*>("0"),
-                  const_cast<char*>("800x480x24"), const_cast<char*>("-nolisten"),
-                  const_cast<char*>("tcp"), nullptr};
-  const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv, environ);
+  std::vector<const char*> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "800x480x24", "-nolisten", "tcp"};
+  if (!display.empty()) argv.insert(argv.begin() + 1, display.c_str());
+  argv.push_back(nullptr);
+  const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (spawned != 0) {
@@ -94,11 +104,18 @@ bool XvfbServer::start(std::string& whyNot) {
   return true;
 }
 
-XvfbServer::~XvfbServer() {
+void XvfbServer::stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
   int status = 0;
   waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+XvfbServer::~XvfbServer() {
+  stop();
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && display == display_) unsetenv("DISPLAY");
 }
 
 }  // namespace testing_support

@@ -1,5 +1,8 @@
 // A private X server for one test binary: Xvfb on a display number it picks
-// itself (-displayfd), so parallel test binaries never collide. Sets DISPLAY.
+// itself (-displayfd), so parallel test binaries never collide. Sets DISPLAY
+// (and unsets it when stopped for good).
+// A restart stops the server and starts a new one on the same display, as a
+// display manager does.
 #pragma once
 
 #include <sys/types.h>
@@ -18,9 +21,13 @@ class XvfbServer {
   // Starts the server and waits (with a deadline) for its socket. On failure
   // returns false with a reason fit for GTEST_SKIP().
   bool start(std::string& whyNot);
+  bool restart(std::string& whyNot);
   const std::string& display() const { return display_; }
 
  private:
+  bool launch(const std::string& display, std::string& whyNot);
+  void stop();
+
   pid_t pid_ = -1;
   std::string display_;
 };
