@@ -6,14 +6,12 @@
 #include <X11/Xatom.h>
 #include <fcntl.h>
 
+#include "platform/x11_display.h"
 #include "platform/x11_top_level_internal.h"
 
 namespace ce::toplevel {
 
 namespace {
-
-int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
-int ignoreIoError(Display*) { return 0; }
 
 void noteConnectionLost(Display*, void* lost) {
   if (lost != nullptr) *static_cast<bool*>(lost) = true;
@@ -38,11 +36,10 @@ void noteConnectionLost(Display*, void* lost) {
 }  // namespace
 
 Display* openDisplay(bool* lost) {
+  prepareXlib();
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return nullptr;
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
-  XSetErrorHandler(ignoreProtocolError);
-  XSetIOErrorHandler(ignoreIoError);
   XSetIOErrorExitHandler(display, noteConnectionLost, lost);
   return display;
 }

@@ -15,7 +15,7 @@
 #include "router/channel_block.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
-#include "tests/window/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 

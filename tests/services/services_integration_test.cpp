@@ -36,7 +36,7 @@
 #include "tests/serial/pty.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
-#include "tests/window/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 extern char** environ;
 

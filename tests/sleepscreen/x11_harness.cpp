@@ -29,64 +29,9 @@ pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* ac
   return pid;
 }
 
-// Reads the display number Xvfb writes to -displayfd, up to a deadline.
-std::string readDisplayNumber(int fd, std::chrono::milliseconds timeout) {
-  std::string text;
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (text.find('\n') == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-    char buffer[32];
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) return "";
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text.substr(0, text.find('\n'));
-}
-
 int channelShift(unsigned long mask) { return mask ? std::countr_zero(mask) : 0; }
 
 }  // namespace
-
-Xvfb::Xvfb(int width, int height) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    failure_ = "pipe failed";
-    return;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // dup2 clears close-on-exec
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-               &actions);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  std::string number = pid_ > 0 ? readDisplayNumber(fds[0], std::chrono::seconds(20)) : "";
-  close(fds[0]);
-  if (pid_ <= 0) {
-    failure_ = "Xvfb is not installed (apt-get install xvfb)";
-    return;
-  } else if (number.empty()) {
-    failure_ = "Xvfb did not start";
-    return;
-  }
-  display_ = ":" + number;
-}
-
-Xvfb::~Xvfb() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  bool ended = testing_support::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
-                                          std::chrono::seconds(10));
-  if (!ended) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-  }
-}
 
 Child::Child(const std::vector<std::string>& argv) { pid_ = spawn(argv, nullptr); }
 

@@ -1,7 +1,6 @@
-// Running duskcard for real: a private Xvfb at 800x480 on a free display
-// number (Xvfb picks it and tells us through -displayfd, so tests never guess
-// or sleep), child processes waited for by pid with a deadline, and the
-// screen read back from the root window.
+// Running duskcard for real: a private Xvfb of the test's size, child
+// processes waited for by pid with a deadline, and the screen read back from
+// the root window.
 #pragma once
 
 #include <sys/types.h>
@@ -11,23 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/xvfb_server.h"
+
 namespace sleepscreen_test {
 
+// Xvfb -screen 0 WIDTHxHEIGHTx24; check ok() / failure().
 class Xvfb {
  public:
-  // Starts Xvfb -screen 0 WIDTHxHEIGHTx24; check ok() / failure().
-  Xvfb(int width, int height);
-  ~Xvfb();
-  Xvfb(const Xvfb&) = delete;
-  Xvfb& operator=(const Xvfb&) = delete;
+  Xvfb(int width, int height) { server_.start(failure_, width, height); }
 
   bool ok() const { return failure_.empty(); }
   const std::string& failure() const { return failure_; }
-  const std::string& display() const { return display_; }  // ":N"
+  const std::string& display() const { return server_.display(); }  // ":N"
 
  private:
-  pid_t pid_ = -1;
-  std::string display_;
+  testing_support::XvfbServer server_;
   std::string failure_;
 };
 

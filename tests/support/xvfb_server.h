@@ -18,9 +18,9 @@ class XvfbServer {
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
 
-  // Starts the server and waits (with a deadline) for its socket. On failure
-  // returns false with a reason fit for GTEST_SKIP().
-  bool start(std::string& whyNot);
+  // Starts a WIDTHxHEIGHTx24 server and waits (with a deadline) for its
+  // socket. On failure returns false with a reason fit for GTEST_SKIP().
+  bool start(std::string& whyNot, int width = 800, int height = 480);
   bool restart(std::string& whyNot);
   const std::string& display() const { return display_; }
 
@@ -30,6 +30,7 @@ class XvfbServer {
 
   pid_t pid_ = -1;
   std::string display_;
+  std::string screen_ = "800x480x24";
 };
 
 }  // namespace testing_support

@@ -1,4 +1,4 @@
-#include "tests/window/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,7 +20,7 @@ namespace testing_support {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
+constexpr int kStartTimeoutMs = 20000;
 
 bool onPath(const char* program) {
   const char* path = std::getenv("PATH");
@@ -53,11 +53,12 @@ std::string readDisplayNumber(int fd) {
 
 }  // namespace
 
-bool XvfbServer::start(std::string& whyNot) {
+bool XvfbServer::start(std::string& whyNot, int width, int height) {
   if (!onPath("Xvfb")) {
-    whyNot = "Xvfb is not installed";
+    whyNot = "Xvfb is not installed (apt-get install xvfb)";
     return false;
   }
+  screen_ = std::to_string(width) + "x" + std::to_string(height) + "x24";
   return launch("", whyNot);
 }
 
@@ -78,7 +79,7 @@ bool XvfbServer::launch(const std::string& display, std::string& whyNot) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<const char*> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "800x480x24", "-nolisten", "tcp"};
+  std::vector<const char*> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", screen_.c_str(), "-nolisten", "tcp", "-noreset"};
   if (!display.empty()) argv.insert(argv.begin() + 1, display.c_str());
   argv.push_back(nullptr);
   const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv.data()), environ);
