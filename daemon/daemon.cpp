@@ -38,7 +38,7 @@ DaemonState& daemonState() {
 
 bool startDaemon(DaemonState& state) {
   ce::initLockRecord(state.lock);
-  state.battery = ce::openDevice(kBatteryDevice);  // null is fine
+  state.battery = ce::findBattery();  // absent is fine: the power watcher never transitions
   if (loadRouteTable(state.routes) == 0) return false;
   if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
     ce::logLine(ce::LogLevel::error, "objects directory " + problem);
@@ -62,8 +62,7 @@ void shutdownDaemon(DaemonState& state) {
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
-  ce::closeDevice(state.battery);
-  state.battery = nullptr;
+  state.battery.reset();
   ce::closeMainLoop(state.loop);
   state.loop = nullptr;
 }

@@ -9,15 +9,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
-#include "platform/device_control.h"
+#include "platform/battery.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "router/frame_assembler.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
 
-inline constexpr const char* kBatteryDevice = "BAT1:";
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
 // Everything the daemon holds for its lifetime. The route table is referred
@@ -25,7 +25,7 @@ inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuse
 struct DaemonState {
   ce::LockRecord lock{};               // copied into every channel block
   ce::MainLoop* loop = nullptr;        // the power tick and the stop signals
-  ce::DeviceHandle* battery = nullptr; // "BAT1:", for the power watcher; may be null
+  std::optional<ce::Battery> battery;  // for the power watcher; absent when missing at start-up
   RouteTable routes;
   std::unique_ptr<FrameAssembler> assembler;
   std::unique_ptr<SerialLink> link;

@@ -13,16 +13,20 @@
 #include "devices/power_watcher.h"
 #include "devices/touch_injector.h"
 #include "platform/clock.h"
-#include "platform/driver_activation.h"
 #include "platform/pointer.h"
+#include "platform/registry.h"
 
 namespace {
 
 constexpr uint32_t kServiceGapMs = 50;
 constexpr const char* kGpsDriverKey = "Drivers\\GpsCom2";
 
-// The GPS port driver's handle; main thread only, from start to shutdown.
-ce::ActiveDriver* gpsDriver = nullptr;
+// The GPS port driver is outside the system and none runs on Linux: it counts
+// as active from start-up, when its registry key exists, until shutdown
+// deactivates it. Main thread only.
+bool gpsDriverActive = false;
+
+bool activateGpsDriver() { return ce::registryKeyExists("HKEY_LOCAL_MACHINE", kGpsDriverKey); }
 
 }  // namespace
 
@@ -34,16 +38,12 @@ void startDeviceServices(DaemonState& state) {
   ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
   startTouchInjector();
   ce::pauseMs(kServiceGapMs);  // 12
-  gpsDriver = ce::activateDevice(kGpsDriverKey, 0);
+  gpsDriverActive = activateGpsDriver();
   startPowerWatcher(state.battery);  // 13
 }
 
 void stopDeviceServices(DaemonState&) {
   stopControlChannel();  // 2: thread first, then view, event, block
   stopTouchInjector();   // 3: the same, for whatever it still holds
-  if (gpsDriver != nullptr) {  // 4
-    ce::deactivateDevice(gpsDriver);
-    ce::closeDriverHandle(gpsDriver);
-    gpsDriver = nullptr;
-  }
+  gpsDriverActive = false;  // deactivated; nothing ran behind it to stop
 }

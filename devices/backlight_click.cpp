@@ -8,6 +8,7 @@
 // threads at once (the sound layer drops all but one).
 #include "devices/backlight_click.h"
 
+#include "platform/backlight.h"
 #include "platform/clock.h"
 #include "platform/named_event.h"
 #include "platform/sound.h"
@@ -15,11 +16,6 @@
 std::atomic<int32_t> backlightOn{1};
 
 namespace {
-
-const DeviceServices kPlatformServices = {ce::openDevice, ce::deviceIoControl, ce::closeDevice,
-                                          ce::playSoundAsyncNoStop};
-
-std::atomic<const DeviceServices*> services{&kPlatformServices};
 
 class DaemonHooks final : public FrameAssemblerHooks {
  public:
@@ -31,24 +27,13 @@ class DaemonHooks final : public FrameAssemblerHooks {
 
 }  // namespace
 
-const DeviceServices& platformDeviceServices() { return kPlatformServices; }
-
-void setDeviceServices(const DeviceServices* replacement) {
-  services.store(replacement != nullptr ? replacement : &kPlatformServices);
-}
-
 void BacklightSwitch(int32_t on) {
-  const DeviceServices& platform = *services.load();
-  ce::DeviceHandle* device = platform.openDevice("BKL1:");
-  if (device == nullptr) return;
-  // The outcome is not examined: a failed request leaves the lamp as it was.
-  platform.deviceIoControl(device, on != 0 ? ce::kBacklightOnCode : ce::kBacklightOffCode, nullptr, 0, nullptr,
-                           0, nullptr);
-  platform.closeDevice(device);
+  // The outcome is not examined: a failed switch leaves the lamp as it was.
+  ce::switchBacklight(on != 0, on != 0 ? kBacklightOnCode : kBacklightOffCode);
 }
 
 int32_t KeyClick(int32_t kind) {
-  if (kind == 1 || kind == 2) services.load()->playSound(kClickSoundPath);
+  if (kind == 1 || kind == 2) ce::playSoundAsyncNoStop(kClickSoundPath);
   return 1;
 }
 

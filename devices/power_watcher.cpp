@@ -3,7 +3,7 @@
 // takes no other tick meanwhile (the ticks missed collapse into one), which is
 // what keeps a second tick from starting a second sequence.
 //
-// Must survive: no battery device or a failing request (no transition; every
+// Must survive: no battery or one that gives no answer (no transition; every
 // tick asks again), status values other than 0 and 1 (ignored), programs that
 // cannot start (the sequence goes on), and any number of power cycles (the
 // touch injector releases everything at each stop; started programs are
@@ -22,22 +22,14 @@ namespace {
 constexpr uint32_t kOfflineDelayMs = 1000;
 constexpr uint32_t kNoticeToSleepMs = 1500;
 constexpr uint32_t kOnlineSettleMs = 50;
-constexpr uint32_t kStatusAnswerSize = 56;
 constexpr uint8_t kLineOffline = 0;
 constexpr uint8_t kLineOnline = 1;
 
 class RealPowerPlatform final : public PowerPlatform {
  public:
-  bool requestLineStatus(uint8_t& status) override {
-    const uint32_t request = 1;
-    uint8_t answer[kStatusAnswerSize] = {};
-    uint32_t returned = 0;
-    if (!ce::deviceIoControl(battery.load(), ce::kPowerStatusCode, &request, sizeof request, answer,
-                             sizeof answer, &returned)) {
-      return false;
-    }
-    status = answer[0];
-    return true;
+  std::optional<uint8_t> readLineStatus() override {
+    if (!battery) return std::nullopt;
+    return ce::readAcLineStatus(*battery);
   }
   void stopTouch() override { stopTouchInjector(); }
   void startTouch() override { startTouchInjector(); }
@@ -47,17 +39,16 @@ class RealPowerPlatform final : public PowerPlatform {
   void pause(uint32_t ms) override { ce::pauseMs(ms); }
   void backlightSwitch(int32_t on) override { BacklightSwitch(on); }
 
-  std::atomic<ce::DeviceHandle*> battery{nullptr};
+  std::optional<ce::Battery> battery;  // main thread only
 };
 
 RealPowerPlatform realPlatform;
-std::atomic<PowerPlatform*> currentPlatform{&realPlatform};
 
 void goOffline(PowerPlatform& platform) {
   acOnline.store(0);
   platform.stopTouch();
   platform.pause(kOfflineDelayMs);
-  runSleepSequence();
+  runSleepSequence(platform);
 }
 
 void goOnline(PowerPlatform& platform) {
@@ -70,22 +61,18 @@ void goOnline(PowerPlatform& platform) {
 
 }  // namespace
 
-void setPowerPlatform(PowerPlatform* platform) {
-  currentPlatform.store(platform != nullptr ? platform : &realPlatform);
+void startPowerWatcher(const std::optional<ce::Battery>& battery) { realPlatform.battery = battery; }
+
+void onPowerTick() { runPowerTick(realPlatform); }
+
+void runPowerTick(PowerPlatform& platform) {
+  const std::optional<uint8_t> status = platform.readLineStatus();
+  if (!status) return;
+  if (*status == kLineOffline && acOnline.load() != 0) goOffline(platform);
+  if (*status == kLineOnline && acOnline.load() == 0) goOnline(platform);
 }
 
-void startPowerWatcher(ce::DeviceHandle* battery) { realPlatform.battery.store(battery); }
-
-void onPowerTick() {
-  PowerPlatform& platform = *currentPlatform.load();
-  uint8_t status = 0;
-  if (!platform.requestLineStatus(status)) return;
-  if (status == kLineOffline && acOnline.load() != 0) goOffline(platform);
-  if (status == kLineOnline && acOnline.load() == 0) goOnline(platform);
-}
-
-void runSleepSequence() {
-  PowerPlatform& platform = *currentPlatform.load();
+void runSleepSequence(PowerPlatform& platform) {
   // The notice must be visible: switch the lamp on if the peer had it off.
   if (backlightOn.load() == 0) {
     backlightOn.store(1);

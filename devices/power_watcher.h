@@ -1,13 +1,14 @@
 // The power watcher: once a second, on the daemon's main thread, asks the
-// battery driver whether AC power is on line. When it goes away the touch
-// path stops, the backlight is made sure to be on, the sleep notice starts and
+// battery whether AC power is on line. When it goes away the touch path
+// stops, the backlight is made sure to be on, the sleep notice starts and
 // then the platform's sleep program; when it returns the touch path restarts.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
-#include "platform/device_control.h"
+#include "platform/battery.h"
 
 // 1 when the AC line was last seen on line (or is taken to be), 0 when it was
 // last seen off line. Main thread only.
@@ -23,8 +24,8 @@ inline constexpr const char* kSleepProgram = "residentflash2\\sleep.exe";
 class PowerPlatform {
  public:
   virtual ~PowerPlatform() = default;
-  // The power status request; false when it failed, else byte 0 in `status`.
-  virtual bool requestLineStatus(uint8_t& status) = 0;
+  // The AC line status; nullopt when the battery gave no answer.
+  virtual std::optional<uint8_t> readLineStatus() = 0;
   virtual void stopTouch() = 0;
   virtual void startTouch() = 0;
   virtual void startProgram(const char* devicePath, const char* commandLine) = 0;
@@ -32,16 +33,16 @@ class PowerPlatform {
   virtual void backlightSwitch(int32_t on) = 0;
 };
 
-// Replaces the platform (nullptr restores the real one).
-void setPowerPlatform(PowerPlatform* platform);
+// Hands the watcher the daemon's battery, found at start-up; without one no
+// tick ever gets an answer. From then on the main loop calls onPowerTick()
+// every kPowerTickPeriodMs.
+void startPowerWatcher(const std::optional<ce::Battery>& battery);
 
-// Hands the watcher the daemon's "BAT1:" handle, opened at start-up and
-// possibly null (then no request ever succeeds). From then on the main loop
-// calls onPowerTick() every kPowerTickPeriodMs.
-void startPowerWatcher(ce::DeviceHandle* battery);
-
-// One look at the AC line, with the transition it calls for. Main thread only.
+// One look at the AC line, with the transition it calls for: onPowerTick()
+// through the daemon's own platform, runPowerTick() through `platform`. Main
+// thread only.
 void onPowerTick();
+void runPowerTick(PowerPlatform& platform);
 
 // Backlight on if off, sleep notice, 1500 ms, platform sleep program.
-void runSleepSequence();
+void runSleepSequence(PowerPlatform& platform);

@@ -1,15 +1,13 @@
 // The backlight switch and the key click against simulated devices in a
-// private device root: BKL1 as a recording file and as a fake sysfs
-// directory, the sound node as a recording file (with the sound module's
-// clock in the test's hand), and once the real ALSA path through ALSA's own
-// file plugin.
+// private device root: BKL1 and the sound node as recording files (with the
+// sound module's clock in the test's hand), and once the real ALSA path
+// through ALSA's own file plugin.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "devices/backlight_click.h"
 #include "platform/sound.h"
@@ -63,15 +61,6 @@ TEST(Backlight, SimulatedDeviceRecordsCodes) {
   }
 }
 
-TEST(Backlight, SysfsDirectoryGetsBlankLevels) {
-  DeviceSandbox sandbox;
-  sandbox.writeFile("dev/BKL1/bl_power", "4\n");
-  BacklightSwitch(7);
-  EXPECT_EQ(sandbox.readFile("dev/BKL1/bl_power"), "0");
-  BacklightSwitch(0);
-  EXPECT_EQ(sandbox.readFile("dev/BKL1/bl_power"), "4");
-}
-
 TEST(Backlight, MissingDeviceLeavesFlagAndCreatesNothing) {
   DeviceSandbox sandbox;
   backlightOn.store(0);
@@ -79,53 +68,6 @@ TEST(Backlight, MissingDeviceLeavesFlagAndCreatesNothing) {
   EXPECT_EQ(backlightOn.load(), 0);
   EXPECT_TRUE(std::filesystem::is_empty(sandbox.root() + "/dev"));
   backlightOn.store(1);
-  ce::DeviceHandle* device = ce::openDevice("BKL1:");
-  EXPECT_EQ(device, nullptr);
-  EXPECT_EQ(ce::openDevice("NOPE1:"), nullptr);
-}
-
-// Each switch opens and closes its own handle and sends one bare request.
-struct Recorded {
-  static inline std::vector<std::string> calls;
-  static inline int token;
-  static ce::DeviceHandle* open(const char* name) {
-    calls.push_back(std::string("open ") + name);
-    return reinterpret_cast<ce::DeviceHandle*>(&token);
-  }
-  static bool control(ce::DeviceHandle* handle, uint32_t code, const void* in, uint32_t inSize, void* out,
-                      uint32_t outSize, uint32_t* returned) {
-    const bool bare = handle != nullptr && in == nullptr && inSize == 0 && out == nullptr && outSize == 0 &&
-                      returned == nullptr;
-    calls.push_back((bare ? "code " : "odd ") + std::to_string(code));
-    return false;  // a failed request is not examined
-  }
-  static void close(ce::DeviceHandle*) { calls.push_back("close"); }
-  static bool play(const char* path) {
-    calls.push_back(std::string("play ") + path);
-    return true;
-  }
-};
-
-TEST(Backlight, EachSwitchOpensAndClosesItsOwnHandle) {
-  const DeviceServices fake = {Recorded::open, Recorded::control, Recorded::close, Recorded::play};
-  setDeviceServices(&fake);
-  Recorded::calls.clear();
-  BacklightSwitch(1);
-  BacklightSwitch(0);
-  setDeviceServices(nullptr);
-  const std::vector<std::string> expected = {"open BKL1:", "code 3280964", "close",
-                                             "open BKL1:", "code 3280968", "close"};
-  EXPECT_EQ(Recorded::calls, expected);
-}
-
-TEST(KeyClick, OnlyKindsOneAndTwoPlay) {
-  const DeviceServices fake = {Recorded::open, Recorded::control, Recorded::close, Recorded::play};
-  setDeviceServices(&fake);
-  Recorded::calls.clear();
-  for (int32_t kind : {0, 3, -1, 1, 2, 100}) EXPECT_EQ(KeyClick(kind), 1) << kind;
-  setDeviceServices(nullptr);
-  const std::vector<std::string> expected = {"play \\residentflash2\\click.wav", "play \\residentflash2\\click.wav"};
-  EXPECT_EQ(Recorded::calls, expected);
 }
 
 // Simulated sound: a click counts as playing for frames / rate, by the clock
@@ -149,6 +91,16 @@ class SimulatedSound : public testing::Test {
 
   DeviceSandbox sandbox_;
 };
+
+TEST_F(SimulatedSound, KeyClickPlaysOnlyForKindsOneAndTwo) {
+  sandbox_.writeFile("residentflash2/click.wav", wav(80, 8000));  // 10 ms
+  for (int32_t kind : {0, 3, -1, 100}) EXPECT_EQ(KeyClick(kind), 1) << kind;
+  EXPECT_EQ(played(), "");
+  EXPECT_EQ(KeyClick(1), 1);
+  advance(10);
+  EXPECT_EQ(KeyClick(2), 1);
+  EXPECT_EQ(played(), lines(2));
+}
 
 TEST_F(SimulatedSound, NoStopDropsClicksWhileOnePlays) {
   sandbox_.writeFile("ResidentFlash2/Click.WAV", wav(8000, 8000));  // 1000 ms, found regardless of case

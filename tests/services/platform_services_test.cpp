@@ -1,8 +1,7 @@
-// The platform pieces under the device services: the BAT1 driver in each of
-// its node forms, program start (arguments, descriptors, signal mask,
-// reaping), driver activation, the pointer recorder, and the rules of the
-// uinput pointer (made at start-up, failures retried at most once a second
-// and said once).
+// The platform pieces under the device services: the backlight and battery
+// nodes in each of their forms, program start (arguments, descriptors, signal
+// mask, reaping), the pointer recorder, and the rules of the uinput pointer
+// (made at start-up, failures retried at most once a second and said once).
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -16,10 +15,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "platform/device_control.h"
-#include "platform/driver_activation.h"
+#include "platform/backlight.h"
+#include "platform/battery.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
 #include "platform/pointer_uinput_internal.h"
@@ -32,96 +32,111 @@ using testing_support::waitUntil;
 
 namespace {
 
-// Byte 0 of a power status answer, or nullopt when the request failed.
-std::optional<int> lineStatus() {
-  ce::DeviceHandle* battery = ce::openDevice("BAT1:");
-  if (battery == nullptr) return std::nullopt;
-  const uint32_t request = 1;
-  uint8_t answer[56];
-  std::memset(answer, 0xEE, sizeof answer);
-  uint32_t returned = 0;
-  const bool ok = ce::deviceIoControl(battery, ce::kPowerStatusCode, &request, 4, answer, sizeof answer, &returned);
-  ce::closeDevice(battery);
-  if (!ok) return std::nullopt;
-  EXPECT_EQ(returned, 56u);
-  return answer[0];
+// Text of a file below the device root; nullopt when there is no such file.
+std::optional<std::string> nodeText(const DeviceSandbox& sandbox, const std::string& relative) {
+  if (!std::filesystem::exists(sandbox.root() + "/" + relative)) return std::nullopt;
+  return sandbox.readFile(relative);
 }
 
-TEST(BatteryDriver, SimulatedFileFirstLineIsTheStatus) {
+// A node of each kind: `file` makes dev/<name> a regular file with that text;
+// `linkTo` makes it a link to that directory below the sandbox (a stand-in
+// for sysfs), holding `sysfs` files; neither leaves the node missing.
+struct NodeKind {
+  const char* file;
+  const char* linkTo;
+  std::vector<std::pair<std::string, std::string>> sysfs;
+};
+
+void makeNode(const DeviceSandbox& sandbox, const std::string& name, const NodeKind& kind) {
+  if (kind.file != nullptr) sandbox.writeFile("dev/" + name, kind.file);
+  if (kind.linkTo == nullptr) return;
+  std::filesystem::create_directories(sandbox.base() + "/" + kind.linkTo);
+  for (const auto& [path, text] : kind.sysfs) testing_support::writeHostFile(sandbox.base() + "/" + path, text);
+  std::filesystem::create_directory_symlink(sandbox.base() + "/" + kind.linkTo, sandbox.root() + "/dev/" + name);
+}
+
+TEST(BacklightNode, EachKindOfNodeAfterSwitchingOnThenOff) {
   struct Row {
-    const char* contents;
+    const char* legend;
+    const char* name;  // of the node in dev/
+    NodeKind node;
+    const char* watched;  // file below the root that shows the lamp
+    bool took;
+    const char* afterOn;  // its text, nullptr when it does not exist
+    const char* afterOff;
+  } const rows[] = {
+      {"recording file, name in another case", "bkl1", {"", nullptr, {}}, "dev/bkl1", true, "0x321044\n",
+       "0x321044\n0x321048\n"},
+      {"sysfs backlight", "BKL1", {nullptr, "bl", {{"bl/bl_power", "4\n"}}}, "dev/BKL1/bl_power", true, "0", "4"},
+      {"directory without bl_power", "BKL1", {nullptr, "bl", {}}, "dev/BKL1/bl_power", false, nullptr, nullptr},
+      {"missing", "BKL1", {nullptr, nullptr, {}}, "dev/BKL1", false, nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    DeviceSandbox sandbox;
+    makeNode(sandbox, row.name, row.node);
+    auto expected = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
+    EXPECT_EQ(ce::switchBacklight(true, 0x321044), row.took);
+    EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOn));
+    EXPECT_EQ(ce::switchBacklight(false, 0x321048), row.took);
+    EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOff));
+  }
+}
+
+TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
+  using Supplies = std::vector<std::pair<std::string, std::string>>;
+  const Supplies battery = {{"class/BAT0/type", "Battery\n"}, {"class/BAT0/online", "1\n"}};
+  Supplies offline = battery;
+  offline.insert(offline.end(), {{"class/AC/type", "Mains\n"}, {"class/AC/online", "0\n"},
+                                 {"class/usb/type", "USB\n"}, {"class/usb/online", "0\n"}});
+  Supplies usbOnline = offline, mainsOnline = offline;
+  usbOnline.back().second = "1\n";
+  mainsOnline[3].second = "1\n";
+  struct Row {
+    const char* legend;
+    NodeKind node;
     std::optional<int> status;
   } const rows[] = {
-      {"0\n", 0}, {"1", 1}, {" 255 \n", 255}, {"1\nrubbish", 1}, {"256\n", std::nullopt},
-      {"-1\n", std::nullopt}, {"", std::nullopt}, {"on\n", std::nullopt}, {"1 1\n", std::nullopt},
-      {"0x1\n", std::nullopt},
+      {"missing", {nullptr, nullptr, {}}, std::nullopt},
+      {"file 0", {"0\n", nullptr, {}}, 0},
+      {"file 1 without newline", {"1", nullptr, {}}, 1},
+      {"file, white space around", {" 255 \n", nullptr, {}}, 255},
+      {"file, only the first line counts", {"1\nrubbish", nullptr, {}}, 1},
+      {"file 256", {"256\n", nullptr, {}}, std::nullopt},
+      {"file -1", {"-1\n", nullptr, {}}, std::nullopt},
+      {"file empty", {"", nullptr, {}}, std::nullopt},
+      {"file, words", {"on\n", nullptr, {}}, std::nullopt},
+      {"file, two numbers", {"1 1\n", nullptr, {}}, std::nullopt},
+      {"file, hexadecimal", {"0x1\n", nullptr, {}}, std::nullopt},
+      {"supply off line", {nullptr, "sys/AC0", {{"sys/AC0/online", "0\n"}}}, 0},
+      {"supply on line", {nullptr, "sys/AC0", {{"sys/AC0/online", "1\n"}}}, 1},
+      {"class without supplies: mains", {nullptr, "class", {}}, 1},
+      {"class, a battery is not external power", {nullptr, "class", battery}, 0},
+      {"class, Mains and USB off line", {nullptr, "class", offline}, 0},
+      {"class, USB on line", {nullptr, "class", usbOnline}, 1},
+      {"class, Mains on line", {nullptr, "class", mainsOnline}, 1},
   };
-  DeviceSandbox sandbox;
-  sandbox.writeFile("dev/BAT1", "1");
-  ce::DeviceHandle* battery = ce::openDevice("bat1:");  // held, read anew at each request
-  ASSERT_NE(battery, nullptr);
   for (const Row& row : rows) {
-    sandbox.writeFile("dev/BAT1", row.contents);
-    const uint32_t request = 1;
-    uint8_t answer[56] = {};
-    const bool ok = ce::deviceIoControl(battery, ce::kPowerStatusCode, &request, 4, answer, 56, nullptr);
-    EXPECT_EQ(ok ? std::optional<int>(answer[0]) : std::nullopt, row.status) << '"' << row.contents << '"';
+    SCOPED_TRACE(row.legend);
+    DeviceSandbox sandbox;
+    makeNode(sandbox, "Bat1", row.node);
+    const std::optional<ce::Battery> found = ce::findBattery();
+    EXPECT_EQ(found.has_value(), row.node.file != nullptr || row.node.linkTo != nullptr);
+    std::optional<int> status;
+    if (found) status = ce::readAcLineStatus(*found);
+    EXPECT_EQ(status, row.status);
   }
-  ce::closeDevice(battery);
 }
 
-TEST(BatteryDriver, RefusesMalformedRequestsWithoutTouchingTheAnswer) {
+TEST(BatteryNode, FoundOnceAndReadAnewAtEachRequest) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/BAT1", "1\n");
-  ce::DeviceHandle* battery = ce::openDevice("BAT1:");
-  ASSERT_NE(battery, nullptr);
-  const uint32_t one = 1, two = 2;
-  uint8_t answer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_FALSE(ce::deviceIoControl(battery, ce::kPowerStatusCode, &two, 4, answer, 56, nullptr));
-  EXPECT_FALSE(ce::deviceIoControl(battery, ce::kPowerStatusCode, &one, 2, answer, 56, nullptr));
-  EXPECT_FALSE(ce::deviceIoControl(battery, ce::kPowerStatusCode, nullptr, 4, answer, 56, nullptr));
-  EXPECT_FALSE(ce::deviceIoControl(battery, ce::kPowerStatusCode, &one, 4, answer, 0, nullptr));
-  EXPECT_FALSE(ce::deviceIoControl(battery, ce::kBacklightOnCode, &one, 4, answer, 1, nullptr));
-  EXPECT_EQ(answer[0], 0xEE);
-  // A one-byte answer gets byte 0 and nothing beyond it.
-  uint32_t returned = 0;
-  EXPECT_TRUE(ce::deviceIoControl(battery, ce::kPowerStatusCode, &one, 4, answer, 1, &returned));
-  EXPECT_EQ(returned, 1u);
-  EXPECT_EQ(answer[0], 1);
-  EXPECT_EQ(answer[1], 0xEE);
-  ce::closeDevice(battery);
-}
-
-TEST(BatteryDriver, SysfsSupplyAndSupplyClassDirectories) {
-  DeviceSandbox sandbox;
-  const std::string supply = sandbox.base() + "/sys/AC0";
-  testing_support::writeHostFile(supply + "/online", "0\n");
-  std::filesystem::create_directory_symlink(supply, sandbox.root() + "/dev/BAT1");
-  EXPECT_EQ(lineStatus(), 0);
-  testing_support::writeHostFile(supply + "/online", "1\n");
-  EXPECT_EQ(lineStatus(), 1);
-
-  // The class directory: no supply at all counts as mains.
-  const std::string supplies = sandbox.base() + "/class";
-  std::filesystem::create_directories(supplies);
+  const std::optional<ce::Battery> found = ce::findBattery();
+  ASSERT_TRUE(found.has_value());
+  sandbox.writeFile("dev/BAT1", "0\n");
+  EXPECT_EQ(ce::readAcLineStatus(*found), 0);
   std::filesystem::remove(sandbox.root() + "/dev/BAT1");
-  std::filesystem::create_directory_symlink(supplies, sandbox.root() + "/dev/BAT1");
-  EXPECT_EQ(lineStatus(), 1);
-  testing_support::writeHostFile(supplies + "/BAT0/type", "Battery\n");
-  testing_support::writeHostFile(supplies + "/BAT0/online", "1\n");
-  EXPECT_EQ(lineStatus(), 0) << "a battery is not external power";
-  testing_support::writeHostFile(supplies + "/AC/type", "Mains\n");
-  testing_support::writeHostFile(supplies + "/AC/online", "0\n");
-  testing_support::writeHostFile(supplies + "/usb/type", "USB\n");
-  testing_support::writeHostFile(supplies + "/usb/online", "0\n");
-  EXPECT_EQ(lineStatus(), 0);
-  testing_support::writeHostFile(supplies + "/usb/online", "1\n");
-  EXPECT_EQ(lineStatus(), 1);
-}
-
-TEST(BatteryDriver, MissingNodeMeansNoDevice) {
-  DeviceSandbox sandbox;
-  EXPECT_EQ(ce::openDevice("BAT1:"), nullptr);
+  EXPECT_EQ(ce::readAcLineStatus(*found), std::nullopt);
 }
 
 // A program that records its arguments and its open descriptors, then says done.
@@ -192,18 +207,6 @@ TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {
   sandbox.writeFile("residentflash2/sleep.exe", "#!/bin/sh\n");  // mode 0644
   EXPECT_FALSE(ce::startProgram("residentflash2\\sleep.exe", nullptr));
   EXPECT_FALSE(ce::startProgram(nullptr, nullptr));
-}
-
-TEST(DriverActivation, NeedsTheRegistryKeyAndDeactivatesOnce) {
-  DeviceSandbox sandbox;
-  EXPECT_EQ(ce::activateDevice("Drivers\\GpsCom2", 0), nullptr);
-  std::filesystem::create_directories(sandbox.root() + "/registry/HKEY_LOCAL_MACHINE/drivers/gpscom2");
-  ce::ActiveDriver* gps = ce::activateDevice("Drivers\\GpsCom2", 0);
-  ASSERT_NE(gps, nullptr);
-  EXPECT_TRUE(ce::deactivateDevice(gps));
-  EXPECT_FALSE(ce::deactivateDevice(gps));
-  ce::closeDriverHandle(gps);
-  EXPECT_FALSE(ce::deactivateDevice(nullptr));
 }
 
 TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {

@@ -2,6 +2,7 @@
 // and every action the watcher takes in response, in order.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,20 +11,19 @@
 
 namespace {
 
-constexpr int kFail = -1;  // the status request fails
+constexpr int kFail = -1;  // the battery gives no answer
 
 class FakePower final : public PowerPlatform {
  public:
-  std::vector<int> statuses;  // one per request, kFail for a failing one
+  std::vector<int> statuses;  // one per request, kFail for no answer
   size_t requests = 0;
   std::vector<std::string> actions;
 
-  bool requestLineStatus(uint8_t& status) override {
+  std::optional<uint8_t> readLineStatus() override {
     const int next = requests < statuses.size() ? statuses[requests] : kFail;
     ++requests;
-    if (next == kFail) return false;
-    status = static_cast<uint8_t>(next);
-    return true;
+    if (next == kFail) return std::nullopt;
+    return static_cast<uint8_t>(next);
   }
   void stopTouch() override { actions.push_back("stop touch"); }
   void startTouch() override { actions.push_back("start touch"); }
@@ -63,8 +63,8 @@ TEST(PowerWatcher, TransitionTable) {
       {"1,0,0,0,1: off at the second tick, on at the fifth", 1, 1, {1, 0, 0, 0, 1}, join(kOffline, kOnline), 1, 1, 5},
       {"255 on line", 1, 1, {255}, {}, 1, 1, 1},
       {"255 off line", 0, 1, {255, 2}, {}, 0, 1, 2},
-      {"failing request", 1, 1, {kFail, kFail}, {}, 1, 1, 2},
-      {"failing request off line", 0, 0, {kFail}, {}, 0, 0, 1},
+      {"no answer", 1, 1, {kFail, kFail}, {}, 1, 1, 2},
+      {"no answer off line", 0, 0, {kFail}, {}, 0, 0, 1},
       {"dark screen: on code before the notice", 1, 0, {0}, darkOffline, 0, 1, 1},
       {"power returns to a dark screen: flag 1, no code", 0, 0, {1}, kOnline, 1, 1, 1},
       {"off line twice: one sequence", 1, 1, {0, 0}, kOffline, 0, 1, 2},
@@ -73,11 +73,9 @@ TEST(PowerWatcher, TransitionTable) {
     SCOPED_TRACE(c.name);
     FakePower fake;
     fake.statuses = c.statuses;
-    setPowerPlatform(&fake);
     acOnline.store(c.acBefore);
     backlightOn.store(c.backlightBefore);
-    for (size_t tick = 0; tick < c.statuses.size(); ++tick) onPowerTick();
-    setPowerPlatform(nullptr);
+    for (size_t tick = 0; tick < c.statuses.size(); ++tick) runPowerTick(fake);
     EXPECT_EQ(fake.actions, c.actions);
     EXPECT_EQ(acOnline.load(), c.acAfter);
     EXPECT_EQ(backlightOn.load(), c.backlightAfter);
