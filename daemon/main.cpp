@@ -1,5 +1,4 @@
-// serialhub: the resident serial-multiplexing daemon. The command line is not
-// used; the exit code is 0 in every case.
+// serialhub: the resident serial-multiplexing daemon.
 #include "daemon/daemon.h"
 #include "platform/main_loop.h"
 
@@ -8,5 +7,6 @@ int main() {
   // even one in the first milliseconds, waits for the main loop instead of
   // killing the process.
   ce::blockStopSignals();
+  ce::useOneHeap();
   return runDaemon(daemonState());
 }

@@ -10,6 +10,7 @@
 #include "platform/main_loop.h"
 
 #include <poll.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
@@ -70,6 +71,8 @@ void blockStopSignals() {
   const sigset_t set = stopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
+
+void useOneHeap() { mallopt(M_ARENA_MAX, 1); }
 
 MainLoop* openMainLoop(uint32_t periodMs) {
   const sigset_t set = stopSignals();

@@ -16,6 +16,11 @@ namespace ce {
 // empty mask back.
 void blockStopSignals();
 
+// Keeps every thread's allocations in the main heap. The service threads
+// allocate a few bytes each; an arena of their own would cost a dirty page or
+// two apiece for the daemon's whole life.
+void useOneHeap();
+
 struct MainLoop;  // opaque; owned by the caller from open to close
 
 // The stop signals' descriptor and a tick of `periodMs` on the monotonic

@@ -13,17 +13,17 @@ namespace ce {
 
 namespace {
 
-// Reads until `out` is full or the file ends; false on a read error.
-bool readAll(int fd, std::string& out) {
-  size_t filled = 0;
-  while (filled < out.size()) {
-    const ssize_t got = ::read(fd, out.data() + filled, out.size() - filled);
+// Appends what the file holds, up to `limit` bytes; false on a read error.
+// Read in small pieces: the text costs what it holds, not what it may hold.
+bool readUpTo(int fd, size_t limit, std::string& out) {
+  char piece[512];  // small: this may run on a service thread's stack
+  while (out.size() < limit) {
+    const ssize_t got = ::read(fd, piece, std::min(sizeof piece, limit - out.size()));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;
-    filled += static_cast<size_t>(got);
+    out.append(piece, static_cast<size_t>(got));
   }
-  out.resize(filled);
   return true;
 }
 
@@ -37,13 +37,13 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes) {
     return result;
   }
   struct stat info {};
-  std::string buffer(maxBytes + 1, '\0');  // one more: tells a longer file apart
+  std::string buffer;
   if (::fstat(fd, &info) != 0) {
     result.error = errno;
   } else if (!S_ISREG(info.st_mode)) {
     result.notRegular = true;
     result.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-  } else if (!readAll(fd, buffer)) {
+  } else if (!readUpTo(fd, maxBytes + 1, buffer)) {  // one more: tells a longer file apart
     result.error = errno;
   } else {
     result.truncated = buffer.size() > maxBytes;

@@ -2,7 +2,7 @@
 //
 // Must survive:
 // - the server going away: Xlib's exit handler marks the connection lost
-//   (the process lives on, see prepareXlib), the next use closes it and
+//   (the process lives on, see prepareXlib()), the next use closes it and
 //   connects again; attempts start at most once a second per DISPLAY, or at
 //   once when DISPLAY changed;
 // - a server that accepts but never answers: XOpenDisplay would block for
@@ -38,7 +38,6 @@
 #include "platform/clock.h"
 #include "platform/failure_note_internal.h"
 #include "platform/shared_library_internal.h"
-#include "platform/x11_display.h"
 
 namespace ce {
 namespace {
@@ -47,6 +46,7 @@ constexpr uint32_t kRetryMs = 1000;
 constexpr auto kConnectWaitMs = std::chrono::milliseconds(1000);
 
 struct Connection {
+  const XlibApi* x = nullptr;
   Display* display = nullptr;
   std::string name;  // the DISPLAY it was opened from
   int screen = 0;
@@ -83,6 +83,43 @@ Link& link() {
   return *instance;
 }
 
+const XlibApi* xlibApi() {
+  return detail::loadLibraryApi<XlibApi>("libX11.so.6", [](void* library, XlibApi& api) {
+    using detail::resolveSymbol;
+    return resolveSymbol(library, "XInitThreads", api.initThreads) &&
+           resolveSymbol(library, "XSetErrorHandler", api.setErrorHandler) &&
+           resolveSymbol(library, "XSetIOErrorHandler", api.setIOErrorHandler) &&
+           resolveSymbol(library, "XSetIOErrorExitHandler", api.setIOErrorExitHandler) &&
+           resolveSymbol(library, "XOpenDisplay", api.openDisplay) &&
+           resolveSymbol(library, "XCloseDisplay", api.closeDisplay) &&
+           resolveSymbol(library, "XSelectInput", api.selectInput) &&
+           resolveSymbol(library, "XGetGeometry", api.getGeometry) &&
+           resolveSymbol(library, "XPending", api.pending) &&
+           resolveSymbol(library, "XNextEvent", api.nextEvent) && resolveSymbol(library, "XFlush", api.flush);
+  });
+}
+
+int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
+int ignoreConnectionLoss(Display*) { return 0; }
+
+// Xlib's thread support and its process-wide error handlers, once, before the
+// first connection: protocol errors are ignored, and both this handler and the
+// per-display exit handler must return for a lost connection to leave the
+// process alive (Xlib's default for either one exits; a longjmp out of Xlib
+// would leave its locks held).
+const XlibApi* preparedXlib() {
+  static const XlibApi* const api = [] {
+    const XlibApi* x = xlibApi();
+    if (x != nullptr) {
+      x->initThreads();
+      x->setErrorHandler(ignoreProtocolError);
+      x->setIOErrorHandler(ignoreConnectionLoss);
+    }
+    return x;
+  }();
+  return api;
+}
+
 const XTestApi* xtestApi() {
   return detail::loadLibraryApi<XTestApi>("libXtst.so.6", [](void* library, XTestApi& api) {
     using detail::resolveSymbol;
@@ -98,9 +135,13 @@ void noteLost(Display*, void* connection) { static_cast<Connection*>(connection)
 // the XTEST query (so no fake event makes one later) and the root's size
 // after selecting its ConfigureNotify (so no change falls in between).
 std::unique_ptr<Connection> connect(const std::string& name, int& error) {
-  prepareXlib();
+  const XlibApi* x = preparedXlib();
+  if (x == nullptr) {
+    error = ELIBACC;
+    return nullptr;
+  }
   errno = 0;
-  Display* display = XOpenDisplay(name.c_str());
+  Display* display = x->openDisplay(name.c_str());
   if (display == nullptr) {
     error = errno;
     return nullptr;
@@ -108,22 +149,23 @@ std::unique_ptr<Connection> connect(const std::string& name, int& error) {
   auto connection = std::make_unique<Connection>();
   connection->display = display;
   connection->name = name;
-  XSetIOErrorExitHandler(display, noteLost, connection.get());
+  connection->x = x;
+  x->setIOErrorExitHandler(display, noteLost, connection.get());
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
   connection->screen = DefaultScreen(display);
   const ::Window root = RootWindow(display, connection->screen);
-  XSelectInput(display, root, StructureNotifyMask);
+  x->selectInput(display, root, StructureNotifyMask);
   ::Window parent = 0;
-  int x = 0, y = 0;
+  int left = 0, top = 0;
   unsigned width = 0, height = 0, border = 0, depth = 0;
-  const bool sized = XGetGeometry(display, root, &parent, &x, &y, &width, &height, &border, &depth) != 0;
+  const bool sized = x->getGeometry(display, root, &parent, &left, &top, &width, &height, &border, &depth) != 0;
   connection->width = static_cast<int>(width);
   connection->height = static_cast<int>(height);
   int event = 0, errorBase = 0, major = 0, minor = 0;
   const XTestApi* api = xtestApi();
   if (api != nullptr && api->query(display, &event, &errorBase, &major, &minor)) connection->xtest = api;
   if (!sized || connection->lost.load()) {
-    XCloseDisplay(display);
+    x->closeDisplay(display);
     return nullptr;
   }
   return connection;
@@ -140,7 +182,7 @@ void runAttempt(const std::shared_ptr<Attempt>& attempt) {
 }
 
 void closeConnection(Link& l) {
-  XCloseDisplay(l.connection->display);
+  l.connection->x->closeDisplay(l.connection->display);
   l.connection.reset();
 }
 
@@ -195,9 +237,9 @@ Connection* current(Link& l, const std::string& name) {
 // Follows the root window's size; reads only what has arrived.
 void drainEvents(Connection& c) {
   const ::Window root = RootWindow(c.display, c.screen);
-  while (!c.lost.load() && XPending(c.display) > 0) {
+  while (!c.lost.load() && c.x->pending(c.display) > 0) {
     XEvent event;
-    XNextEvent(c.display, &event);
+    c.x->nextEvent(c.display, &event);
     if (event.type == ConfigureNotify && event.xconfigure.window == root) {
       c.width = event.xconfigure.width;
       c.height = event.xconfigure.height;
@@ -255,7 +297,7 @@ bool withX11InputDisplay(const std::function<bool(const X11InputScreen&)>& use) 
   drainEvents(*c);
   if (c->lost.load() || !writable(*c)) return false;
   const bool ok = use(X11InputScreen{c->display, c->screen, c->width, c->height, c->xtest});
-  XFlush(c->display);
+  c->x->flush(c->display);
   return ok && !c->lost.load();
 }
 

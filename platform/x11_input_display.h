@@ -13,6 +13,22 @@
 
 namespace ce {
 
+// The Xlib functions of this connection, from libX11 mapped on first use: a
+// daemon that never injects through X never maps the X libraries.
+struct XlibApi {
+  decltype(&XInitThreads) initThreads = nullptr;
+  decltype(&XSetErrorHandler) setErrorHandler = nullptr;
+  decltype(&XSetIOErrorHandler) setIOErrorHandler = nullptr;
+  decltype(&XSetIOErrorExitHandler) setIOErrorExitHandler = nullptr;
+  decltype(&XOpenDisplay) openDisplay = nullptr;
+  decltype(&XCloseDisplay) closeDisplay = nullptr;
+  decltype(&XSelectInput) selectInput = nullptr;
+  decltype(&XGetGeometry) getGeometry = nullptr;
+  decltype(&XPending) pending = nullptr;
+  decltype(&XNextEvent) nextEvent = nullptr;
+  decltype(&XFlush) flush = nullptr;
+};
+
 // The XTest functions, from libXtst mapped on first connection.
 struct XTestApi {
   decltype(&XTestQueryExtension) query = nullptr;
