@@ -39,7 +39,12 @@ DaemonState& daemonState() {
 bool startDaemon(DaemonState& state) {
   ce::initLockRecord(state.lock);
   state.battery = ce::findBattery();  // absent is fine: the power watcher never transitions
-  if (loadRouteTable(state.routes) == 0) return false;
+  const int loaded = state.routesPath.empty() ? loadRouteTable(state.routes)
+                                              : loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
+  if (loaded == 0) {
+    state.exitCode = kExitConfig;
+    return false;
+  }
   if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
     ce::logLine(ce::LogLevel::error, "objects directory " + problem);
     state.exitCode = kExitConfig;
@@ -48,7 +53,10 @@ bool startDaemon(DaemonState& state) {
   // Before anything that shutdown would have to release: without its
   // descriptors the daemon could neither tick nor be stopped.
   state.loop = ce::openMainLoop(kPowerTickPeriodMs);
-  if (state.loop == nullptr) return false;
+  if (state.loop == nullptr) {
+    state.exitCode = kExitFailure;
+    return false;
+  }
   createChannelBlocks(state.routes, state.lock);
   if (!startSerial(state)) return false;
   startDeviceServices(state);

@@ -1,15 +1,16 @@
 // serialhub's process-wide state and its life: start-up in a fixed order,
 // the main loop, and shutdown in the reverse order of what depends on what.
 //
-// It must survive: a missing route file (exit 0 at once, the port never
-// touched), an empty route file (runs, frames find no route), no serial port
-// (runs idle), no battery device, and SIGTERM/SIGINT/SIGHUP at any time after
-// the first line of main (the signal waits for the loop, the loop ends,
-// shutdown runs in order, exit 0).
+// It must survive: a missing or unreadable route file (said on stderr, exit
+// 78 at once, the port never touched), an empty route file (runs, frames find
+// no route), no serial port (runs idle), no battery device, and
+// SIGTERM/SIGINT/SIGHUP at any time after the first line of main (the signal
+// waits for the loop, the loop ends, shutdown runs in order, exit 0).
 #pragma once
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/battery.h"
 #include "platform/lock_record.h"
@@ -18,11 +19,13 @@
 #include "router/route_table.h"
 #include "router/serial_link.h"
 
+inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
 // Everything the daemon holds for its lifetime. The route table is referred
 // to by the assembler, so the state never moves once start-up has begun.
 struct DaemonState {
+  std::string routesPath;              // empty: ctl_rt.st beside the program
   ce::LockRecord lock{};               // copied into every channel block
   ce::MainLoop* loop = nullptr;        // the power tick and the stop signals
   std::optional<ce::Battery> battery;  // for the power watcher; absent when missing at start-up
@@ -35,9 +38,10 @@ struct DaemonState {
 // The one instance, outside the main thread's stack.
 DaemonState& daemonState();
 
-// Start-up, main loop, shutdown. Returns the exit code: 0, or kExitConfig
-// when the objects directory is refused. The caller has blocked the stop
-// signals (ce::blockStopSignals()) before any thread was started.
+// Start-up, main loop, shutdown. Returns the exit code: 0 after a stop
+// signal, kExitConfig when the route file or the objects directory cannot be
+// used, kExitFailure when the loop cannot be set up. The caller has blocked
+// the stop signals (ce::blockStopSignals()) before any thread was started.
 int runDaemon(DaemonState& state);
 
 // The pieces of runDaemon(), in their order. startDaemon() is false when

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -199,15 +200,24 @@ bool isRouteLine(const char* line, size_t length) {
   return first != ';' && first != ' ' && first != '\n';
 }
 
-bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
-  if (line == nullptr) return false;
+bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::string* reason) {
+  const auto refuse = [reason](std::string why) {
+    if (reason != nullptr) *reason = std::move(why);
+    return false;
+  };
+  if (line == nullptr) return refuse("no line");
   if (const void* nul = std::memchr(line, '\0', length)) {
     length = static_cast<size_t>(static_cast<const char*>(nul) - line);
   }
   Field fields[kFieldCount];
-  if (!splitFields(line, length, fields)) return false;
+  if (!splitFields(line, length, fields)) {
+    return refuse(length == 0 ? "begins with a NUL byte" : "ends before its fifth field is closed by ',' or a newline");
+  }
   for (int f = 0; f < kFieldCount; ++f) {
-    if (fieldTooLong(fields[f], f >= 4)) return false;
+    if (fieldTooLong(fields[f], f >= 4)) {
+      return refuse("field " + std::to_string(f + 1) + " is longer than " + std::to_string(kMaxFieldLength) +
+                    " characters");
+    }
   }
 
   // Built in a fresh record and copied on success, so a rejected line leaves
@@ -218,12 +228,17 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
   // block); the frame assembler leaves it out of the header search.
   parsePattern(fields[1], parsed.header);
   parsePattern(fields[2], parsed.secondPattern);
-  if (!parseNumberPair(fields[3], parsed)) return false;
+  if (!parseNumberPair(fields[3], parsed)) {
+    return refuse("field 4 is longer than " + std::to_string(kMaxNumberPairLength) + " characters without blanks");
+  }
 
   const Squeezed frameLength = squeeze(fields[4]);
   parsed.frameLength = toInteger(frameLength.chars, frameLength.length);
   // A frame must fit the 260-byte data area of a channel block.
-  if (parsed.frameLength < 0 || parsed.frameLength > kMaxFrameLength) return false;
+  if (parsed.frameLength < 0 || parsed.frameLength > kMaxFrameLength) {
+    return refuse("frame length " + std::to_string(parsed.frameLength) + " is outside 0 to " +
+                  std::to_string(kMaxFrameLength));
+  }
 
   const Squeezed text = squeeze(fields[5]);
   std::memcpy(parsed.text, text.chars, text.length);
@@ -232,32 +247,52 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry) {
   return true;
 }
 
+// The file as the operator should find it in a message.
+std::string describeRead(const ce::FileRead& file) {
+  if (file.notRegular) return file.error == EISDIR ? "is a directory" : "is not a regular file";
+  return std::string("cannot be read: ") + std::strerror(file.error);
+}
+
 int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   if (path == nullptr) return 0;
   // Only a regular file counts: a FIFO would block start-up, a link to a
   // device could be read for ever, and a directory is not an empty table.
   const ce::FileRead file = ce::readRegularFile(path, kMaxRouteFileBytes);
-  if (!file.text) return 0;
+  if (!file.text) {
+    ce::logLine(ce::LogLevel::error, std::string(path) + ": " + describeRead(file));
+    return 0;
+  }
   if (file.truncated) {
     ce::logLine(ce::LogLevel::warning,
                 std::string(path) + ": longer than " + std::to_string(kMaxRouteFileBytes) + " bytes; the rest is ignored");
   }
   std::string_view rest = *file.text;
   char line[kLineBufferSize];
+  uint32_t lineNumber = 1, refused = 0;
   for (size_t length = takeLine(rest, line); length > 0; length = takeLine(rest, line)) {
+    const uint32_t number = lineNumber;
+    if (line[length - 1] == '\n') ++lineNumber;  // a long line's pieces share its number
     if (!isRouteLine(line, length)) continue;
-    // The table holds ten entries; later route lines are reported and dropped.
-    if (table.count >= kRouteTableSize || !parseRouteLine(line, length, table.entries[table.count])) {
+    std::string reason = "an eleventh route line; the table holds ten";
+    if (table.count >= kRouteTableSize || !parseRouteLine(line, length, table.entries[table.count], &reason)) {
       reportRejectedLine(messages);
+      ce::logLine(ce::LogLevel::warning, std::string(path) + ":" + std::to_string(number) + ": " + reason);
+      ++refused;
       continue;
     }
     ++table.count;
   }
+  ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) + " routes, " +
+                                      std::to_string(refused) + " lines refused");
   return 1;
 }
 
 int loadRouteTable(RouteTable& table) {
-  const std::optional<std::string> path = ce::findInDirectory(ce::executableDirectory(), "ctl_rt.st");
-  if (!path) return 0;
+  const std::string directory = ce::executableDirectory();
+  const std::optional<std::string> path = ce::findInDirectory(directory, kRouteFileName);
+  if (!path) {
+    ce::logLine(ce::LogLevel::error, directory + "/" + kRouteFileName + ": no route file beside the program");
+    return 0;
+  }
   return loadRouteTableFrom(table, path->c_str(), stdout);
 }

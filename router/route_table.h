@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -13,6 +14,7 @@
 inline constexpr uint32_t kRouteTableSize = 10;
 inline constexpr uint32_t kPatternSize = 10;
 inline constexpr uint32_t kTextSize = 260;
+inline constexpr const char* kRouteFileName = "ctl_rt.st";
 
 struct RouteEntry {
   int32_t channel = 0;      // N of CRT<N>
@@ -46,11 +48,14 @@ uint8_t headerByte(const RouteEntry& entry, uint32_t index);
 // opened (even if it held no usable line), 0 when it could not be opened.
 int loadRouteTable(RouteTable& table);
 
-// Loads the route file at `path`; rejection messages go to `messages`.
+// Loads the route file at `path`; rejection messages go to `messages`, and
+// what an operator should know (the file unreadable, each refused line with
+// its number and reason, the routes kept) to stderr.
 int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages);
 
 // Parses one line as read (at most 259 characters, with its newline if any)
 // into `entry`. False for a malformed route line. Comment and blank lines are
 // not route lines: see isRouteLine().
 bool isRouteLine(const char* line, size_t length);
-bool parseRouteLine(const char* line, size_t length, RouteEntry& entry);
+// `reason`, when given, says why a line was refused.
+bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::string* reason = nullptr);

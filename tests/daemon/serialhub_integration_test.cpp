@@ -252,7 +252,7 @@ TEST_F(SerialhubTest, WithoutRouteFileEndsAtOnceWithoutTouchingThePort) {
   ASSERT_TRUE(cooked.ok());
   linkPty(cooked);
   ASSERT_TRUE(daemon.start());
-  EXPECT_EQ(daemon.waitExit(3s), 0);
+  EXPECT_EQ(daemon.waitExit(3s), 78);
   EXPECT_EQ(daemon.nextNotice(0ms), "");
   // The line was never opened: it keeps its cooked defaults and no write block exists.
   const int slave = open(cooked.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
