@@ -75,11 +75,24 @@ void shutdownDaemon(DaemonState& state) {
   state.loop = nullptr;
 }
 
+namespace {
+
+// The loop's only work, once a second: the power watcher, the status line,
+// and the watchdog's proof of life.
+void tick(DaemonState& state, bool watchdog) {
+  onPowerTick();
+  state.status.setPower(acOnline.load() != 0 ? "on mains" : "on battery");
+  if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
+}
+
+}  // namespace
+
 int runDaemon(DaemonState& state) {
   if (!startDaemon(state)) return state.exitCode;
   ce::notifyServiceManager("READY=1");
-  // The power watcher's tick is the loop's only work; a stop signal ends it.
-  ce::runMainLoop(state.loop, onPowerTick);
+  const bool watchdog = ce::watchdogRequested();
+  // A stop signal ends the loop.
+  ce::runMainLoop(state.loop, [&state, watchdog] { tick(state, watchdog); });
   shutdownDaemon(state);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "daemon/service_status.h"
 #include "platform/battery.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
@@ -32,6 +33,7 @@ struct DaemonState {
   RouteTable routes;
   std::unique_ptr<FrameAssembler> assembler;
   std::unique_ptr<SerialLink> link;
+  ServiceStatus status;
   int exitCode = 0;  // when start-up ends early
 };
 

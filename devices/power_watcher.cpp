@@ -10,9 +10,12 @@
 // reaped by the process layer).
 #include "devices/power_watcher.h"
 
+#include <string>
+
 #include "devices/backlight_click.h"
 #include "devices/touch_injector.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/process.h"
 
 std::atomic<int32_t> acOnline{1};
@@ -34,7 +37,13 @@ class RealPowerPlatform final : public PowerPlatform {
   void stopTouch() override { stopTouchInjector(); }
   void startTouch() override { startTouchInjector(); }
   void startProgram(const char* devicePath, const char* commandLine) override {
-    ce::startProgram(devicePath, commandLine);
+    int error = 0;
+    const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
+    if (ce::startProgram(devicePath, commandLine, &error)) {
+      ce::logLine(ce::LogLevel::info, "started " + program);
+    } else {
+      ce::logLine(ce::LogLevel::warning, ce::withError("cannot start " + program, error));
+    }
   }
   void pause(uint32_t ms) override { ce::pauseMs(ms); }
   void backlightSwitch(int32_t on) override { BacklightSwitch(on); }
@@ -46,6 +55,7 @@ RealPowerPlatform realPlatform;
 
 void goOffline(PowerPlatform& platform) {
   acOnline.store(0);
+  ce::logLine(ce::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
   platform.stopTouch();
   platform.pause(kOfflineDelayMs);
   runSleepSequence(platform);
@@ -53,6 +63,7 @@ void goOffline(PowerPlatform& platform) {
 
 void goOnline(PowerPlatform& platform) {
   acOnline.store(1);
+  ce::logLine(ce::LogLevel::info, "AC power restored: touch input started");
   // The lamp is taken to be on after a wake-up; no code is sent.
   backlightOn.store(1);
   platform.startTouch();

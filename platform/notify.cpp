@@ -33,4 +33,11 @@ bool notifyServiceManager(const char* state) {
   return sent == static_cast<ssize_t>(std::strlen(state));
 }
 
+bool watchdogRequested() {
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  if (usec == nullptr || std::strtoull(usec, nullptr, 10) == 0) return false;
+  const char* pid = std::getenv("WATCHDOG_PID");
+  return pid == nullptr || std::strtol(pid, nullptr, 10) == static_cast<long>(getpid());
+}
+
 }  // namespace ce

@@ -11,4 +11,9 @@ namespace ce {
 // need not care, the daemon runs the same either way.
 bool notifyServiceManager(const char* state);
 
+// True when the service manager watches this process: WATCHDOG_USEC is set
+// and WATCHDOG_PID, if set, names this process. It then expects WATCHDOG=1
+// more often than every WATCHDOG_USEC microseconds.
+bool watchdogRequested();
+
 }  // namespace ce

@@ -26,6 +26,8 @@
 
 #include "platform/paths.h"
 
+extern char** environ;
+
 namespace ce {
 namespace {
 
@@ -43,8 +45,23 @@ std::vector<std::string> splitCommandLine(std::string_view line) {
   return words;
 }
 
+// The environment a started program gets: ours, without what tells a process
+// that it is the service (it could announce readiness or feed the watchdog).
+std::vector<char*> programEnvironment() {
+  constexpr std::string_view kServiceOnly[] = {"NOTIFY_SOCKET=", "WATCHDOG_USEC=", "WATCHDOG_PID="};
+  std::vector<char*> kept;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    bool serviceOnly = false;
+    for (std::string_view prefix : kServiceOnly) serviceOnly |= text.starts_with(prefix);
+    if (!serviceOnly) kept.push_back(*entry);
+  }
+  kept.push_back(nullptr);
+  return kept;
+}
+
 // Runs in the grandchild: only async-signal-safe calls.
-[[noreturn]] void execProgram(char* const* argv, int reportFd) {
+[[noreturn]] void execProgram(char* const* argv, char* const* envp, int reportFd) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -53,7 +70,7 @@ std::vector<std::string> splitCommandLine(std::string_view line) {
   // Keep the report pipe (close-on-exec) until exec; close everything else.
   if (reportFd > 3) close_range(3, static_cast<unsigned>(reportFd) - 1, 0);
   close_range(static_cast<unsigned>(reportFd) + 1, UINT_MAX, 0);
-  execv(argv[0], argv);
+  execve(argv[0], argv, envp);
   const int error = errno;
   (void)::write(reportFd, &error, sizeof error);
   _exit(127);
@@ -61,35 +78,45 @@ std::vector<std::string> splitCommandLine(std::string_view line) {
 
 // The parent's half: reap the intermediate child, then learn from the pipe
 // whether exec succeeded (end of file: it did).
-bool awaitStart(pid_t child, int reportFd) {
+bool awaitStart(pid_t child, int reportFd, int& error) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  int error = 0;
   ssize_t n;
   do {
     n = ::read(reportFd, &error, sizeof error);
   } while (n < 0 && errno == EINTR);
   ::close(reportFd);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+  const bool started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+  if (!started && n != static_cast<ssize_t>(sizeof error)) error = EAGAIN;  // the second fork failed
+  return started;
 }
 
 }  // namespace
 
-bool startProgram(const char* devicePath, const char* commandLine) {
+bool startProgram(const char* devicePath, const char* commandLine, int* error) {
+  int ignored = 0;
+  int& failure = error != nullptr ? *error : ignored;
+  failure = ENOENT;
   if (devicePath == nullptr) return false;
   const std::optional<std::string> path = resolveDevicePath(devicePath);
   if (!path) return false;
+  failure = 0;
   std::vector<std::string> words = splitCommandLine(commandLine != nullptr ? commandLine : "");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path->c_str()));
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  const std::vector<char*> envp = programEnvironment();
 
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    failure = errno;
+    return false;
+  }
   const pid_t child = fork();
   if (child < 0) {
+    failure = errno;
     ::close(report[0]);
     ::close(report[1]);
     return false;
@@ -97,11 +124,11 @@ bool startProgram(const char* devicePath, const char* commandLine) {
   if (child == 0) {
     ::close(report[0]);
     const pid_t program = fork();
-    if (program == 0) execProgram(argv.data(), report[1]);
+    if (program == 0) execProgram(argv.data(), envp.data(), report[1]);
     _exit(program < 0 ? 1 : 0);
   }
   ::close(report[1]);
-  return awaitStart(child, report[0]);
+  return awaitStart(child, report[0], failure);
 }
 
 }  // namespace ce

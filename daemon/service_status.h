@@ -1,0 +1,21 @@
+// What the service manager shows an operator at a glance (systemctl status):
+// the port's state and the power's, as one STATUS= line sent whenever either
+// changes. The port's state changes on the serial reader's thread, the
+// power's on the main thread.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+class ServiceStatus {
+ public:
+  void setPort(const std::string& text) { update(port_, text); }
+  void setPower(const std::string& text) { update(power_, text); }
+
+ private:
+  void update(std::string& field, const std::string& text);
+
+  std::mutex mutex_;
+  std::string port_ = "waiting for COM7";
+  std::string power_ = "on mains";
+};
