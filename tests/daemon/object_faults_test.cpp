@@ -195,14 +195,3 @@ TEST_F(ObjectFaults, AfterKillNineAnUnprivilegedDaemonOpensThePortAgain) {
     daemon.killHard();
   }
 }
-
-TEST_F(ObjectFaults, AnObjectsDirectoryOthersCanWriteIsRefused) {
-  chmod(sandbox.objects().c_str(), 0777);
-  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
-  ASSERT_TRUE(daemon.start());
-  EXPECT_EQ(daemon.waitExit(5s), 78);
-  EXPECT_EQ(daemon.nextNotice(0ms), "");
-  EXPECT_NE(daemon.stderrText().find(sandbox.objects() + ": writable by others"), std::string::npos)
-      << daemon.stderrText();
-  EXPECT_FALSE(std::filesystem::exists(object("CRT3")));
-}

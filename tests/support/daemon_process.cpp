@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/wait.h"
@@ -48,12 +49,23 @@ bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
   const std::string program = bin_ + "/serialhub";
   const std::string notify = "NOTIFY_SOCKET=" + notifyPath_;
   std::vector<char*> env;
+  const auto replaced = [this](const char* entry) {
+    const std::string_view name(entry, std::strcspn(entry, "="));
+    if (name == "NOTIFY_SOCKET") return true;
+    for (const std::string& extra : extraEnvironment_) {
+      if (extra.compare(0, name.size() + 1, std::string(name) + "=") == 0) return true;
+    }
+    return false;
+  };
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "NOTIFY_SOCKET=", 14) != 0) env.push_back(*e);
+    if (!replaced(*e)) env.push_back(*e);
   }
   env.push_back(const_cast<char*>(notify.c_str()));
+  for (const std::string& entry : extraEnvironment_) env.push_back(const_cast<char*>(entry.c_str()));
   env.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments_) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   const int err = open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   exited_ = false;
   pid_ = fork();
@@ -61,7 +73,7 @@ bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
     // Only async-signal-safe calls between fork and exec.
     dup2(err, STDERR_FILENO);
     if (uid && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(*uid) != 0)) _exit(126);
-    execve(program.c_str(), argv, env.data());
+    execve(program.c_str(), argv.data(), env.data());
     _exit(127);
   }
   close(err);

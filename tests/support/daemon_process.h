@@ -9,6 +9,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/support/device_sandbox.h"
 
@@ -24,6 +25,10 @@ class DaemonProcess {
   const std::string& folder() const { return bin_; }
   void writeRoutes(const std::string& text) const;
 
+  // Adds an argument to the command line of the next start().
+  void addArgument(const std::string& argument) { arguments_.push_back(argument); }
+  // Adds "NAME=value" to the environment of the next start().
+  void addEnvironment(const std::string& entry) { extraEnvironment_.push_back(entry); }
   // Starts it; with `uid` (and `gid`) it runs as that user.
   bool start(std::optional<uid_t> uid = std::nullopt, gid_t gid = 0);
   // start(), then true when the first notice is READY=1.
@@ -43,6 +48,8 @@ class DaemonProcess {
 
  private:
   std::string bin_, notifyPath_, stderrPath_;
+  std::vector<std::string> extraEnvironment_;
+  std::vector<std::string> arguments_;
   int notify_ = -1;
   pid_t pid_ = -1;
   bool exited_ = false;

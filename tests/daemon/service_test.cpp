@@ -1,0 +1,103 @@
+// serialhub under a service manager: a start-up it refuses says why on stderr,
+// exits non-zero without READY=1 and creates nothing; a running one feeds the
+// watchdog and keeps the manager's variables from the programs it starts.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "tests/support/daemon_process.h"
+#include "tests/support/device_sandbox.h"
+#include "tests/support/wait.h"
+
+using testing_support::DaemonProcess;
+using testing_support::DeviceSandbox;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool emptyDirectory(const std::string& path) {
+  return !std::filesystem::exists(path) || std::filesystem::is_empty(path);
+}
+
+}  // namespace
+
+TEST(ServiceStartup, ARefusedStartSaysWhyExitsNonZeroAndCreatesNothing) {
+  struct Case {
+    const char* legend;
+    std::function<void(DeviceSandbox&, DaemonProcess&)> prepare;
+    const char* said;
+  };
+  const std::string routes = "3,aa 55,,0-0,6,fixed\n";
+  const Case cases[] = {
+      {"no route file", [](DeviceSandbox&, DaemonProcess&) {}, "ctl_rt.st: no route file beside the program"},
+      {"a route file that is a directory",
+       [](DeviceSandbox&, DaemonProcess& d) { std::filesystem::create_directory(d.folder() + "/ctl_rt.st"); },
+       "ctl_rt.st: is a directory"},
+      {"--routes naming a missing file",
+       [&](DeviceSandbox& s, DaemonProcess& d) {
+         d.writeRoutes(routes);
+         d.addArgument("--routes=" + s.base() + "/none.st");
+       },
+       "none.st: cannot be read: No such file or directory"},
+      {"an objects directory others can write",
+       [&](DeviceSandbox& s, DaemonProcess& d) {
+         d.writeRoutes(routes);
+         chmod(s.objects().c_str(), 0777);
+       },
+       "objects: writable by others"},
+      {"an objects directory below a file",
+       [&](DeviceSandbox& s, DaemonProcess& d) {
+         d.writeRoutes(routes);
+         testing_support::writeHostFile(s.base() + "/file", "");
+         d.addEnvironment("CE_OBJECTS=" + s.base() + "/file/objects");
+       },
+       "file/objects: Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    DeviceSandbox sandbox;
+    DaemonProcess daemon(sandbox);
+    c.prepare(sandbox, daemon);
+    ASSERT_TRUE(daemon.start());
+    EXPECT_EQ(daemon.waitExit(5s), 78);
+    EXPECT_EQ(daemon.nextNotice(0ms), "");
+    const std::string said = daemon.stderrText();
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_NE(said.find("serialhub: "), std::string::npos) << said;
+    EXPECT_TRUE(emptyDirectory(sandbox.objects()));
+  }
+}
+
+TEST(ServiceRunning, FeedsTheWatchdogAndKeepsTheManagersVariablesToItself) {
+  DeviceSandbox sandbox;
+  DaemonProcess daemon(sandbox);
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+  sandbox.writeFile("dev/BAT1", "0\n");  // no mains: the sleep notice starts at the first tick
+  const std::string environment = sandbox.base() + "/notice.env";
+  const std::string notice = "ResidentFlash2/korvent/app/duskcard.exe";
+  sandbox.writeFile(notice, "#!/bin/sh\nenv > " + environment + "\n");
+  chmod((sandbox.root() + "/" + notice).c_str(), 0755);
+  daemon.addEnvironment("WATCHDOG_USEC=3000000");
+  ASSERT_TRUE(daemon.startReady());
+
+  bool fed = false, onBattery = false;
+  ASSERT_TRUE(testing_support::waitUntil([&] {
+    const std::string notice = daemon.nextNotice(100ms);
+    fed |= notice == "WATCHDOG=1";
+    onBattery |= notice.find("STATUS=") == 0 && notice.find("on battery") != std::string::npos;
+    return fed && onBattery;
+  }, 10s));
+  ASSERT_TRUE(testing_support::waitUntil([&] { return !testing_support::readHostFile(environment).empty(); }));
+  const std::string inherited = testing_support::readHostFile(environment);
+  EXPECT_EQ(inherited.find("NOTIFY_SOCKET="), std::string::npos) << inherited;
+  EXPECT_EQ(inherited.find("WATCHDOG_USEC="), std::string::npos) << inherited;
+  EXPECT_NE(inherited.find("CE_ROOT="), std::string::npos) << "the rest is inherited";
+  const std::string said = daemon.stderrText();
+  EXPECT_NE(said.find("AC power lost"), std::string::npos) << said;
+  EXPECT_NE(said.find("started \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep"), std::string::npos) << said;
+}
