@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up and the whole test suite: installs what is missing, then builds and
-# tests three times - plain, under AddressSanitizer + UBSan (with a short run of
-# every fuzz target), and the threaded tests under ThreadSanitizer.
+# tests three times - plain (and an install into a staging folder),
+# under AddressSanitizer + UBSan (with a short run of every fuzz target), and
+# the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -11,6 +12,9 @@ run_ctest() { ctest --test-dir "build/$1" -j 2 --output-on-failure --timeout 120
 echo "== plain build"
 scripts/build.sh plain
 run_ctest plain
+
+echo "== install into a staging folder"
+scripts/install_check.py
 
 echo "== AddressSanitizer + UBSan build"
 scripts/build.sh asan
