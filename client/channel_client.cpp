@@ -59,11 +59,19 @@ ObjectInfo describeObject(const fs::directory_entry& entry) {
 
 }  // namespace
 
+std::string missingObject(const char* kind, const std::string& name) {
+  const std::string folder = ce::ceObjects();
+  std::error_code failure;
+  (void)fs::status(folder, failure);
+  if (failure) return folder + ": " + failure.message() + " (is serialhub running?)";
+  return std::string("no ") + kind + " " + name + " in " + folder + " (is serialhub running?)";
+}
+
 bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error) {
   out = Channel{};
   uint64_t size = 0;
   if (!objectFileExists(name, &size)) {
-    error = "no block " + name + " (is serialhub running?)";
+    error = missingObject("block", name);
     return false;
   }
   if (size != kChannelBlockSize) {
@@ -82,7 +90,7 @@ bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& 
   if (eventName != nullptr) {
     channel.event = ce::openEvent(eventName);
     if (channel.event == nullptr) {
-      error = std::string("no event ") + eventName;
+      error = missingObject("event", eventName);
       closeChannel(channel);
       return false;
     }
@@ -151,7 +159,7 @@ bool writeToSerial(const uint8_t* bytes, uint32_t count, std::string& error) {
 bool setNamedEvent(const std::string& name, std::string& error) {
   ce::NamedEvent* event = ce::openEvent(name.c_str());
   if (event == nullptr) {
-    error = "no event " + name;
+    error = missingObject("event", name);
     return false;
   }
   const bool set = ce::setEvent(event);
@@ -163,7 +171,7 @@ bool setNamedEvent(const std::string& name, std::string& error) {
 ce::WaitResult waitNamedEvent(const std::string& name, uint32_t timeoutMs, std::string& error) {
   ce::NamedEvent* event = ce::openEvent(name.c_str());
   if (event == nullptr) {
-    error = "no event " + name;
+    error = missingObject("event", name);
     return ce::WaitResult::failed;
   }
   const ce::WaitResult result = ce::waitEvent(event, timeoutMs);

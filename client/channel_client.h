@@ -50,6 +50,11 @@ struct BlockContents {
 // missing or unusable; `out` is then left closed.
 bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error);
 
+// Why the object `name` of `kind` ("block", "event") could not be had, naming
+// the folder: a missing folder (no daemon made it yet) or one we may not read
+// says so, instead of blaming the object.
+std::string missingObject(const char* kind, const std::string& name);
+
 // CRT<N> and CRT<N>:EVENT.
 bool openChannel(int32_t channel, Channel& out, std::string& error);
 void closeChannel(Channel& channel);

@@ -227,7 +227,7 @@ int runWait(const ToolContext& context) {
   if (options->positional.size() != 1) return usageError(context, "wait", "expected one event name");
   const std::string name(options->positional[0]);
   ce::NamedEvent* event = ce::openEvent(name.c_str());
-  if (event == nullptr) return fail(context, "wait", "no event " + name);
+  if (event == nullptr) return fail(context, "wait", missingObject("event", name));
   const Outcome outcome = waitInterruptibly(context, event, Deadline{options->timeoutMs});
   ce::closeEvent(event);
   switch (outcome) {

@@ -257,6 +257,19 @@ TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
   ce::closeBlock(lonely);
 }
 
+TEST_F(Crtctl, AMissingObjectsDirectoryIsNeverCreated) {
+  const std::string missing = sandbox.base() + "/no-daemon-yet";
+  setenv("CE_OBJECTS", missing.c_str(), 1);  // the sandbox restores it
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list"}, {"show", "1"}, {"write", "aa"}, {"set", "CRT1:EVENT"}, {"wait", "CRT1:EVENT"}}) {
+    SCOPED_TRACE(args[0]);
+    Tool tool = run(args);
+    EXPECT_EQ(tool.finish(), 1);
+    EXPECT_TRUE(contains(tool.err(), missing));
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
 TEST_F(Crtctl, HelpDescribesEveryCommand) {
   Tool help = run({"--help"});
   ASSERT_EQ(help.finish(), 0);
