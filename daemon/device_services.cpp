@@ -31,19 +31,19 @@ bool activateGpsDriver() { return ce::registryKeyExists("HKEY_LOCAL_MACHINE", kG
 }  // namespace
 
 void startDeviceServices(DaemonState& state) {
-  ce::pauseMs(kServiceGapMs);  // 10
-  backlightOn.store(1);        // taken to be on; no code is sent
+  ce::pauseMs(kServiceGapMs);
+  backlightOn.store(1);  // taken to be on; no code is sent
   startControlChannel();
-  ce::pauseMs(kServiceGapMs);  // 11
+  ce::pauseMs(kServiceGapMs);
   ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
   startTouchInjector();
-  ce::pauseMs(kServiceGapMs);  // 12
+  ce::pauseMs(kServiceGapMs);
   gpsDriverActive = activateGpsDriver();
-  startPowerWatcher(state.battery);  // 13
+  startPowerWatcher(state.battery);
 }
 
 void stopDeviceServices(DaemonState&) {
-  stopControlChannel();  // 2: thread first, then view, event, block
-  stopTouchInjector();   // 3: the same, for whatever it still holds
+  stopControlChannel();  // thread first, then view, event, block
+  stopTouchInjector();   // the same, for whatever it still holds
   gpsDriverActive = false;  // deactivated; nothing ran behind it to stop
 }

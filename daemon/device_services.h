@@ -7,13 +7,14 @@
 
 struct DaemonState;
 
-// Start-up steps 10 to 13: 50 ms pause, backlightOn = 1 (no control code),
-// control channel; 50 ms pause, touch injector; 50 ms pause, GPS port driver
-// "Drivers\GpsCom2"; power watcher on state.battery (ticked by the main loop).
+// 50 ms apart: backlightOn = 1 (no control code) and the control channel; the
+// pointer device and the touch injector; the GPS port driver
+// "Drivers\GpsCom2"; then the power watcher on state.battery (ticked by the
+// main loop).
 void startDeviceServices(DaemonState& state);
 
-// Shutdown steps 2 to 4: release the control channel's block and event, the
-// touch injector's (only if it still holds them), deactivate the GPS driver.
+// Releases the control channel's block and event, the touch injector's (only
+// if it still holds them), and deactivates the GPS driver.
 // Every service thread that reads a channel block is stopped here, before
 // the blocks are released.
 void stopDeviceServices(DaemonState& state);

@@ -11,7 +11,7 @@ struct LockRecord {
   uint32_t lockWord;      // 0 unowned, else the owner's process id
   uint32_t recursion;     // times the owner has taken it
   uint32_t waiters;       // processes blocked on lockWord (a futex word)
-  uint32_t reserved;      // 0
+  uint32_t reserved;      // always 0
   uint32_t magic;         // kLockRecordMagic once initialised
 };
 static_assert(sizeof(LockRecord) == 20);

@@ -1,4 +1,4 @@
-// Where the device lives on this machine. Device paths of the original system
+// Where the device lives on this machine. The device's own paths
 // ("\ResidentFlash2\korvent\app\duskcard.exe", "residentflash2\sleep.exe")
 // resolve below $CE_ROOT; named objects live in $CE_OBJECTS.
 #pragma once

@@ -1,4 +1,4 @@
-// The registry stand-in: one small text file per DWORD value below
+// The device's settings store: one small text file per DWORD value below
 // $CE_ROOT/registry. The files are edited by hand, so a value is read
 // strictly: a decimal or 0x-hex number that fits 32 bits, white space around
 // it allowed; anything else is treated as a missing value rather than guessed

@@ -1,4 +1,4 @@
-// Registry stand-in: $CE_ROOT/registry/<HIVE>/<key path>/<value name>, one
+// The registry: $CE_ROOT/registry/<HIVE>/<key path>/<value name>, one
 // file per value, keys as directories, all looked up without regard to case.
 #pragma once
 

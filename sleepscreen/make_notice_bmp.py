@@ -35,7 +35,7 @@ BACKGROUND, TEXT, BAND = 0, 1, 2
 
 def draw_text(pixels, width, height, text, top, scale, colour):
     advance = 6 * scale
-    left = (width - len(text) * advance + scale) // 2
+    left = (width - len(text) * advance + scale) // 2  # centred
     for i, ch in enumerate(text):
         for row, bits in enumerate(FONT[ch]):
             for col, bit in enumerate(bits):

@@ -39,8 +39,8 @@ std::optional<std::string> nodeText(const DeviceSandbox& sandbox, const std::str
 }
 
 // A node of each kind: `file` makes dev/<name> a regular file with that text;
-// `linkTo` makes it a link to that directory below the sandbox (a stand-in
-// for sysfs), holding `sysfs` files; neither leaves the node missing.
+// `linkTo` makes it a link to that directory below the sandbox (in place
+// of sysfs), holding `sysfs` files; neither leaves the node missing.
 struct NodeKind {
   const char* file;
   const char* linkTo;
