@@ -9,6 +9,7 @@
 #include "daemon/device_services.h"
 #include "devices/backlight_click.h"
 #include "devices/power_watcher.h"
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
@@ -16,9 +17,21 @@
 
 namespace {
 
+// What the frame assembler asks of the rest of the daemon: the clock, the
+// backlight flag, the dark-screen click and the channel events.
+class AssemblerHooks final : public FrameAssemblerHooks {
+ public:
+  uint32_t tickCount() override { return ce::tickCount(); }
+  int32_t backlightOn() override { return ::backlightOn.load(std::memory_order_relaxed); }
+  void keyClick(int32_t kind) override { KeyClick(kind); }
+  void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
+};
+
+AssemblerHooks assemblerHooks;
+
 // The serial link feeding this process's frame assembler.
 bool startSerial(DaemonState& state) {
-  state.assembler = std::make_unique<FrameAssembler>(state.routes, daemonFrameAssemblerHooks());
+  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks);
   FrameAssembler* assembler = state.assembler.get();
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
       .openPort = openComPort,

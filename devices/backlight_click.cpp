@@ -9,23 +9,9 @@
 #include "devices/backlight_click.h"
 
 #include "platform/backlight.h"
-#include "platform/clock.h"
-#include "platform/named_event.h"
 #include "platform/sound.h"
 
 std::atomic<int32_t> backlightOn{1};
-
-namespace {
-
-class DaemonHooks final : public FrameAssemblerHooks {
- public:
-  uint32_t tickCount() override { return ce::tickCount(); }
-  int32_t backlightOn() override { return ::backlightOn.load(std::memory_order_relaxed); }
-  void keyClick(int32_t kind) override { KeyClick(kind); }
-  void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
-};
-
-}  // namespace
 
 void BacklightSwitch(int32_t on) {
   // The outcome is not examined: a failed switch leaves the lamp as it was.
@@ -37,7 +23,3 @@ int32_t KeyClick(int32_t kind) {
   return 1;
 }
 
-FrameAssemblerHooks& daemonFrameAssemblerHooks() {
-  static DaemonHooks hooks;
-  return hooks;
-}

@@ -6,8 +6,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "router/frame_assembler.h"
-
 // 1 when the backlight was last switched on (or is taken to be on), 0 when it
 // was last switched off. Callers update it first, then call BacklightSwitch.
 extern std::atomic<int32_t> backlightOn;
@@ -27,7 +25,3 @@ void BacklightSwitch(int32_t on);
 int32_t KeyClick(int32_t kind);
 
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
-
-// The frame assembler's collaborators in the daemon: the platform tick count,
-// backlightOn, KeyClick and the platform event set.
-FrameAssemblerHooks& daemonFrameAssemblerHooks();
