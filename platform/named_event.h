@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace ce {
 
@@ -38,5 +39,11 @@ bool resetEvent(NamedEvent* event);
 
 // Closes the handle. nullptr is accepted.
 void closeEvent(NamedEvent* event);
+
+struct EventCloser {
+  void operator()(NamedEvent* event) const { closeEvent(event); }
+};
+// An owned event handle: closed when it goes.
+using EventHandle = std::unique_ptr<NamedEvent, EventCloser>;
 
 }  // namespace ce
