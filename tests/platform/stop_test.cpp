@@ -5,14 +5,20 @@
 // creation of one name, which must give every creator the same whole object.
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <latch>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/clock.h"
@@ -108,6 +114,39 @@ TEST(Thread, StopReachesASleeperWhoseEventFileWasTruncated) {
   EXPECT_LT(timeToStop(waiter.thread), kPrompt);
   EXPECT_EQ(waiter.result, static_cast<int>(ce::WaitResult::stopped));
   ce::closeEvent(event);
+}
+
+// Makes the calling thread's futex_waitv fail with ENOSYS, as on kernels
+// before 5.16. False when seccomp is not available.
+bool refuseVectorWait() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_futex_waitv, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(Thread, WithoutTheVectorWaitSetsAndStopsStillEndAWait) {
+  DeviceSandbox sandbox;
+  const ce::EventHandle event(ce::createEvent("CRT1:EVENT", false));
+  std::atomic<int> first{kNoResult}, second{kNoResult};
+  std::atomic<bool> filtered{false}, entered{false};
+  std::jthread waiter([&](std::stop_token stop) {
+    filtered = refuseVectorWait();
+    entered = true;
+    first = static_cast<int>(ce::waitEvent(event.get(), ce::kInfinite, stop));
+    second = static_cast<int>(ce::waitEvent(event.get(), ce::kInfinite, stop));
+  });
+  ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
+  if (!filtered) GTEST_SKIP() << "no seccomp here";  // the waiter's destructor stops it
+  ce::setEvent(event.get());
+  ASSERT_TRUE(waitUntil([&] { return first != kNoResult; }));
+  EXPECT_EQ(first, static_cast<int>(ce::WaitResult::signalled));
+  EXPECT_LT(timeToStop(waiter), kPrompt);
+  EXPECT_EQ(second, static_cast<int>(ce::WaitResult::stopped));
 }
 
 TEST(Thread, StopOfAFinishedOrEmptyThreadIsHarmless) {
