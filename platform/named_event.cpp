@@ -122,7 +122,11 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
     }
     if (expected != 0) continue;  // changed under us: look again
     if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
-    detail::futexWaitOrStop(word, event->shared, stopWord.word(), deadline);
+    if (stop.stop_possible()) {
+      detail::futexWaitOrStop(word, event->shared, stopWord.word(), deadline);
+    } else {
+      detail::futexWaitUntil(word, 0, deadline, event->shared);  // nothing can stop this wait
+    }
   }
 }
 
