@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "platform/paths.h"
 #include "router/channel_blocks.h"
@@ -95,7 +96,7 @@ bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& 
       return false;
     }
   }
-  out = channel;
+  out = std::move(channel);
   return true;
 }
 

@@ -38,7 +38,6 @@ bool startSerial(DaemonState& state) {
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
   });
   if (state.link->startSerialLink() == 0) return false;
-  state.link->configureSerialPort();
   return true;
 }
 

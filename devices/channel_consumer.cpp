@@ -1,25 +1,23 @@
+// Opening and releasing one channel's objects for a consumer thread; the
+// release order is what keeps the thread off a view that is gone.
 #include "devices/channel_consumer.h"
 
+#include "platform/thread.h"
 #include "router/channel_block.h"
 
 bool openChannel(ChannelConsumer& consumer, const char* blockName, const char* eventName) {
-  consumer.event = ce::openEvent(eventName);
-  if (consumer.event == nullptr) return false;
+  consumer.event.reset(ce::openEvent(eventName));
+  if (!consumer.event) return false;
   consumer.block = ce::openOrCreateBlock(blockName, kChannelBlockSize);
   if (!consumer.block.valid()) return false;
-  consumer.address = ce::mapBlock(consumer.block);
-  return consumer.address != nullptr;
+  consumer.view = ce::BlockView(consumer.block);
+  return consumer.view.get() != nullptr;
 }
 
 void releaseChannel(ChannelConsumer& consumer) {
-  if (consumer.thread != nullptr) {
-    ce::stopThread(consumer.thread);
-    ce::closeThread(consumer.thread);
-    consumer.thread = nullptr;
-  }
-  if (consumer.address != nullptr) ce::unmapBlock(consumer.address, kChannelBlockSize);
-  consumer.address = nullptr;
-  ce::closeEvent(consumer.event);
-  consumer.event = nullptr;
+  ce::stopThread(consumer.thread);
+  consumer.thread = {};
+  consumer.view = {};
+  consumer.event.reset();
   ce::closeBlock(consumer.block);
 }

@@ -5,16 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 
 #include "platform/named_block.h"
 #include "platform/named_event.h"
-#include "platform/thread.h"
 
 struct ChannelConsumer {
-  ce::NamedEvent* event = nullptr;
+  ce::EventHandle event;
   ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::Thread* thread = nullptr;
+  ce::BlockView view;
+  std::jthread thread;
 };
 
 // Opens the existing event, then opens-or-creates and maps the block. False at
@@ -22,7 +22,7 @@ struct ChannelConsumer {
 // releaseChannel(), and no thread may be started.
 bool openChannel(ChannelConsumer& consumer, const char* blockName, const char* eventName);
 
-// Stops the thread first, so that it never reads a block that is gone, then
-// unmaps the block and closes the event and the block. Releases only what is
-// held; a released consumer can be opened again.
+// Stops and joins the thread first, so that it never reads a block that is
+// gone, then unmaps the block and closes the event and the block. Releases
+// only what is held; a released consumer can be opened again.
 void releaseChannel(ChannelConsumer& consumer);

@@ -34,7 +34,7 @@ enum Command : uint8_t {
 
 ChannelConsumer channel;  // main thread only
 
-void runCommand(uint8_t command) {
+void runCommand(uint8_t command, std::stop_token stop) {
   if (command == kCommandToggleBacklight) {
     // A read followed by a write: only this thread and the main thread (which
     // writes 1 at times when no command runs) change the flag.
@@ -42,16 +42,16 @@ void runCommand(uint8_t command) {
     backlightOn.store(on);
     BacklightSwitch(on);
   }
-  if (command == kCommandPause || command == kCommandToggleBacklight) ce::pauseMs(kControlPauseMs);
+  if (command == kCommandPause || command == kCommandToggleBacklight) ce::pauseMs(kControlPauseMs, stop);
 }
 
-void controlThread(ce::NamedEvent* event, const uint8_t* block) {
+void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block) {
   for (;;) {
-    if (ce::waitEvent(event, ce::kInfinite) != ce::WaitResult::signalled) return;
+    if (ce::waitEvent(event, ce::kInfinite, stop) != ce::WaitResult::signalled) return;
     if (controlBusy.load() != 1) continue;
     const uint8_t command = loadBlockByte(block, kCommandByte);
     controlBusy.store(0);
-    runCommand(command);
+    runCommand(command, stop);
     ce::resetEvent(event);  // drop what arrived during the handling
     controlBusy.store(1);
   }
@@ -63,11 +63,11 @@ int startControlChannel() {
   // Called once by the daemon; a repeated start replaces the first cleanly.
   stopControlChannel();
   if (!openChannel(channel, kControlBlockName, kControlEventName)) return 0;
-  ce::NamedEvent* event = channel.event;
-  const uint8_t* address = channel.address;
-  // The handle is kept (not released at once) so that shutdown can stop the
-  // thread before it unmaps the block.
-  channel.thread = ce::startThread([event, address] { controlThread(event, address); });
+  ce::NamedEvent* event = channel.event.get();
+  const uint8_t* address = channel.view.get();
+  // The thread is kept (not let go at once) so that shutdown can stop it
+  // before it unmaps the block.
+  channel.thread = ce::startThread([event, address](std::stop_token stop) { controlThread(stop, event, address); });
   return 0;
 }
 

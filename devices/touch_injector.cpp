@@ -71,13 +71,13 @@ int32_t toInt32(double value) {
   return static_cast<int32_t>(std::trunc(value));
 }
 
-void touchThread(ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
+void touchThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
   const uint32_t clickKind = platform->readTapVolume();
   tapVolume.store(clickKind, std::memory_order_relaxed);
   for (;;) {
     // Anything but a consumed signal (a stop, a vanished event) ends the thread.
-    if (ce::waitEvent(event, ce::kInfinite) != ce::WaitResult::signalled) return;
-    if (ce::stopRequested()) return;
+    if (ce::waitEvent(event, ce::kInfinite, stop) != ce::WaitResult::signalled) return;
+    if (stop.stop_requested()) return;  // a stop racing the frame: nothing once the stop has begun
     handleTouchReport(decodeTouchFrame(block, platform->screenSize()), *platform, clickKind);
   }
 }
@@ -125,13 +125,14 @@ int startTouchInjector() {
   // and leave two threads injecting; release what it holds first.
   stopTouchInjector();
   if (!openChannel(injector, kTouchBlockName, kTouchEventName)) return 0;
-  ce::NamedEvent* event = injector.event;
-  const uint8_t* address = injector.address;
+  ce::NamedEvent* event = injector.event.get();
+  const uint8_t* address = injector.view.get();
   TouchPlatform* platform = currentPlatform.load();
-  injector.thread = ce::startThread([event, address, platform] { touchThread(event, address, platform); });
+  injector.thread = ce::startThread(
+      [event, address, platform](std::stop_token stop) { touchThread(stop, event, address, platform); });
   return 0;
 }
 
 void stopTouchInjector() { releaseChannel(injector); }
 
-bool touchInjectorRunning() { return injector.thread != nullptr; }
+bool touchInjectorRunning() { return injector.thread.joinable(); }

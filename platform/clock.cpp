@@ -1,14 +1,14 @@
 // The tick count and pauses. The tick count wraps every 49.7 days, so callers
-// only ever subtract ticks in uint32_t. A pause inside a platform thread must
-// end early when the thread is asked to stop, or stopThread() would hang for
-// the rest of the pause.
+// only ever subtract ticks in uint32_t. A pause must end early when its stop
+// token is stopped, or the stop of its thread would hang for the rest of the
+// pause.
 #include "platform/clock.h"
 
 #include <cerrno>
 #include <ctime>
 
 #include "platform/futex_internal.h"
-#include "platform/thread_internal.h"
+#include "platform/stop_word_internal.h"
 
 namespace ce {
 
@@ -18,18 +18,18 @@ uint32_t tickCount() {
   return static_cast<uint32_t>(ms);  // truncation is the wrap
 }
 
-void pauseMs(uint32_t ms) {
+void pauseMs(uint32_t ms, std::stop_token stop) {
   const detail::Deadline deadline = detail::deadlineAfterMs(ms, false);
-  uint32_t* word = detail::currentPauseWord();
-  if (!word) {
-    // Not a platform thread: nothing can cut the pause short.
+  if (!stop.stop_possible()) {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline.at, nullptr) == EINTR) {
     }
     return;
   }
-  detail::BlockedScope blocked(word, false);
-  while (!detail::currentStopRequested() && !detail::deadlinePassed(deadline)) {
-    detail::futexWaitUntil(word, 0, deadline, false);
+  // The stop raises the very word the pause sleeps on, so it cannot slip in
+  // between the check and the sleep.
+  detail::StopWord stopWord(stop);
+  while (!stop.stop_requested() && !detail::deadlinePassed(deadline)) {
+    detail::futexWaitUntil(stopWord.word(), 0, deadline, false);
   }
 }
 

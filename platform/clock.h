@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 
 namespace ce {
 
@@ -9,8 +10,8 @@ namespace ce {
 // in uint32_t to get the time between them.
 uint32_t tickCount();
 
-// Sleeps the calling thread for `ms`. Inside a platform thread a stop request
-// ends the pause early.
-void pauseMs(uint32_t ms);
+// Sleeps the calling thread for `ms`; a stop of `stop` ends the pause at once,
+// also one requested just before it began.
+void pauseMs(uint32_t ms, std::stop_token stop = {});
 
 }  // namespace ce

@@ -8,6 +8,7 @@
 #include "platform/named_block.h"
 
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
@@ -40,9 +41,23 @@ void unmapBlock(uint8_t* address, uint32_t size) {
   if (address && size > 0) detail::unmapObjectFile(address, size);
 }
 
+NamedBlock& NamedBlock::operator=(NamedBlock&& other) noexcept {
+  if (this != &other) {
+    closeBlock(*this);
+    fd = std::exchange(other.fd, -1);
+    size = std::exchange(other.size, 0);
+    path = std::move(other.path);
+  }
+  return *this;
+}
+
+NamedBlock::~NamedBlock() { closeBlock(*this); }
+
 void closeBlock(NamedBlock& block) {
   if (block.valid()) close(block.fd);
-  block = NamedBlock{};
+  block.fd = -1;
+  block.size = 0;
+  block.path.clear();
 }
 
 }  // namespace ce

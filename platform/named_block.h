@@ -6,14 +6,26 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ce {
 
-// A handle to an open block. `fd` is -1 for "no block" (the invalid handle).
+// An owned handle to an open block, closed when it goes. `fd` is -1 for "no
+// block" (the invalid handle). Moving leaves the source invalid.
 struct NamedBlock {
   int fd = -1;
   uint32_t size = 0;
   std::string path;  // the object's file, for messages
+
+  NamedBlock() = default;
+  NamedBlock(int descriptor, uint32_t bytes, std::string file)
+      : fd(descriptor), size(bytes), path(std::move(file)) {}
+  NamedBlock(NamedBlock&& other) noexcept { *this = std::move(other); }
+  NamedBlock& operator=(NamedBlock&& other) noexcept;
+  NamedBlock(const NamedBlock&) = delete;
+  NamedBlock& operator=(const NamedBlock&) = delete;
+  ~NamedBlock();
+
   bool valid() const { return fd >= 0; }
 };
 
@@ -28,5 +40,31 @@ void unmapBlock(uint8_t* address, uint32_t size);
 
 // Closes the handle and leaves it invalid. Closing an invalid handle does nothing.
 void closeBlock(NamedBlock& block);
+
+// An owned view of a whole block, unmapped when it goes.
+class BlockView {
+ public:
+  BlockView() = default;
+  // Maps `block`; an empty view when that fails.
+  explicit BlockView(const NamedBlock& block) : address_(mapBlock(block)), size_(block.size) {}
+  BlockView(BlockView&& other) noexcept { *this = std::move(other); }
+  BlockView& operator=(BlockView&& other) noexcept {
+    if (this != &other) {
+      unmapBlock(address_, size_);
+      address_ = std::exchange(other.address_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+  }
+  BlockView(const BlockView&) = delete;
+  BlockView& operator=(const BlockView&) = delete;
+  ~BlockView() { unmapBlock(address_, size_); }
+
+  uint8_t* get() const { return address_; }
+
+ private:
+  uint8_t* address_ = nullptr;
+  uint32_t size_ = 0;
+};
 
 }  // namespace ce

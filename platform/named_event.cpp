@@ -5,8 +5,10 @@
 //
 // It must survive: many waiters in several processes on one event; a set that
 // lands between a waiter's check and its sleep (the futex compares the word
-// before sleeping); a waiter stopped while a set wakes it (it hands the
-// wake-up on instead of consuming the signal); files that are not events.
+// before sleeping); a stop that lands there (the waiter sleeps on its stop
+// word too); a waiter stopped while a set wakes it (it hands the wake-up on
+// instead of consuming the signal); an event file truncated under a sleeper
+// (the stop word still reaches it); files that are not events.
 #include "platform/named_event.h"
 
 #include <bit>
@@ -19,7 +21,7 @@
 #include "platform/object_file_internal.h"
 #include "platform/object_mapping_internal.h"
 #include "platform/paths.h"
-#include "platform/thread_internal.h"
+#include "platform/stop_word_internal.h"
 
 static_assert(std::endian::native == std::endian::little, "the event file is little-endian");
 
@@ -96,16 +98,16 @@ NamedEvent* openEvent(const char* name) {
   return adoptEventFile(fd, *path);
 }
 
-WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs) {
+WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
   if (!event) return WaitResult::failed;
   uint32_t* word = event->state;
   std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
   const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
-  // Announced before the stop check, so that a stop requested after the check
-  // finds the word to wake (see thread.cpp).
-  detail::BlockedScope blocked(word, event->shared);
+  // Registered before the first check: a stop from then on raises the word
+  // that the sleep below also watches.
+  detail::StopWord stopWord(stop);
   for (;;) {
-    if (detail::currentStopRequested()) {
+    if (stop.stop_requested()) {
       // The set that woke us may have meant any waiter; we take nothing, so
       // pass the wake-up on to one that still sleeps.
       if (state.load(std::memory_order_acquire) != 0) detail::futexWake(word, 1, event->shared);
@@ -120,7 +122,11 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs) {
     }
     if (expected != 0) continue;  // changed under us: look again
     if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
-    detail::futexWaitUntil(word, 0, deadline, event->shared);
+    if (stop.stop_possible()) {
+      detail::futexWaitOrStop(word, event->shared, stopWord.word(), deadline);
+    } else {
+      detail::futexWaitUntil(word, 0, deadline, event->shared);  // nothing can stop this wait
+    }
   }
 }
 

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <stop_token>
 
 namespace ce {
 
@@ -17,7 +19,7 @@ struct NamedEvent;  // opaque; owned by whoever created or opened it
 enum class WaitResult {
   signalled,  // the wait consumed a signal
   timeout,    // the time-out passed without a signal
-  stopped,    // the calling thread was asked to stop (see thread.h); no signal consumed
+  stopped,    // the wait's stop token was stopped; no signal consumed
   failed,     // no event
 };
 
@@ -29,14 +31,21 @@ NamedEvent* createEvent(const char* name, bool initiallySignalled);
 // not an event).
 NamedEvent* openEvent(const char* name);
 
-// Waits up to `timeoutMs` (kInfinite: no time-out). Inside a thread started
-// with startThread(), a stop request ends the wait with WaitResult::stopped.
-WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs);
+// Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop` ends the
+// wait with WaitResult::stopped, also when it comes before the wait sleeps; a
+// stopped wait that a set had woken passes the wake-up on to another waiter.
+WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop = {});
 
 bool setEvent(NamedEvent* event);
 bool resetEvent(NamedEvent* event);
 
 // Closes the handle. nullptr is accepted.
 void closeEvent(NamedEvent* event);
+
+struct EventCloser {
+  void operator()(NamedEvent* event) const { closeEvent(event); }
+};
+// An owned event handle: closed when it goes.
+using EventHandle = std::unique_ptr<NamedEvent, EventCloser>;
 
 }  // namespace ce

@@ -1,39 +1,24 @@
-// Threads with a cooperative stop. The Windows original terminated threads
-// forcibly; here a stop request wakes the thread out of any waitEvent() or
-// pauseMs() it is blocked in, and stopThread() returns once the routine has
-// returned, so nothing runs on that thread afterwards.
-//
-// A stopped waiter never consumes a signal: other processes and threads waiting
-// on the same named event still get it.
+// Threads with a cooperative stop: a std::jthread whose routine is handed its
+// stop token and passes it to every wait it makes (waitEvent, pauseMs, the
+// serial port's calls), each of which ends at once when the token is stopped.
+// stopThread() returns once the routine has returned, so nothing runs on that
+// thread afterwards.
 #pragma once
 
 #include <functional>
+#include <stop_token>
+#include <thread>
 
 namespace ce {
 
-struct Thread;  // opaque
+using ThreadRoutine = std::function<void(std::stop_token)>;
 
-// Starts `routine` on a new thread; nullptr on failure.
-Thread* startThread(std::function<void()> routine);
+// Starts `routine` on a new thread. A thread that is not joinable when the
+// system has none to give (or `routine` is empty).
+std::jthread startThread(ThreadRoutine routine);
 
-// Asks the thread to stop, wakes it from its current wait, and waits until its
-// routine has returned. Safe to call on a thread that has already returned.
-void stopThread(Thread* thread);
-
-// Releases the handle. A thread that is still running is stopped first.
-// nullptr is accepted.
-void closeThread(Thread* thread);
-
-// True inside a platform thread whose stop has been requested. Routines whose
-// loops have no wait check it.
-bool stopRequested();
-
-// Registers a wake-up for the current thread's stop request, for waits outside
-// this layer's events (poll on a port, say). Used by other platform modules.
-struct StopHook {
-  void (*wake)(void* context) = nullptr;
-  void* context = nullptr;
-};
-void setStopHook(StopHook hook);
+// Requests the stop and waits until the routine has returned. Does nothing to
+// a thread that is not joinable; calling it twice is harmless.
+void stopThread(std::jthread& thread);
 
 }  // namespace ce

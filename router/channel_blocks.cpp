@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "router/channel_block.h"
 
@@ -50,7 +51,7 @@ bool createChannelBlock(RouteEntry& entry, const ce::LockRecord& lock) {
   // A signal left in the file from before this daemon ran is stale: acted on,
   // it would inject a phantom tap or toggle the backlight with no command.
   ce::resetEvent(entry.event);
-  entry.block = block;
+  entry.block = std::move(block);
   entry.blockAddress = address;
   copyLockRecord(address, lock);
   return true;

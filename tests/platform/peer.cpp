@@ -89,7 +89,7 @@ bool asleepOnFutex(pid_t pid, pid_t tid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/syscall");
   long number = -1;
   file >> number;
-  if (number != SYS_futex) return false;
+  if (number != SYS_futex && number != SYS_futex_waitv) return false;
   // The syscall file shows the call being made; the state says it sleeps in it.
   std::ifstream stat("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());

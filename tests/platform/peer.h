@@ -32,7 +32,8 @@ void closePeerInput(Peer& peer);
 // The calling thread's id, for asleepOnFutex().
 pid_t currentTid();
 
-// True once thread `tid` of process `pid` sleeps in a futex call.
+// True once thread `tid` of process `pid` sleeps in a futex call (a single
+// or a vector wait).
 bool asleepOnFutex(pid_t pid, pid_t tid);
 
 }  // namespace platform_test
