@@ -35,6 +35,7 @@ bool startSerial(DaemonState& state) {
   FrameAssembler* assembler = state.assembler.get();
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
       .openPort = openComPort,
+      .portState = [&state](const std::string& text) { state.status.setPort(text); },
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
   });
   if (state.link->startSerialLink() == 0) return false;

@@ -7,6 +7,7 @@
 #include "platform/serial_port.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -184,37 +185,50 @@ void makeRaw(termios& settings) {
 }
 
 // Opens `path` as an exclusive raw terminal; an invalid Fd on any failure.
-Fd openExclusiveTerminal(const std::string& path) {
-  Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Fd();
-  termios settings{};
-  // flock keeps out cooperating openers, root included.
-  if (!isatty(fd.get()) || flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || !lockOutOthers(fd.get()) ||
-      tcgetattr(fd.get(), &settings) != 0) {
+Fd openExclusiveTerminal(const std::string& path, std::string& failure) {
+  const auto fail = [&failure](std::string why) {
+    failure = std::move(why);
     return Fd();
-  }
+  };
+  Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return fail(std::strerror(errno));
+  if (!isatty(fd.get())) return fail("not a terminal");
+  // flock keeps out cooperating openers, root included.
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail("busy: another serialhub has it");
+  if (!lockOutOthers(fd.get())) return fail(std::string("cannot take it alone: ") + std::strerror(errno));
+  termios settings{};
+  if (tcgetattr(fd.get(), &settings) != 0) return fail(std::strerror(errno));
   makeRaw(settings);
   if (tcsetattr(fd.get(), TCSANOW, &settings) != 0) {
+    const int error = errno;
     ioctl(fd.get(), TIOCNXCL);
-    return Fd();
+    return fail(std::strerror(error));
   }
   return fd;
 }
 
 }  // namespace
 
-std::unique_ptr<SerialPort> openSerialPort(const char* deviceName) {
+std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report) {
+  PortOpenReport ignored;
+  PortOpenReport& out = report != nullptr ? *report : ignored;
+  out = {};
   if (!deviceName) return nullptr;
   std::string name(deviceName);
   if (!name.empty() && name.back() == ':') name.pop_back();
   if (name.empty()) return nullptr;
   const std::optional<std::string> node = findDeviceNode(name);
-  if (!node) return nullptr;
-  Fd fd = openExclusiveTerminal(*node);
+  if (!node) {
+    out.failure = "no node " + name + " in " + ceRoot() + "/dev";
+    return nullptr;
+  }
+  out.path = *node;
+  Fd fd = openExclusiveTerminal(*node, out.failure);
   if (!fd.valid()) return nullptr;
   Fd readStop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   Fd writeStop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!readStop.valid() || !writeStop.valid()) {
+    out.failure = std::strerror(errno);
     ioctl(fd.get(), TIOCNXCL);
     return nullptr;
   }

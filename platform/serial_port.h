@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <stop_token>
 
 namespace ce {
@@ -54,6 +55,13 @@ class SerialPort {
 // resolved anew on every call, and sets it raw at 19200 8N1. A second opener,
 // here or in another process, fails. nullptr when the node is missing, is not
 // a terminal, or is taken.
-std::unique_ptr<SerialPort> openSerialPort(const char* deviceName);
+// What an open found, for the operator: the node's path (empty when there is
+// no node) and, when the open failed, why.
+struct PortOpenReport {
+  std::string path;
+  std::string failure;  // "" when opened
+};
+
+std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
 }  // namespace ce

@@ -4,6 +4,7 @@
 #include "router/serial_link.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "platform/clock.h"
@@ -11,7 +12,19 @@
 #include "platform/thread.h"
 #include "router/channel_block.h"
 
-std::unique_ptr<ce::SerialPort> openComPort() { return ce::openSerialPort(kSerialPortName); }
+std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {
+  return ce::openSerialPort(kSerialPortName, &report);
+}
+
+namespace {
+
+constexpr const char* kNodeName = "COM7";
+
+std::string named(const ce::PortOpenReport& report) {
+  return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";
+}
+
+}  // namespace
 
 SerialLink::SerialLink(SerialLinkDeps deps) : deps_(std::move(deps)) {}
 
@@ -38,7 +51,7 @@ int SerialLink::startSerialLink() {
   // The writer's thread is kept, so that shutdown can stop it before the port goes.
   writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
   // The port is in place before the reader starts, so the reader finds it at once.
-  port_.store(deps_.openPort ? deps_.openPort() : nullptr);
+  port_.store(openAndSay());
   reader_ = ce::startThread([this](std::stop_token stop) { readerLoop(stop); });
   return 1;
 }
@@ -62,12 +75,32 @@ void SerialLink::stopSerialLink() {
 void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
   ce::pauseMs(retryMs, stop);
   if (stop.stop_requested()) return;
-  std::unique_ptr<ce::SerialPort> opened = deps_.openPort ? deps_.openPort() : nullptr;
+  std::unique_ptr<ce::SerialPort> opened = openAndSay();
   if (!opened) {
     retryMs = std::min(retryMs * 2, kMaxRetryMs);
     return;
   }
   port_.store(std::move(opened));
+}
+
+// One line per change of state: a port missing for an hour is said once, and
+// again only after it was open or failed otherwise in between.
+std::unique_ptr<ce::SerialPort> SerialLink::openAndSay() {
+  ce::PortOpenReport report;
+  std::unique_ptr<ce::SerialPort> port = deps_.openPort ? deps_.openPort(report) : nullptr;
+  if (port) {
+    say(ce::LogLevel::info, named(report) + ": opened", named(report) + " open");
+  } else {
+    say(ce::LogLevel::warning, named(report) + ": " + report.failure, std::string("waiting for ") + kNodeName);
+  }
+  return port;
+}
+
+void SerialLink::say(ce::LogLevel level, const std::string& line, const std::string& state) {
+  if (line == lastSaid_) return;
+  lastSaid_ = line;
+  ce::logLine(level, line);
+  if (deps_.portState) deps_.portState(state);
 }
 
 // Each read is at most kReadSize bytes, fed in order. A hang-up or failed
@@ -86,6 +119,8 @@ void SerialLink::readerLoop(std::stop_token stop) {
     if (got.status == ce::PortStatus::stopped) return;
     if (got.status != ce::PortStatus::done) {
       port_.store(nullptr);  // closed here, or by the writer as it lets go
+      say(ce::LogLevel::warning, std::string(kNodeName) + ": hung up; looking for it again",
+          std::string("waiting for ") + kNodeName);
       continue;
     }
     const uint32_t count = std::min(got.count, kReadSize);

@@ -19,9 +19,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <stop_token>
 #include <thread>
 
+#include "platform/log.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/serial_port.h"
@@ -32,16 +34,20 @@ inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
 
 struct SerialLinkDeps {
   // Opens the port anew, resolving its node again and setting it up; nullptr
-  // when the node is missing or taken. Called by the start and by the reader
-  // when it looks for a lost port.
-  std::function<std::unique_ptr<ce::SerialPort>()> openPort;
+  // when the node is missing or taken, with the reason in the report. Called
+  // by the start and by the reader when it looks for a lost port.
+  std::function<std::unique_ptr<ce::SerialPort>(ce::PortOpenReport&)> openPort;
+  // Told each change of the port's state, in words for an operator ("COM7
+  // (/dev/ttyS1) open", "waiting for COM7"); never once per retry. Called on
+  // the main thread at start, later on the reader thread.
+  std::function<void(const std::string& state)> portState;
   // Hands received bytes, at most kReadSize at a time and in order, to the
   // frame assembler. Called only on the reader thread.
   std::function<void(uint32_t count, const uint8_t* bytes)> feedBytes;
 };
 
 // The real port: "COM7:" through the platform.
-std::unique_ptr<ce::SerialPort> openComPort();
+std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report);
 
 // The port shared by the reader, the writer and the main thread. Holders keep
 // their own reference, so a thread still writing or reading keeps the
@@ -95,6 +101,8 @@ class SerialLink {
   void readerLoop(std::stop_token stop);
   void writerLoop(std::stop_token stop);
   void lookForPort(uint32_t& retryMs, std::stop_token stop);
+  std::unique_ptr<ce::SerialPort> openAndSay();
+  void say(ce::LogLevel level, const std::string& line, const std::string& state);
 
   SerialLinkDeps deps_;
   PortSlot port_;         // the open port, or null (the invalid handle)
@@ -105,4 +113,5 @@ class SerialLink {
   ce::BlockView writeView_;
   std::jthread writer_;
   std::jthread reader_;
+  std::string lastSaid_;  // the port's last state said; start, then the reader thread
 };

@@ -8,17 +8,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,10 +19,10 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "tests/serial/pty.h"
+#include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 
-extern char** environ;
 
 using testing_support::PtyPair;
 using testing_support::waitUntil;
@@ -42,95 +35,6 @@ namespace {
 constexpr const char* kRoutes =
     "3,aa 55,,0-0,6,fixed\n"
     "2,aa 33,,1-0,0,text\n";
-
-// serialhub running in its own sandbox, with a notify socket to hear from it.
-class Daemon {
- public:
-  explicit Daemon(const testing_support::DeviceSandbox& sandbox) {
-    bin_ = sandbox.base() + "/bin";
-    std::filesystem::create_directories(bin_);
-    std::filesystem::copy_file(testing_support::builtProgram("daemon/serialhub"), bin_ + "/serialhub",
-                               std::filesystem::copy_options::overwrite_existing);
-    notifyPath_ = sandbox.base() + "/notify";
-    notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, notifyPath_.c_str(), sizeof address.sun_path - 1);
-    bind(notify_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  ~Daemon() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(notify_);
-  }
-
-  void writeRoutes(const std::string& text) const { testing_support::writeHostFile(bin_ + "/ctl_rt.st", text); }
-
-  bool start() {
-    setenv("NOTIFY_SOCKET", notifyPath_.c_str(), 1);
-    const std::string program = bin_ + "/serialhub";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    const bool ok = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) == 0;
-    unsetenv("NOTIFY_SOCKET");
-    return ok;
-  }
-
-  // The next notify datagram, or "" after `timeout`.
-  std::string nextNotice(std::chrono::milliseconds timeout = 10s) {
-    pollfd fd{notify_, POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(timeout.count())) != 1) return "";
-    char buffer[256] = {};
-    const ssize_t n = recv(notify_, buffer, sizeof buffer - 1, 0);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
-  }
-
-  // Waits for the process to end; its exit code, or -1 on time-out or a signal.
-  int waitExit(std::chrono::milliseconds timeout) {
-    int status = 0;
-    const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-    if (!ended) return -1;
-    exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  bool alive() const { return !exited_ && kill(pid_, 0) == 0; }
-
-  // True once the main thread blocks SIGTERM, SIGINT and SIGHUP: the first
-  // line of main has run.
-  bool blocksStopSignals() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("SigBlk:", 0) != 0) continue;
-      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-      const unsigned long long wanted = (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)) | (1ull << (SIGHUP - 1));
-      return (mask & wanted) == wanted;
-    }
-    return false;
-  }
-  pid_t pid() const { return pid_; }
-
-  // utime + stime in clock ticks.
-  long cpuTicks() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i == 14) utime = std::stol(field);
-      if (i == 15) stime = std::stol(field);
-    }
-    return utime + stime;
-  }
-
- private:
-  std::string bin_, notifyPath_;
-  int notify_ = -1;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-};
 
 // A client of one channel in this process, through the named objects.
 struct Channel {
@@ -190,7 +94,7 @@ class SerialhubTest : public ::testing::Test {
 
   testing_support::DeviceSandbox sandbox;
   PtyPair pty;
-  Daemon daemon{sandbox};
+  testing_support::DaemonProcess daemon{sandbox};
 };
 
 }  // namespace

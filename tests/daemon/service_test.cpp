@@ -65,7 +65,7 @@ TEST(ServiceStartup, ARefusedStartSaysWhyExitsNonZeroAndCreatesNothing) {
     c.prepare(sandbox, daemon);
     ASSERT_TRUE(daemon.start());
     EXPECT_EQ(daemon.waitExit(5s), 78);
-    EXPECT_EQ(daemon.nextNotice(0ms), "");
+    EXPECT_EQ(daemon.nextNotice(0ms, true), "");
     const std::string said = daemon.stderrText();
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
     EXPECT_NE(said.find("serialhub: "), std::string::npos) << said;
@@ -87,7 +87,7 @@ TEST(ServiceRunning, FeedsTheWatchdogAndKeepsTheManagersVariablesToItself) {
 
   bool fed = false, onBattery = false;
   ASSERT_TRUE(testing_support::waitUntil([&] {
-    const std::string notice = daemon.nextNotice(100ms);
+    const std::string notice = daemon.nextNotice(100ms, true);
     fed |= notice == "WATCHDOG=1";
     onBattery |= notice.find("STATUS=") == 0 && notice.find("on battery") != std::string::npos;
     return fed && onBattery;

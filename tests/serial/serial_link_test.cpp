@@ -69,7 +69,8 @@ class SerialLinkTest : public ::testing::Test {
  protected:
   void start() {
     link = std::make_unique<SerialLink>(SerialLinkDeps{
-        .openPort = [this] { return wiring.open(); },
+        .openPort = [this](ce::PortOpenReport&) { return wiring.open(); },
+        .portState = {},
         .feedBytes = [this](uint32_t count, const uint8_t* bytes) { fed.add(count, bytes); },
     });
     ASSERT_NE(link->startSerialLink(), 0);

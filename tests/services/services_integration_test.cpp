@@ -11,12 +11,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,11 +30,11 @@
 
 #include "platform/named_event.h"
 #include "tests/serial/pty.h"
+#include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 #include "tests/support/xvfb_server.h"
 
-extern char** environ;
 
 using namespace std::chrono_literals;
 using testing_support::waitUntil;
@@ -122,16 +118,9 @@ class DeviceServicesDaemon : public ::testing::Test {
     writeScript("residentflash2/sleep.exe", "echo \"$(date +%s%3N) sleep $# $*\" >> " + log);
   }
   void TearDown() override {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      int status = 0;
-      if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10s)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-      }
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "serialhub did not stop cleanly";
+    if (started) {
+      EXPECT_EQ(daemon.stop(), 0) << "serialhub did not stop cleanly";
     }
-    if (notify >= 0) close(notify);
   }
 
   void writeScript(const std::string& path, const std::string& body) {
@@ -142,31 +131,10 @@ class DeviceServicesDaemon : public ::testing::Test {
   // Starts serialhub beside the route file and waits for READY=1.
   void start(const char* screenVolume = nullptr) {
     if (screenVolume) sandbox.writeFile("registry/HKEY_CURRENT_USER/ControlPanel/Volume/Screen", screenVolume);
-    const std::string bin = sandbox.base() + "/bin";
-    std::filesystem::create_directories(bin);
-    std::filesystem::copy_file(testing_support::builtProgram("daemon/serialhub"), bin + "/serialhub");
-    testing_support::writeHostFile(bin + "/ctl_rt.st", kRoutes);
-    const std::string notifyPath = sandbox.base() + "/notify";
-    notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, notifyPath.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    setenv("NOTIFY_SOCKET", notifyPath.c_str(), 1);
-    const std::string program = bin + "/serialhub";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errors().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    unsetenv("NOTIFY_SOCKET");
-    ASSERT_EQ(spawned, 0);
-    pollfd fd{notify, POLLIN, 0};
-    ASSERT_EQ(poll(&fd, 1, 10000), 1);
-    char buffer[64] = {};
-    ASSERT_GT(recv(notify, buffer, sizeof buffer - 1, 0), 0);
-    ASSERT_STREQ(buffer, "READY=1");
+    daemon.writeRoutes(kRoutes);
+    started = daemon.start();
+    ASSERT_TRUE(started);
+    ASSERT_EQ(daemon.nextNotice(), "READY=1") << daemon.stderrText();
   }
 
   void peer(std::vector<uint8_t> bytes) {
@@ -182,8 +150,7 @@ class DeviceServicesDaemon : public ::testing::Test {
     return waitUntil([&] { return lineCount(node(name)) == count; }, timeout);
   }
   std::string programLog() const { return testing_support::readHostFile(log); }
-  std::string errors() const { return sandbox.base() + "/serialhub.stderr"; }
-  std::string maps() const { return testing_support::readHostFile("/proc/" + std::to_string(pid) + "/maps"); }
+  std::string maps() const { return daemon.mapsText(); }
 
   // Sends a touch every 200 ms until the injector answers with a pointer line.
   bool touchUntilInjected(std::chrono::milliseconds timeout = 10s) {
@@ -201,8 +168,8 @@ class DeviceServicesDaemon : public ::testing::Test {
   testing_support::DeviceSandbox sandbox;
   testing_support::PtyPair pty;
   std::string log;
-  int notify = -1;
-  pid_t pid = -1;
+  testing_support::DaemonProcess daemon{sandbox};
+  bool started = false;
 };
 
 class TapVolume : public DeviceServicesDaemon, public ::testing::WithParamInterface<const char*> {};
@@ -280,7 +247,7 @@ TEST_F(DeviceServicesDaemon, PowerCyclesLeaveThreadsAndDescriptorsWhereTheyBegan
   constexpr size_t kCycles = 8;
   start("1");
   ASSERT_TRUE(touchUntilInjected());
-  const std::string proc = "/proc/" + std::to_string(pid);
+  const std::string proc = "/proc/" + std::to_string(daemon.pid());
   const size_t tasks = entriesIn(proc + "/task");
   const size_t fds = entriesIn(proc + "/fd");
   for (size_t cycle = 1; cycle <= kCycles; ++cycle) {
@@ -291,7 +258,7 @@ TEST_F(DeviceServicesDaemon, PowerCyclesLeaveThreadsAndDescriptorsWhereTheyBegan
   }
   EXPECT_TRUE(waitUntil([&] { return entriesIn(proc + "/task") == tasks; }, 5s));
   EXPECT_EQ(entriesIn(proc + "/fd"), fds);
-  EXPECT_EQ(zombiesOf(pid), 0u);
+  EXPECT_EQ(zombiesOf(daemon.pid()), 0u);
 }
 
 TEST_F(DeviceServicesDaemon, APointerNodeThatIsNoUinputIsTriedBeforeReadyAndSaidOnce) {
@@ -299,7 +266,7 @@ TEST_F(DeviceServicesDaemon, APointerNodeThatIsNoUinputIsTriedBeforeReadyAndSaid
   ASSERT_EQ(unlink(pointer.c_str()), 0);
   ASSERT_EQ(symlink("/dev/null", pointer.c_str()), 0);  // a character device, but no uinput
   start("1");
-  const std::string said = testing_support::readHostFile(errors());
+  const std::string said = daemon.stderrText();
   EXPECT_NE(said.find(pointer + ": cannot make the pointer device: "), std::string::npos) << said;
   EXPECT_NE(maps().find("libevdev"), std::string::npos);
   // Each touch clicks after its (dropped) pointer event: pen up and down in
@@ -314,7 +281,7 @@ TEST_F(DeviceServicesDaemon, APointerNodeThatIsNoUinputIsTriedBeforeReadyAndSaid
     }
     return lineCount(node("sound")) >= 3;
   }));
-  EXPECT_EQ(testing_support::readHostFile(errors()), said) << "said once, not at every event";
+  EXPECT_EQ(daemon.stderrText(), said) << "said once, not at every event";
   size_t pointerLines = 0;
   for (const std::string& line : lines(said)) pointerLines += line.find("dev/pointer") != std::string::npos;
   EXPECT_EQ(pointerLines, 1u) << said;
@@ -352,8 +319,8 @@ TEST_F(XSessionDaemon, TouchesLandAgainAfterTheXServerRestarts) {
   start("0");  // on the server's DISPLAY
   EXPECT_TRUE(tapUntilPointerAt(server.display(), 200, 120));
   ASSERT_TRUE(server.restart(whyNot)) << whyNot;
-  EXPECT_TRUE(tapUntilPointerAt(server.display(), 600, 360)) << testing_support::readHostFile(errors());
-  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "serialhub ended";
+  EXPECT_TRUE(tapUntilPointerAt(server.display(), 600, 360)) << daemon.stderrText();
+  EXPECT_EQ(daemon.alive(), true) << "serialhub ended";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -82,12 +83,24 @@ bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
 
 bool DaemonProcess::startReady() { return start() && nextNotice() == "READY=1"; }
 
-std::string DaemonProcess::nextNotice(std::chrono::milliseconds timeout) {
-  pollfd fd{notify_, POLLIN, 0};
-  if (poll(&fd, 1, static_cast<int>(timeout.count())) != 1) return "";
-  char buffer[256] = {};
-  const ssize_t n = recv(notify_, buffer, sizeof buffer - 1, 0);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+std::string DaemonProcess::nextNotice(std::chrono::milliseconds timeout, bool everyKind) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd fd{notify_, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) != 1) return "";
+    char buffer[256] = {};
+    const ssize_t n = recv(notify_, buffer, sizeof buffer - 1, 0);
+    const std::string notice = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+    if (everyKind || (notice.rfind("STATUS=", 0) != 0 && notice != "WATCHDOG=1")) return notice;
+  }
+}
+
+int DaemonProcess::stop(std::chrono::milliseconds timeout) {
+  kill(pid_, SIGTERM);
+  const int code = waitExit(timeout);
+  if (code == -1 && !exited_) killHard();
+  return code;
 }
 
 int DaemonProcess::waitExit(std::chrono::milliseconds timeout) {
@@ -118,6 +131,19 @@ long DaemonProcess::cpuTicks() const {
   return utime + stime;
 }
 
+bool DaemonProcess::blocksStopSignals() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("SigBlk:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    const unsigned long long wanted = (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1)) | (1ull << (SIGHUP - 1));
+    return (mask & wanted) == wanted;
+  }
+  return false;
+}
+
 std::string DaemonProcess::stderrText() const { return readHostFile(stderrPath_); }
+
+std::string DaemonProcess::mapsText() const { return readHostFile("/proc/" + std::to_string(pid_) + "/maps"); }
 
 }  // namespace testing_support

@@ -34,8 +34,12 @@ class DaemonProcess {
   // start(), then true when the first notice is READY=1.
   bool startReady();
 
-  // The next notify datagram, or "" after `timeout`.
-  std::string nextNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // The next notify datagram, or "" after `timeout`. STATUS= and WATCHDOG=1
+  // come whenever the daemon's state changes; they are passed over unless
+  // `everyKind`.
+  std::string nextNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10), bool everyKind = false);
+  // SIGTERM, then the exit code within `timeout` (-1 when it did not end).
+  int stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Waits for the process to end: its exit code, or -1 on time-out or a signal.
   int waitExit(std::chrono::milliseconds timeout);
   // SIGKILL, then reaps it.
@@ -44,7 +48,10 @@ class DaemonProcess {
   bool alive() const;
   pid_t pid() const { return pid_; }
   long cpuTicks() const;  // utime + stime in clock ticks
+  // SIGTERM, SIGINT and SIGHUP are blocked in its main thread.
+  bool blocksStopSignals() const;
   std::string stderrText() const;
+  std::string mapsText() const;  // /proc/PID/maps
 
  private:
   std::string bin_, notifyPath_, stderrPath_;
