@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
@@ -100,4 +101,40 @@ TEST(ServiceRunning, FeedsTheWatchdogAndKeepsTheManagersVariablesToItself) {
   const std::string said = daemon.stderrText();
   EXPECT_NE(said.find("AC power lost"), std::string::npos) << said;
   EXPECT_NE(said.find("started \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep"), std::string::npos) << said;
+}
+
+// A session an operator could read back: each change of state is one line,
+// however many retries and ticks lie between.
+TEST(ServiceRunning, SaysEachChangeOfPortAndPowerOnce) {
+  DeviceSandbox sandbox;
+  DaemonProcess daemon(sandbox);
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+  sandbox.writeFile("dev/BAT1", "1\n");
+  ASSERT_TRUE(daemon.startReady());
+  const auto said = [&](const std::string& what) {
+    const std::string text = daemon.stderrText();
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+  };
+  const auto sayOnce = [&](const std::string& what) {
+    return testing_support::waitUntil([&] { return said(what) >= 1; }) && said(what) == 1;
+  };
+  EXPECT_TRUE(sayOnce("no node COM7"));
+
+  testing_support::PtyPair pty;
+  ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
+  EXPECT_TRUE(sayOnce("): opened"));
+  pty.closeMaster();
+  EXPECT_TRUE(sayOnce("COM7: hung up"));
+  testing_support::PtyPair replugged;
+  ASSERT_TRUE(replugged.linkAs(sandbox.root() + "/dev/COM7"));
+  ASSERT_TRUE(testing_support::waitUntil([&] { return said("): opened") == 2; }));
+
+  sandbox.writeFile("dev/BAT1", "0\n");
+  EXPECT_TRUE(sayOnce("AC power lost"));
+  sandbox.writeFile("dev/BAT1", "1\n");
+  EXPECT_TRUE(sayOnce("AC power restored"));
+  EXPECT_EQ(said("no node COM7"), 1u) << daemon.stderrText();
+  EXPECT_EQ(daemon.stop(), 0);
 }
