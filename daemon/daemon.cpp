@@ -63,6 +63,14 @@ bool startDaemon(DaemonState& state) {
     state.exitCode = kExitConfig;
     return false;
   }
+  // The one object every daemon makes: where not even it can be made, no
+  // client could ever reach this daemon.
+  if (!ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize).valid()) {
+    ce::logLine(ce::LogLevel::error,
+                ce::withError("objects directory " + ce::ceObjects() + ": cannot make " + kWriteBlockName, errno));
+    state.exitCode = kExitConfig;
+    return false;
+  }
   // Before anything that shutdown would have to release: without its
   // descriptors the daemon could neither tick nor be stopped.
   state.loop = ce::openMainLoop(kPowerTickPeriodMs);

@@ -7,6 +7,7 @@
 // A block that another process truncates later is caught by the mapping guard.
 #include "platform/named_block.h"
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -27,6 +28,7 @@ NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
   if (fd < 0) return {};
   if (!created && detail::objectFileSize(fd) != static_cast<off_t>(size)) {
     close(fd);
+    errno = EINVAL;  // a file of another size is not this block
     return {};
   }
   return NamedBlock{fd, size, *path};
