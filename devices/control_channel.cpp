@@ -14,6 +14,7 @@
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/thread.h"
@@ -41,6 +42,7 @@ void runCommand(uint8_t command, std::stop_token stop) {
     const int32_t on = backlightOn.load() != 0 ? 0 : 1;
     backlightOn.store(on);
     BacklightSwitch(on);
+    ce::logLine(ce::LogLevel::info, on != 0 ? "backlight switched on by the peer" : "backlight switched off by the peer");
   }
   if (command == kCommandPause || command == kCommandToggleBacklight) ce::pauseMs(kControlPauseMs, stop);
 }

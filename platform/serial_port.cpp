@@ -194,7 +194,7 @@ Fd openExclusiveTerminal(const std::string& path, std::string& failure) {
   if (!fd.valid()) return fail(std::strerror(errno));
   if (!isatty(fd.get())) return fail("not a terminal");
   // flock keeps out cooperating openers, root included.
-  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail("busy: another serialhub has it");
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail("busy: another process holds its lock");
   if (!lockOutOthers(fd.get())) return fail(std::string("cannot take it alone: ") + std::strerror(errno));
   termios settings{};
   if (tcgetattr(fd.get(), &settings) != 0) return fail(std::strerror(errno));

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/failure_note_internal.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
 
@@ -182,11 +183,11 @@ class SoundService {
   bool play(const char* devicePath) {
     if (devicePath == nullptr) return false;
     const std::optional<std::string> host = resolveDevicePath(devicePath);
-    if (!host) return false;
     std::lock_guard lock(mutex_);
+    if (!host) return sayOnceLocked(missingSaid_, devicePath, "no such sound file below the device root");
     if (playingLocked()) return false;  // no-stop: the playing sound goes on
     const std::shared_ptr<const DecodedSound> sound = loadLocked(*host);
-    if (!sound) return false;
+    if (!sound) return sayOnceLocked(undecodableSaid_, *host, "not a sound libsndfile can read");
     const std::optional<std::string> node = findDeviceNode("sound");
     struct stat info {};
     if (node && ::stat(node->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
@@ -209,6 +210,13 @@ class SoundService {
   }
 
  private:
+  // A click that cannot play is said once per cause, not at every tap.
+  static bool sayOnceLocked(bool& said, const std::string& object, const char* what) {
+    if (!said) detail::noteFailure(object, what, 0);
+    said = true;
+    return false;
+  }
+
   bool playingLocked() const { return playerBusy_ || nowMs() < simulatedUntil_; }
 
   // The decoded sound of `path`, from the cache while the file is unchanged.
@@ -246,7 +254,7 @@ class SoundService {
 
   bool startPlayerLocked(std::shared_ptr<const DecodedSound> sound) {
     if (stopping_.load()) return false;
-    if (alsa() == nullptr) return false;  // nothing to play it with
+    if (alsa() == nullptr) return sayOnceLocked(noAlsaSaid_, "sound", "libasound cannot be loaded; clicks stay silent");
     if (!player_.joinable()) player_ = std::thread([this] { playerLoop(); });
     job_ = std::move(sound);
     playerBusy_ = true;
@@ -272,6 +280,7 @@ class SoundService {
   FileStamp cachedStamp_;
   std::shared_ptr<const DecodedSound> cached_;  // nullptr: nothing decodable cached
   uint64_t simulatedUntil_ = 0;                 // simulated sound plays until this clock time
+  bool missingSaid_ = false, undecodableSaid_ = false, noAlsaSaid_ = false;
   std::condition_variable wake_;
   std::shared_ptr<const DecodedSound> job_;  // handed to the player thread
   bool playerBusy_ = false;                  // from the request until the PCM is closed

@@ -42,9 +42,15 @@ void paintNotice(ce::NoticeWindow& window) {
   std::vector<uint32_t> frame(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
   const std::optional<std::string> path = ce::resolveDevicePath(kBitmapPath);
   BmpImage image;
-  if (path && readBmpFile(path->c_str(), image) == BmpRefusal::none) {
-    drawBmp(image, width, height, frame.data());
+  const BmpRefusal refusal = path ? readBmpFile(path->c_str(), image) : BmpRefusal::cannotOpen;
+  if (refusal == BmpRefusal::none) drawBmp(image, width, height, frame.data());
+  // Said once per reason: every repaint reads the file again.
+  static BmpRefusal said = BmpRefusal::none;
+  if (refusal != BmpRefusal::none && refusal != said) {
+    std::fprintf(stderr, "duskcard: %s: %s; the notice shows black\n", path ? path->c_str() : kBitmapPath,
+                 bmpRefusalText(refusal));
   }
+  said = refusal;
   window.paint(frame.data());
 }
 

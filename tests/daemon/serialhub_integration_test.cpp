@@ -193,7 +193,7 @@ TEST_F(SerialhubTest, WithoutAPortItIdlesThenFindsOneThatAppears) {
     peerSend(pty, {0xAA, 0x55, 9, 9, 9, 9});
     arrived = !touch.nextFrame(500).empty();
   }
-  EXPECT_TRUE(arrived);
+  EXPECT_TRUE(arrived) << daemon.stderrText();
 }
 
 TEST_F(SerialhubTest, AfterAHangUpItDoesNotSpinAndFramesFlowOnANewPty) {
