@@ -86,7 +86,10 @@ def run_daemon_once(stage, work):
     daemon = subprocess.Popen([stage + "/usr/libexec/serialhub/serialhub",
                                "--routes", stage + "/etc/serialhub/ctl_rt.st"], env=env)
     try:
-        if notify.recv(256) != b"READY=1":
+        notice = notify.recv(256)
+        while notice.startswith(b"STATUS="):  # the port's state may come first
+            notice = notify.recv(256)
+        if notice != b"READY=1":
             sys.exit("install_check: the installed daemon did not announce READY=1")
         crtctl = [stage + "/usr/bin/crtctl", "watch", "2", "--count", "1", "--timeout", "5000"]
         watch = subprocess.Popen(crtctl, env=env, stdout=subprocess.PIPE, text=True)
