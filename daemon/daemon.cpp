@@ -86,6 +86,7 @@ bool startDaemon(DaemonState& state) {
 
 void shutdownDaemon(DaemonState& state) {
   ce::notifyServiceManager("STOPPING=1");
+  ce::logLine(ce::LogLevel::info, "stopping");
   stopDeviceServices(state);
   if (state.link) state.link->stopSerialLink();  // reader and writer end here
   releaseChannelBlocks(state.routes);

@@ -282,8 +282,9 @@ int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
     }
     ++table.count;
   }
-  ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) + " routes, " +
-                                      std::to_string(refused) + " lines refused");
+  ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
+                                      (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +
+                                      (refused == 1 ? " line refused" : " lines refused"));
   return 1;
 }
 
