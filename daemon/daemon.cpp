@@ -4,7 +4,10 @@
 // block or the port is stopped before what it reads is released.
 #include "daemon/daemon.h"
 
+#include <algorithm>
 #include <string>
+
+#include <serialhub/protocol.h>
 
 #include "daemon/device_services.h"
 #include "devices/backlight_click.h"
@@ -31,10 +34,15 @@ AssemblerHooks assemblerHooks;
 
 // The serial link feeding this process's frame assembler.
 bool startSerial(DaemonState& state) {
-  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks);
+  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
   FrameAssembler* assembler = state.assembler.get();
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
-      .openPort = openComPort,
+      .openPort =
+          [] {
+            std::unique_ptr<ce::SerialPort> port = openComPort();
+            if (port) statusPortOpened();
+            return port;
+          },
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
   });
   if (state.link->startSerialLink() == 0) return false;
@@ -42,7 +50,42 @@ bool startSerial(DaemonState& state) {
   return true;
 }
 
+// The status object, made after the channel blocks so that it names their
+// channels. Without it the daemon runs on: only watchers and the operator's
+// counters are lost, which is said once.
+void startStatus(DaemonState& state) {
+  std::string problem;
+  if (!ce::openStatusObject(state.statusObject, problem)) {
+    ce::logLine(ce::LogLevel::error, problem);
+    return;
+  }
+  int32_t channels[kRouteTableSize] = {};
+  const uint32_t count = std::min(state.routes.count, kRouteTableSize);
+  for (uint32_t i = 0; i < count; ++i) channels[i] = state.routes.entries[i].channel;
+  state.publisher = std::make_unique<StatusPublisher>(state.statusObject.address);
+  state.publisher->initialise(channels, count);
+  state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+}
+
 }  // namespace
+
+void statusPortOpened() {
+  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->portOpened();
+}
+
+void statusHungUp() {
+  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->hungUp();
+}
+
+void statusPower(bool onMains) {
+  if (StatusPublisher* publisher = daemonState().publisher.get()) {
+    publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
+  }
+}
+
+void statusBacklight(bool on) {
+  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->setBacklight(on);
+}
 
 DaemonState& daemonState() {
   static DaemonState state;
@@ -71,6 +114,7 @@ bool startDaemon(DaemonState& state) {
     return false;
   }
   createChannelBlocks(state.routes, state.lock);
+  startStatus(state);
   if (!startSerial(state)) return false;
   startDeviceServices(state);
   return true;
@@ -83,6 +127,8 @@ void shutdownDaemon(DaemonState& state) {
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
+  state.publisher.reset();
+  ce::closeStatusObject(state.statusObject);
   state.battery.reset();
   ce::closeMainLoop(state.loop);
   state.loop = nullptr;
@@ -95,6 +141,10 @@ namespace {
 void tick(DaemonState& state, bool watchdog) {
   onPowerTick();
   state.status.setPower(acOnline.load() != 0 ? "on mains" : "on battery");
+  statusPower(acOnline.load() != 0);
+  // Until the backlight's toggles report themselves, the object shows the
+  // flag as of the last tick.
+  statusBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
   if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
 }
 
