@@ -50,6 +50,10 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
     // A daemon that died in a write left the word odd: readers would wait for ever.
     auto version = field<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION));
     if ((version.load(std::memory_order_relaxed) & 1) != 0) version.fetch_add(1, std::memory_order_release);
+    // A new entry starts at 1: 0 never names a frame, so it stays free to
+    // mean "from the next frame" to a watcher.
+    auto seq = field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ));
+    if (seq.load(std::memory_order_relaxed) == 0) seq.store(1, std::memory_order_relaxed);
     field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES)).store(0, std::memory_order_relaxed);
     field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_BYTES)).store(0, std::memory_order_relaxed);
   }

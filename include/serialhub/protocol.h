@@ -39,7 +39,8 @@
  *     +4   u32  version    seqlock word of the block CRT<N>: odd while the
  *                          daemon writes it; kept in the first entry of N
  *     +8   u64  seq        sequence number of the last frame put in CRT<N>,
- *                          also kept in the first entry of N
+ *                          also kept in the first entry of N; 1 before the
+ *                          first frame, so 0 never names a frame
  *     +16  u64  frames     frames delivered by this entry
  *     +24  u64  bytes      bytes of those frames
  *   The daemon holds an exclusive flock on the file while it runs: a shared
