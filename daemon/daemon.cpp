@@ -38,9 +38,9 @@ bool startSerial(DaemonState& state) {
   FrameAssembler* assembler = state.assembler.get();
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
       .openPort =
-          [] {
+          [&state] {
             std::unique_ptr<ce::SerialPort> port = openComPort();
-            if (port) statusPortOpened();
+            if (port) statusPortOpened(state);
             return port;
           },
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
@@ -69,22 +69,20 @@ void startStatus(DaemonState& state) {
 
 }  // namespace
 
-void statusPortOpened() {
-  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->portOpened();
+void statusPortOpened(DaemonState& state) {
+  if (state.publisher) state.publisher->portOpened();
 }
 
-void statusHungUp() {
-  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->hungUp();
+void statusHungUp(DaemonState& state) {
+  if (state.publisher) state.publisher->hungUp();
 }
 
-void statusPower(bool onMains) {
-  if (StatusPublisher* publisher = daemonState().publisher.get()) {
-    publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
-  }
+void statusPower(DaemonState& state, bool onMains) {
+  if (state.publisher) state.publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
 }
 
-void statusBacklight(bool on) {
-  if (StatusPublisher* publisher = daemonState().publisher.get()) publisher->setBacklight(on);
+void statusBacklight(DaemonState& state, bool on) {
+  if (state.publisher) state.publisher->setBacklight(on);
 }
 
 DaemonState& daemonState() {
@@ -141,10 +139,10 @@ namespace {
 void tick(DaemonState& state, bool watchdog) {
   onPowerTick();
   state.status.setPower(acOnline.load() != 0 ? "on mains" : "on battery");
-  statusPower(acOnline.load() != 0);
+  statusPower(state, acOnline.load() != 0);
   // Until the backlight's toggles report themselves, the object shows the
   // flag as of the last tick.
-  statusBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+  statusBacklight(state, ::backlightOn.load(std::memory_order_relaxed) != 0);
   if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
 }
 

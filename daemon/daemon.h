@@ -56,11 +56,12 @@ int runDaemon(DaemonState& state);
 bool startDaemon(DaemonState& state);
 void shutdownDaemon(DaemonState& state);
 
-// What the daemon's modules report to the status object CRT:STATUS. Each does
-// nothing while the daemon runs without one (before start-up, after
-// shutdown, or when the object could not be made). Port opens and hang-ups
-// come from the serial reader, power and backlight from the main thread.
-void statusPortOpened();
-void statusHungUp();
-void statusPower(bool onMains);
-void statusBacklight(bool on);
+// What the daemon's modules report to the status object CRT:STATUS of
+// `state`. Each does nothing while the daemon runs without one (before
+// start-up, after shutdown, or when the object could not be made). Port opens
+// and hang-ups come from the serial reader, power and backlight from the main
+// thread.
+void statusPortOpened(DaemonState& state);
+void statusHungUp(DaemonState& state);
+void statusPower(DaemonState& state, bool onMains);
+void statusBacklight(DaemonState& state, bool on);

@@ -131,7 +131,11 @@ int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
   auto* out = static_cast<uint8_t*>(buf);
   const int entry = haveStatus(ch->status) ? shub::findEntry(ch->status.address, ch->number) : -1;
   shub::FrameCopy copy;
-  if (entry >= 0 && shub::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy, -1)) {
+  // Bounded: a word left odd by a daemon killed mid-write must not hang a
+  // consumer that already has its signal; it gets the plain copy instead.
+  const int64_t copyDeadline = ce::monotonicMs() + kPeekSliceMs;
+  if (entry >= 0 &&
+      shub::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy, copyDeadline)) {
     return static_cast<int>(copy.length);
   }
   return static_cast<int>(shub::copyPlain(ch->block.address, out, cap));
