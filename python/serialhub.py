@@ -63,6 +63,7 @@ class Channel:
     `missed` tells how many frames went by unseen before the last one."""
 
     def __init__(self, number):
+        self._handle = None
         self.number = number
         self.seq = 0
         self.missed = 0
