@@ -2,10 +2,6 @@
 // odd before the block is touched and even after, with release ordering, so a
 // reader that finds it even and unchanged around its copy has a whole frame.
 //
-// Watchers are woken without a fence here: a watcher that registers runs
-// membarrier(GLOBAL_EXPEDITED) once, which fences this process for it, so
-// from then on every delivery sees its registration (see the library). Only
-// the compiler must keep the watcher load after the stores.
 #include "router/status_publisher.h"
 
 #include <atomic>
@@ -17,22 +13,13 @@
 
 namespace {
 
-template <typename Word>
-std::atomic_ref<Word> field(uint8_t* base, uint32_t offset) {
-  return std::atomic_ref<Word>(*reinterpret_cast<Word*>(base + offset));
-}
-
-template <typename Word>
-void add(uint8_t* base, uint32_t offset, Word amount) {
-  auto word = field<Word>(base, offset);
-  word.store(word.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
-}
-
-uint32_t entryOffset(uint32_t entry, uint32_t member) {
-  return SHUB_STATUS_ENTRY_OFFSET + entry * SHUB_STATUS_ENTRY_SIZE + member;
-}
+using status_fields::add;
+using status_fields::entryOffset;
+using status_fields::field;
 
 }  // namespace
+
+void StatusPublisher::wakeAll() { ce::wakeAllWaiters(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET)); }
 
 void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
@@ -67,33 +54,9 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
 }
 
-void StatusPublisher::beginBlockWrite(uint32_t entry) {
-  auto version = field<uint32_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
-  version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  // The odd word must be visible before any byte of the block changes.
-  std::atomic_thread_fence(std::memory_order_release);
-}
-
-void StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
-  const uint32_t lockEntry = seqlockEntry_[entry];
-  add<uint64_t>(status_, entryOffset(lockEntry, SHUB_STATUS_ENTRY_SEQ), 1);
-  auto version = field<uint32_t>(status_, entryOffset(lockEntry, SHUB_STATUS_ENTRY_VERSION));
-  version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-  add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_FRAMES), 1);
-  add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_BYTES), length);
-  wakeWatchers();
-}
-
 void StatusPublisher::endBlockClear(uint32_t entry) {
   auto version = field<uint32_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
   version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-}
-
-void StatusPublisher::wakeWatchers() {
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (field<uint32_t>(status_, SHUB_STATUS_WATCHERS_OFFSET).load(std::memory_order_relaxed) == 0) return;
-  add<uint32_t>(status_, SHUB_STATUS_WAKE_OFFSET, 1);
-  ce::wakeAllWaiters(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET));
 }
 
 void StatusPublisher::noiseSkipped(uint32_t count) { add<uint64_t>(status_, SHUB_STATUS_NOISE_OFFSET, count); }
