@@ -15,6 +15,7 @@
 #include <serialhub/protocol.h>
 
 #include "platform/futex_internal.h"
+#include "platform/paths.h"
 
 namespace ce {
 
@@ -41,8 +42,10 @@ bool openStatusObject(StatusObject& out, std::string& problem) {
   errno = 0;
   NamedBlock block = openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE);
   if (!block.valid()) {
-    if (errno == 0) errno = EINVAL;
-    problem = failure(std::string("status object ") + SHUB_STATUS_NAME);
+    const std::string path = objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
+    // No OS error: the name is taken by a file of another size.
+    problem = errno != 0 ? failure("status object " + path)
+                         : "status object " + path + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes";
     return false;
   }
   if (!takeAliveLock(block.fd)) {

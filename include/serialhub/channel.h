@@ -44,7 +44,8 @@ SHUB_API int shub_channel_wait(shub_channel *ch, int timeout_ms, void *buf, size
  * number of frames missed. On time-out *seq is set to the sequence number
  * the wait started from, so a call with timeout 0 and *seq == 0 takes a
  * starting point. Returns as shub_channel_wait. -1 with ENOTCONN when no
- * daemon has made the status object CRT:STATUS. */
+ * daemon has made the status object CRT:STATUS, EINVAL when the file there
+ * is not one. */
 SHUB_API int shub_channel_peek(shub_channel *ch, int timeout_ms, void *buf, size_t cap, uint64_t *seq);
 
 /* Hands 1 to SHUB_BLOCK_DATA_SIZE (260) bytes to the serial port through

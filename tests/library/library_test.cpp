@@ -176,4 +176,24 @@ TEST_F(Library, WriteReachesThePortOnlyWhileADaemonRuns) {
   EXPECT_EQ(stats.daemon_alive, 0u);
 }
 
+// A file of another size where the status object belongs: said once, and the
+// daemon runs on for its consumers; peeking and writing report the fault.
+TEST_F(Library, AStatusObjectThatCannotBeMadeIsSaidOnceAndFramesStillFlow) {
+  testing_support::writeHostFile(sandbox.objects() + "/" + SHUB_STATUS_NAME, "short");
+  ASSERT_TRUE(daemon.startReady());
+  const std::string said = daemon.stderrText();
+  const std::string message = "status object " + sandbox.objects() + "/CRT:STATUS: not a file of 512 bytes";
+  EXPECT_NE(said.find(message), std::string::npos) << said;
+  EXPECT_EQ(said.find(message), said.rfind(message)) << said;
+  shub_channel* ch = shub_channel_open(3);
+  ASSERT_NE(ch, nullptr);
+  send({0xAA, 0x55, 7, 7, 7, 7});
+  uint8_t frame[SHUB_BLOCK_DATA_SIZE];
+  EXPECT_EQ(shub_channel_wait(ch, 10000, frame, sizeof frame), 6);
+  uint64_t seq = 0;
+  EXPECT_EQ(shub_channel_peek(ch, 0, frame, sizeof frame, &seq), -1);
+  EXPECT_EQ(errno, EINVAL);
+  shub_channel_close(ch);
+}
+
 }  // namespace
