@@ -2,6 +2,8 @@
 // ten entries: on noise (the search window), on back-to-back short frames
 // (search, collect, deliver), and on frames measured by their CR LF. Blocks
 // live in private memory; events go to a no-op, or to real unnamed events.
+// The ...Status cases add a status object (private memory, nobody watching):
+// their cost beside the same case without is the price of publishing.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -10,6 +12,9 @@
 
 #include "platform/named_event.h"
 #include "router/frame_assembler.h"
+#include "router/status_publisher.h"
+
+#include <serialhub/protocol.h>
 
 namespace {
 
@@ -72,8 +77,20 @@ std::vector<uint8_t> frames(uint32_t payload, bool crlf) {
   return bytes;
 }
 
-void run(benchmark::State& state, Setup& setup, FrameAssemblerHooks& hooks, const std::vector<uint8_t>& bytes) {
-  FrameAssembler assembler(setup.table, hooks);
+// A status object nobody watches, in private memory.
+struct Status {
+  Status() {
+    int32_t channels[kRouteTableSize];
+    for (uint32_t i = 0; i < kRouteTableSize; ++i) channels[i] = static_cast<int32_t>(i + 1);
+    publisher.initialise(channels, kRouteTableSize);
+  }
+  alignas(8) uint8_t bytes[SHUB_STATUS_SIZE] = {};
+  StatusPublisher publisher{bytes};
+};
+
+void run(benchmark::State& state, Setup& setup, FrameAssemblerHooks& hooks, const std::vector<uint8_t>& bytes,
+         StatusPublisher* status = nullptr) {
+  FrameAssembler assembler(setup.table, hooks, status);
   for (auto _ : state) {
     // Fed in reads of up to 260 bytes, as the serial reader does.
     for (size_t at = 0; at < bytes.size(); at += 260) {
@@ -114,6 +131,27 @@ void BM_SixByteFramesRealEvents(benchmark::State& state) {
   run(state, setup, hooks, frames(4, false));
 }
 
+void BM_NoiseStatus(benchmark::State& state) {
+  Setup setup(6, 0, false);
+  NoHooks hooks;
+  Status status;
+  run(state, setup, hooks, noise(), &status.publisher);
+}
+
+void BM_SixByteFramesStatus(benchmark::State& state) {
+  Setup setup(6, 0, false);
+  NoHooks hooks;
+  Status status;
+  run(state, setup, hooks, frames(4, false), &status.publisher);
+}
+
+void BM_SixByteFramesRealEventsStatus(benchmark::State& state) {
+  Setup setup(6, 0, true);
+  EventHooks hooks;
+  Status status;
+  run(state, setup, hooks, frames(4, false), &status.publisher);
+}
+
 void BM_CrLfLearnedFrames(benchmark::State& state) {
   Setup setup(0, 1, false);
   NoHooks hooks;
@@ -127,4 +165,7 @@ BENCHMARK(BM_SixByteFrames);
 BENCHMARK(BM_SixByteFramesNoBlocks);
 BENCHMARK(BM_SixByteFramesRealEvents);
 BENCHMARK(BM_CrLfLearnedFrames);
+BENCHMARK(BM_NoiseStatus);
+BENCHMARK(BM_SixByteFramesStatus);
+BENCHMARK(BM_SixByteFramesRealEventsStatus);
 BENCHMARK_MAIN();

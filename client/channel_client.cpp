@@ -141,22 +141,6 @@ ce::WaitResult waitFrame(Channel& channel, uint32_t timeoutMs, Frame& frame) {
   return result;
 }
 
-bool writeToSerial(const uint8_t* bytes, uint32_t count, std::string& error) {
-  if (count > kBlockDataSize) {
-    error = "at most " + std::to_string(kBlockDataSize) + " bytes fit the write block";
-    return false;
-  }
-  Channel write;
-  if (!openBlockAndEvent(SHUB_WRITE_BLOCK_NAME, SHUB_WRITE_EVENT_NAME, write, error)) return false;
-  storeBlockBytes(write.address, kBlockDataOffset, bytes, count);
-  storeBlockLength(write.address, count);
-  // The event's set orders the stores above before the daemon's wake-up.
-  const bool set = ce::setEvent(write.event);
-  if (!set) error = std::string("cannot set ") + SHUB_WRITE_EVENT_NAME;
-  closeChannel(write);
-  return set;
-}
-
 bool setNamedEvent(const std::string& name, std::string& error) {
   ce::NamedEvent* event = ce::openEvent(name.c_str());
   if (event == nullptr) {

@@ -1,7 +1,7 @@
 // What another process of the device needs to use serialhub's channels: open
 // a channel's block CRT<N> and event CRT<N>:EVENT, wait for a frame and copy
-// it out, hand bytes to the serial port through CRT:WRITE, set and wait named
-// events, and list the named objects.
+// it out, set and wait named events, and list the named objects. Bytes for
+// the serial port go through libserialhub's shub_write().
 //
 // Clients only open objects the daemon made; they never create them, so a
 // client started before the daemon (or for a channel the route file lacks)
@@ -65,11 +65,6 @@ void readBlock(const uint8_t* block, BlockContents& contents);
 // Waits up to `timeoutMs` for the channel's event; on a signal copies the
 // frame. The wait consumes the signal, as every consumer's does.
 ce::WaitResult waitFrame(Channel& channel, uint32_t timeoutMs, Frame& frame);
-
-// Puts `count` bytes (at most 260) into CRT:WRITE and sets CRT:WRITE:EVENT.
-// The data go in before the length word, and both before the event, so the
-// daemon's writer never sees a length without its bytes.
-bool writeToSerial(const uint8_t* bytes, uint32_t count, std::string& error);
 
 bool setNamedEvent(const std::string& name, std::string& error);
 // WaitResult::failed, with `error` set, when there is no such event.

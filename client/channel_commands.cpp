@@ -22,15 +22,20 @@ struct Options {
   std::vector<std::string_view> positional;
   std::optional<uint32_t> count;
   std::optional<uint32_t> timeoutMs;
+  bool peek = false;
 };
 
 // Splits arguments into positionals and the options the command accepts.
 // Prints the usage error itself; nullopt then.
 std::optional<Options> parseOptions(const ToolContext& context, const char* command, bool acceptsCount,
-                                    bool acceptsTimeout) {
+                                    bool acceptsTimeout, bool acceptsPeek = false) {
   Options options;
   for (size_t i = 0; i < context.args.size(); ++i) {
     const std::string_view arg = context.args[i];
+    if (acceptsPeek && arg == "--peek") {
+      options.peek = true;
+      continue;
+    }
     const bool isCount = acceptsCount && arg == "--count";
     const bool isTimeout = acceptsTimeout && arg == "--timeout";
     if (!isCount && !isTimeout) {
@@ -168,9 +173,22 @@ int runShow(const ToolContext& context) {
   return kExitOk;
 }
 
+// watch --peek <channel>...: peeks through the library.
+int peekWatch(const ToolContext& context, const Options& options) {
+  PeekRequest request{{}, options.count, options.timeoutMs};
+  if (options.positional.empty()) return usageError(context, "watch", "expected one or more channel numbers");
+  for (const std::string_view text : options.positional) {
+    const std::optional<int32_t> channel = parseChannel(text);
+    if (!channel) return usageError(context, "watch", "the channel is a decimal number, e.g. 1 or -1");
+    request.channels.push_back(*channel);
+  }
+  return runPeekWatch(context, request);
+}
+
 int runWatch(const ToolContext& context) {
-  const std::optional<Options> options = parseOptions(context, "watch", true, true);
+  const std::optional<Options> options = parseOptions(context, "watch", true, true, true);
   if (!options) return kExitUsage;
+  if (options->peek) return peekWatch(context, *options);
   const std::optional<int32_t> number = channelArgument(context, "watch", *options);
   if (!number) return kExitUsage;
   Channel channel;
@@ -200,17 +218,6 @@ int runWatch(const ToolContext& context) {
     std::fprintf(context.err, "crtctl watch: timed out after %u of %u frames\n", frames, *options->count);
     return kExitTimedOut;
   }
-  return kExitOk;
-}
-
-int runWrite(const ToolContext& context) {
-  uint8_t bytes[kBlockDataSize];
-  uint32_t count = 0;
-  if (!parseHexBytes(context.args, bytes, sizeof bytes, count)) {
-    return usageError(context, "write", "expected 1 to 260 bytes as pairs of hex digits");
-  }
-  std::string error;
-  if (!writeToSerial(bytes, count, error)) return fail(context, "write", error);
   return kExitOk;
 }
 

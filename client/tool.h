@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace client {
 
@@ -54,6 +55,13 @@ std::optional<uint32_t> parseCount(std::string_view text);
 bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_t capacity, uint32_t& count);
 int usageError(const ToolContext& context, const char* command, const char* message);
 
+// watch --peek: the channels to peek at, and when to stop.
+struct PeekRequest {
+  std::vector<int32_t> channels;
+  std::optional<uint32_t> count;      // frames in all
+  std::optional<uint32_t> timeoutMs;
+};
+
 // The commands of channel_commands.cpp.
 int runList(const ToolContext& context);
 int runShow(const ToolContext& context);
@@ -61,6 +69,9 @@ int runWatch(const ToolContext& context);
 int runWrite(const ToolContext& context);
 int runSet(const ToolContext& context);
 int runWait(const ToolContext& context);
+// library_commands.cpp
+int runPeekWatch(const ToolContext& context, const PeekRequest& request);
+int runStats(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
 

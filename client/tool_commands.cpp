@@ -26,13 +26,22 @@ const ToolCommand kCommands[] = {
    "Wait for frames on CRT<channel>:EVENT and print each one: seconds since\n"
    "the start, length and hex bytes. Ends after N frames, after MS ms, or on\n"
    "SIGINT/SIGTERM. Exits 3 when the time-out passed before N frames came.\n"
-   "Each frame printed was consumed from the event, like any consumer's.",
+   "Each frame printed was consumed from the event, like any consumer's.\n"
+   "With --peek, any number of channels are watched and no signal is taken\n"
+   "from their consumers: each line also names the channel, the frame's\n"
+   "sequence number and how many frames went by unseen.",
    runWatch},
   {"write", "<hex bytes...>",
    "Hand bytes to the serial port: puts them in CRT:WRITE (data, then the\n"
    "length word) and sets CRT:WRITE:EVENT. Bytes are hex digit pairs, e.g.\n"
-   "'crtctl write aa 44 03 00' or 'crtctl write aa440300'; at most 260.",
+   "'crtctl write aa 44 03 00' or 'crtctl write aa440300'; at most 260.\n"
+   "Fails, writing nothing, when no serialhub is running.",
    runWrite},
+  {"stats", "",
+   "Print the daemon's status object CRT:STATUS: whether it runs, power and\n"
+   "backlight, watchers, skipped noise, lost frames, port opens and\n"
+   "hang-ups, and frames, bytes and sequence number per route entry.",
+   runStats},
   {"set", "<event name>",
    "Set the existing named event, e.g. 'crtctl set CRT4:EVENT'.",
    runSet},

@@ -4,7 +4,10 @@
 // block or the port is stopped before what it reads is released.
 #include "daemon/daemon.h"
 
+#include <algorithm>
 #include <string>
+
+#include <serialhub/protocol.h>
 
 #include "daemon/device_services.h"
 #include "devices/backlight_click.h"
@@ -31,18 +34,57 @@ AssemblerHooks assemblerHooks;
 
 // The serial link feeding this process's frame assembler.
 bool startSerial(DaemonState& state) {
-  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks);
+  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
   FrameAssembler* assembler = state.assembler.get();
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
-      .openPort = openComPort,
+      .openPort =
+          [&state](ce::PortOpenReport& report) {
+            std::unique_ptr<ce::SerialPort> port = openComPort(report);
+            if (port) statusPortOpened(state);
+            return port;
+          },
       .portState = [&state](const std::string& text) { state.status.setPort(text); },
+      .hungUp = [&state] { statusHungUp(state); },
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
   });
   if (state.link->startSerialLink() == 0) return false;
   return true;
 }
 
+// The status object, made after the channel blocks so that it names their
+// channels. Without it the daemon runs on: only watchers and the operator's
+// counters are lost, which is said once.
+void startStatus(DaemonState& state) {
+  std::string problem;
+  if (!ce::openStatusObject(state.statusObject, problem)) {
+    ce::logLine(ce::LogLevel::error, problem);
+    return;
+  }
+  int32_t channels[kRouteTableSize] = {};
+  const uint32_t count = std::min(state.routes.count, kRouteTableSize);
+  for (uint32_t i = 0; i < count; ++i) channels[i] = state.routes.entries[i].channel;
+  state.publisher = std::make_unique<StatusPublisher>(state.statusObject.address);
+  state.publisher->initialise(channels, count);
+  state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+}
+
 }  // namespace
+
+void statusPortOpened(DaemonState& state) {
+  if (state.publisher) state.publisher->portOpened();
+}
+
+void statusHungUp(DaemonState& state) {
+  if (state.publisher) state.publisher->hungUp();
+}
+
+void statusPower(DaemonState& state, bool onMains) {
+  if (state.publisher) state.publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
+}
+
+void statusBacklight(DaemonState& state, bool on) {
+  if (state.publisher) state.publisher->setBacklight(on);
+}
 
 DaemonState& daemonState() {
   static DaemonState state;
@@ -79,6 +121,7 @@ bool startDaemon(DaemonState& state) {
     return false;
   }
   createChannelBlocks(state.routes, state.lock);
+  startStatus(state);
   if (!startSerial(state)) return false;
   startDeviceServices(state);
   return true;
@@ -92,6 +135,8 @@ void shutdownDaemon(DaemonState& state) {
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
+  state.publisher.reset();
+  ce::closeStatusObject(state.statusObject);
   state.battery.reset();
   ce::closeMainLoop(state.loop);
   state.loop = nullptr;
@@ -104,6 +149,10 @@ namespace {
 void tick(DaemonState& state, bool watchdog) {
   onPowerTick();
   state.status.setPower(acOnline.load() != 0 ? "on mains" : "on battery");
+  statusPower(state, acOnline.load() != 0);
+  // Until the backlight's toggles report themselves, the object shows the
+  // flag as of the last tick.
+  statusBacklight(state, ::backlightOn.load(std::memory_order_relaxed) != 0);
   if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
 }
 

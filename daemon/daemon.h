@@ -16,9 +16,11 @@
 #include "platform/battery.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
+#include "platform/status_object.h"
 #include "router/frame_assembler.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
+#include "router/status_publisher.h"
 
 inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
@@ -31,6 +33,8 @@ struct DaemonState {
   ce::MainLoop* loop = nullptr;        // the power tick and the stop signals
   std::optional<ce::Battery> battery;  // for the power watcher; absent when missing at start-up
   RouteTable routes;
+  ce::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
+  std::unique_ptr<StatusPublisher> publisher;  // null without a status object
   std::unique_ptr<FrameAssembler> assembler;
   std::unique_ptr<SerialLink> link;
   ServiceStatus status;
@@ -51,3 +55,13 @@ int runDaemon(DaemonState& state);
 // expects the main loop to have ended.
 bool startDaemon(DaemonState& state);
 void shutdownDaemon(DaemonState& state);
+
+// What the daemon's modules report to the status object CRT:STATUS of
+// `state`. Each does nothing while the daemon runs without one (before
+// start-up, after shutdown, or when the object could not be made). Port opens
+// and hang-ups come from the serial reader, power and backlight from the main
+// thread.
+void statusPortOpened(DaemonState& state);
+void statusHungUp(DaemonState& state);
+void statusPower(DaemonState& state, bool onMains);
+void statusBacklight(DaemonState& state, bool on);

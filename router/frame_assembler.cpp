@@ -31,8 +31,8 @@ Word lowBytes(uint32_t count) {
 }
 }  // namespace
 
-FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks)
-    : table_(table), hooks_(hooks) {
+FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status)
+    : table_(table), hooks_(hooks), status_(status) {
   entryCount_ = std::min(table.count, kRouteTableSize);
   for (uint32_t i = 0; i < entryCount_; ++i) {
     const uint32_t n = headerLength(table.entries[i]);
@@ -74,6 +74,7 @@ void FrameAssembler::feedByte(uint8_t byte) {
 // all would lose any frame whose header arrives across the reset.
 void FrameAssembler::restartWindow() {
   const uint32_t keep = std::min(windowKeep_, received_);
+  if (status_ != nullptr) status_->noiseSkipped(received_ - keep);
   std::memmove(buffer_, buffer_ + received_ - keep, keep);
   received_ = keep;
 }
@@ -93,6 +94,9 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
     mask &= mask - 1;
     const uint32_t n = headerLength_[i];
     if (received_ < n || !tailMatches(header_[i], n)) continue;
+    // The window's bytes before the header are noise; a later match in
+    // this loop finds none left (it is a suffix of this header).
+    if (status_ != nullptr && current_ < 0) status_->noiseSkipped(received_ - n);
     // Bytes beyond received_ are never read, so the rest of the buffer is
     // left as it is rather than cleared.
     for (uint32_t k = 0; k < n; ++k) buffer_[k] = header_[i][k];
@@ -135,6 +139,7 @@ void FrameAssembler::collect() {
     // The frame outgrew the data area (its length is above 260, or it is
     // being learned and no CR LF came in time): drop it and search again
     // instead of collecting for ever.
+    if (status_ != nullptr) status_->overlongDiscarded();
     endFrame(entry);
   } else if (frameLength == 0 || frameLength > length) {
     return;  // still collecting
@@ -160,11 +165,14 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   uint8_t* block = entry.blockAddress;
   if (block == nullptr) return;  // the entry got no block: it receives nothing
   const uint32_t length = received_;
-  // Readers look at the block only after its event, which is set last; the
-  // data area is therefore written once (the frame, then zeros after it)
-  // instead of being cleared first and then overwritten.
+  // Consumers look at the block only after its event, which is set last, and
+  // watchers only after the seqlock closes; the data area is therefore
+  // written once (the frame, then zeros after it) instead of being cleared
+  // first and then overwritten.
+  if (status_ != nullptr) status_->beginBlockWrite(index);
   writeDataArea(block, length);
   storeBlockLength(block, length);
+  if (status_ != nullptr) status_->endFrame(index, length);
   if (entry.event != nullptr) hooks_.setEvent(entry.event);
 }
 
@@ -212,5 +220,9 @@ void FrameAssembler::dropInDark(RouteEntry& entry) {
   } else if (static_cast<uint32_t>(hooks_.tickCount() - clickTime_) > kClickGateMs) {
     clickArmed_ = true;  // re-armed silently: the next frame clicks
   }
-  if (entry.blockAddress != nullptr) fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
+  if (status_ != nullptr) status_->droppedInDark();
+  if (entry.blockAddress == nullptr) return;
+  if (status_ != nullptr) status_->beginBlockWrite(0);
+  fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
+  if (status_ != nullptr) status_->endBlockClear(0);
 }

@@ -13,6 +13,7 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "router/route_table.h"
+#include "router/status_publisher.h"
 
 // What the assembler asks of the rest of the daemon; called only on delivery,
 // never per byte.
@@ -36,7 +37,9 @@ class FrameAssembler {
 
   // Reads the headers of `table` once: they never change after loading. The
   // table's frame lengths, block addresses and events are read at delivery.
-  FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks);
+  // `status`, when given, is told of every block write, skipped noise and
+  // lost frame; it must outlive the assembler.
+  FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status = nullptr);
 
   void feedBytes(uint32_t count, const uint8_t* bytes);
   void feedByte(uint8_t byte);
@@ -61,6 +64,7 @@ class FrameAssembler {
 
   RouteTable& table_;
   FrameAssemblerHooks& hooks_;
+  StatusPublisher* status_;
   uint32_t entryCount_ = 0;
   // candidates_[b]: bit i set when entry i takes part in the search and its
   // header ends in b, so a noise byte costs one table look-up.

@@ -121,6 +121,7 @@ void SerialLink::readerLoop(std::stop_token stop) {
       port_.store(nullptr);  // closed here, or by the writer as it lets go
       say(ce::LogLevel::warning, std::string(kNodeName) + ": hung up; looking for it again",
           std::string("waiting for ") + kNodeName);
+      if (deps_.hungUp) deps_.hungUp();
       continue;
     }
     const uint32_t count = std::min(got.count, kReadSize);

@@ -41,6 +41,8 @@ struct SerialLinkDeps {
   // (/dev/ttyS1) open", "waiting for COM7"); never once per retry. Called on
   // the main thread at start, later on the reader thread.
   std::function<void(const std::string& state)> portState;
+  // Told each hang-up, on the reader thread.
+  std::function<void()> hungUp;
   // Hands received bytes, at most kReadSize at a time and in order, to the
   // frame assembler. Called only on the reader thread.
   std::function<void(uint32_t count, const uint8_t* bytes)> feedBytes;

@@ -35,6 +35,12 @@ EXPECTED = [
     "usr/share/man/man1/duskcard.1",
     "usr/share/man/man1/crtctl.1",
     "usr/share/man/man5/ctl_rt.st.5",
+    "usr/share/man/man3/libserialhub.3",
+    "usr/include/serialhub/channel.h",
+    "usr/include/serialhub/protocol.h",
+    "usr/share/doc/serialhub/examples/channel_example.c",
+    "usr/share/doc/serialhub/examples/peek_channel.py",
+    "usr/lib/python3/dist-packages/serialhub.py",
 ]
 
 

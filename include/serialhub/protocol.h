@@ -18,6 +18,34 @@
  *   offset 4  u32  magic  SHUB_EVENT_MAGIC
  *   Set: store 1, then FUTEX_WAKE one waiter. Wait: swap a non-zero state
  *   for 0; if there is none, FUTEX_WAIT while it is 0.
+ *
+ * Status (CRT:STATUS), 512 bytes, the daemon's own object; written by the
+ * daemon only, except the watcher count:
+ *   offset   0  u32  magic      SHUB_STATUS_MAGIC, stored last at start-up
+ *   offset   4  u32  version    SHUB_STATUS_VERSION
+ *   offset   8  u32  entries    route entries in use, 0 to 10
+ *   offset  12  u32  watchers   peekers waiting; each adds 1, removes it at close
+ *   offset  16  u32  wake       futex word: bumped and FUTEX_WAKE all after a
+ *                               frame, only while watchers is not 0
+ *   offset  20  u32  power      0 on battery, 1 on mains, 2 not known yet
+ *   offset  24  u32  backlight  0 off, 1 on
+ *   offset  32  u64  noise bytes skipped while searching for a header
+ *   offset  40  u64  frames of entry 0 dropped while the screen was dark
+ *   offset  48  u64  frames discarded for outgrowing the data area
+ *   offset  56  u64  serial port opens
+ *   offset  64  u64  serial port hang-ups
+ *   offset 128  10 route entries of 32 bytes, in route-file order:
+ *     +0   i32  channel    N of CRT<N>
+ *     +4   u32  version    seqlock word of the block CRT<N>: odd while the
+ *                          daemon writes it; kept in the first entry of N
+ *     +8   u64  seq        sequence number of the last frame put in CRT<N>,
+ *                          also kept in the first entry of N; 1 before the
+ *                          first frame, so 0 never names a frame
+ *     +16  u64  frames     frames delivered by this entry
+ *     +24  u64  bytes      bytes of those frames
+ *   The daemon holds an exclusive flock on the file while it runs: a shared
+ *   non-blocking flock that fails means a daemon is alive. Sequence numbers
+ *   go on across daemon restarts; the counters start from 0 at each start.
  */
 #ifndef SERIALHUB_PROTOCOL_H
 #define SERIALHUB_PROTOCOL_H
@@ -42,5 +70,33 @@
 #define SHUB_CHANNEL_EVENT_FORMAT "CRT%d:EVENT"
 #define SHUB_WRITE_BLOCK_NAME "CRT:WRITE"
 #define SHUB_WRITE_EVENT_NAME "CRT:WRITE:EVENT"
+
+#define SHUB_STATUS_NAME "CRT:STATUS"
+#define SHUB_STATUS_SIZE 512u
+#define SHUB_STATUS_MAGIC 0x54415453u /* "STAT" */
+#define SHUB_STATUS_VERSION 1u
+#define SHUB_STATUS_MAGIC_OFFSET 0u
+#define SHUB_STATUS_VERSION_OFFSET 4u
+#define SHUB_STATUS_ENTRIES_OFFSET 8u
+#define SHUB_STATUS_WATCHERS_OFFSET 12u
+#define SHUB_STATUS_WAKE_OFFSET 16u
+#define SHUB_STATUS_POWER_OFFSET 20u
+#define SHUB_STATUS_BACKLIGHT_OFFSET 24u
+#define SHUB_STATUS_NOISE_OFFSET 32u
+#define SHUB_STATUS_DARK_OFFSET 40u
+#define SHUB_STATUS_OVERLONG_OFFSET 48u
+#define SHUB_STATUS_PORT_OPENS_OFFSET 56u
+#define SHUB_STATUS_HANGUPS_OFFSET 64u
+#define SHUB_STATUS_ENTRY_OFFSET 128u
+#define SHUB_STATUS_ENTRY_SIZE 32u
+#define SHUB_STATUS_ENTRY_COUNT 10u
+#define SHUB_STATUS_ENTRY_CHANNEL 0u
+#define SHUB_STATUS_ENTRY_VERSION 4u
+#define SHUB_STATUS_ENTRY_SEQ 8u
+#define SHUB_STATUS_ENTRY_FRAMES 16u
+#define SHUB_STATUS_ENTRY_BYTES 24u
+#define SHUB_STATUS_POWER_BATTERY 0u
+#define SHUB_STATUS_POWER_MAINS 1u
+#define SHUB_STATUS_POWER_UNKNOWN 2u
 
 #endif

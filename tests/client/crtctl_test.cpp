@@ -19,9 +19,11 @@
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
+#include "platform/status_object.h"
 #include "router/channel_block.h"
 #include "router/channel_blocks.h"
 #include "router/route_table.h"
+#include "router/status_publisher.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 
@@ -199,7 +201,11 @@ TEST_F(Crtctl, SetAndWaitUseAnyNamedEvent) {
   EXPECT_EQ(ce::waitEvent(table.entries[2].event, 0), ce::WaitResult::timeout) << "the wait consumed it";
 }
 
+// The test holds the status object's lock, as a running daemon does.
 TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
+  ce::StatusObject status;
+  std::string problem;
+  ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
   ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
   uint8_t* address = ce::mapBlock(block);
   ASSERT_NE(address, nullptr);
@@ -215,9 +221,51 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
   EXPECT_EQ(std::vector<uint8_t>(data, data + 5), (std::vector<uint8_t>{0xAA, 0x44, 0x03, 0x00, 0xFF}));
   EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::signalled);
 
+  ce::closeStatusObject(status);
+  Tool late = run({"write", "aa"});
+  EXPECT_EQ(late.finish(), 1);
+  EXPECT_TRUE(contains(late.err(), "serialhub is not running")) << "the lock went with its holder";
+  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
+
   ce::closeEvent(event);
   ce::unmapBlock(address, kChannelBlockSize);
   ce::closeBlock(block);
+}
+
+// Peeking at two channels prints every frame of both and leaves their
+// signals to the consumers; stats shows what was counted.
+TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
+  ce::StatusObject status;
+  std::string problem;
+  ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
+  StatusPublisher publisher(status.address);
+  const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
+  publisher.initialise(channels, 3);
+  const auto publish = [&](uint32_t i, const std::vector<uint8_t>& frame) {
+    publisher.beginBlockWrite(i);
+    deliver(table.entries[i], frame, static_cast<uint32_t>(frame.size()));
+    publisher.endFrame(i, static_cast<uint32_t>(frame.size()));
+  };
+
+  Tool watch = run({"watch", "--peek", "1", "2", "--count", "3", "--timeout", "10000"});
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "peeking at 2 channel(s)"); }, kDeadline)) << watch.err();
+  publish(0, {0xAA, 0x55, 0x01});
+  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 1; }, kDeadline)) << watch.err();
+  publish(1, {0xAA, 0x33, 0x02});
+  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 2; }, kDeadline)) << watch.err();
+  publish(0, {0xAA, 0x55, 0x03});
+  ASSERT_EQ(watch.finish(), 0) << watch.err();
+  const std::string out = watch.out();
+  EXPECT_TRUE(contains(out, "CRT1   seq 2          3  aa 55 01\n")) << out;
+  EXPECT_TRUE(contains(out, "CRT2   seq 2          3  aa 33 02\n")) << out;
+  EXPECT_TRUE(contains(out, "CRT1   seq 3          3  aa 55 03\n")) << out;
+  EXPECT_EQ(ce::waitEvent(table.entries[0].event, 0), ce::WaitResult::signalled) << "left to the consumer";
+
+  Tool stats = run({"stats"});
+  ASSERT_EQ(stats.finish(), 0) << stats.err();
+  EXPECT_TRUE(contains(stats.out(), "daemon           running\n")) << stats.out();
+  EXPECT_TRUE(contains(stats.out(), "CRT1    frames 2          bytes 6            seq 3\n")) << stats.out();
+  closeStatusObject(status);
 }
 
 TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
@@ -234,7 +282,7 @@ TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
       {{"show", "9"}, 1, "no block CRT9"},
       {{"watch", "5"}, 1, "no event CRT5:EVENT"},
       {{"show", "6"}, 1, "CRT6 is not a block of 288 bytes"},
-      {{"write", "aa"}, 1, "no block CRT:WRITE"},
+      {{"write", "aa"}, 1, "no status object CRT:STATUS"},
       {{"set", "NOPE"}, 1, "no event NOPE"},
       {{"wait", "NOPE", "--timeout", "10"}, 1, "no event NOPE"},
       {{"watch", "one"}, 2, "the channel is a decimal number"},
@@ -273,8 +321,8 @@ TEST_F(Crtctl, AMissingObjectsDirectoryIsNeverCreated) {
 TEST_F(Crtctl, HelpDescribesEveryCommand) {
   Tool help = run({"--help"});
   ASSERT_EQ(help.finish(), 0);
-  for (const char* command : {"list", "show <channel>", "watch <channel>", "write <hex bytes...>", "set <event name>",
-                              "wait <event name>"}) {
+  for (const char* command : {"list", "show <channel>", "watch <channel>", "write <hex bytes...>", "stats",
+                              "set <event name>", "wait <event name>"}) {
     EXPECT_TRUE(contains(help.out(), std::string("  ") + command)) << command;
   }
 }

@@ -17,6 +17,9 @@
 #include <vector>
 
 #include "router/frame_assembler.h"
+#include "router/status_publisher.h"
+
+#include <serialhub/protocol.h>
 
 namespace {
 
@@ -310,6 +313,46 @@ TEST(FrameAssemblerDelivery, LeavesReservedWordAndLockArea) {
   ASSERT_EQ(bench.delivered.size(), 1u);
   for (uint32_t k = 4; k < 8; ++k) EXPECT_EQ(block[k], 0x77);
   for (uint32_t k = 0; k < kBlockLockSize; ++k) EXPECT_EQ(block[kBlockLockOffset + k], 0x5A);
+}
+
+// The status object counts what the assembler delivered, skipped and lost:
+// two entries share channel 5, so their frames share one sequence number and
+// one seqlock word, while frames and bytes stay per entry.
+TEST(FrameAssemblerStatus, CountsFramesNoiseDarkAndOverlong) {
+  Bench bench({{kAA55, 4}, {{0xBB, 0x66}, 3}, {{0xCC}, 300}});
+  alignas(8) uint8_t status[SHUB_STATUS_SIZE] = {};
+  StatusPublisher publisher(status);
+  const int32_t channels[] = {5, 5, 9};
+  publisher.initialise(channels, 3);
+  FrameAssembler assembler(bench.table_, bench, &publisher);
+  const Bytes bytes = concat({{0x01, 0x02, 0x03}, {0xAA, 0x55, 0x01, 0x02}, {0xBB, 0x66, 0x07},
+                              {0x04}, {0xCC}, repeat(0x00, 300)});
+  assembler.feedBytes(static_cast<uint32_t>(bytes.size()), bytes.data());
+  bench.backlight = 0;
+  const Bytes dark = {0xAA, 0x55, 0x01, 0x02};
+  assembler.feedBytes(static_cast<uint32_t>(dark.size()), dark.data());
+
+  const auto u64 = [&](uint32_t offset) {
+    uint64_t value;
+    std::memcpy(&value, status + offset, sizeof value);
+    return value;
+  };
+  const auto entry = [&](uint32_t i, uint32_t member) { return SHUB_STATUS_ENTRY_OFFSET + i * SHUB_STATUS_ENTRY_SIZE + member; };
+  EXPECT_EQ(u64(entry(0, SHUB_STATUS_ENTRY_SEQ)), 1u + 2u) << "1 before the first frame";
+  EXPECT_EQ(u64(entry(0, SHUB_STATUS_ENTRY_FRAMES)), 1u);
+  EXPECT_EQ(u64(entry(0, SHUB_STATUS_ENTRY_BYTES)), 4u);
+  EXPECT_EQ(u64(entry(1, SHUB_STATUS_ENTRY_FRAMES)), 1u);
+  EXPECT_EQ(u64(entry(1, SHUB_STATUS_ENTRY_BYTES)), 3u);
+  uint32_t version;
+  std::memcpy(&version, status + entry(0, SHUB_STATUS_ENTRY_VERSION), sizeof version);
+  EXPECT_EQ(version, 6u) << "two frames and one dark clear, each an even pair";
+  // The 40 bytes past the overlong frame's cut are noise too.
+  EXPECT_EQ(u64(SHUB_STATUS_NOISE_OFFSET), 3u + 1u + 40u);
+  EXPECT_EQ(u64(SHUB_STATUS_OVERLONG_OFFSET), 1u);
+  EXPECT_EQ(u64(SHUB_STATUS_DARK_OFFSET), 1u);
+  uint32_t magic;
+  std::memcpy(&magic, status + SHUB_STATUS_MAGIC_OFFSET, sizeof magic);
+  EXPECT_EQ(magic, SHUB_STATUS_MAGIC);
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ class SerialLinkTest : public ::testing::Test {
     link = std::make_unique<SerialLink>(SerialLinkDeps{
         .openPort = [this](ce::PortOpenReport&) { return wiring.open(); },
         .portState = {},
+        .hungUp = {},
         .feedBytes = [this](uint32_t count, const uint8_t* bytes) { fed.add(count, bytes); },
     });
     ASSERT_NE(link->startSerialLink(), 0);

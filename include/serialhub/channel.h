@@ -1,0 +1,89 @@
+/*
+ * libserialhub: use serialhub's channels from any program of the device.
+ * Link with `pkg-config --libs serialhub`; see libserialhub(3).
+ *
+ * Every call returns -1 (or NULL) with errno set on failure. Nothing here
+ * creates a named object: the daemon makes them all.
+ */
+#ifndef SERIALHUB_CHANNEL_H
+#define SERIALHUB_CHANNEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <serialhub/protocol.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define SHUB_API __attribute__((visibility("default")))
+#else
+#define SHUB_API
+#endif
+
+typedef struct shub_channel shub_channel;
+
+/* Opens CRT<channel> and CRT<channel>:EVENT in $CE_OBJECTS (default
+ * /dev/shm/ce). NULL with errno: ENOENT no such channel (or no objects
+ * folder), EACCES not allowed, EINVAL a file there that is not the object. */
+SHUB_API shub_channel *shub_channel_open(int channel);
+SHUB_API void shub_channel_close(shub_channel *ch);
+
+/* Waits for the channel's event and consumes its signal, as every consumer
+ * does (the daemon's own consumers of channels 1 and 4 included). Copies at
+ * most `cap` bytes of the frame and returns the frame's length (0 to 260; a
+ * length above cap means the copy was cut). 0 on time-out; timeout_ms < 0
+ * waits for ever. */
+SHUB_API int shub_channel_wait(shub_channel *ch, int timeout_ms, void *buf, size_t cap);
+
+/* Waits for a frame newer than *seq without taking any signal (*seq == 0:
+ * the next frame delivered after the call), copies it whole and consistent,
+ * and sets *seq to its sequence number: a gap from the previous one is the
+ * number of frames missed. On time-out *seq is set to the sequence number
+ * the wait started from, so a call with timeout 0 and *seq == 0 takes a
+ * starting point. Returns as shub_channel_wait. -1 with ENOTCONN when no
+ * daemon has made the status object CRT:STATUS, EINVAL when the file there
+ * is not one. */
+SHUB_API int shub_channel_peek(shub_channel *ch, int timeout_ms, void *buf, size_t cap, uint64_t *seq);
+
+/* Hands 1 to SHUB_BLOCK_DATA_SIZE (260) bytes to the serial port through
+ * CRT:WRITE. 0 when handed over; -1 with errno: EMSGSIZE above 260, EINVAL for
+ * none, ENOTCONN when no daemon is running (nothing is written then). */
+SHUB_API int shub_write(const void *bytes, size_t count);
+
+/* One route entry's counters. */
+typedef struct shub_entry_status {
+  int32_t channel;
+  uint32_t reserved;
+  uint64_t seq;    /* last frame's sequence number of the channel */
+  uint64_t frames; /* frames this entry delivered since the daemon started */
+  uint64_t bytes;
+} shub_entry_status;
+
+/* What the status object CRT:STATUS shows. */
+typedef struct shub_status {
+  uint32_t daemon_alive; /* 1 while a daemon holds the status object */
+  uint32_t power;        /* SHUB_STATUS_POWER_* */
+  uint32_t backlight;    /* 0 off, 1 on */
+  uint32_t watchers;
+  uint64_t noise_bytes;
+  uint64_t dark_frames;
+  uint64_t overlong_frames;
+  uint64_t port_opens;
+  uint64_t hangups;
+  uint32_t entry_count;
+  uint32_t reserved;
+  shub_entry_status entries[SHUB_STATUS_ENTRY_COUNT];
+} shub_status;
+
+/* Copies the daemon's counters. -1 with ENOTCONN when no daemon has made the
+ * status object, EINVAL when the file there is not one. */
+SHUB_API int shub_stats(shub_status *out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

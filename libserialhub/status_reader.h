@@ -1,0 +1,33 @@
+// The reader's half of the status object CRT:STATUS (layout in
+// serialhub/protocol.h): finding a channel's entry, its sequence number, and
+// copying its block under the entry's seqlock so that a copy is never torn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace shub {
+
+// True when the object carries the magic and a version this reader knows.
+bool statusReady(const uint8_t* status);
+
+// Index of the entry that keeps `channel`'s sequence number (its first); -1 when none.
+int findEntry(const uint8_t* status, int32_t channel);
+uint64_t entrySeq(const uint8_t* status, int entry);
+
+struct FrameCopy {
+  uint32_t length = 0;  // the frame's length, at most 260; at most `cap` bytes were copied
+  uint64_t seq = 0;     // the sequence number of the frame copied
+};
+
+// Copies the frame of `block` while `entry`'s seqlock stays even and
+// unchanged around the copy, trying again otherwise. False when the word is
+// still odd at `deadlineMs` (monotonic ms; negative: none), which only a
+// daemon stopped in the middle of a write can cause.
+bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint8_t* buf, size_t cap,
+                    FrameCopy& out, int64_t deadlineMs);
+
+// A copy with no seqlock, for channels the status object does not list.
+uint32_t copyPlain(const uint8_t* block, uint8_t* buf, size_t cap);
+
+}  // namespace shub

@@ -1,0 +1,78 @@
+// Client-side access to named objects for libserialhub. Unlike the daemon's
+// mappings these carry no SIGBUS guard: a library must not take over a signal
+// of the program that loads it, and the daemon never shrinks its objects.
+#include "platform/client_objects.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include <linux/membarrier.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/futex_internal.h"
+#include "platform/object_file_internal.h"
+#include "platform/paths.h"
+
+namespace ce {
+
+bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
+  out = MappedObject{};
+  const std::optional<std::string> path = objectPath(name);
+  if (!path) {
+    errno = EINVAL;
+    return false;
+  }
+  const int fd = detail::openObjectFile(*path);
+  if (fd < 0) return false;
+  if (detail::objectFileSize(fd) != static_cast<off_t>(size)) {
+    close(fd);
+    errno = EINVAL;
+    return false;
+  }
+  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (address == MAP_FAILED) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return false;
+  }
+  out = MappedObject{fd, static_cast<uint8_t*>(address), size};
+  return true;
+}
+
+void closeMappedObject(MappedObject& object) {
+  if (object.address != nullptr) munmap(object.address, object.size);
+  if (object.fd >= 0) close(object.fd);
+  object = MappedObject{};
+}
+
+void waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
+  const bool infinite = timeoutMs < 0;
+  const auto ms = static_cast<uint32_t>(infinite ? 0 : (timeoutMs > 0x7fffffff ? 0x7fffffff : timeoutMs));
+  detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, infinite), true);
+}
+
+void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }
+
+bool fenceRegisteredProcesses() {
+  return syscall(SYS_membarrier, MEMBARRIER_CMD_GLOBAL_EXPEDITED, 0, 0) == 0;
+}
+
+bool lockedByAnother(int fd) {
+  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    flock(fd, LOCK_UN);
+    return false;
+  }
+  return errno == EWOULDBLOCK;
+}
+
+int64_t monotonicMs() {
+  const timespec now = detail::monotonicNow();
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace ce
