@@ -28,6 +28,17 @@ class AssemblerHooks final : public FrameAssemblerHooks {
   int32_t backlightOn() override { return ::backlightOn.load(std::memory_order_relaxed); }
   void keyClick(int32_t kind) override { KeyClick(kind); }
   void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
+  bool tellsFrames() override { return ce::verboseLog(); }
+  void frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override {
+    std::string line = "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ");
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (uint32_t i = 0; i < length; ++i) {
+      if (i > 0) line += ' ';
+      line += kHex[bytes[i] >> 4];
+      line += kHex[bytes[i] & 15];
+    }
+    ce::logLine(ce::LogLevel::debug, line);
+  }
 };
 
 AssemblerHooks assemblerHooks;

@@ -32,7 +32,7 @@ Word lowBytes(uint32_t count) {
 }  // namespace
 
 FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status)
-    : table_(table), hooks_(hooks), status_(status) {
+    : table_(table), hooks_(hooks), status_(status), tellFrames_(hooks.tellsFrames()) {
   entryCount_ = std::min(table.count, kRouteTableSize);
   for (uint32_t i = 0; i < entryCount_; ++i) {
     const uint32_t n = headerLength(table.entries[i]);
@@ -174,12 +174,9 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   storeBlockLength(block, length);
   if (status_ != nullptr) status_->endFrame(index, length);
   if (entry.event != nullptr) hooks_.setEvent(entry.event);
+  if (tellFrames_) hooks_.frameSeen(index, entry.channel, buffer_, length, true);
 }
 
-// Stores the frame and the zeros after it into the data area. Byte stores of
-// all 260 bytes would cost more than the rest of a short frame's handling, so
-// an 8-aligned block (every mapping is) takes relaxed atomic stores eight bytes
-// at a time: other processes still never see a torn or undefined access.
 // Stores the frame and the zeros after it into the data area. Byte stores of
 // all 260 bytes would cost more than the rest of a short frame's handling, so
 // an 8-aligned block (every mapping is) takes relaxed atomic stores eight bytes
@@ -213,6 +210,7 @@ void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
 // Entry 0 (the touch channel) while the screen is dark: the frame is lost and
 // the user hears a click instead, at most one per 1200 ms of frames.
 void FrameAssembler::dropInDark(RouteEntry& entry) {
+  if (tellFrames_) hooks_.frameSeen(0, entry.channel, buffer_, received_, false);
   if (clickArmed_) {
     clickTime_ = hooks_.tickCount();
     hooks_.keyClick(2);

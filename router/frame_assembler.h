@@ -23,6 +23,12 @@ class FrameAssemblerHooks {
   virtual int32_t backlightOn() = 0;             // the daemon-wide flag
   virtual void keyClick(int32_t kind) = 0;       // the dark-screen click
   virtual void setEvent(ce::NamedEvent* event) = 0;
+  // Asked once, at construction: whether frameSeen() wants every frame (for
+  // an operator's debug lines); false keeps the per-frame path free of it.
+  virtual bool tellsFrames() { return false; }
+  // A frame of route entry `entry` delivered, or dropped while dark.
+  virtual void frameSeen(uint32_t /*entry*/, int32_t /*channel*/, const uint8_t* /*bytes*/,
+                         uint32_t /*length*/, bool /*delivered*/) {}
 
  protected:
   ~FrameAssemblerHooks() = default;
@@ -83,6 +89,7 @@ class FrameAssembler {
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching
   uint32_t pendingLength_ = 0;          // while collecting: nothing to do below this length
+  const bool tellFrames_;                // hooks_.tellsFrames(), asked once
   bool clickArmed_ = true;              // the next dark-screen frame clicks
   uint32_t clickTime_ = 0;              // tick of the last dark-screen click
 };

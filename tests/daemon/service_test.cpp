@@ -109,6 +109,7 @@ TEST(ServiceRunning, SaysEachChangeOfPortAndPowerOnce) {
   DaemonProcess daemon(sandbox);
   daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
   sandbox.writeFile("dev/BAT1", "1\n");
+  daemon.addArgument("-v");
   ASSERT_TRUE(daemon.startReady());
   const auto said = [&](const std::string& what) {
     const std::string text = daemon.stderrText();
@@ -129,6 +130,9 @@ TEST(ServiceRunning, SaysEachChangeOfPortAndPowerOnce) {
   testing_support::PtyPair replugged;
   ASSERT_TRUE(replugged.linkAs(sandbox.root() + "/dev/COM7"));
   ASSERT_TRUE(testing_support::waitUntil([&] { return said("): opened") == 2; }));
+  const uint8_t frame[] = {0xAA, 0x55, 1, 2, 3, 4};
+  ASSERT_EQ(write(replugged.master, frame, sizeof frame), static_cast<ssize_t>(sizeof frame));
+  EXPECT_TRUE(sayOnce("CRT3: aa 55 01 02 03 04")) << "-v says every frame";
 
   sandbox.writeFile("dev/BAT1", "0\n");
   EXPECT_TRUE(sayOnce("AC power lost"));
