@@ -85,7 +85,7 @@ void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
 class SerialhubTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(pty.ok()); }
-  void linkPty(const PtyPair& pair) { ASSERT_TRUE(pair.linkAs(sandbox.root() + "/dev/COM7")); }
+  void linkPty(PtyPair& pair) { ASSERT_TRUE(pair.linkAs(sandbox.root() + "/dev/COM7")); }
   void startReady(const std::string& routes = kRoutes) {
     daemon.writeRoutes(routes);
     ASSERT_TRUE(daemon.start());

@@ -41,7 +41,15 @@ struct PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   bool ok() const { return master >= 0; }
+  // The peer goes away. The link made by linkAs() goes first: the kernel hands
+  // this pty's name to the next pty opened, maybe another test's, and a daemon
+  // looking for its lost port by the link would take that one.
   void closeMaster() {
+    if (!link_.empty()) {
+      char target[128] = {};
+      if (readlink(link_.c_str(), target, sizeof target - 1) > 0 && slave == target) unlink(link_.c_str());
+      link_.clear();
+    }
     if (master >= 0) close(master);
     master = -1;
   }
@@ -61,10 +69,14 @@ struct PtyPair {
     return got;
   }
   // Links the slave as `link`, replacing an older link.
-  bool linkAs(const std::string& link) const {
+  bool linkAs(const std::string& link) {
     unlink(link.c_str());
+    link_ = link;
     return symlink(slave.c_str(), link.c_str()) == 0;
   }
+
+ private:
+  std::string link_;
 };
 
 }  // namespace testing_support
