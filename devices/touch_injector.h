@@ -47,7 +47,7 @@ struct TouchReport {
 // of `screen` pixels.
 TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen);
 
-// Steps 3 to 5 of one report: advances touchState, injects, clicks on the
+// One report: advances touchState, injects, clicks on the
 // first down report.
 void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint32_t clickKind);
 

@@ -8,14 +8,13 @@ frame read back with the installed crtctl, SIGTERM, exit 0.
 usage: install_check.py [BUILD_DIR]   (default build/install)
 """
 import os
-import pty
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+
+from staged_daemon import StagedDaemon
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXPECTED = [
@@ -79,40 +78,24 @@ def verify_unit(stage, work):
 
 
 def run_daemon_once(stage, work):
-    device, objects = os.path.join(work, "root"), os.path.join(work, "objects")
-    os.makedirs(os.path.join(device, "dev"))
-    master, slave = pty.openpty()
-    os.symlink(os.ttyname(slave), os.path.join(device, "dev", "COM7"))
-    os.close(slave)
-    notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    notify.bind(os.path.join(work, "notify"))
-    notify.settimeout(10)
-    env = {**os.environ, "CE_ROOT": device, "CE_OBJECTS": objects, "NOTIFY_SOCKET": os.path.join(work, "notify")}
-    env.pop("DISPLAY", None)
-    daemon = subprocess.Popen([stage + "/usr/libexec/serialhub/serialhub",
-                               "--routes", stage + "/etc/serialhub/ctl_rt.st"], env=env)
+    daemon = StagedDaemon(work, [stage + "/usr/libexec/serialhub/serialhub",
+                                 "--routes", stage + "/etc/serialhub/ctl_rt.st"])
     try:
-        notice = notify.recv(256)
-        while notice.startswith(b"STATUS="):  # the port's state may come first
-            notice = notify.recv(256)
-        if notice != b"READY=1":
+        if not daemon.ready():
             sys.exit("install_check: the installed daemon did not announce READY=1")
         crtctl = [stage + "/usr/bin/crtctl", "watch", "2", "--count", "1", "--timeout", "5000"]
-        watch = subprocess.Popen(crtctl, env=env, stdout=subprocess.PIPE, text=True)
+        watch = subprocess.Popen(crtctl, env=daemon.env, stdout=subprocess.PIPE, text=True)
         deadline = time.monotonic() + 5
         while watch.poll() is None and time.monotonic() < deadline:
-            os.write(master, b"\xaa\x33hi\r\n")  # a text frame of the sample route file
+            os.write(daemon.master, b"\xaa\x33hi\r\n")  # a text frame of the sample route file
             time.sleep(0.2)
         out, _ = watch.communicate(timeout=5)
         if "aa 33 68 69 0d 0a" not in out:
             sys.exit("install_check: no frame read back through the installed crtctl: " + out)
-        daemon.send_signal(signal.SIGTERM)
-        if daemon.wait(timeout=5) != 0:
+        if daemon.stop() != 0:
             sys.exit("install_check: the installed daemon did not stop with 0")
     finally:
-        if daemon.poll() is None:
-            daemon.kill()
-        os.close(master)
+        daemon.close()
 
 
 def main():

@@ -14,16 +14,16 @@ usage: installed_examples.py BUILD_DIR
 """
 import glob
 import os
-import pty
 import select
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+from staged_daemon import StagedDaemon  # noqa: E402
 ROUTES = "3,aa 55,,0-0,6,fixed\n"
 FRAME = b"\xaa\x55\x01\x02\x03\x04"
 
@@ -87,30 +87,17 @@ def main():
         source = only(stage + "/**/examples/channel_example.c")
         subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-o", example, source] + flags, check=True)
 
-        device, objects = os.path.join(work, "root"), os.path.join(work, "objects")
-        os.makedirs(os.path.join(device, "dev"))
         bin_dir = os.path.join(work, "bin")
         os.makedirs(bin_dir)
         shutil.copy(daemon_path, bin_dir)
         with open(os.path.join(bin_dir, "ctl_rt.st"), "w") as routes:
             routes.write(ROUTES)
-        master, slave = pty.openpty()
-        os.symlink(os.ttyname(slave), os.path.join(device, "dev", "COM7"))
-        os.close(slave)
-        notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        notify.bind(os.path.join(work, "notify"))
-        notify.settimeout(10)
-        env = {**os.environ, "CE_ROOT": device, "CE_OBJECTS": objects, "LD_LIBRARY_PATH": libdir,
-               "PYTHONPATH": pythondir}
-        env.pop("DISPLAY", None)
-        daemon = subprocess.Popen([os.path.join(bin_dir, "serialhub")],
-                                  env={**env, "NOTIFY_SOCKET": os.path.join(work, "notify")})
+        daemon = StagedDaemon(work, [os.path.join(bin_dir, "serialhub")],
+                              {**os.environ, "LD_LIBRARY_PATH": libdir, "PYTHONPATH": pythondir})
         try:
-            notice = notify.recv(256)
-            while notice.startswith(b"STATUS="):  # the port's state may come first
-                notice = notify.recv(256)
-            if notice != b"READY=1":
+            if not daemon.ready():
                 fail("the staged daemon did not announce READY=1")
+            env, master = daemon.env, daemon.master
             deadline = time.monotonic() + 30
             status, out, err = run_resending([example, "3", "hello"], env, master, deadline, first=b"hello")
             if status != 0 or "frame aa 55 01 02 03 04" not in out or "no frame within 100 ms" not in out \
@@ -123,14 +110,10 @@ def main():
                 fail("the Python example failed (%d):\n%s%s" % (status, out, err))
             if b"peeked\n" not in read_until(master, b"peeked\n", deadline):
                 fail("the Python example's bytes never left the port")
-            daemon.terminate()
-            if daemon.wait(timeout=10) != 0:
+            if daemon.stop() != 0:
                 fail("the staged daemon did not stop with 0")
         finally:
-            if daemon.poll() is None:
-                daemon.kill()
-                daemon.wait()
-            os.close(master)
+            daemon.close()
     print("installed_examples: the C and Python examples work against the installed library")
 
 

@@ -1,0 +1,55 @@
+"""A daemon of a staged install on a throw-away device: its own device root
+with a pty linked as dev/COM7, its own objects directory, a notify socket
+to hear READY=1 from, and a clean stop. Shared by the scripts that check an
+installed tree (install_check.py, tests/library/installed_examples.py).
+"""
+import os
+import pty
+import socket
+import subprocess
+
+
+class StagedDaemon:
+    def __init__(self, work, command, env=None):
+        """Starts `command` (the daemon and its arguments) in `work`; `env`
+        is the environment the caller's clients use too."""
+        self.device, self.objects = os.path.join(work, "root"), os.path.join(work, "objects")
+        os.makedirs(os.path.join(self.device, "dev"))
+        self.master, slave = pty.openpty()
+        os.symlink(os.ttyname(slave), os.path.join(self.device, "dev", "COM7"))
+        os.close(slave)
+        notify_path = os.path.join(work, "notify")
+        self._notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self._notify.bind(notify_path)
+        self._notify.settimeout(10)
+        self.env = {**(env or os.environ), "CE_ROOT": self.device, "CE_OBJECTS": self.objects}
+        self.env.pop("DISPLAY", None)
+        self.process = subprocess.Popen(command, env={**self.env, "NOTIFY_SOCKET": notify_path})
+
+    def ready(self):
+        """True once the daemon announced READY=1 (its STATUS= lines may come first)."""
+        try:
+            notice = self._notify.recv(256)
+            while notice.startswith(b"STATUS="):
+                notice = self._notify.recv(256)
+        except socket.timeout:
+            return False
+        return notice == b"READY=1"
+
+    def stop(self):
+        """SIGTERM; the exit code, or None when it had to be killed."""
+        self.process.terminate()
+        try:
+            return self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            return None
+        finally:
+            self.close()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
