@@ -52,7 +52,6 @@ class RealTouchPlatform final : public TouchPlatform {
 };
 
 RealTouchPlatform realPlatform;
-std::atomic<TouchPlatform*> currentPlatform{&realPlatform};
 
 // Touched by the main thread only; the thread gets its own copies of the
 // event and the address when it starts.
@@ -83,10 +82,6 @@ void touchThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* blo
 }
 
 }  // namespace
-
-void setTouchPlatform(TouchPlatform* platform) {
-  currentPlatform.store(platform != nullptr ? platform : &realPlatform);
-}
 
 TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
   TouchReport report;
@@ -120,14 +115,16 @@ void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint3
   if (touchState.load(std::memory_order_relaxed) == 1) platform.keyClick(static_cast<int32_t>(clickKind));
 }
 
-int startTouchInjector() {
+int startTouchInjector() { return startTouchInjector(realPlatform); }
+
+int startTouchInjector(TouchPlatform& platformInUse) {
   // A start over a running or half-started injector would orphan its handles
   // and leave two threads injecting; release what it holds first.
   stopTouchInjector();
   if (!openChannel(injector, kTouchBlockName, kTouchEventName)) return 0;
   ce::NamedEvent* event = injector.event.get();
   const uint8_t* address = injector.view.get();
-  TouchPlatform* platform = currentPlatform.load();
+  TouchPlatform* platform = &platformInUse;
   injector.thread = ce::startThread(
       [event, address, platform](std::stop_token stop) { touchThread(stop, event, address, platform); });
   return 0;

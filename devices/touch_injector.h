@@ -33,9 +33,6 @@ class TouchPlatform {
   virtual void keyClick(int32_t kind) = 0;
 };
 
-// Replaces the platform (nullptr restores the real one). Takes effect at the
-// next start.
-void setTouchPlatform(TouchPlatform* platform);
 
 struct TouchReport {
   bool penDown = false;
@@ -55,6 +52,9 @@ void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint3
 // case; without the event, or with a block that cannot be opened or mapped,
 // no thread runs.
 int startTouchInjector();
+// The same over another platform (tests hand in a fake); it must outlive the
+// thread, that is, the next stop.
+int startTouchInjector(TouchPlatform& platform);
 
 // Stops the thread (once this returns, no pointer event or click comes from
 // it), then releases the view, the event and the block, each only if held.

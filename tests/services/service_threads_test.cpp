@@ -66,12 +66,8 @@ class TouchThread : public ::testing::Test {
  protected:
   void SetUp() override {
     touchState.store(0);
-    setTouchPlatform(&fake);
   }
-  void TearDown() override {
-    stopTouchInjector();
-    setTouchPlatform(nullptr);
-  }
+  void TearDown() override { stopTouchInjector(); }
   testing_support::DeviceSandbox sandbox;
   Feeder feeder{"CRT1"};
   FakeTouchPlatform fake;
@@ -81,12 +77,12 @@ TEST_F(TouchThread, WithoutTheEventNothingStarts) {
   ce::closeEvent(feeder.event);
   std::remove((sandbox.objects() + "/CRT1:EVENT").c_str());
   feeder.event = nullptr;
-  EXPECT_EQ(startTouchInjector(), 0);
+  EXPECT_EQ(startTouchInjector(fake), 0);
   EXPECT_FALSE(touchInjectorRunning());
 }
 
 TEST_F(TouchThread, StopWhilePenDownInjectsNothingAndTheNextTouchDoesNotClick) {
-  startTouchInjector();
+  startTouchInjector(fake);
   feeder.touch(0x41, 240, 400);
   ASSERT_TRUE(waitUntil([&] { return fake.count() == 2; }));  // event, click
   EXPECT_EQ(tapVolume.load(), 1u);
@@ -95,7 +91,7 @@ TEST_F(TouchThread, StopWhilePenDownInjectsNothingAndTheNextTouchDoesNotClick) {
   feeder.touch(0x41, 240, 400);
   EXPECT_TRUE(feeder.pending()) << "a stopped injector must not consume frames";
 
-  startTouchInjector();
+  startTouchInjector(fake);
   feeder.touch(0x41, 480, 0);
   ASSERT_TRUE(waitUntil([&] { return fake.count() == 3; }));
   stopTouchInjector();
@@ -104,7 +100,7 @@ TEST_F(TouchThread, StopWhilePenDownInjectsNothingAndTheNextTouchDoesNotClick) {
 }
 
 TEST_F(TouchThread, NothingIsInjectedOnceStopReturnsEvenUnderAStreamOfFrames) {
-  startTouchInjector();
+  startTouchInjector(fake);
   std::atomic<bool> done{false};
   std::atomic<uint32_t> sent{0};
   std::thread producer([&] {
@@ -125,12 +121,12 @@ TEST_F(TouchThread, NothingIsInjectedOnceStopReturnsEvenUnderAStreamOfFrames) {
 }
 
 TEST_F(TouchThread, StopStartCyclesLeaveNoThreadsOrDescriptorsBehind) {
-  startTouchInjector();
+  startTouchInjector(fake);
   stopTouchInjector();
   const size_t fds = entriesIn("/proc/self/fd");
   const size_t tasks = entriesIn("/proc/self/task");
   for (int cycle = 0; cycle < 30; ++cycle) {
-    startTouchInjector();
+    startTouchInjector(fake);
     feeder.touch(cycle % 2 ? 0x41 : 0, 1, 1);
     ASSERT_TRUE(waitUntil([&] { return fake.count() >= static_cast<size_t>(cycle + 1); }));
     stopTouchInjector();
