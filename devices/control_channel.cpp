@@ -11,6 +11,8 @@
 // stopped would read a view that no longer exists).
 #include "devices/control_channel.h"
 
+#include <utility>
+
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
 #include "platform/clock.h"
@@ -35,7 +37,7 @@ enum Command : uint8_t {
 
 ChannelConsumer channel;  // main thread only
 
-void runCommand(uint8_t command, std::stop_token stop) {
+void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop) {
   if (command == kCommandToggleBacklight) {
     // A read followed by a write: only this thread and the main thread (which
     // writes 1 at times when no command runs) change the flag.
@@ -44,16 +46,16 @@ void runCommand(uint8_t command, std::stop_token stop) {
     BacklightSwitch(on);
     ce::logLine(ce::LogLevel::info, on != 0 ? "backlight switched on by the peer" : "backlight switched off by the peer");
   }
-  if (command == kCommandPause || command == kCommandToggleBacklight) ce::pauseMs(kControlPauseMs, stop);
+  if (command == kCommandPause || command == kCommandToggleBacklight) pause(kControlPauseMs, stop);
 }
 
-void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block) {
+void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
   for (;;) {
     if (ce::waitEvent(event, ce::kInfinite, stop) != ce::WaitResult::signalled) return;
     if (controlBusy.load() != 1) continue;
     const uint8_t command = loadBlockByte(block, kCommandByte);
     controlBusy.store(0);
-    runCommand(command, stop);
+    runCommand(command, pause, stop);
     ce::resetEvent(event);  // drop what arrived during the handling
     controlBusy.store(1);
   }
@@ -62,6 +64,10 @@ void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* b
 }  // namespace
 
 int startControlChannel() {
+  return startControlChannel([](uint32_t ms, std::stop_token stop) { ce::pauseMs(ms, stop); });
+}
+
+int startControlChannel(ControlPause pause) {
   // Called once by the daemon; a repeated start replaces the first cleanly.
   stopControlChannel();
   if (!openChannel(channel, kControlBlockName, kControlEventName)) return 0;
@@ -69,7 +75,9 @@ int startControlChannel() {
   const uint8_t* address = channel.view.get();
   // The thread is kept (not let go at once) so that shutdown can stop it
   // before it unmaps the block.
-  channel.thread = ce::startThread([event, address](std::stop_token stop) { controlThread(stop, event, address); });
+  channel.thread = ce::startThread([event, address, pause = std::move(pause)](std::stop_token stop) {
+    controlThread(stop, event, address, pause);
+  });
   return 0;
 }
 

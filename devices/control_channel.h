@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <stop_token>
 
 // 1 ready to take a command; 0 while one is being handled. Only the control
 // thread touches it.
@@ -14,10 +16,15 @@ extern std::atomic<uint8_t> controlBusy;
 
 inline constexpr uint32_t kControlPauseMs = 300;
 
+// The pause after commands 1 and 3: kControlPauseMs, ended early only by a
+// stop. Tests hand in one they control.
+using ControlPause = std::function<void(uint32_t ms, std::stop_token stop)>;
+
 // Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
 // case; without the event, or with a block that cannot be opened or mapped,
 // no thread runs.
 int startControlChannel();
+int startControlChannel(ControlPause pause);
 
 // Stops the thread, then unmaps the block, closes the event and the block,
 // each only if held. Shutdown calls it before the channel blocks go away.

@@ -1,13 +1,14 @@
 // The touch and control threads over real named objects in a sandbox: the
 // stop guarantees of the touch injector, and the control channel's drop rules
-// with its real 300 ms pause. Results are awaited with deadlines; the pauses
-// between frames are the stimulus's timing, not synchronisation.
+// with a pause the test holds open. Results are awaited with deadlines.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -135,17 +136,35 @@ TEST_F(TouchThread, StopStartCyclesLeaveNoThreadsOrDescriptorsBehind) {
   EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasks; }, 5s));
 }
 
-// The control channel with a simulated lamp that records each code.
+// The control channel with a simulated lamp that records each code, and a
+// pause the test holds open until it lets go: what arrives inside the pause
+// is decided by the test, not by the clock.
 class ControlThread : public ::testing::Test {
  protected:
   void SetUp() override {
     sandbox.writeFile("dev/BKL1", "");
     backlightOn.store(1);
-    startControlChannel();
+    startControlChannel([this](uint32_t ms, std::stop_token stop) { hold(ms, stop); });
   }
   void TearDown() override {
     stopControlChannel();
     backlightOn.store(1);
+  }
+  void hold(uint32_t ms, std::stop_token stop) {
+    std::unique_lock lock(mutex);
+    pausedFor = ms;
+    ++pauses;
+    changed.notify_all();
+    changed.wait(lock, stop, [this] { return released > 0; });
+    --released;
+  }
+  // Waits for pause number `n` to begin, then lets it end.
+  bool release(int n) {
+    std::unique_lock lock(mutex);
+    if (!changed.wait_for(lock, 10s, [&] { return pauses >= n; })) return false;
+    ++released;
+    changed.notify_all();
+    return true;
   }
   void command(uint8_t value) { feeder.send(10, {value}); }
   std::string lamp() const { return sandbox.readFile("dev/BKL1"); }
@@ -155,69 +174,61 @@ class ControlThread : public ::testing::Test {
 
   testing_support::DeviceSandbox sandbox;
   Feeder feeder{"CRT4"};
+  std::mutex mutex;
+  std::condition_variable_any changed;
+  int pauses = 0, released = 0;
+  uint32_t pausedFor = 0;
 };
 
-using Clock = std::chrono::steady_clock;
-
-TEST_F(ControlThread, TwoTogglesInsideThePauseToggleOnce) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const size_t before = codes();
-    const auto first = Clock::now();
-    command(3);
-    std::this_thread::sleep_for(100ms);  // stimulus timing
-    command(3);
-    const bool insidePause = Clock::now() - first < 250ms;
-    ASSERT_TRUE(waitUntil([&] { return codes() == before + 1; }));
-    ASSERT_TRUE(waitUntil([&] { return idle(); }));
-    if (!insidePause) continue;  // the machine stalled the sender: try again
-    EXPECT_EQ(codes(), before + 1);
-    EXPECT_FALSE(feeder.pending());
-    return;
-  }
-  GTEST_SKIP() << "the sender never managed two frames within 250 ms";
-}
-
-TEST_F(ControlThread, TwoTogglesFarApartToggleTwiceAndEndWhereTheyBegan) {
+TEST_F(ControlThread, AToggleInsideThePauseIsDropped) {
   command(3);
   ASSERT_TRUE(waitUntil([&] { return codes() == 1; }));
-  EXPECT_EQ(backlightOn.load(), 0);
+  command(3);  // inside the pause
+  ASSERT_TRUE(release(1));
   ASSERT_TRUE(waitUntil([&] { return idle(); }));
-  std::this_thread::sleep_for(100ms);  // stimulus timing: the second frame ~400 ms after the first
+  EXPECT_EQ(pausedFor, kControlPauseMs);
+  EXPECT_EQ(lamp(), "0x321048\n");
+  EXPECT_EQ(backlightOn.load(), 0);
+  EXPECT_FALSE(feeder.pending());
+}
+
+TEST_F(ControlThread, TwoTogglesApartToggleTwiceAndEndWhereTheyBegan) {
   command(3);
-  ASSERT_TRUE(waitUntil([&] { return codes() == 2; }));
+  ASSERT_TRUE(release(1));
+  ASSERT_TRUE(waitUntil([&] { return idle() && codes() == 1; }));
+  command(3);
+  ASSERT_TRUE(release(2));
+  ASSERT_TRUE(waitUntil([&] { return idle() && codes() == 2; }));
   EXPECT_EQ(lamp(), "0x321048\n0x321044\n");
   EXPECT_EQ(backlightOn.load(), 1);
 }
 
 TEST_F(ControlThread, PauseCommandSwallowsAToggleThatFollowsIt) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const auto first = Clock::now();
-    command(1);
-    ASSERT_TRUE(waitUntil([&] { return !idle(); }));  // command 1 has been read
-    command(3);
-    const bool insidePause = Clock::now() - first < 250ms;
-    ASSERT_TRUE(waitUntil([&] { return idle(); }));
-    if (!insidePause) continue;
-    EXPECT_EQ(codes(), 0u);
-    EXPECT_EQ(backlightOn.load(), 1);
-    return;
-  }
-  GTEST_SKIP() << "the sender never managed two frames within 250 ms";
+  command(1);
+  ASSERT_TRUE(waitUntil([&] { std::lock_guard lock(mutex); return pauses == 1; }));
+  command(3);
+  ASSERT_TRUE(release(1));
+  ASSERT_TRUE(waitUntil([&] { return idle(); }));
+  EXPECT_EQ(codes(), 0u);
+  EXPECT_EQ(backlightOn.load(), 1);
 }
 
 TEST_F(ControlThread, OtherCommandsImposeNoPause) {
+  int toggles = 0;
   for (const uint8_t other : {2, 0, 255}) {
+    SCOPED_TRACE(int(other));
+    const size_t before = codes();
     command(other);
-    std::this_thread::sleep_for(30ms);  // stimulus timing: well inside a 300 ms pause
-    command(3);
-    ASSERT_TRUE(waitUntil([&] { return codes() == 1; })) << int(other);
+    // A toggle sent while `other` is handled is dropped with it, so it is sent
+    // until one lands; a pause after `other` (never let go) would hold it back.
+    ASSERT_TRUE(waitUntil([&] {
+      if (codes() == before) command(3);
+      return codes() == before + 1;
+    }));
+    ASSERT_TRUE(release(++toggles));
     ASSERT_TRUE(waitUntil([&] { return idle(); }));
-    std::this_thread::sleep_for(100ms);  // leave the toggle's pause before the next row
-    command(3);
-    ASSERT_TRUE(waitUntil([&] { return codes() == 2; }));
-    ASSERT_TRUE(waitUntil([&] { return idle(); }));
-    sandbox.writeFile("dev/BKL1", "");
-    std::this_thread::sleep_for(100ms);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(pauses, toggles) << "only the toggles paused";
   }
 }
 
