@@ -23,6 +23,7 @@
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/test_channel.h"
 #include "tests/support/wait.h"
 
 using testing_support::DaemonProcess;
@@ -33,34 +34,7 @@ using namespace std::chrono_literals;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// A block and its event as a client holds them.
-struct Channel {
-  ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::NamedEvent* event = nullptr;
-
-  explicit Channel(const std::string& name, bool signalled = false) {
-    block = ce::openOrCreateBlock(name, kChannelBlockSize);
-    address = ce::mapBlock(block);
-    event = ce::createEvent((name + ":EVENT").c_str(), signalled);
-  }
-  ~Channel() {
-    ce::unmapBlock(address, kChannelBlockSize);
-    ce::closeBlock(block);
-    ce::closeEvent(event);
-  }
-  void put(const Bytes& bytes) const {
-    storeBlockBytes(address, kBlockDataOffset, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    storeBlockLength(address, static_cast<uint32_t>(bytes.size()));
-  }
-  Bytes nextFrame(uint32_t timeoutMs = 5000) const {
-    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
-    Bytes frame(std::min(loadBlockLength(address), kBlockDataSize));
-    loadBlockBytes(address, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
-    return frame;
-  }
-};
+using Channel = testing_support::TestChannel;
 
 // Writes `value` into an event file's word and wakes its sleepers, as a
 // careless or hostile client could.
@@ -151,9 +125,9 @@ TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
   sandbox.writeFile("dev/screen", "800x480\n");
   {
     // A pen-down frame and bytes to send, announced while no daemon ran.
-    Channel touch("CRT1", true);
+    Channel touch("CRT1", Channel::Event::makeSignalled);
     touch.put({0xFE, 0x41, 0xF0, 0x00, 0x90, 0x01});
-    Channel write("CRT:WRITE", true);
+    Channel write("CRT:WRITE", Channel::Event::makeSignalled);
     write.put({0x01, 0x02, 0x03});
   }
   daemon.writeRoutes("1,fe,,0-0,6,touch\n");

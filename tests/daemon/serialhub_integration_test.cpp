@@ -21,6 +21,7 @@
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/test_channel.h"
 #include "tests/support/wait.h"
 
 
@@ -30,38 +31,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A client of channel `number`: the daemon made its event.
+struct Channel : testing_support::TestChannel {
+  explicit Channel(int number) : TestChannel("CRT" + std::to_string(number), Event::open) {}
+};
+
 // Channels 1 and 4 are consumed inside the daemon (touch, control), so the
 // test listens on channels of its own.
 constexpr const char* kRoutes =
     "3,aa 55,,0-0,6,fixed\n"
     "2,aa 33,,1-0,0,text\n";
-
-// A client of one channel in this process, through the named objects.
-struct Channel {
-  ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::NamedEvent* event = nullptr;
-
-  explicit Channel(int number) {
-    const std::string name = "CRT" + std::to_string(number);
-    block = ce::openOrCreateBlock(name, kChannelBlockSize);
-    address = ce::mapBlock(block);
-    event = ce::openEvent((name + ":EVENT").c_str());
-  }
-  ~Channel() {
-    if (address) ce::unmapBlock(address, kChannelBlockSize);
-    ce::closeBlock(block);
-    ce::closeEvent(event);
-  }
-  // The frame announced by the next signal, or empty after the time-out.
-  std::vector<uint8_t> nextFrame(uint32_t timeoutMs = 5000) {
-    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
-    const uint32_t length = std::min(loadBlockLength(address), kBlockDataSize);
-    std::vector<uint8_t> frame(length);
-    loadBlockBytes(address, kBlockDataOffset, frame.data(), length);
-    return frame;
-  }
-};
 
 void peerSend(const PtyPair& pty, const std::vector<uint8_t>& bytes) {
   ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));

@@ -19,6 +19,7 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "tests/services/fake_touch_platform.h"
+#include "tests/support/test_channel.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 
@@ -28,30 +29,11 @@ using testing_support::waitUntil;
 namespace {
 
 // A channel as the frame assembler would feed it.
-struct Feeder {
-  ce::NamedBlock block;
-  uint8_t* address = nullptr;
-  ce::NamedEvent* event = nullptr;
-
-  explicit Feeder(const std::string& name) {
-    block = ce::openOrCreateBlock(name, kChannelBlockSize);
-    address = ce::mapBlock(block);
-    event = ce::createEvent((name + ":EVENT").c_str(), false);
-  }
-  ~Feeder() {
-    ce::unmapBlock(address, kChannelBlockSize);
-    ce::closeBlock(block);
-    ce::closeEvent(event);
-  }
-  void send(uint32_t offset, std::initializer_list<uint8_t> bytes) {
-    for (const uint8_t b : bytes) storeBlockByte(address, offset++, b);
-    ce::setEvent(event);
-  }
+struct Feeder : testing_support::TestChannel {
+  explicit Feeder(const std::string& name) : TestChannel(name) {}
   void touch(uint8_t pen, uint16_t v, uint16_t x) {
     send(9, {pen, uint8_t(v), uint8_t(v >> 8), uint8_t(x), uint8_t(x >> 8)});
   }
-  // True when a signal is pending that no thread consumed (and takes it).
-  bool pending() { return ce::waitEvent(event, 0) == ce::WaitResult::signalled; }
 };
 
 size_t entriesIn(const char* dir) {

@@ -1,0 +1,61 @@
+// A channel's block and event as a test process holds them: playing the
+// frame assembler (put a frame, set the event), or a client (wait for the
+// next frame). The event is made (optionally signalled) or only opened.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "router/channel_block.h"
+
+namespace testing_support {
+
+struct TestChannel {
+  enum class Event { open, make, makeSignalled };
+
+  ce::NamedBlock block;
+  uint8_t* address = nullptr;
+  ce::NamedEvent* event = nullptr;
+
+  explicit TestChannel(const std::string& name, Event how = Event::make) {
+    block = ce::openOrCreateBlock(name, kChannelBlockSize);
+    address = ce::mapBlock(block);
+    const std::string eventName = name + ":EVENT";
+    event = how == Event::open ? ce::openEvent(eventName.c_str())
+                               : ce::createEvent(eventName.c_str(), how == Event::makeSignalled);
+  }
+  ~TestChannel() {
+    if (address) ce::unmapBlock(address, kChannelBlockSize);
+    ce::closeBlock(block);
+    ce::closeEvent(event);
+  }
+  TestChannel(const TestChannel&) = delete;
+  TestChannel& operator=(const TestChannel&) = delete;
+
+  // A whole frame: data, then the length word; no event.
+  void put(const std::vector<uint8_t>& bytes) const {
+    storeBlockBytes(address, kBlockDataOffset, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    storeBlockLength(address, static_cast<uint32_t>(bytes.size()));
+  }
+  // Bytes at a block offset, then the event, as a delivery would.
+  void send(uint32_t offset, std::initializer_list<uint8_t> bytes) const {
+    for (const uint8_t b : bytes) storeBlockByte(address, offset++, b);
+    ce::setEvent(event);
+  }
+  // The frame announced by the next signal, or empty after the time-out.
+  std::vector<uint8_t> nextFrame(uint32_t timeoutMs = 5000) const {
+    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
+    std::vector<uint8_t> frame(std::min(loadBlockLength(address), kBlockDataSize));
+    loadBlockBytes(address, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
+    return frame;
+  }
+  // True when a signal is pending that nobody consumed (and takes it).
+  bool pending() const { return ce::waitEvent(event, 0) == ce::WaitResult::signalled; }
+};
+
+}  // namespace testing_support
