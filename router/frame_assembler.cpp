@@ -1,11 +1,8 @@
-// The frame assembler's state machine: one byte at a time, no time-outs.
+// The frame assembler's state machine, one byte at a time, no time-outs.
 // Searching, the received bytes are a window whose tail is compared with the
-// route headers; collecting, they are the frame so far, which ends when its
-// length is reached (delivered) or passed (discarded).
-//
-// It must survive route tables that cannot be served (empty headers, headers
-// or frame lengths beyond the data area) and endless noise, and it runs on the
-// serial reader for every byte: no allocation and no system call per byte.
+// headers; collecting, they are the frame so far, which ends when its length
+// is reached (delivered) or passed (discarded). It runs for every byte on the
+// serial reader: no allocation and no system call per byte.
 #include "router/frame_assembler.h"
 
 #include <algorithm>
@@ -36,9 +33,8 @@ FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, St
   entryCount_ = std::min(table.count, kRouteTableSize);
   for (uint32_t i = 0; i < entryCount_; ++i) {
     const uint32_t n = headerLength(table.entries[i]);
-    // An empty header would match before any byte; a header longer than the
-    // data area can only start a frame that could never be delivered. Both
-    // entries are left out of the search and never receive a frame.
+    // An empty header would match before any byte, and one longer than the
+    // data area starts frames that can never be delivered: left out.
     if (n == 0 || n > kMaxFrame) continue;
     headerLength_[i] = n;
     windowKeep_ = std::max(windowKeep_, n - 1);
@@ -55,7 +51,6 @@ FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, St
 }
 
 void FrameAssembler::feedBytes(uint32_t count, const uint8_t* bytes) {
-  if (bytes == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) feedByte(bytes[i]);
 }
 
@@ -63,10 +58,8 @@ void FrameAssembler::feedByte(uint8_t byte) {
   // received_ is at most kMaxFrame here, so the append stays inside buffer_.
   buffer_[received_++] = byte;
   if (current_ < 0 && candidates_[byte] != 0) searchHeaders(byte);
-  // While a frame of known length is short of it, there is nothing to do.
   if (current_ >= 0 && received_ >= pendingLength_) collect();
-  // A search window that grew past the data area starts again from the front.
-  // A frame never gets here (collect() ends it).
+  // Only a search window gets here: collect() ends a frame that outgrows it.
   if (received_ > kMaxFrame) restartWindow();
 }
 
@@ -84,21 +77,16 @@ void FrameAssembler::restartWindow() {
 // the one just matched takes the frame over: the last match wins.
 void FrameAssembler::searchHeaders(uint8_t byte) {
   uint32_t mask = candidates_[byte];
-  // A header of two or more bytes can only match if the byte before fits too;
-  // with a single byte received, only one-byte headers can.
-  // A later entry is compared against the rebuilt buffer, whose tail is the
-  // tail it replaced, so the filter holds for the whole search.
+  // Longer headers need the byte before to fit too. The rebuilt buffer keeps
+  // the tail it replaced, so the filter holds for the whole loop.
   mask &= received_ >= 2 ? beforeLast_[buffer_[received_ - 2]] : oneByteHeaders_;
   while (mask != 0) {
     const uint32_t i = static_cast<uint32_t>(std::countr_zero(mask));
     mask &= mask - 1;
     const uint32_t n = headerLength_[i];
     if (received_ < n || !tailMatches(header_[i], n)) continue;
-    // The window's bytes before the header are noise; a later match in
-    // this loop finds none left (it is a suffix of this header).
+    // Bytes before the header are noise; a later match is a suffix of this one.
     if (status_ != nullptr && current_ < 0) status_->noiseSkipped(received_ - n);
-    // Bytes beyond received_ are never read, so the rest of the buffer is
-    // left as it is rather than cleared.
     for (uint32_t k = 0; k < n; ++k) buffer_[k] = header_[i][k];
     received_ = n;
     current_ = static_cast<int32_t>(i);
@@ -106,8 +94,7 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
   }
 }
 
-// Headers are short: a plain loop from the end beats a library call, and the
-// last byte is known to match already.
+// Headers are short: a plain loop beats memcmp; the last byte already matched.
 bool FrameAssembler::tailMatches(const uint8_t* header, uint32_t n) const {
   const uint8_t* tail = buffer_ + received_ - n;
   for (uint32_t k = n - 1; k-- > 0;) {
@@ -116,9 +103,8 @@ bool FrameAssembler::tailMatches(const uint8_t* header, uint32_t n) const {
   return true;
 }
 
-// The received length at which a frame of `entry` next needs collect(): every
-// byte while its length is being learned, else its length, but no later than
-// the byte that outgrows the data area.
+// The received length at which collect() is next needed: every byte while the
+// length is learned, else the length, but no later than outgrowing the data area.
 uint32_t FrameAssembler::nextLook(const RouteEntry& entry) {
   const auto frameLength = static_cast<uint32_t>(entry.frameLength);  // negative: huge
   return frameLength == 0 ? 0 : std::min(frameLength, kMaxFrame + 1);
@@ -127,8 +113,7 @@ uint32_t FrameAssembler::nextLook(const RouteEntry& entry) {
 void FrameAssembler::collect() {
   RouteEntry& entry = table_.entries[current_];
   const uint32_t length = received_;
-  // A CR LF is learned only while the frame still fits the data area: one that
-  // arrives as byte 261 would make a frame that cannot be delivered.
+  // A CR LF is learned only while the frame still fits the data area.
   if (entry.frameLength == 0 && length >= 2 && length <= kMaxFrame && buffer_[length - 2] == kCr &&
       buffer_[length - 1] == kLf) {
     entry.frameLength = static_cast<int32_t>(length);
@@ -136,9 +121,7 @@ void FrameAssembler::collect() {
   // Compared unsigned: a negative configured length is a huge one.
   const uint32_t frameLength = static_cast<uint32_t>(entry.frameLength);
   if (length > kMaxFrame) {
-    // The frame outgrew the data area (its length is above 260, or it is
-    // being learned and no CR LF came in time): drop it and search again
-    // instead of collecting for ever.
+    // Too long for the data area (or no CR LF in time): search again.
     if (status_ != nullptr) status_->overlongDiscarded();
     endFrame(entry);
   } else if (frameLength == 0 || frameLength > length) {
@@ -165,10 +148,8 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   uint8_t* block = entry.blockAddress;
   if (block == nullptr) return;  // the entry got no block: it receives nothing
   const uint32_t length = received_;
-  // Consumers look at the block only after its event, which is set last, and
-  // watchers only after the seqlock closes; the data area is therefore
-  // written once (the frame, then zeros after it) instead of being cleared
-  // first and then overwritten.
+  // Consumers look only after the event (set last) and watchers only after
+  // the seqlock closes, so the data area is written once, not cleared first.
   if (status_ != nullptr) status_->beginBlockWrite(index);
   writeDataArea(block, length);
   storeBlockLength(block, length);
@@ -177,12 +158,9 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   if (tellFrames_) hooks_.frameSeen(index, entry.channel, buffer_, length, true);
 }
 
-// Stores the frame and the zeros after it into the data area. Byte stores of
-// all 260 bytes would cost more than the rest of a short frame's handling, so
-// an 8-aligned block (every mapping is) takes relaxed atomic stores eight bytes
-// at a time: other processes still never see a torn or undefined access. The
-// words are read from the receive buffer, which is two bytes longer than the
-// data area; bytes past the frame are masked to zero.
+// The frame and zeros after it. 260 byte stores would cost more than the rest
+// of a short frame's handling, so an 8-aligned block (every mapping is) takes
+// relaxed atomic 8-byte stores; words past the frame are masked to zero.
 void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) {
     storeBlockBytes(block, kBlockDataOffset, buffer_, length);
@@ -207,8 +185,8 @@ void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
   std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kWholeWords)).store(last, std::memory_order_relaxed);
 }
 
-// Entry 0 (the touch channel) while the screen is dark: the frame is lost and
-// the user hears a click instead, at most one per 1200 ms of frames.
+// Entry 0 (touch) while dark: the frame is lost and the user hears a click
+// instead, at most one per 1200 ms of frames.
 void FrameAssembler::dropInDark(RouteEntry& entry) {
   if (tellFrames_) hooks_.frameSeen(0, entry.channel, buffer_, received_, false);
   if (clickArmed_) {

@@ -19,14 +19,13 @@
 // never per byte.
 class FrameAssemblerHooks {
  public:
-  virtual uint32_t tickCount() = 0;              // wrapping millisecond tick
-  virtual int32_t backlightOn() = 0;             // the daemon-wide flag
-  virtual void keyClick(int32_t kind) = 0;       // the dark-screen click
+  virtual uint32_t tickCount() = 0;         // wrapping millisecond tick
+  virtual int32_t backlightOn() = 0;        // the daemon-wide flag
+  virtual void keyClick(int32_t kind) = 0;  // the dark-screen click
   virtual void setEvent(ce::NamedEvent* event) = 0;
-  // Asked once, at construction: whether frameSeen() wants every frame (for
-  // an operator's debug lines); false keeps the per-frame path free of it.
+  // Asked once: whether frameSeen() wants every frame delivered or dropped
+  // while dark (an operator's debug lines); false keeps it off the hot path.
   virtual bool tellsFrames() { return false; }
-  // A frame of route entry `entry` delivered, or dropped while dark.
   virtual void frameSeen(uint32_t /*entry*/, int32_t /*channel*/, const uint8_t* /*bytes*/,
                          uint32_t /*length*/, bool /*delivered*/) {}
 
@@ -36,26 +35,22 @@ class FrameAssemblerHooks {
 
 class FrameAssembler {
  public:
-  // Gaps between clicks while the screen stays dark.
-  static constexpr uint32_t kClickGateMs = 1200;
-  // Longest frame the assembler ever holds or delivers: the data area.
-  static constexpr uint32_t kMaxFrame = kBlockDataSize;
+  static constexpr uint32_t kClickGateMs = 1200;        // between clicks while dark
+  static constexpr uint32_t kMaxFrame = kBlockDataSize;  // longest frame held or delivered
 
-  // Reads the headers of `table` once: they never change after loading. The
-  // table's frame lengths, block addresses and events are read at delivery.
-  // `status`, when given, is told of every block write, skipped noise and
-  // lost frame; it must outlive the assembler.
+  // Reads the headers of `table` once (they never change after loading);
+  // frame lengths, blocks and events are read at delivery. `status`, when
+  // given, is told of block writes, noise and lost frames; it must outlive us.
   FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status = nullptr);
 
   void feedBytes(uint32_t count, const uint8_t* bytes);
   void feedByte(uint8_t byte);
 
-  // State, for tests and invariant checks.
+  // For tests and invariant checks.
   int32_t currentEntry() const { return current_; }
   bool inFrame() const { return current_ >= 0; }
   uint32_t receivedLength() const { return received_; }
   bool clickArmed() const { return clickArmed_; }
-  const uint8_t* receiveBuffer() const { return buffer_; }
 
  private:
   void searchHeaders(uint8_t byte);
@@ -79,9 +74,7 @@ class FrameAssembler {
   // byte, or is one byte long; filters the candidates on the byte before.
   uint16_t beforeLast_[256] = {};
   uint16_t oneByteHeaders_ = 0;
-  // Bytes a window reset keeps: one fewer than the longest searched header,
-  // so a header that straddles the reset is still found.
-  uint32_t windowKeep_ = 0;
+  uint32_t windowKeep_ = 0;  // longest searched header - 1: kept over a window reset
   uint32_t headerLength_[kRouteTableSize] = {};
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
@@ -89,7 +82,7 @@ class FrameAssembler {
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching
   uint32_t pendingLength_ = 0;          // while collecting: nothing to do below this length
-  const bool tellFrames_;                // hooks_.tellsFrames(), asked once
+  const bool tellFrames_;               // hooks_.tellsFrames(), asked once
   bool clickArmed_ = true;              // the next dark-screen frame clicks
   uint32_t clickTime_ = 0;              // tick of the last dark-screen click
 };

@@ -1,6 +1,6 @@
-// The serial link's threads and their start and stop. The reader turns bytes
-// on the port into feedBytes() calls; the writer turns settings of the write
-// event into port writes. What it must survive is listed in serial_link.h.
+// The serial link's threads and their start and stop: the reader turns bytes
+// on the port into feedBytes() calls, the writer turns settings of the write
+// event into port writes.
 #include "router/serial_link.h"
 
 #include <algorithm>
@@ -34,7 +34,7 @@ int SerialLink::startSerialLink() {
   if (running_) return 1;
   running_ = true;
   writeEvent_.reset(ce::createEvent(kWriteEventName, false));
-  // Bytes a client left while no daemon ran are not sent: their signal is stale.
+  // Bytes a client left while no daemon ran are stale: not sent.
   ce::resetEvent(writeEvent_.get());
 
   writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
@@ -42,16 +42,13 @@ int SerialLink::startSerialLink() {
   writeView_ = ce::BlockView(writeBlock_);
   if (!writeView_.get()) return 1;
 
-  // The lock record is built privately and stored byte by byte: other
-  // processes may already have the block mapped.
+  // Stored byte by byte: other processes may have the block mapped already.
   ce::LockRecord lock{};
   ce::initLockRecord(lock);
   storeBlockBytes(writeView_.get(), kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
 
-  // The writer's thread is kept, so that shutdown can stop it before the port goes.
   writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
-  // The port is in place before the reader starts, so the reader finds it at once.
-  port_.store(openAndSay());
+  port_.store(openAndSay());  // before the reader, which then finds it at once
   reader_ = ce::startThread([this](std::stop_token stop) { readerLoop(stop); });
   return 1;
 }
@@ -59,10 +56,9 @@ int SerialLink::startSerialLink() {
 void SerialLink::stopSerialLink() {
   if (!running_) return;
   running_ = false;
-  // The writer first: it could otherwise write to a port that is being closed.
+  // The writer first, so it never writes to a port being closed; the reader
+  // before the caller releases the assembler and the blocks it feeds.
   ce::stopThread(writer_);
-  // The reader is joined before the caller releases the assembler and the
-  // channel blocks, so it never feeds them afterwards.
   ce::stopThread(reader_);
   port_.store(nullptr);
   writeView_ = {};
@@ -70,8 +66,7 @@ void SerialLink::stopSerialLink() {
   writeEvent_.reset();
 }
 
-// No port: wait out the back-off, then look for the node again. The back-off
-// doubles up to one look a second, so an absent port costs nothing.
+// No port: wait out the back-off (doubling up to a second), then look again.
 void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
   ce::pauseMs(retryMs, stop);
   if (stop.stop_requested()) return;
@@ -83,8 +78,7 @@ void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
   port_.store(std::move(opened));
 }
 
-// One line per change of state: a port missing for an hour is said once, and
-// again only after it was open or failed otherwise in between.
+// One line per change of state: a port missing for an hour is said once.
 std::unique_ptr<ce::SerialPort> SerialLink::openAndSay() {
   ce::PortOpenReport report;
   std::unique_ptr<ce::SerialPort> port = deps_.openPort ? deps_.openPort(report) : nullptr;
@@ -103,9 +97,8 @@ void SerialLink::say(ce::LogLevel level, const std::string& line, const std::str
   if (deps_.portState) deps_.portState(state);
 }
 
-// Each read is at most kReadSize bytes, fed in order. A hang-up or failed
-// read drops the port at once: a dead line would otherwise report "readable"
-// for ever and make this loop spin.
+// A hang-up or failed read drops the port at once: a dead line would report
+// "readable" for ever and make this loop spin.
 void SerialLink::readerLoop(std::stop_token stop) {
   uint32_t retryMs = kFirstRetryMs;
   uint8_t buffer[kReadSize];
@@ -135,8 +128,7 @@ void SerialLink::writerLoop(std::stop_token stop) {
   uint8_t bytes[kBlockDataSize];
   // Auto-reset: settings that come before the writer wakes give one write.
   while (ce::waitEvent(writeEvent_.get(), ce::kInfinite, stop) == ce::WaitResult::signalled) {
-    // A length word above the data area sends the 260 bytes of the data
-    // area; nothing beyond the block is ever read.
+    // A length word beyond the data area sends the data area, nothing more.
     const uint32_t count = std::min(loadBlockLength(writeView_.get()), kBlockDataSize);
     loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
     const std::shared_ptr<ce::SerialPort> port = port_.load();

@@ -1,17 +1,11 @@
 // The serial link to the peer on "COM7:": a reader thread that drains the
-// port into the frame assembler, and a writer thread that sends whatever
-// another process leaves in the write block "CRT:WRITE" when it sets
-// "CRT:WRITE:EVENT".
+// port into the frame assembler, and a writer thread that sends what another
+// process leaves in the write block "CRT:WRITE" when it sets its event.
 //
-// It must survive: no port at start (the reader looks for the node now and
-// then, backing off to once a second), the port hanging up while the daemon
-// runs (closed at once, reopened by path, frames flow again after a re-plug),
-// a client's length word beyond the data area, and a shutdown that races the
-// reader and the writer (both are stopped and joined before what they use is
-// released).
-//
-// The port and the assembler are handed in, so tests drive the link with a
-// fake port and a recording assembler.
+// It must survive: no port at start and a port that hangs up (looked for
+// again, backing off to once a second), a client's length word beyond the
+// data area, and a shutdown racing both threads (they are joined before what
+// they use is released). Port and assembler are handed in, so tests can fake them.
 #pragma once
 
 #include <atomic>
@@ -33,30 +27,24 @@ inline constexpr const char* kWriteBlockName = "CRT:WRITE";
 inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
 
 struct SerialLinkDeps {
-  // Opens the port anew, resolving its node again and setting it up; nullptr
-  // when the node is missing or taken, with the reason in the report. Called
-  // by the start and by the reader when it looks for a lost port.
+  // Opens the port anew (node resolved again); nullptr with the reason in
+  // the report. Called at start and by the reader looking for a lost port.
   std::function<std::unique_ptr<ce::SerialPort>(ce::PortOpenReport&)> openPort;
-  // Told each change of the port's state, in words for an operator ("COM7
-  // (/dev/ttyS1) open", "waiting for COM7"); never once per retry. Called on
-  // the main thread at start, later on the reader thread.
+  // Each change of the port's state in an operator's words ("waiting for
+  // COM7"), never once per retry; main thread at start, then the reader.
   std::function<void(const std::string& state)> portState;
-  // Told each hang-up, on the reader thread.
-  std::function<void()> hungUp;
-  // Hands received bytes, at most kReadSize at a time and in order, to the
-  // frame assembler. Called only on the reader thread.
+  std::function<void()> hungUp;  // on the reader thread
+  // Received bytes in order, at most kReadSize at a time; reader thread only.
   std::function<void(uint32_t count, const uint8_t* bytes)> feedBytes;
 };
 
 // The real port: "COM7:" through the platform.
 std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report);
 
-// The port shared by the reader, the writer and the main thread. Holders keep
-// their own reference, so a thread still writing or reading keeps the
-// descriptor open: a closed descriptor number could be reused by another file
-// at once. (A mutex rather than std::atomic<std::shared_ptr>: libstdc++'s
-// version hides its lock from ThreadSanitizer. It is held only to copy the
-// pointer, never across I/O.)
+// The port shared by reader, writer and main thread. Each holder keeps its own
+// reference, so a descriptor in use is never closed (and its number reused).
+// A mutex, not std::atomic<std::shared_ptr>: libstdc++'s hides its lock from
+// ThreadSanitizer. Held only to copy the pointer, never across I/O.
 class PortSlot {
  public:
   std::shared_ptr<ce::SerialPort> load() const {
@@ -68,7 +56,7 @@ class PortSlot {
       std::lock_guard lock(mutex_);
       port_.swap(port);
     }
-    // `port` holds the old one here and closes it outside the lock.
+    // `port` now holds the old one and closes it outside the lock.
   }
 
  private:
@@ -88,15 +76,13 @@ class SerialLink {
   SerialLink& operator=(const SerialLink&) = delete;
 
   // Creates the write event and block, starts the writer, opens the port and
-  // starts the reader. Always non-zero: every failure leaves the daemon
-  // running without serial traffic.
+  // starts the reader. Always non-zero: a failure leaves the daemon running
+  // without serial traffic.
   int startSerialLink();
-  // Stops and joins the writer, then the reader, closes the port, and
-  // releases the write block and event. Once it returns nothing is fed or
-  // written. Safe to call twice.
+  // Joins the writer, then the reader, closes the port, releases the write
+  // block and event; nothing is fed or written afterwards. Safe to call twice.
   void stopSerialLink();
 
-  // For tests and diagnostics.
   bool portOpen() const { return port_.load() != nullptr; }
 
  private:
@@ -107,7 +93,7 @@ class SerialLink {
   void say(ce::LogLevel level, const std::string& line, const std::string& state);
 
   SerialLinkDeps deps_;
-  PortSlot port_;         // the open port, or null (the invalid handle)
+  PortSlot port_;         // the open port, or null
   bool running_ = false;  // main thread only
 
   ce::EventHandle writeEvent_;  // "CRT:WRITE:EVENT"

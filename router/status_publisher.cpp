@@ -1,23 +1,11 @@
 // The writer's half of the status object. The seqlock word of a block is made
 // odd before the block is touched and even after, with release ordering, so a
 // reader that finds it even and unchanged around its copy has a whole frame.
-//
 #include "router/status_publisher.h"
-
-#include <atomic>
-#include <cstring>
-
-#include <serialhub/protocol.h>
 
 #include "platform/status_object.h"
 
-namespace {
-
-using status_fields::add;
-using status_fields::entryOffset;
-using status_fields::field;
-
-}  // namespace
+using namespace status_fields;
 
 void StatusPublisher::wakeAll() { ce::wakeAllWaiters(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET)); }
 
@@ -37,8 +25,7 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
     // A daemon that died in a write left the word odd: readers would wait for ever.
     auto version = field<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION));
     if ((version.load(std::memory_order_relaxed) & 1) != 0) version.fetch_add(1, std::memory_order_release);
-    // A new entry starts at 1: 0 never names a frame, so it stays free to
-    // mean "from the next frame" to a watcher.
+    // A new entry starts at 1: 0 means "from the next frame" to a watcher.
     auto seq = field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ));
     if (seq.load(std::memory_order_relaxed) == 0) seq.store(1, std::memory_order_relaxed);
     field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES)).store(0, std::memory_order_relaxed);

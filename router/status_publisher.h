@@ -1,11 +1,8 @@
 // What the daemon tells watchers and operators through its status object
 // CRT:STATUS (layout in serialhub/protocol.h): a seqlock and a sequence
-// number per channel block, counters, and the broadcast wake-up.
-//
-// It runs on the delivery path of every frame, so with nobody watching it
-// costs a few plain stores and one load, never a system call. Each field has
-// one writer thread (the serial reader, or the main thread for power and
-// backlight), so counters are read-modify-written without locked operations.
+// number per channel block, counters, and the broadcast wake-up. It runs for
+// every frame, so with nobody watching it costs a few plain stores and one
+// load. Each field has one writer thread, so counters need no locked operation.
 #pragma once
 
 #include <atomic>
@@ -20,7 +17,6 @@ std::atomic_ref<Word> field(uint8_t* base, uint32_t offset) {
   return std::atomic_ref<Word>(*reinterpret_cast<Word*>(base + offset));
 }
 
-// One writer per field: a plain read and store, no locked operation.
 template <typename Word>
 void add(uint8_t* base, uint32_t offset, Word amount) {
   auto word = field<Word>(base, offset);
@@ -43,8 +39,7 @@ class StatusPublisher {
   // go back) and stores the magic last. `count` is at most 10.
   void initialise(const int32_t* channels, uint32_t count);
 
-  // Around every write of a channel block by route entry `entry`; inline,
-  // as they run for every frame.
+  // Around every write of a channel block by route entry `entry`.
   void beginBlockWrite(uint32_t entry);
   void endFrame(uint32_t entry, uint32_t length);  // a frame was delivered
   void endBlockClear(uint32_t entry);              // the block was cleared, no frame
