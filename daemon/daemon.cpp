@@ -9,19 +9,19 @@
 
 #include <serialhub/protocol.h>
 
-#include "daemon/device_services.h"
 #include "devices/backlight_click.h"
+#include "devices/control_channel.h"
 #include "devices/power_watcher.h"
+#include "devices/touch_injector.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
+#include "platform/pointer.h"
 #include "router/channel_blocks.h"
 
 namespace {
 
-// What the frame assembler asks of the rest of the daemon: the clock, the
-// backlight flag, the dark-screen click and the channel events.
 class AssemblerHooks final : public FrameAssemblerHooks {
  public:
   uint32_t tickCount() override { return ce::tickCount(); }
@@ -43,7 +43,6 @@ class AssemblerHooks final : public FrameAssemblerHooks {
 
 AssemblerHooks assemblerHooks;
 
-// The serial link feeding this process's frame assembler.
 bool startSerial(DaemonState& state) {
   state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
   FrameAssembler* assembler = state.assembler.get();
@@ -51,20 +50,20 @@ bool startSerial(DaemonState& state) {
       .openPort =
           [&state](ce::PortOpenReport& report) {
             std::unique_ptr<ce::SerialPort> port = openComPort(report);
-            if (port) statusPortOpened(state);
+            if (port && state.publisher) state.publisher->portOpened();
             return port;
           },
       .portState = [&state](const std::string& text) { state.status.setPort(text); },
-      .hungUp = [&state] { statusHungUp(state); },
+      .hungUp = [&state] {
+        if (state.publisher) state.publisher->hungUp();
+      },
       .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
   });
-  if (state.link->startSerialLink() == 0) return false;
-  return true;
+  return state.link->startSerialLink() != 0;
 }
 
-// The status object, made after the channel blocks so that it names their
-// channels. Without it the daemon runs on: only watchers and the operator's
-// counters are lost, which is said once.
+// Made after the channel blocks, so that it names their channels. Without it
+// the daemon runs on: only watchers and counters are lost, which is said once.
 void startStatus(DaemonState& state) {
   std::string problem;
   if (!ce::openStatusObject(state.statusObject, problem)) {
@@ -79,27 +78,18 @@ void startStatus(DaemonState& state) {
   state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
 }
 
-}  // namespace
-
-void statusPortOpened(DaemonState& state) {
-  if (state.publisher) state.publisher->portOpened();
-}
-
-void statusHungUp(DaemonState& state) {
-  if (state.publisher) state.publisher->hungUp();
-}
-
-void statusPower(DaemonState& state, bool onMains) {
-  if (state.publisher) state.publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
-}
-
-void statusBacklight(DaemonState& state, bool on) {
-  if (state.publisher) state.publisher->setBacklight(on);
-}
-
-DaemonState& daemonState() {
-  static DaemonState state;
-  return state;
+// Fixed points 50 ms apart, once the channel events exist. No GPS port driver
+// runs on Linux, so its activation (and deactivation at shutdown) does nothing.
+void startDeviceServices(DaemonState& state) {
+  constexpr uint32_t kServiceGapMs = 50;
+  ce::pauseMs(kServiceGapMs);
+  backlightOn.store(1);  // taken to be on; no code is sent
+  startControlChannel();
+  ce::pauseMs(kServiceGapMs);
+  ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
+  startTouchInjector();
+  ce::pauseMs(kServiceGapMs);
+  startPowerWatcher(state.battery);
 }
 
 bool startDaemon(DaemonState& state) {
@@ -116,16 +106,14 @@ bool startDaemon(DaemonState& state) {
     state.exitCode = kExitConfig;
     return false;
   }
-  // The one object every daemon makes: where not even it can be made, no
-  // client could ever reach this daemon.
+  // Where not even the write block can be made, no client could reach us.
   if (!ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize).valid()) {
     ce::logLine(ce::LogLevel::error,
                 ce::withError("objects directory " + ce::ceObjects() + ": cannot make " + kWriteBlockName, errno));
     state.exitCode = kExitConfig;
     return false;
   }
-  // Before anything that shutdown would have to release: without its
-  // descriptors the daemon could neither tick nor be stopped.
+  // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = ce::openMainLoop(kPowerTickPeriodMs);
   if (state.loop == nullptr) {
     state.exitCode = kExitFailure;
@@ -141,7 +129,9 @@ bool startDaemon(DaemonState& state) {
 void shutdownDaemon(DaemonState& state) {
   ce::notifyServiceManager("STOPPING=1");
   ce::logLine(ce::LogLevel::info, "stopping");
-  stopDeviceServices(state);
+  // Every thread that reads a channel block stops before the blocks go.
+  stopControlChannel();
+  stopTouchInjector();  // if the power watcher has not already
   if (state.link) state.link->stopSerialLink();  // reader and writer end here
   releaseChannelBlocks(state.routes);
   state.link.reset();
@@ -153,21 +143,25 @@ void shutdownDaemon(DaemonState& state) {
   state.loop = nullptr;
 }
 
-namespace {
-
-// The loop's only work, once a second: the power watcher, the status line,
-// and the watchdog's proof of life.
+// The loop's only work, once a second: the power watcher, the status line and
+// object (the backlight as of this tick), and the watchdog's proof of life.
 void tick(DaemonState& state, bool watchdog) {
   onPowerTick();
-  state.status.setPower(acOnline.load() != 0 ? "on mains" : "on battery");
-  statusPower(state, acOnline.load() != 0);
-  // Until the backlight's toggles report themselves, the object shows the
-  // flag as of the last tick.
-  statusBacklight(state, ::backlightOn.load(std::memory_order_relaxed) != 0);
+  const bool onMains = acOnline.load() != 0;
+  state.status.setPower(onMains ? "on mains" : "on battery");
+  if (state.publisher) {
+    state.publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
+    state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+  }
   if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
 }
 
 }  // namespace
+
+DaemonState& daemonState() {
+  static DaemonState state;
+  return state;
+}
 
 int runDaemon(DaemonState& state) {
   if (!startDaemon(state)) return state.exitCode;

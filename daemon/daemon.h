@@ -49,19 +49,3 @@ DaemonState& daemonState();
 // used, kExitFailure when the loop cannot be set up. The caller has blocked
 // the stop signals (ce::blockStopSignals()) before any thread was started.
 int runDaemon(DaemonState& state);
-
-// The pieces of runDaemon(), in their order. startDaemon() is false when
-// start-up ends early (main loop descriptors, route file); shutdownDaemon()
-// expects the main loop to have ended.
-bool startDaemon(DaemonState& state);
-void shutdownDaemon(DaemonState& state);
-
-// What the daemon's modules report to the status object CRT:STATUS of
-// `state`. Each does nothing while the daemon runs without one (before
-// start-up, after shutdown, or when the object could not be made). Port opens
-// and hang-ups come from the serial reader, power and backlight from the main
-// thread.
-void statusPortOpened(DaemonState& state);
-void statusHungUp(DaemonState& state);
-void statusPower(DaemonState& state, bool onMains);
-void statusBacklight(DaemonState& state, bool on);

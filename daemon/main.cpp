@@ -29,9 +29,8 @@ constexpr int kExitUsage = 64;  // EX_USAGE
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Before anything else: every thread inherits the mask, so a stop signal,
-  // even one in the first milliseconds, waits for the main loop instead of
-  // killing the process.
+  // First: every thread inherits the mask, so even an early stop signal
+  // waits for the main loop instead of killing the process.
   ce::blockStopSignals();
   ce::useOneHeap();
 

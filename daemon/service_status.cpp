@@ -1,3 +1,5 @@
+// Sends the service manager one STATUS= line whenever the port's or the
+// power's words change; the two come from different threads.
 #include "daemon/service_status.h"
 
 #include "platform/notify.h"

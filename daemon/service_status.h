@@ -1,7 +1,5 @@
 // What the service manager shows an operator at a glance (systemctl status):
-// the port's state and the power's, as one STATUS= line sent whenever either
-// changes. The port's state changes on the serial reader's thread, the
-// power's on the main thread.
+// the port's state (set on the serial reader) and the power's (main thread).
 #pragma once
 
 #include <mutex>

@@ -6,22 +6,20 @@
 #include <atomic>
 #include <cstdint>
 
-// 1 when the backlight was last switched on (or is taken to be on), 0 when it
-// was last switched off. Callers update it first, then call BacklightSwitch.
+// The daemon's own record of the lamp (it is never asked): 1 on, 0 off.
+// Callers update it first, then call BacklightSwitch.
 extern std::atomic<int32_t> backlightOn;
 
-// The backlight's request codes: a simulated lamp records them, and tools
-// that watch dev/BKL1 rely on them.
+// Request codes a simulated lamp records; tools watching dev/BKL1 rely on them.
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
 
-// Switches the lamp on (any non-zero `on`, sending kBacklightOnCode) or off
-// (kBacklightOffCode). The node is looked up at each call; with no lamp
-// nothing happens and the caller's flag stands.
+// Sends kBacklightOnCode for any non-zero `on`, else kBacklightOffCode. With no
+// lamp nothing happens and the caller's flag stands.
 void BacklightSwitch(int32_t on);
 
-// Plays the click for kinds 1 and 2 (asynchronously, never over a sound that
-// is still playing); other kinds play nothing. Always 1.
+// Plays the click for kinds 1 and 2, never over a sound still playing; other
+// kinds play nothing. Always 1.
 int32_t KeyClick(int32_t kind);
 
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";

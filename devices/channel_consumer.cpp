@@ -1,17 +1,23 @@
-// Opening and releasing one channel's objects for a consumer thread; the
-// release order is what keeps the thread off a view that is gone.
+// Starting and releasing one channel's consumer thread and objects.
 #include "devices/channel_consumer.h"
+
+#include <utility>
 
 #include "platform/thread.h"
 #include "router/channel_block.h"
 
-bool openChannel(ChannelConsumer& consumer, const char* blockName, const char* eventName) {
+void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body) {
+  releaseChannel(consumer);
   consumer.event.reset(ce::openEvent(eventName));
-  if (!consumer.event) return false;
+  if (!consumer.event) return;
   consumer.block = ce::openOrCreateBlock(blockName, kChannelBlockSize);
-  if (!consumer.block.valid()) return false;
+  if (!consumer.block.valid()) return;
   consumer.view = ce::BlockView(consumer.block);
-  return consumer.view.get() != nullptr;
+  const uint8_t* block = consumer.view.get();
+  if (block == nullptr) return;
+  consumer.thread = ce::startThread([body = std::move(body), event = consumer.event.get(), block](std::stop_token stop) {
+    body(stop, event, block);
+  });
 }
 
 void releaseChannel(ChannelConsumer& consumer) {

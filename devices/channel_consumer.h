@@ -1,10 +1,11 @@
 // What a consumer of one channel inside the daemon holds (the touch injector
-// on CRT1, the control channel on CRT4): the channel's event, its block
-// mapped, and the thread that waits on the one and reads the other. Held and
-// released on the main thread only.
+// on CRT1, the control channel on CRT4): the event, the mapped block, and the
+// thread that waits on the one and reads the other. Main thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <stop_token>
 #include <thread>
 
 #include "platform/named_block.h"
@@ -17,12 +18,13 @@ struct ChannelConsumer {
   std::jthread thread;
 };
 
-// Opens the existing event, then opens-or-creates and maps the block. False at
-// the first step that fails; whatever was opened stays held until
-// releaseChannel(), and no thread may be started.
-bool openChannel(ChannelConsumer& consumer, const char* blockName, const char* eventName);
+using ConsumerBody = std::function<void(std::stop_token, ce::NamedEvent* event, const uint8_t* block)>;
 
-// Stops and joins the thread first, so that it never reads a block that is
-// gone, then unmaps the block and closes the event and the block. Releases
-// only what is held; a released consumer can be opened again.
+// Releases what `consumer` held (a second thread would orphan the first's
+// handles), opens the existing event, opens-or-creates and maps the block,
+// and runs `body` on the consumer's thread. Nothing runs when a step fails.
+void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body);
+
+// Joins the thread first, so it never reads a block that is gone, then
+// releases what is held. A released consumer can be started again.
 void releaseChannel(ChannelConsumer& consumer);

@@ -4,11 +4,6 @@
 // a frame delivered meanwhile replaces the one that signalled, and that is the
 // command taken. The reset after handling discards every signal that came
 // during it; commands in the pause are lost, not deferred.
-//
-// Must survive: a block that cannot be opened or mapped although its event
-// exists (no thread then, so nothing reads an unmapped block), and shutdown
-// (the thread is stopped before its block is unmapped; a thread that is never
-// stopped would read a view that no longer exists).
 #include "devices/control_channel.h"
 
 #include <utility>
@@ -17,30 +12,21 @@
 #include "devices/channel_consumer.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/thread.h"
 #include "router/channel_block.h"
 
 std::atomic<uint8_t> controlBusy{1};
 
 namespace {
 
-constexpr const char* kControlBlockName = "CRT4";
-constexpr const char* kControlEventName = "CRT4:EVENT";
 constexpr uint32_t kCommandByte = 10;  // frame byte 2
-
-enum Command : uint8_t {
-  kCommandPause = 1,            // nothing but the pause
-  kCommandToggleBacklight = 3,  // invert backlightOn, then switch the lamp
-};
+constexpr uint8_t kCommandPause = 1;
+constexpr uint8_t kCommandToggleBacklight = 3;
 
 ChannelConsumer channel;  // main thread only
 
 void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop) {
   if (command == kCommandToggleBacklight) {
-    // A read followed by a write: only this thread and the main thread (which
-    // writes 1 at times when no command runs) change the flag.
+    // Read, then write: the main thread writes only while no command runs.
     const int32_t on = backlightOn.load() != 0 ? 0 : 1;
     backlightOn.store(on);
     BacklightSwitch(on);
@@ -50,8 +36,7 @@ void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop
 }
 
 void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
-  for (;;) {
-    if (ce::waitEvent(event, ce::kInfinite, stop) != ce::WaitResult::signalled) return;
+  while (ce::waitEvent(event, ce::kInfinite, stop) == ce::WaitResult::signalled) {
     if (controlBusy.load() != 1) continue;
     const uint8_t command = loadBlockByte(block, kCommandByte);
     controlBusy.store(0);
@@ -68,16 +53,10 @@ int startControlChannel() {
 }
 
 int startControlChannel(ControlPause pause) {
-  // Called once by the daemon; a repeated start replaces the first cleanly.
-  stopControlChannel();
-  if (!openChannel(channel, kControlBlockName, kControlEventName)) return 0;
-  ce::NamedEvent* event = channel.event.get();
-  const uint8_t* address = channel.view.get();
-  // The thread is kept (not let go at once) so that shutdown can stop it
-  // before it unmaps the block.
-  channel.thread = ce::startThread([event, address, pause = std::move(pause)](std::stop_token stop) {
-    controlThread(stop, event, address, pause);
-  });
+  startConsumer(channel, "CRT4", "CRT4:EVENT",
+                [pause = std::move(pause)](std::stop_token stop, ce::NamedEvent* event, const uint8_t* block) {
+                  controlThread(stop, event, block, pause);
+                });
   return 0;
 }
 

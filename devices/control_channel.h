@@ -10,22 +10,20 @@
 #include <functional>
 #include <stop_token>
 
-// 1 ready to take a command; 0 while one is being handled. Only the control
-// thread touches it.
+// 1 ready to take a command; 0 while one is handled. Control thread only.
 extern std::atomic<uint8_t> controlBusy;
 
 inline constexpr uint32_t kControlPauseMs = 300;
 
-// The pause after commands 1 and 3: kControlPauseMs, ended early only by a
-// stop. Tests hand in one they control.
+// The pause after commands 1 and 3, ended early only by a stop; tests hand in
+// one they control.
 using ControlPause = std::function<void(uint32_t ms, std::stop_token stop)>;
 
 // Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
-// case; without the event, or with a block that cannot be opened or mapped,
-// no thread runs.
+// case; without the event or the block no thread runs.
 int startControlChannel();
 int startControlChannel(ControlPause pause);
 
-// Stops the thread, then unmaps the block, closes the event and the block,
-// each only if held. Shutdown calls it before the channel blocks go away.
+// Stops the thread, then releases what it held. Shutdown calls it before the
+// channel blocks go away.
 void stopControlChannel();

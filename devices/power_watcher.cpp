@@ -1,13 +1,10 @@
-// AC line transitions and the sleep sequence, run from the main loop's tick
-// on the main thread. The sequence pauses that thread for 2.5 s; the loop
-// takes no other tick meanwhile (the ticks missed collapse into one), which is
-// what keeps a second tick from starting a second sequence.
+// AC line transitions and the sleep sequence, run from the main loop's tick.
+// The sequence pauses the main thread for 2.5 s; the ticks missed meanwhile
+// collapse into one, which keeps a second tick from starting a second sequence.
 //
-// Must survive: no battery or one that gives no answer (no transition; every
-// tick asks again), status values other than 0 and 1 (ignored), programs that
-// cannot start (the sequence goes on), and any number of power cycles (the
-// touch injector releases everything at each stop; started programs are
-// reaped by the process layer).
+// Must survive: a battery that gives no answer (every tick asks again), status
+// values other than 0 and 1 (ignored), programs that cannot start (the
+// sequence goes on), and any number of power cycles.
 #include "devices/power_watcher.h"
 
 #include <string>
@@ -53,6 +50,18 @@ class RealPowerPlatform final : public PowerPlatform {
 
 RealPowerPlatform realPlatform;
 
+// Backlight on if off, sleep notice, 1500 ms, the platform sleep program.
+void runSleepSequence(PowerPlatform& platform) {
+  // The notice must be visible, even if the peer had the lamp off.
+  if (backlightOn.load() == 0) {
+    backlightOn.store(1);
+    platform.backlightSwitch(1);
+  }
+  platform.startProgram(kNoticeProgram, kNoticeCommandLine);
+  platform.pause(kNoticeToSleepMs);
+  platform.startProgram(kSleepProgram, nullptr);
+}
+
 void goOffline(PowerPlatform& platform) {
   acOnline.store(0);
   ce::logLine(ce::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
@@ -64,8 +73,7 @@ void goOffline(PowerPlatform& platform) {
 void goOnline(PowerPlatform& platform) {
   acOnline.store(1);
   ce::logLine(ce::LogLevel::info, "AC power restored: touch input started");
-  // The lamp is taken to be on after a wake-up; no code is sent.
-  backlightOn.store(1);
+  backlightOn.store(1);  // taken to be on after a wake-up; no code is sent
   platform.startTouch();
   platform.pause(kOnlineSettleMs);
 }
@@ -81,15 +89,4 @@ void runPowerTick(PowerPlatform& platform) {
   if (!status) return;
   if (*status == kLineOffline && acOnline.load() != 0) goOffline(platform);
   if (*status == kLineOnline && acOnline.load() == 0) goOnline(platform);
-}
-
-void runSleepSequence(PowerPlatform& platform) {
-  // The notice must be visible: switch the lamp on if the peer had it off.
-  if (backlightOn.load() == 0) {
-    backlightOn.store(1);
-    platform.backlightSwitch(1);
-  }
-  platform.startProgram(kNoticeProgram, kNoticeCommandLine);
-  platform.pause(kNoticeToSleepMs);
-  platform.startProgram(kSleepProgram, nullptr);
 }

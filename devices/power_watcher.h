@@ -10,8 +10,7 @@
 
 #include "platform/battery.h"
 
-// 1 when the AC line was last seen on line (or is taken to be), 0 when it was
-// last seen off line. Main thread only.
+// 1 when the AC line was last seen on line (or taken to be), else 0.
 extern std::atomic<int32_t> acOnline;
 
 inline constexpr uint32_t kPowerTickPeriodMs = 1000;  // the main loop's tick
@@ -19,8 +18,7 @@ inline constexpr const char* kNoticeProgram = "\\ResidentFlash2\\korvent\\app\\d
 inline constexpr const char* kNoticeCommandLine = "sleep";
 inline constexpr const char* kSleepProgram = "residentflash2\\sleep.exe";
 
-// What a tick and the sleep sequence ask of the rest of the daemon; tests
-// hand in a fake.
+// What a tick and the sleep sequence ask of the daemon; tests hand in a fake.
 class PowerPlatform {
  public:
   virtual ~PowerPlatform() = default;
@@ -33,16 +31,10 @@ class PowerPlatform {
   virtual void backlightSwitch(int32_t on) = 0;
 };
 
-// Hands the watcher the daemon's battery, found at start-up; without one no
-// tick ever gets an answer. From then on the main loop calls onPowerTick()
-// every kPowerTickPeriodMs.
+// Hands the watcher the battery found at start-up (none: no tick gets an
+// answer); the main loop then calls onPowerTick() every kPowerTickPeriodMs.
 void startPowerWatcher(const std::optional<ce::Battery>& battery);
 
-// One look at the AC line, with the transition it calls for: onPowerTick()
-// through the daemon's own platform, runPowerTick() through `platform`. Main
-// thread only.
+// One look at the AC line and the transition it calls for. Main thread only.
 void onPowerTick();
 void runPowerTick(PowerPlatform& platform);
-
-// Backlight on if off, sleep notice, 1500 ms, platform sleep program.
-void runSleepSequence(PowerPlatform& platform);

@@ -5,11 +5,8 @@
 // one injected (the channel holds one frame at a time). Signals that arrive
 // while a report is handled collapse into one (auto-reset event).
 //
-// Must survive: any screen size (0 gives coordinate 0 instead of a division
-// by zero; results beyond the 32-bit range saturate instead of overflowing),
-// stop while the pen is down or between the wake-up and the click (the stop is
-// cooperative and waits for the thread), and any number of stop/start cycles
-// (every start releases what an earlier one left, nothing piles up).
+// Must survive any screen size (0 gives coordinate 0; results beyond 32 bits
+// saturate), a stop at any point of a report, and endless stop/start cycles.
 #include "devices/touch_injector.h"
 
 #include <cmath>
@@ -17,19 +14,13 @@
 
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
 #include "platform/registry.h"
-#include "platform/thread.h"
 #include "router/channel_block.h"
 
 std::atomic<int32_t> touchState{0};
 std::atomic<uint32_t> tapVolume{0};
 
 namespace {
-
-constexpr const char* kTouchBlockName = "CRT1";
-constexpr const char* kTouchEventName = "CRT1:EVENT";
 
 // Block bytes of a touch frame (frame byte k is block byte 8 + k).
 constexpr uint32_t kPenStateByte = 9;
@@ -53,9 +44,7 @@ class RealTouchPlatform final : public TouchPlatform {
 
 RealTouchPlatform realPlatform;
 
-// Touched by the main thread only; the thread gets its own copies of the
-// event and the address when it starts.
-ChannelConsumer injector;
+ChannelConsumer injector;  // main thread only
 
 uint32_t loadU16(const uint8_t* block, uint32_t offset) {
   return loadBlockByte(block, offset) + 256u * loadBlockByte(block, offset + 1);
@@ -73,10 +62,8 @@ int32_t toInt32(double value) {
 void touchThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
   const uint32_t clickKind = platform->readTapVolume();
   tapVolume.store(clickKind, std::memory_order_relaxed);
-  for (;;) {
-    // Anything but a consumed signal (a stop, a vanished event) ends the thread.
-    if (ce::waitEvent(event, ce::kInfinite, stop) != ce::WaitResult::signalled) return;
-    if (stop.stop_requested()) return;  // a stop racing the frame: nothing once the stop has begun
+  // A stop racing the frame wins: nothing is injected once it has begun.
+  while (ce::waitEvent(event, ce::kInfinite, stop) == ce::WaitResult::signalled && !stop.stop_requested()) {
     handleTouchReport(decodeTouchFrame(block, platform->screenSize()), *platform, clickKind);
   }
 }
@@ -90,9 +77,8 @@ TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
   const double horizontal = loadU16(block, kHorizontalByte);
   const double width = screen.width;
   const double height = screen.height;
-  // Difference first, then the product, then the quotient, as the panel's
-  // calibration expects; no clamping, so a reading off the panel's edge gives a
-  // coordinate off the screen. A dimension of 0 (unknown screen) gives 0.
+  // Difference, product, quotient in the order the panel's calibration
+  // expects; unclamped, so a reading off the panel is off the screen.
   report.x = width > 0 ? toInt32((horizontal * 65535.0) / width) : 0;
   report.y = height > 0 ? toInt32(((height - vertical) * 65535.0) / height) : 0;
   return report;
@@ -117,16 +103,11 @@ void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint3
 
 int startTouchInjector() { return startTouchInjector(realPlatform); }
 
-int startTouchInjector(TouchPlatform& platformInUse) {
-  // A start over a running or half-started injector would orphan its handles
-  // and leave two threads injecting; release what it holds first.
-  stopTouchInjector();
-  if (!openChannel(injector, kTouchBlockName, kTouchEventName)) return 0;
-  ce::NamedEvent* event = injector.event.get();
-  const uint8_t* address = injector.view.get();
-  TouchPlatform* platform = &platformInUse;
-  injector.thread = ce::startThread(
-      [event, address, platform](std::stop_token stop) { touchThread(stop, event, address, platform); });
+int startTouchInjector(TouchPlatform& platform) {
+  startConsumer(injector, "CRT1", "CRT1:EVENT", [platform = &platform](std::stop_token stop, ce::NamedEvent* event,
+                                                                     const uint8_t* block) {
+    touchThread(stop, event, block, platform);
+  });
   return 0;
 }
 
