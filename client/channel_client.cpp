@@ -1,15 +1,12 @@
 // Client side of the channel blocks: opening what the daemon made, copying
-// frames out, handing bytes to the serial writer, and naming what lies in the
-// object folder. See channel_client.h for what it must survive.
+// frames out, and naming what lies in the object folder.
 #include "client/channel_client.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <system_error>
-#include <utility>
 
 #include "platform/paths.h"
 #include "router/channel_blocks.h"
@@ -24,9 +21,8 @@ uint32_t littleEndianWord(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }
 
-// True when `name` is a regular file in the object folder. Checked first
-// because the platform's open also creates, and a client must not make a
-// block that no daemon will ever fill.
+// Checked first because the platform's open also creates, and a client must
+// not make a block that no daemon will ever fill.
 bool objectFileExists(const std::string& name, uint64_t* size) {
   const std::optional<std::string> path = ce::objectPath(name);
   if (!path) return false;
@@ -69,7 +65,6 @@ std::string missingObject(const char* kind, const std::string& name) {
 }
 
 bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error) {
-  out = Channel{};
   uint64_t size = 0;
   if (!objectFileExists(name, &size)) {
     error = missingObject("block", name);
@@ -79,24 +74,18 @@ bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& 
     error = name + " is not a block of " + std::to_string(kChannelBlockSize) + " bytes";
     return false;
   }
-  Channel channel;
-  channel.blockName = name;
-  channel.block = ce::openOrCreateBlock(name, kChannelBlockSize);
-  channel.address = channel.block.valid() ? ce::mapBlock(channel.block) : nullptr;
-  if (channel.address == nullptr) {
+  out.blockName = name;
+  out.block = ce::openOrCreateBlock(name, kChannelBlockSize);
+  if (out.block.valid()) out.view = ce::BlockView(out.block);
+  if (out.view.get() == nullptr) {
     error = "cannot map block " + name;
-    closeChannel(channel);
     return false;
   }
-  if (eventName != nullptr) {
-    channel.event = ce::openEvent(eventName);
-    if (channel.event == nullptr) {
-      error = missingObject("event", eventName);
-      closeChannel(channel);
-      return false;
-    }
+  if (eventName != nullptr) out.event.reset(ce::openEvent(eventName));
+  if (eventName != nullptr && !out.event) {
+    error = missingObject("event", eventName);
+    return false;
   }
-  out = std::move(channel);
   return true;
 }
 
@@ -108,60 +97,21 @@ bool openChannel(int32_t channel, Channel& out, std::string& error) {
   return openBlockAndEvent(blockName, eventName, out, error);
 }
 
-void closeChannel(Channel& channel) {
-  if (channel.address) ce::unmapBlock(channel.address, kChannelBlockSize);
-  ce::closeBlock(channel.block);
-  ce::closeEvent(channel.event);
-  channel = Channel{};
-}
-
 void readFrame(const uint8_t* block, Frame& frame) {
   frame.lengthWord = loadBlockLength(block);
   frame.length = std::min(frame.lengthWord, kBlockDataSize);
   loadBlockBytes(block, kBlockDataOffset, frame.data, kBlockDataSize);
 }
 
-void readBlock(const uint8_t* block, BlockContents& contents) {
-  readFrame(block, contents.frame);
-  uint8_t bytes[kBlockLockSize];
-  loadBlockBytes(block, 4, bytes, 4);
-  contents.reserved = littleEndianWord(bytes);
-  loadBlockBytes(block, kBlockLockOffset, bytes, kBlockLockSize);
-  const uint8_t* word = bytes;
-  contents.lock.lockWord = littleEndianWord(word);
-  contents.lock.recursion = littleEndianWord(word + 4);
-  contents.lock.waiters = littleEndianWord(word + 8);
-  contents.lock.reserved = littleEndianWord(word + 12);
-  contents.lock.magic = littleEndianWord(word + 16);
-}
-
-ce::WaitResult waitFrame(Channel& channel, uint32_t timeoutMs, Frame& frame) {
-  const ce::WaitResult result = ce::waitEvent(channel.event, timeoutMs);
-  if (result == ce::WaitResult::signalled) readFrame(channel.address, frame);
-  return result;
-}
-
 bool setNamedEvent(const std::string& name, std::string& error) {
-  ce::NamedEvent* event = ce::openEvent(name.c_str());
-  if (event == nullptr) {
+  const ce::EventHandle event(ce::openEvent(name.c_str()));
+  if (!event) {
     error = missingObject("event", name);
     return false;
   }
-  const bool set = ce::setEvent(event);
-  if (!set) error = "cannot set " + name;
-  ce::closeEvent(event);
-  return set;
-}
-
-ce::WaitResult waitNamedEvent(const std::string& name, uint32_t timeoutMs, std::string& error) {
-  ce::NamedEvent* event = ce::openEvent(name.c_str());
-  if (event == nullptr) {
-    error = missingObject("event", name);
-    return ce::WaitResult::failed;
-  }
-  const ce::WaitResult result = ce::waitEvent(event, timeoutMs);
-  ce::closeEvent(event);
-  return result;
+  if (ce::setEvent(event.get())) return true;
+  error = "cannot set " + name;
+  return false;
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {

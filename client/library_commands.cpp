@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,11 +25,6 @@ namespace client {
 namespace {
 
 constexpr int kSliceMs = 100;
-
-int fail(const ToolContext& context, const char* command, const std::string& message) {
-  std::fprintf(context.err, "crtctl %s: %s\n", command, message.c_str());
-  return kExitFailed;
-}
 
 // What a failed call of the library means, naming the object (of `kind`).
 std::string explain(int error, const char* kind, const std::string& object) {
@@ -55,9 +51,9 @@ const char* powerName(uint32_t power) {
 
 // The frames every peeking thread prints, one line at a time.
 struct PeekShared {
-  PeekShared(const ToolContext& c, const PeekRequest& r) : context(c), request(r) {}
+  PeekShared(const ToolContext& c, const ToolArgs& a) : context(c), args(a) {}
   const ToolContext& context;
-  const PeekRequest& request;
+  const ToolArgs& args;
   uint32_t start = ce::tickCount();
   std::mutex lock;
   uint32_t printed = 0;
@@ -65,9 +61,8 @@ struct PeekShared {
 
   bool stop() {
     std::lock_guard<std::mutex> hold(lock);
-    const bool interrupted = context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
-    const bool timedOut = request.timeoutMs && ce::tickCount() - start >= *request.timeoutMs;
-    return failed || interrupted || timedOut || (request.count && printed >= *request.count);
+    const bool timedOut = args.timeoutMs && ce::tickCount() - start >= *args.timeoutMs;
+    return failed || interrupted(context) || timedOut || (args.count && printed >= *args.count);
   }
 };
 
@@ -83,11 +78,11 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
       shared.failed = true;
       return;
     }
-    if (shared.request.count && shared.printed >= *shared.request.count) return;
+    if (shared.args.count && shared.printed >= *shared.args.count) return;
     FILE* out = shared.context.out;
     std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", (ce::tickCount() - shared.start) / 1000.0, number,
                  seq, length);
-    for (int i = 0; i < length; ++i) std::fprintf(out, i ? " %02x" : "%02x", frame[i]);
+    printHex(out, frame, static_cast<uint32_t>(length));
     if (before != 0 && seq > before + 1) std::fprintf(out, "  (%" PRIu64 " missed)", seq - before - 1);
     std::fputc('\n', out);
     std::fflush(out);
@@ -97,41 +92,35 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
 
 }  // namespace
 
-int runPeekWatch(const ToolContext& context, const PeekRequest& request) {
-  std::vector<shub_channel*> channels;
-  for (int32_t number : request.channels) {
+int runPeekWatch(const ToolContext& context, const std::vector<int32_t>& numbers, const ToolArgs& args) {
+  std::vector<std::unique_ptr<shub_channel, decltype(&shub_channel_close)>> channels;
+  for (int32_t number : numbers) {
     shub_channel* ch = shub_channel_open(number);
-    if (ch == nullptr) {
-      const int error = errno;
-      for (shub_channel* open : channels) shub_channel_close(open);
-      return fail(context, "watch", explain(error, "channel", "CRT" + std::to_string(number)));
-    }
-    channels.push_back(ch);
+    const int error = errno;
+    if (ch == nullptr) return failure(context, "watch", explain(error, "channel", "CRT" + std::to_string(number)));
+    channels.emplace_back(ch, shub_channel_close);
   }
   // Each channel takes its starting point before the first line is said, so
   // a frame that comes after that line is never missed.
   std::vector<uint64_t> seqs(channels.size(), 0);
   uint8_t scratch[1];
   for (size_t i = 0; i < channels.size(); ++i) {
-    if (shub_channel_peek(channels[i], 0, scratch, 0, &seqs[i]) < 0) {
+    if (shub_channel_peek(channels[i].get(), 0, scratch, 0, &seqs[i]) < 0) {
       const int error = errno;
-      for (shub_channel* ch : channels) shub_channel_close(ch);
-      return fail(context, "watch", explain(error, "status object", SHUB_STATUS_NAME));
+      return failure(context, "watch", explain(error, "status object", SHUB_STATUS_NAME));
     }
   }
   std::fprintf(context.err, "peeking at %zu channel(s) (interrupt to stop)\n", channels.size());
   std::fflush(context.err);
-  PeekShared shared{context, request};
+  PeekShared shared{context, args};
   std::vector<std::thread> threads;
   for (size_t i = 0; i < channels.size(); ++i) {
-    threads.emplace_back(peekChannel, std::ref(shared), channels[i], request.channels[i], seqs[i]);
+    threads.emplace_back(peekChannel, std::ref(shared), channels[i].get(), numbers[i], seqs[i]);
   }
   for (std::thread& thread : threads) thread.join();
-  for (shub_channel* ch : channels) shub_channel_close(ch);
   if (shared.failed) return kExitFailed;
-  if (request.count && shared.printed < *request.count && request.timeoutMs &&
-      !(context.interrupted && context.interrupted->load())) {
-    std::fprintf(context.err, "crtctl watch: timed out after %u of %u frames\n", shared.printed, *request.count);
+  if (args.count && shared.printed < *args.count && args.timeoutMs && !interrupted(context)) {
+    std::fprintf(context.err, "crtctl watch: timed out after %u of %u frames\n", shared.printed, *args.count);
     return kExitTimedOut;
   }
   return kExitOk;
@@ -140,7 +129,7 @@ int runPeekWatch(const ToolContext& context, const PeekRequest& request) {
 int runStats(const ToolContext& context) {
   if (!context.args.empty()) return usageError(context, "stats", "takes no arguments");
   shub_status status;
-  if (shub_stats(&status) != 0) return fail(context, "stats", explain(errno, "status object", SHUB_STATUS_NAME));
+  if (shub_stats(&status) != 0) return failure(context, "stats", explain(errno, "status object", SHUB_STATUS_NAME));
   FILE* out = context.out;
   std::fprintf(out, "daemon           %s\n", status.daemon_alive ? "running" : "not running");
   std::fprintf(out, "power            %s\n", powerName(status.power));
@@ -165,7 +154,7 @@ int runWrite(const ToolContext& context) {
   if (!parseHexBytes(context.args, bytes, sizeof bytes, count)) {
     return usageError(context, "write", "expected 1 to 260 bytes as pairs of hex digits");
   }
-  if (shub_write(bytes, count) != 0) return fail(context, "write", explain(errno, "block", SHUB_WRITE_BLOCK_NAME));
+  if (shub_write(bytes, count) != 0) return failure(context, "write", explain(errno, "block", SHUB_WRITE_BLOCK_NAME));
   return kExitOk;
 }
 

@@ -1,11 +1,8 @@
 // crtctl, the command-line face of the client library: a table of commands,
 // each a name, a synopsis, a description and a routine over the arguments
-// that follow the name. main.cpp only picks the entry; --help prints the
-// table, so a command added to it is documented by that alone.
-//
-// Adding a command: write its routine in its own file (window_post.cpp will
-// hold `post`), declare the routine below, and add one row to the table in
-// tool_commands.cpp.
+// that follow the name. --help prints the table, so a row documents its
+// command. Adding a command: its routine in its own file, declared below,
+// and one row in the table of tool_commands.cpp.
 #pragma once
 
 #include <atomic>
@@ -13,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,39 +37,42 @@ struct ToolCommand {
   int (*run)(const ToolContext& context);
 };
 
-std::span<const ToolCommand> toolCommands();
-const ToolCommand* findToolCommand(std::string_view name);
-void printToolHelp(FILE* out);
-
 // Runs the command named by args[0]; --help, -h and help print the table.
 int runTool(std::span<const std::string_view> args, FILE* out, FILE* err,
             const std::atomic<bool>* interrupted);
 
-// Argument helpers shared by the commands.
-std::optional<int32_t> parseChannel(std::string_view text);
-std::optional<uint32_t> parseCount(std::string_view text);
-// Hex bytes: each argument is one or more pairs of hex digits ("aa", "0D0a",
-// "aa55"); false for an odd digit count, a non-hex character or no bytes.
-bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_t capacity, uint32_t& count);
-int usageError(const ToolContext& context, const char* command, const char* message);
-
-// watch --peek: the channels to peek at, and when to stop.
-struct PeekRequest {
-  std::vector<int32_t> channels;
-  std::optional<uint32_t> count;      // frames in all
-  std::optional<uint32_t> timeoutMs;
+// What the commands share. The parsers say a usage error themselves and then
+// give nullopt or false.
+enum ToolOption : unsigned { kOptionCount = 1, kOptionTimeout = 2, kOptionPeek = 4 };
+struct ToolArgs {
+  std::vector<std::string_view> positional;
+  std::optional<uint32_t> count;      // --count N
+  std::optional<uint32_t> timeoutMs;  // --timeout MS
+  bool peek = false;                  // --peek
 };
+// Splits context.args into positionals and the options in `accepted`.
+std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* command, unsigned accepted);
+// The positionals as channel numbers: exactly one, or with `many` at least one.
+std::optional<std::vector<int32_t>> parseChannels(const ToolContext& context, const char* command,
+                                                  const ToolArgs& args, bool many);
+// Hex bytes: each argument is one or more pairs of hex digits ("aa", "0D0a");
+// false for an odd digit count, a non-hex character, too many or no bytes.
+bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_t capacity, uint32_t& count);
+int usageError(const ToolContext& context, const char* command, const char* message);  // kExitUsage
+int failure(const ToolContext& context, const char* command, const std::string& message);  // kExitFailed
+bool interrupted(const ToolContext& context);
+void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
 
-// The commands of channel_commands.cpp.
+// channel_commands.cpp
 int runList(const ToolContext& context);
 int runShow(const ToolContext& context);
 int runWatch(const ToolContext& context);
-int runWrite(const ToolContext& context);
 int runSet(const ToolContext& context);
 int runWait(const ToolContext& context);
 // library_commands.cpp
-int runPeekWatch(const ToolContext& context, const PeekRequest& request);
+int runPeekWatch(const ToolContext& context, const std::vector<int32_t>& channels, const ToolArgs& args);
 int runStats(const ToolContext& context);
+int runWrite(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
 

@@ -1,12 +1,13 @@
-// The command table of crtctl, its help text and the argument parsing the
-// commands share. Arguments come from users typing at a shell: every number
-// is checked for range and every hex byte for form before anything is opened.
+// The command table of crtctl, its help text, and the argument parsing and
+// output the commands share. Arguments come from users typing at a shell:
+// every number is checked for range and every hex byte for form before
+// anything is opened.
 #include "client/tool.h"
 
+#include <algorithm>
 #include <charconv>
-#include <string>
 
-#include "router/channel_block.h"
+#include "platform/named_event.h"
 
 namespace client {
 
@@ -58,35 +59,23 @@ const ToolCommand kCommands[] = {
 };
 // clang-format on
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-uint8_t hexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return static_cast<uint8_t>(c - 'A' + 10);
-}
-
 template <typename T>
-std::optional<T> parseNumber(std::string_view text) {
+std::optional<T> parseNumber(std::string_view text, int base = 10) {
   T value{};
   const char* end = text.data() + text.size();
-  const auto [stop, failure] = std::from_chars(text.data(), end, value);
-  if (text.empty() || failure != std::errc() || stop != end) return std::nullopt;
+  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
   return value;
 }
 
-}  // namespace
-
-std::span<const ToolCommand> toolCommands() { return kCommands; }
-
-const ToolCommand* findToolCommand(std::string_view name) {
+const ToolCommand* findCommand(std::string_view name) {
   for (const ToolCommand& command : kCommands) {
     if (name == command.name) return &command;
   }
   return nullptr;
 }
 
-void printToolHelp(FILE* out) {
+void printHelp(FILE* out) {
   std::fputs(
       "usage: crtctl <command> [arguments]\n"
       "\n"
@@ -98,12 +87,10 @@ void printToolHelp(FILE* out) {
       out);
   for (const ToolCommand& command : kCommands) {
     std::fprintf(out, "  %s%s%s\n", command.name, *command.synopsis ? " " : "", command.synopsis);
-    std::string description = command.description;
-    for (size_t start = 0; start < description.size();) {
-      size_t end = description.find('\n', start);
-      if (end == std::string::npos) end = description.size();
-      std::fprintf(out, "      %.*s\n", static_cast<int>(end - start), description.c_str() + start);
-      start = end + 1;
+    for (std::string_view rest = command.description; !rest.empty();) {
+      const size_t end = std::min(rest.find('\n'), rest.size());
+      std::fprintf(out, "      %.*s\n", static_cast<int>(end), rest.data());
+      rest.remove_prefix(std::min(end + 1, rest.size()));
     }
   }
   std::fputs(
@@ -117,50 +104,105 @@ void printToolHelp(FILE* out) {
       out);
 }
 
+}  // namespace
+
 int runTool(std::span<const std::string_view> args, FILE* out, FILE* err, const std::atomic<bool>* interrupted) {
   if (args.empty()) {
-    printToolHelp(err);
+    printHelp(err);
     return kExitUsage;
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    printToolHelp(out);
+    printHelp(out);
     return kExitOk;
   }
   if (args[0] == "--version" || args[0] == "-V") {
     std::fputs("crtctl " SERIALHUB_VERSION "\n", out);
     return kExitOk;
   }
-  const ToolCommand* command = findToolCommand(args[0]);
+  const ToolCommand* command = findCommand(args[0]);
   if (command == nullptr) {
     std::fprintf(err, "crtctl: unknown command '%.*s' (try crtctl --help)\n", static_cast<int>(args[0].size()),
                  args[0].data());
     return kExitUsage;
   }
-  ToolContext context{args.subspan(1), out, err, interrupted};
-  return command->run(context);
+  return command->run(ToolContext{args.subspan(1), out, err, interrupted});
 }
 
-std::optional<int32_t> parseChannel(std::string_view text) { return parseNumber<int32_t>(text); }
+std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* command, unsigned accepted) {
+  ToolArgs parsed;
+  for (size_t i = 0; i < context.args.size(); ++i) {
+    const std::string_view arg = context.args[i];
+    const bool isCount = (accepted & kOptionCount) != 0 && arg == "--count";
+    const bool isTimeout = (accepted & kOptionTimeout) != 0 && arg == "--timeout";
+    if ((accepted & kOptionPeek) != 0 && arg == "--peek") {
+      parsed.peek = true;
+    } else if (isCount || isTimeout) {
+      const auto value = i + 1 < context.args.size() ? parseNumber<uint32_t>(context.args[++i]) : std::nullopt;
+      // kInfinite is the platform's "no time-out"; a user's MS stays below it.
+      if (!value || (isTimeout && *value == ce::kInfinite)) {
+        usageError(context, command, isCount ? "--count needs a number" : "--timeout needs milliseconds");
+        return std::nullopt;
+      }
+      (isCount ? parsed.count : parsed.timeoutMs) = value;
+    } else if (arg.starts_with("--")) {
+      usageError(context, command, ("unknown option " + std::string(arg)).c_str());
+      return std::nullopt;
+    } else {
+      parsed.positional.push_back(arg);
+    }
+  }
+  return parsed;
+}
 
-std::optional<uint32_t> parseCount(std::string_view text) { return parseNumber<uint32_t>(text); }
+std::optional<std::vector<int32_t>> parseChannels(const ToolContext& context, const char* command,
+                                                  const ToolArgs& args, bool many) {
+  if (many ? args.positional.empty() : args.positional.size() != 1) {
+    usageError(context, command, many ? "expected one or more channel numbers" : "expected one channel number");
+    return std::nullopt;
+  }
+  std::vector<int32_t> channels;
+  for (const std::string_view text : args.positional) {
+    const std::optional<int32_t> channel = parseNumber<int32_t>(text);
+    if (!channel) {
+      usageError(context, command, "the channel is a decimal number, e.g. 1 or -1");
+      return std::nullopt;
+    }
+    channels.push_back(*channel);
+  }
+  return channels;
+}
 
 bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_t capacity, uint32_t& count) {
   count = 0;
   for (std::string_view arg : args) {
     if (arg.empty() || arg.size() % 2 != 0) return false;
     for (size_t i = 0; i < arg.size(); i += 2) {
-      if (!isHexDigit(arg[i]) || !isHexDigit(arg[i + 1]) || count == capacity) return false;
-      out[count++] = static_cast<uint8_t>(hexValue(arg[i]) << 4 | hexValue(arg[i + 1]));
+      const std::optional<uint8_t> byte = parseNumber<uint8_t>(arg.substr(i, 2), 16);
+      if (!byte || count == capacity) return false;
+      out[count++] = *byte;
     }
   }
   return count > 0;
 }
 
 int usageError(const ToolContext& context, const char* command, const char* message) {
-  const ToolCommand* entry = findToolCommand(command);
+  const ToolCommand* entry = findCommand(command);
   std::fprintf(context.err, "crtctl %s: %s\nusage: crtctl %s %s\n", command, message, command,
                entry ? entry->synopsis : "");
   return kExitUsage;
+}
+
+int failure(const ToolContext& context, const char* command, const std::string& message) {
+  std::fprintf(context.err, "crtctl %s: %s\n", command, message.c_str());
+  return kExitFailed;
+}
+
+bool interrupted(const ToolContext& context) {
+  return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
+}
+
+void printHex(FILE* out, const uint8_t* bytes, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) std::fprintf(out, i ? " %02x" : "%02x", bytes[i]);
 }
 
 }  // namespace client
