@@ -20,12 +20,6 @@ Word load(const uint8_t* bytes) {
   std::memcpy(&word, bytes, sizeof word);
   return word;
 }
-
-// The lowest `count` bytes of a little-endian word (all of them from its size on).
-template <typename Word>
-Word lowBytes(uint32_t count) {
-  return count >= sizeof(Word) ? ~Word{0} : static_cast<Word>((Word{1} << (8 * count)) - 1);
-}
 }  // namespace
 
 FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status)
@@ -160,7 +154,7 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
 
 // The frame and zeros after it. 260 byte stores would cost more than the rest
 // of a short frame's handling, so an 8-aligned block (every mapping is) takes
-// relaxed atomic 8-byte stores; words past the frame are masked to zero.
+// relaxed atomic 8-byte stores, the word holding the frame's end zeroed past it.
 void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) {
     storeBlockBytes(block, kBlockDataOffset, buffer_, length);
@@ -168,20 +162,16 @@ void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
     return;
   }
   uint8_t* data = block + kBlockDataOffset;
-  static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4 && sizeof buffer_ >= kBlockDataSize);
+  static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4 && sizeof buffer_ >= kBlockDataSize + 8);
   constexpr uint32_t kWholeWords = kBlockDataSize - 4;
   const auto store64 = [data](uint32_t at, uint64_t word) {
     std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(data + at)).store(word, std::memory_order_relaxed);
   };
+  std::memset(buffer_ + length, 0, 8);
   uint32_t k = 0;
-  for (; k + 8 <= std::min(length, kWholeWords); k += 8) store64(k, load<uint64_t>(buffer_ + k));
-  if (k < std::min(length, kWholeWords)) {
-    store64(k, load<uint64_t>(buffer_ + k) & lowBytes<uint64_t>(length - k));
-    k += 8;
-  }
+  for (; k < std::min(length, kWholeWords); k += 8) store64(k, load<uint64_t>(buffer_ + k));
   for (; k < kWholeWords; k += 8) store64(k, 0);
-  const uint32_t last =
-      length > kWholeWords ? load<uint32_t>(buffer_ + kWholeWords) & lowBytes<uint32_t>(length - kWholeWords) : 0;
+  const uint32_t last = length > kWholeWords ? load<uint32_t>(buffer_ + kWholeWords) : 0;
   std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kWholeWords)).store(last, std::memory_order_relaxed);
 }
 

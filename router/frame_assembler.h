@@ -78,7 +78,7 @@ class FrameAssembler {
   uint32_t headerLength_[kRouteTableSize] = {};
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
-  uint8_t buffer_[kMaxFrame + 2] = {};  // the current frame, or the search window
+  uint8_t buffer_[kMaxFrame + 8] = {};  // the current frame or the search window, and slack
   uint32_t received_ = 0;               // valid bytes in buffer_, at most kMaxFrame between bytes
   int32_t current_ = -1;                // entry being collected; -1 while searching
   uint32_t pendingLength_ = 0;          // while collecting: nothing to do below this length
