@@ -21,17 +21,6 @@ uint32_t littleEndianWord(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }
 
-// Checked first because the platform's open also creates, and a client must
-// not make a block that no daemon will ever fill.
-bool objectFileExists(const std::string& name, uint64_t* size) {
-  const std::optional<std::string> path = ce::objectPath(name);
-  if (!path) return false;
-  std::error_code failure;
-  if (!fs::is_regular_file(*path, failure)) return false;
-  if (size) *size = fs::file_size(*path, failure);
-  return !failure;
-}
-
 ObjectInfo describeObject(const fs::directory_entry& entry) {
   ObjectInfo info;
   info.name = entry.path().filename().string();
@@ -39,11 +28,7 @@ ObjectInfo describeObject(const fs::directory_entry& entry) {
   if (!entry.is_regular_file(failure)) return info;
   info.size = entry.file_size(failure);
   if (failure) return info;
-  if (info.size == 0) {
-    info.kind = ObjectKind::mutex;
-    return info;
-  }
-  info.kind = ObjectKind::block;
+  info.kind = info.size == 0 ? ObjectKind::mutex : ObjectKind::block;
   if (info.size != SHUB_EVENT_SIZE) return info;
   uint8_t bytes[SHUB_EVENT_SIZE] = {};
   std::ifstream file(entry.path(), std::ios::binary);
@@ -65,8 +50,13 @@ std::string missingObject(const char* kind, const std::string& name) {
 }
 
 bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error) {
-  uint64_t size = 0;
-  if (!objectFileExists(name, &size)) {
+  // Looked for first because the platform's open also creates, and a client
+  // must not make a block that no daemon will ever fill.
+  const std::optional<std::string> path = ce::objectPath(name);
+  std::error_code failure;
+  const bool exists = path && fs::is_regular_file(*path, failure);
+  const uintmax_t size = exists ? fs::file_size(*path, failure) : 0;
+  if (!exists || failure) {
     error = missingObject("block", name);
     return false;
   }

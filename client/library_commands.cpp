@@ -39,14 +39,8 @@ std::string explain(int error, const char* kind, const std::string& object) {
 }
 
 const char* powerName(uint32_t power) {
-  switch (power) {
-    case SHUB_STATUS_POWER_BATTERY:
-      return "on battery";
-    case SHUB_STATUS_POWER_MAINS:
-      return "on mains";
-    default:
-      return "not known yet";
-  }
+  if (power == SHUB_STATUS_POWER_BATTERY) return "on battery";
+  return power == SHUB_STATUS_POWER_MAINS ? "on mains" : "not known yet";
 }
 
 // The frames every peeking thread prints, one line at a time.

@@ -92,33 +92,31 @@ void startDeviceServices(DaemonState& state) {
   startPowerWatcher(state.battery);
 }
 
+// Start-up ends early with `code`; `line`, when given, says why.
+bool endStart(DaemonState& state, int code, const std::string& line = {}) {
+  if (!line.empty()) ce::logLine(ce::LogLevel::error, line);
+  state.exitCode = code;
+  return false;
+}
+
 bool startDaemon(DaemonState& state) {
   ce::initLockRecord(state.lock);
   state.battery = ce::findBattery();  // absent is fine: the power watcher never transitions
   const int loaded = state.routesPath.empty() ? loadRouteTable(state.routes)
                                               : loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
-  if (loaded == 0) {
-    state.exitCode = kExitConfig;
-    return false;
-  }
+  if (loaded == 0) return endStart(state, kExitConfig);  // said by the loader
   if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
-    ce::logLine(ce::LogLevel::error, "objects directory " + problem);
-    state.exitCode = kExitConfig;
-    return false;
+    return endStart(state, kExitConfig, "objects directory " + problem);
   }
   // Where not even the write block can be made, no client could reach us.
   if (!ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize).valid()) {
-    ce::logLine(ce::LogLevel::error,
-                ce::withError("objects directory " + ce::ceObjects() + ": cannot make " + kWriteBlockName, errno));
-    state.exitCode = kExitConfig;
-    return false;
+    const int error = errno;
+    return endStart(state, kExitConfig,
+                    ce::withError("objects directory " + ce::ceObjects() + ": cannot make " + kWriteBlockName, error));
   }
   // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = ce::openMainLoop(kPowerTickPeriodMs);
-  if (state.loop == nullptr) {
-    state.exitCode = kExitFailure;
-    return false;
-  }
+  if (state.loop == nullptr) return endStart(state, kExitFailure);
   createChannelBlocks(state.routes, state.lock);
   startStatus(state);
   if (!startSerial(state)) return false;

@@ -9,6 +9,7 @@
 // saturate), a stop at any point of a report, and endless stop/start cycles.
 #include "devices/touch_injector.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -52,11 +53,8 @@ uint32_t loadU16(const uint8_t* block, uint32_t offset) {
 
 // Truncation toward zero, saturating at the 32-bit range.
 int32_t toInt32(double value) {
-  constexpr double kMax = std::numeric_limits<int32_t>::max();
-  constexpr double kMin = std::numeric_limits<int32_t>::min();
-  if (value >= kMax) return std::numeric_limits<int32_t>::max();
-  if (value <= kMin) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(std::trunc(value));
+  constexpr double kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(std::trunc(std::clamp(value, kMin, kMax)));
 }
 
 void touchThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
