@@ -49,7 +49,11 @@ std::string missingObject(const char* kind, const std::string& name) {
   return std::string("no ") + kind + " " + name + " in " + folder + " (is serialhub running?)";
 }
 
-bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error) {
+bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error) {
+  char name[32];
+  char eventName[32];
+  channelBlockName(channel, name, sizeof name);
+  channelEventName(channel, eventName, sizeof eventName);
   // Looked for first because the platform's open also creates, and a client
   // must not make a block that no daemon will ever fill.
   const std::optional<std::string> path = ce::objectPath(name);
@@ -61,47 +65,28 @@ bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& 
     return false;
   }
   if (size != kChannelBlockSize) {
-    error = name + " is not a block of " + std::to_string(kChannelBlockSize) + " bytes";
+    error = std::string(name) + " is not a block of " + std::to_string(kChannelBlockSize) + " bytes";
     return false;
   }
   out.blockName = name;
   out.block = ce::openOrCreateBlock(name, kChannelBlockSize);
   if (out.block.valid()) out.view = ce::BlockView(out.block);
   if (out.view.get() == nullptr) {
-    error = "cannot map block " + name;
+    error = std::string("cannot map block ") + name;
     return false;
   }
-  if (eventName != nullptr) out.event.reset(ce::openEvent(eventName));
-  if (eventName != nullptr && !out.event) {
+  if (withEvent) out.event.reset(ce::openEvent(eventName));
+  if (withEvent && !out.event) {
     error = missingObject("event", eventName);
     return false;
   }
   return true;
 }
 
-bool openChannel(int32_t channel, Channel& out, std::string& error) {
-  char blockName[32];
-  char eventName[32];
-  channelBlockName(channel, blockName, sizeof blockName);
-  channelEventName(channel, eventName, sizeof eventName);
-  return openBlockAndEvent(blockName, eventName, out, error);
-}
-
 void readFrame(const uint8_t* block, Frame& frame) {
   frame.lengthWord = loadBlockLength(block);
   frame.length = std::min(frame.lengthWord, kBlockDataSize);
   loadBlockBytes(block, kBlockDataOffset, frame.data, kBlockDataSize);
-}
-
-bool setNamedEvent(const std::string& name, std::string& error) {
-  const ce::EventHandle event(ce::openEvent(name.c_str()));
-  if (!event) {
-    error = missingObject("event", name);
-    return false;
-  }
-  if (ce::setEvent(event.get())) return true;
-  error = "cannot set " + name;
-  return false;
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {

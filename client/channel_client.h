@@ -1,6 +1,6 @@
 // What crtctl needs to use serialhub's channels like any other process: open
-// a channel's block CRT<N> and event CRT<N>:EVENT, copy a frame out, set a
-// named event, and list the named objects.
+// a channel's block CRT<N> and event CRT<N>:EVENT, copy a frame out, and list
+// the named objects.
 //
 // Clients only open objects the daemon made, never create them, so a client
 // started before the daemon (or for a channel the route file lacks) gets a
@@ -33,17 +33,15 @@ struct Frame {
   uint8_t data[kBlockDataSize] = {};
 };
 
-// Opens the existing block `name` and, unless `eventName` is null, the
-// existing event. False with the reason in `error`.
-bool openBlockAndEvent(const std::string& name, const char* eventName, Channel& out, std::string& error);
-bool openChannel(int32_t channel, Channel& out, std::string& error);  // CRT<N>, CRT<N>:EVENT
+// Opens the existing block CRT<N> and, `withEvent`, the existing event
+// CRT<N>:EVENT. False with the reason in `error`.
+bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error);
 
 // Why the object `name` of `kind` ("block", "event") could not be had: a
 // missing or unreadable folder (no daemon made it yet) is named as such.
 std::string missingObject(const char* kind, const std::string& name);
 
 void readFrame(const uint8_t* block, Frame& frame);
-bool setNamedEvent(const std::string& name, std::string& error);
 
 enum class ObjectKind { block, event, mutex, other };
 

@@ -12,7 +12,6 @@
 #include "client/tool.h"
 #include "platform/clock.h"
 #include "platform/lock_record.h"
-#include "router/channel_blocks.h"
 
 namespace client {
 
@@ -82,24 +81,21 @@ int runShow(const ToolContext& context) {
   const std::optional<ToolArgs> args = parseArgs(context, "show", 0);
   const auto number = args ? parseChannels(context, "show", *args, false) : std::nullopt;
   if (!number) return kExitUsage;
-  char name[32];
-  channelBlockName(number->front(), name, sizeof name);
   Channel channel;
   std::string error;
-  if (!openBlockAndEvent(name, nullptr, channel, error)) return failure(context, "show", error);
+  if (!openChannel(number->front(), false, channel, error)) return failure(context, "show", error);
   Frame frame;
   readFrame(channel.view.get(), frame);
-  uint8_t bytes[kBlockLockSize];
+  uint8_t bytes[kChannelBlockSize];
+  loadBlockBytes(channel.view.get(), 0, bytes, kChannelBlockSize);
   uint32_t reserved = 0;
-  loadBlockBytes(channel.view.get(), 4, bytes, 4);
-  std::memcpy(&reserved, bytes, 4);
+  std::memcpy(&reserved, bytes + 4, sizeof reserved);
   ce::LockRecord lock{};
   static_assert(sizeof lock == kBlockLockSize);
-  loadBlockBytes(channel.view.get(), kBlockLockOffset, bytes, kBlockLockSize);
-  std::memcpy(&lock, bytes, sizeof lock);
+  std::memcpy(&lock, bytes + kBlockLockOffset, sizeof lock);
 
   FILE* out = context.out;
-  std::fprintf(out, "block     %s, %u bytes\n", name, kChannelBlockSize);
+  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), kChannelBlockSize);
   std::fprintf(out, "length    %u%s\n", frame.lengthWord,
                frame.lengthWord > kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
   std::fprintf(out, "reserved  0x%08x\n", reserved);
@@ -118,7 +114,7 @@ int runWatch(const ToolContext& context) {
   if (args->peek) return runPeekWatch(context, *numbers, *args);
   Channel channel;
   std::string error;
-  if (!openChannel(numbers->front(), channel, error)) return failure(context, "watch", error);
+  if (!openChannel(numbers->front(), true, channel, error)) return failure(context, "watch", error);
 
   std::fprintf(context.err, "watching %s (interrupt to stop)\n", channel.blockName.c_str());
   std::fflush(context.err);
@@ -147,9 +143,10 @@ int runWatch(const ToolContext& context) {
 
 int runSet(const ToolContext& context) {
   if (context.args.size() != 1) return usageError(context, "set", "expected one event name");
-  std::string error;
-  if (!setNamedEvent(std::string(context.args[0]), error)) return failure(context, "set", error);
-  return kExitOk;
+  const std::string name(context.args[0]);
+  const ce::EventHandle event(ce::openEvent(name.c_str()));
+  if (!event) return failure(context, "set", missingObject("event", name));
+  return ce::setEvent(event.get()) ? kExitOk : failure(context, "set", "cannot set " + name);
 }
 
 int runWait(const ToolContext& context) {

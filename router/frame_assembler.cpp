@@ -20,12 +20,26 @@ Word load(const uint8_t* bytes) {
   std::memcpy(&word, bytes, sizeof word);
   return word;
 }
+
+// Headers are short: a plain loop beats memcmp; the last byte already matched.
+bool tailMatches(const uint8_t* tail, const uint8_t* header, uint32_t n) {
+  for (uint32_t k = n - 1; k-- > 0;) {
+    if (tail[k] != header[k]) return false;
+  }
+  return true;
+}
+
+// The received length at which collect() is next needed: every byte while the
+// length is learned, else the length, but no later than outgrowing the data area.
+uint32_t nextLook(const RouteEntry& entry) {
+  const auto frameLength = static_cast<uint32_t>(entry.frameLength);  // negative: huge
+  return frameLength == 0 ? 0 : std::min(frameLength, FrameAssembler::kMaxFrame + 1);
+}
 }  // namespace
 
 FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status)
     : table_(table), hooks_(hooks), status_(status), tellFrames_(hooks.tellsFrames()) {
-  entryCount_ = std::min(table.count, kRouteTableSize);
-  for (uint32_t i = 0; i < entryCount_; ++i) {
+  for (uint32_t i = 0; i < std::min(table.count, kRouteTableSize); ++i) {
     const uint32_t n = headerLength(table.entries[i]);
     // An empty header would match before any byte, and one longer than the
     // data area starts frames that can never be delivered: left out.
@@ -78,7 +92,7 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
     const uint32_t i = static_cast<uint32_t>(std::countr_zero(mask));
     mask &= mask - 1;
     const uint32_t n = headerLength_[i];
-    if (received_ < n || !tailMatches(header_[i], n)) continue;
+    if (received_ < n || !tailMatches(buffer_ + received_ - n, header_[i], n)) continue;
     // Bytes before the header are noise; a later match is a suffix of this one.
     if (status_ != nullptr && current_ < 0) status_->noiseSkipped(received_ - n);
     for (uint32_t k = 0; k < n; ++k) buffer_[k] = header_[i][k];
@@ -86,22 +100,6 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
     current_ = static_cast<int32_t>(i);
     pendingLength_ = nextLook(table_.entries[i]);
   }
-}
-
-// Headers are short: a plain loop beats memcmp; the last byte already matched.
-bool FrameAssembler::tailMatches(const uint8_t* header, uint32_t n) const {
-  const uint8_t* tail = buffer_ + received_ - n;
-  for (uint32_t k = n - 1; k-- > 0;) {
-    if (tail[k] != header[k]) return false;
-  }
-  return true;
-}
-
-// The received length at which collect() is next needed: every byte while the
-// length is learned, else the length, but no later than outgrowing the data area.
-uint32_t FrameAssembler::nextLook(const RouteEntry& entry) {
-  const auto frameLength = static_cast<uint32_t>(entry.frameLength);  // negative: huge
-  return frameLength == 0 ? 0 : std::min(frameLength, kMaxFrame + 1);
 }
 
 void FrameAssembler::collect() {
@@ -117,15 +115,12 @@ void FrameAssembler::collect() {
   if (length > kMaxFrame) {
     // Too long for the data area (or no CR LF in time): search again.
     if (status_ != nullptr) status_->overlongDiscarded();
-    endFrame(entry);
   } else if (frameLength == 0 || frameLength > length) {
     return;  // still collecting
   } else if (frameLength == length) {
     deliver(static_cast<uint32_t>(current_), entry);
-    endFrame(entry);
-  } else {
-    endFrame(entry);  // a length shorter than the header: discarded
-  }
+  }  // else a length shorter than the header: discarded
+  endFrame(entry);
 }
 
 void FrameAssembler::endFrame(RouteEntry& entry) {

@@ -54,8 +54,6 @@ class FrameAssembler {
 
  private:
   void searchHeaders(uint8_t byte);
-  bool tailMatches(const uint8_t* header, uint32_t n) const;
-  static uint32_t nextLook(const RouteEntry& entry);
   void collect();
   void deliver(uint32_t index, RouteEntry& entry);
   void writeDataArea(uint8_t* block, uint32_t length);
@@ -66,7 +64,6 @@ class FrameAssembler {
   RouteTable& table_;
   FrameAssemblerHooks& hooks_;
   StatusPublisher* status_;
-  uint32_t entryCount_ = 0;
   // candidates_[b]: bit i set when entry i takes part in the search and its
   // header ends in b, so a noise byte costs one table look-up.
   uint16_t candidates_[256] = {};
