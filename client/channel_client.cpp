@@ -17,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t littleEndianWord(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
 ObjectInfo describeObject(const fs::directory_entry& entry) {
   ObjectInfo info;
   info.name = entry.path().filename().string();
@@ -30,11 +26,11 @@ ObjectInfo describeObject(const fs::directory_entry& entry) {
   if (failure) return info;
   info.kind = info.size == 0 ? ObjectKind::mutex : ObjectKind::block;
   if (info.size != SHUB_EVENT_SIZE) return info;
-  uint8_t bytes[SHUB_EVENT_SIZE] = {};
+  uint32_t words[SHUB_EVENT_SIZE / 4] = {};
   std::ifstream file(entry.path(), std::ios::binary);
-  if (file.read(reinterpret_cast<char*>(bytes), sizeof bytes) && littleEndianWord(bytes + SHUB_EVENT_MAGIC_OFFSET) == SHUB_EVENT_MAGIC) {
+  if (file.read(reinterpret_cast<char*>(words), sizeof words) && words[SHUB_EVENT_MAGIC_OFFSET / 4] == SHUB_EVENT_MAGIC) {
     info.kind = ObjectKind::event;
-    info.signalled = littleEndianWord(bytes) != 0;
+    info.signalled = words[SHUB_EVENT_STATE_OFFSET / 4] != 0;
   }
   return info;
 }

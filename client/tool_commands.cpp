@@ -13,7 +13,6 @@ namespace client {
 
 namespace {
 
-// clang-format off
 const ToolCommand kCommands[] = {
   {"list", "",
    "List the named objects in $CE_OBJECTS: blocks with their size, events\n"
@@ -57,7 +56,6 @@ const ToolCommand kCommands[] = {
    "found (needs $DISPLAY for windows of other processes).",
    runPost},
 };
-// clang-format on
 
 template <typename T>
 std::optional<T> parseNumber(std::string_view text, int base = 10) {

@@ -5,6 +5,7 @@
 #include "daemon/daemon.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include <serialhub/protocol.h>
@@ -30,12 +31,11 @@ class AssemblerHooks final : public FrameAssemblerHooks {
   void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
   bool tellsFrames() override { return ce::verboseLog(); }
   void frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override {
-    std::string line = "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ");
-    static constexpr char kHex[] = "0123456789abcdef";
+    std::string line = "CRT" + std::to_string(channel) + (delivered ? ":" : ": dropped while dark:");
     for (uint32_t i = 0; i < length; ++i) {
-      if (i > 0) line += ' ';
-      line += kHex[bytes[i] >> 4];
-      line += kHex[bytes[i] & 15];
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
+      line += hex;
     }
     ce::logLine(ce::LogLevel::debug, line);
   }

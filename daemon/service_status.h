@@ -1,9 +1,12 @@
 // What the service manager shows an operator at a glance (systemctl status):
-// the port's state (set on the serial reader) and the power's (main thread).
+// the port's state (set on the serial reader) and the power's (main thread),
+// as one STATUS= line sent whenever either changes.
 #pragma once
 
 #include <mutex>
 #include <string>
+
+#include "platform/notify.h"
 
 class ServiceStatus {
  public:
@@ -11,7 +14,12 @@ class ServiceStatus {
   void setPower(const std::string& text) { update(power_, text); }
 
  private:
-  void update(std::string& field, const std::string& text);
+  void update(std::string& field, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (field == text) return;
+    field = text;
+    ce::notifyServiceManager(("STATUS=" + port_ + "; " + power_).c_str());
+  }
 
   std::mutex mutex_;
   std::string port_ = "waiting for COM7";

@@ -1,9 +1,6 @@
-// Control commands from the serial peer on channel 4.
-//
-// The command byte is read in place right after the wake-up, without a lock:
-// a frame delivered meanwhile replaces the one that signalled, and that is the
-// command taken. The reset after handling discards every signal that came
-// during it; commands in the pause are lost, not deferred.
+// Control commands from the serial peer on channel 4. The command byte is read
+// in place without a lock, so a frame delivered meanwhile is the command taken;
+// the reset after handling drops what came during it (lost, not deferred).
 #include "devices/control_channel.h"
 
 #include <utility>

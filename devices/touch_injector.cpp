@@ -1,10 +1,6 @@
-// Touch reports to pointer events.
-//
-// The frame is read in place right after the wake-up, without a lock: the
-// serial reader may already have put a newer frame there, which is then the
-// one injected (the channel holds one frame at a time). Signals that arrive
-// while a report is handled collapse into one (auto-reset event).
-//
+// Touch reports to pointer events. The frame is read in place without a lock
+// right after the wake-up: a newer frame the serial reader put there meanwhile
+// is the one injected, and signals during a report collapse into one.
 // Must survive any screen size (0 gives coordinate 0; results beyond 32 bits
 // saturate), a stop at any point of a report, and endless stop/start cycles.
 #include "devices/touch_injector.h"
@@ -73,10 +69,9 @@ TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
   report.penDown = loadBlockByte(block, kPenStateByte) == kPenDown;
   const double vertical = loadU16(block, kVerticalByte);
   const double horizontal = loadU16(block, kHorizontalByte);
-  const double width = screen.width;
-  const double height = screen.height;
   // Difference, product, quotient in the order the panel's calibration
   // expects; unclamped, so a reading off the panel is off the screen.
+  const double width = screen.width, height = screen.height;
   report.x = width > 0 ? toInt32((horizontal * 65535.0) / width) : 0;
   report.y = height > 0 ? toInt32(((height - vertical) * 65535.0) / height) : 0;
   return report;

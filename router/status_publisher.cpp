@@ -41,22 +41,12 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
 }
 
-void StatusPublisher::endBlockClear(uint32_t entry) {
-  auto version = field<uint32_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
-  version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-}
-
 void StatusPublisher::noiseSkipped(uint32_t count) { add<uint64_t>(status_, SHUB_STATUS_NOISE_OFFSET, count); }
 void StatusPublisher::droppedInDark() { add<uint64_t>(status_, SHUB_STATUS_DARK_OFFSET, 1); }
 void StatusPublisher::overlongDiscarded() { add<uint64_t>(status_, SHUB_STATUS_OVERLONG_OFFSET, 1); }
 
-void StatusPublisher::portOpened() {
-  field<uint64_t>(status_, SHUB_STATUS_PORT_OPENS_OFFSET).fetch_add(1, std::memory_order_relaxed);
-}
-
-void StatusPublisher::hungUp() {
-  field<uint64_t>(status_, SHUB_STATUS_HANGUPS_OFFSET).fetch_add(1, std::memory_order_relaxed);
-}
+void StatusPublisher::portOpened() { add<uint64_t>(status_, SHUB_STATUS_PORT_OPENS_OFFSET, 1); }
+void StatusPublisher::hungUp() { add<uint64_t>(status_, SHUB_STATUS_HANGUPS_OFFSET, 1); }
 
 void StatusPublisher::setPower(uint32_t state) {
   field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(state, std::memory_order_relaxed);

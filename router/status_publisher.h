@@ -42,12 +42,12 @@ class StatusPublisher {
   // Around every write of a channel block by route entry `entry`.
   void beginBlockWrite(uint32_t entry);
   void endFrame(uint32_t entry, uint32_t length);  // a frame was delivered
-  void endBlockClear(uint32_t entry);              // the block was cleared, no frame
+  void endBlockClear(uint32_t entry) { stepVersion(entry, std::memory_order_release); }  // cleared, no frame
 
   void noiseSkipped(uint32_t count);
   void droppedInDark();
   void overlongDiscarded();
-  void portOpened();
+  void portOpened();  // the first at start-up, later ones on the serial reader
   void hungUp();
   void setPower(uint32_t state);  // SHUB_STATUS_POWER_*
   void setBacklight(bool on);
@@ -55,25 +55,26 @@ class StatusPublisher {
  private:
   void wakeWatchers();
   void wakeAll();
+  void stepVersion(uint32_t entry, std::memory_order order) {  // of the block's seqlock
+    auto version = status_fields::field<uint32_t>(
+        status_, status_fields::entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
+    version.store(version.load(std::memory_order_relaxed) + 1, order);
+  }
 
   uint8_t* status_;
   uint32_t seqlockEntry_[10] = {};  // the first entry with the same channel
 };
 
 inline void StatusPublisher::beginBlockWrite(uint32_t entry) {
-  using namespace status_fields;
-  auto version = field<uint32_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
-  version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  stepVersion(entry, std::memory_order_relaxed);
   // The odd word must be visible before any byte of the block changes.
   std::atomic_thread_fence(std::memory_order_release);
 }
 
 inline void StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
   using namespace status_fields;
-  const uint32_t lockEntry = seqlockEntry_[entry];
-  add<uint64_t>(status_, entryOffset(lockEntry, SHUB_STATUS_ENTRY_SEQ), 1);
-  auto version = field<uint32_t>(status_, entryOffset(lockEntry, SHUB_STATUS_ENTRY_VERSION));
-  version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  add<uint64_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_SEQ), 1);
+  stepVersion(entry, std::memory_order_release);
   add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_FRAMES), 1);
   add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_BYTES), length);
   wakeWatchers();
