@@ -36,32 +36,18 @@ struct Deadline {
 
 Outcome waitInterruptibly(const ToolContext& context, ce::NamedEvent* event, const Deadline& deadline) {
   while (!interrupted(context)) {
-    switch (ce::waitEvent(event, deadline.sliceLeft())) {
-      case ce::WaitResult::signalled:
-        return Outcome::signalled;
-      case ce::WaitResult::failed:
-        return Outcome::failed;
-      case ce::WaitResult::timeout:
-      case ce::WaitResult::stopped:
-        if (deadline.passed()) return Outcome::timedOut;
-        break;
-    }
+    const ce::WaitResult result = ce::waitEvent(event, deadline.sliceLeft());
+    if (result == ce::WaitResult::signalled) return Outcome::signalled;
+    if (result == ce::WaitResult::failed) return Outcome::failed;
+    if (deadline.passed()) return Outcome::timedOut;
   }
   return Outcome::interrupted;
 }
 
 std::string describeKind(const ObjectInfo& object) {
-  switch (object.kind) {
-    case ObjectKind::block:
-      return "block of " + std::to_string(object.size) + " bytes";
-    case ObjectKind::event:
-      return object.signalled ? "event (signalled)" : "event (not signalled)";
-    case ObjectKind::mutex:
-      return "mutex";
-    case ObjectKind::other:
-      break;
-  }
-  return "other";
+  if (object.kind == ObjectKind::block) return "block of " + std::to_string(object.size) + " bytes";
+  if (object.kind == ObjectKind::event) return object.signalled ? "event (signalled)" : "event (not signalled)";
+  return object.kind == ObjectKind::mutex ? "mutex" : "other";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "router/channel_block.h"
 
@@ -44,10 +43,6 @@ void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* b
 }
 
 }  // namespace
-
-int startControlChannel() {
-  return startControlChannel([](uint32_t ms, std::stop_token stop) { ce::pauseMs(ms, stop); });
-}
 
 int startControlChannel(ControlPause pause) {
   startConsumer(channel, "CRT4", "CRT4:EVENT",

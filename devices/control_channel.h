@@ -10,6 +10,8 @@
 #include <functional>
 #include <stop_token>
 
+#include "platform/clock.h"
+
 // 1 ready to take a command; 0 while one is handled. Control thread only.
 extern std::atomic<uint8_t> controlBusy;
 
@@ -21,8 +23,7 @@ using ControlPause = std::function<void(uint32_t ms, std::stop_token stop)>;
 
 // Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
 // case; without the event or the block no thread runs.
-int startControlChannel();
-int startControlChannel(ControlPause pause);
+int startControlChannel(ControlPause pause = [](uint32_t ms, std::stop_token stop) { ce::pauseMs(ms, stop); });
 
 // Stops the thread, then releases what it held. Shutdown calls it before the
 // channel blocks go away.

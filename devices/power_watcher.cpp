@@ -27,20 +27,14 @@ constexpr uint8_t kLineOnline = 1;
 
 class RealPowerPlatform final : public PowerPlatform {
  public:
-  std::optional<uint8_t> readLineStatus() override {
-    if (!battery) return std::nullopt;
-    return ce::readAcLineStatus(*battery);
-  }
+  std::optional<uint8_t> readLineStatus() override { return battery ? ce::readAcLineStatus(*battery) : std::nullopt; }
   void stopTouch() override { stopTouchInjector(); }
   void startTouch() override { startTouchInjector(); }
   void startProgram(const char* devicePath, const char* commandLine) override {
     int error = 0;
     const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
-    if (ce::startProgram(devicePath, commandLine, &error)) {
-      ce::logLine(ce::LogLevel::info, "started " + program);
-    } else {
-      ce::logLine(ce::LogLevel::warning, ce::withError("cannot start " + program, error));
-    }
+    if (ce::startProgram(devicePath, commandLine, &error)) return ce::logLine(ce::LogLevel::info, "started " + program);
+    ce::logLine(ce::LogLevel::warning, ce::withError("cannot start " + program, error));
   }
   void pause(uint32_t ms) override { ce::pauseMs(ms); }
   void backlightSwitch(int32_t on) override { BacklightSwitch(on); }

@@ -8,7 +8,6 @@
 // they use is released). Port and assembler are handed in, so tests can fake them.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
