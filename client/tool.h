@@ -23,6 +23,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // a named object is missing or unusable
 inline constexpr int kExitUsage = 2;     // bad command or argument
 inline constexpr int kExitTimedOut = 3;  // --timeout passed first
+inline constexpr int kExitDataError = 65;  // EX_DATAERR: the route file has refused lines
 
 struct ToolContext {
   std::span<const std::string_view> args;  // after the command name
@@ -74,5 +75,7 @@ int runPeekWatch(const ToolContext& context, const PeekRequest& request);
 int runStats(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
+// routes_command.cpp
+int runRoutes(const ToolContext& context);
 
 }  // namespace client
