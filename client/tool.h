@@ -75,7 +75,8 @@ int runPeekWatch(const ToolContext& context, const PeekRequest& request);
 int runStats(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
-// routes_command.cpp
+// routes_command.cpp, top_command.cpp
 int runRoutes(const ToolContext& context);
+int runTop(const ToolContext& context);
 
 }  // namespace client

@@ -62,6 +62,12 @@ const ToolCommand kCommands[] = {
    "uses it, each refused line with its reason, and warnings for readings\n"
    "that are legal but surely unintended. Exits 65 when lines are refused.",
    runRoutes},
+  {"top", "[--once]",
+   "A live view of the daemon, refreshed once a second: COM7, power,\n"
+   "backlight, counters, and per route entry its frames, frames per second\n"
+   "and last frame (peeked: no consumer loses a frame). q or Ctrl-C quits.\n"
+   "--once prints one screen as plain text, rates as '-'.",
+   runTop},
 };
 // clang-format on
 
