@@ -201,7 +201,8 @@ std::optional<std::string> defaultRouteFile(std::string& problem) {
   if (const char* path = std::getenv("PATH")) {
     for (std::string_view rest = path; !rest.empty();) {
       const size_t colon = rest.find(':');
-      places.emplace_back(rest.substr(0, colon));
+      const std::string_view place = rest.substr(0, colon);
+      places.emplace_back(place.empty() ? "." : place);  // an empty entry is the working directory
       rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon + 1);
     }
   }
