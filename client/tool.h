@@ -21,6 +21,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;    // a named object is missing or unusable
 inline constexpr int kExitUsage = 2;     // bad command or argument
 inline constexpr int kExitTimedOut = 3;  // --timeout passed first
+inline constexpr int kExitDataError = 65;  // EX_DATAERR: the route file has refused lines
 
 struct ToolContext {
   std::span<const std::string_view> args;  // after the command name
@@ -75,5 +76,8 @@ int runStats(const ToolContext& context);
 int runWrite(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
+// routes_command.cpp, top_command.cpp
+int runRoutes(const ToolContext& context);
+int runTop(const ToolContext& context);
 
 }  // namespace client

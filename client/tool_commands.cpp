@@ -55,6 +55,19 @@ const ToolCommand kCommands[] = {
    "Numbers are decimal or 0x hex, 32-bit. Exits 1 when no such window is\n"
    "found (needs $DISPLAY for windows of other processes).",
    runPost},
+  {"routes", "[FILE]",
+   "Read a route file with the daemon's own parser (by default the\n"
+   "ctl_rt.st the daemon would read: beside the serialhub next to crtctl,\n"
+   "in the install's folder, or on PATH) and print each entry as the daemon\n"
+   "uses it, each refused line with its reason, and warnings for readings\n"
+   "that are legal but surely unintended. Exits 65 when lines are refused.",
+   runRoutes},
+  {"top", "[--once]",
+   "A live view of the daemon, refreshed once a second: COM7, power,\n"
+   "backlight, counters, and per route entry its frames, frames per second\n"
+   "and last frame (peeked: no consumer loses a frame). q or Ctrl-C quits.\n"
+   "--once prints one screen as plain text, rates as '-'.",
+   runTop},
 };
 
 template <typename T>
@@ -98,7 +111,7 @@ void printHelp(FILE* out) {
       "      Print the version.\n"
       "\n"
       "exit status: 0 done, 1 a named object is missing or unusable, 2 bad\n"
-      "command or argument, 3 timed out.\n",
+      "command or argument, 3 timed out, 65 a route file has refused lines.\n",
       out);
 }
 

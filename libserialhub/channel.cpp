@@ -250,6 +250,7 @@ int shub_stats(shub_status* out) {
   out->overlong_frames = u64(SHUB_STATUS_OVERLONG_OFFSET);
   out->port_opens = u64(SHUB_STATUS_PORT_OPENS_OFFSET);
   out->hangups = u64(SHUB_STATUS_HANGUPS_OFFSET);
+  out->port_open = u32(SHUB_STATUS_PORT_OPEN_OFFSET);
   out->entry_count = u32(SHUB_STATUS_ENTRIES_OFFSET);
   if (out->entry_count > SHUB_STATUS_ENTRY_COUNT) out->entry_count = SHUB_STATUS_ENTRY_COUNT;
   for (uint32_t i = 0; i < out->entry_count; ++i) {

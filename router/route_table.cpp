@@ -43,11 +43,8 @@ constexpr uint32_t kHeaderRunLength = 2 * kPatternSize + kTextSize;
 
 bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 
-// One field as it appears in the line: [begin, begin + length).
-struct Field {
-  const char* begin = nullptr;
-  size_t length = 0;
-};
+// One field as it appears in the line.
+using Field = std::string_view;
 
 // A field with the blanks taken out, for the fields that drop them.
 struct Squeezed {
@@ -55,10 +52,10 @@ struct Squeezed {
   size_t length = 0;
 };
 
-Squeezed squeeze(const Field& field) {
+Squeezed squeeze(Field field) {
   Squeezed out;
-  for (size_t i = 0; i < field.length && out.length < sizeof out.chars; ++i) {
-    const unsigned char c = static_cast<unsigned char>(field.begin[i]);
+  for (size_t i = 0; i < field.size() && out.length < sizeof out.chars; ++i) {
+    const unsigned char c = static_cast<unsigned char>(field[i]);
     if (!isBlank(c)) out.chars[out.length++] = static_cast<char>(c);
   }
   return out;
@@ -85,27 +82,21 @@ int32_t toInteger(const char* chars, size_t length) {
 // upper-case letters and everything else are taken as if they were digits.
 int nibbleValue(unsigned char c) { return (c >= 'a' && c <= 'f') ? c - 0x57 : c - 0x30; }
 
-uint8_t tokenByte(const char* token, size_t length) {
-  const int high = nibbleValue(static_cast<unsigned char>(token[0]));
-  const int low = length >= 2 ? nibbleValue(static_cast<unsigned char>(token[1])) : -0x30;
-  return static_cast<uint8_t>(static_cast<unsigned>(16 * high + low) & 0xFFu);
-}
-
 // Blank-separated tokens into `pattern`, in order; empty tokens give nothing.
-void parsePattern(const Field& field, uint8_t (&pattern)[kPatternSize]) {
+void parsePattern(Field field, uint8_t (&pattern)[kPatternSize]) {
   uint32_t stored = 0;
   size_t i = 0;
-  while (i < field.length && stored < kPatternSize) {
-    while (i < field.length && isBlank(static_cast<unsigned char>(field.begin[i]))) ++i;
+  while (i < field.size() && stored < kPatternSize) {
+    while (i < field.size() && isBlank(static_cast<unsigned char>(field[i]))) ++i;
     const size_t start = i;
-    while (i < field.length && !isBlank(static_cast<unsigned char>(field.begin[i]))) ++i;
-    if (i > start) pattern[stored++] = tokenByte(field.begin + start, i - start);
+    while (i < field.size() && !isBlank(static_cast<unsigned char>(field[i]))) ++i;
+    if (i > start) pattern[stored++] = patternByte(field.substr(start, i - start));
   }
 }
 
 // "relearn-relearnAux". Empty: neither is written; no '-': only relearnAux
 // is (to 0). False when too long.
-bool parseNumberPair(const Field& field, RouteEntry& entry) {
+bool parseNumberPair(Field field, RouteEntry& entry) {
   const Squeezed pair = squeeze(field);
   if (pair.length > kMaxNumberPairLength) return false;
   if (pair.length == 0) return true;
@@ -120,22 +111,8 @@ bool parseNumberPair(const Field& field, RouteEntry& entry) {
   return true;
 }
 
-// Splits the line at ',' and '\n'. Fields 1 to 5 must each be closed by one
-// of them; field 6 may also end with the text. False when the text ends first.
-bool splitFields(const char* line, size_t length, Field (&fields)[kFieldCount]) {
-  size_t i = 0;
-  for (int f = 0; f < kFieldCount; ++f) {
-    const size_t start = i;
-    while (i < length && line[i] != ',' && line[i] != '\n') ++i;
-    fields[f] = Field{line + start, i - start};
-    if (i == length) return f == kFieldCount - 1;
-    ++i;  // the ',' or '\n' that closed the field
-  }
-  return true;
-}
-
-bool fieldTooLong(const Field& field, bool dropsBlanks) {
-  return (dropsBlanks ? squeeze(field).length : field.length) > kMaxFieldLength;
+bool fieldTooLong(Field field, bool dropsBlanks) {
+  return (dropsBlanks ? squeeze(field).length : field.size()) > kMaxFieldLength;
 }
 
 // Everything the line sets; the handles are left alone.
@@ -200,18 +177,39 @@ bool isRouteLine(const char* line, size_t length) {
   return first != ';' && first != ' ' && first != '\n';
 }
 
+uint8_t patternByte(std::string_view token) {
+  if (token.empty()) return 0;
+  const int high = nibbleValue(static_cast<unsigned char>(token[0]));
+  const int low = token.size() >= 2 ? nibbleValue(static_cast<unsigned char>(token[1])) : -0x30;
+  return static_cast<uint8_t>(static_cast<unsigned>(16 * high + low) & 0xFFu);
+}
+
+// Fields 1 to 5 must each be closed by ',' or '\n'; field 6 may also end
+// with the text.
+bool splitRouteLine(std::string_view line, std::string_view (&fields)[kFieldCount]) {
+  line = line.substr(0, line.find('\0'));
+  size_t i = 0;
+  for (int f = 0; f < kFieldCount; ++f) {
+    const size_t start = i;
+    while (i < line.size() && line[i] != ',' && line[i] != '\n') ++i;
+    fields[f] = line.substr(start, i - start);
+    if (i == line.size()) return f == kFieldCount - 1;
+    ++i;  // the ',' or '\n' that closed the field
+  }
+  return true;
+}
+
 bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::string* reason) {
   const auto refuse = [reason](std::string why) {
     if (reason != nullptr) *reason = std::move(why);
     return false;
   };
   if (line == nullptr) return refuse("no line");
-  if (const void* nul = std::memchr(line, '\0', length)) {
-    length = static_cast<size_t>(static_cast<const char*>(nul) - line);
-  }
+  const std::string_view text(line, length);
   Field fields[kFieldCount];
-  if (!splitFields(line, length, fields)) {
-    return refuse(length == 0 ? "begins with a NUL byte" : "ends before its fifth field is closed by ',' or a newline");
+  if (!splitRouteLine(text, fields)) {
+    return refuse(text.empty() || text[0] == '\0' ? "begins with a NUL byte"
+                                                  : "ends before its fifth field is closed by ',' or a newline");
   }
   for (int f = 0; f < kFieldCount; ++f) {
     if (fieldTooLong(fields[f], f >= 4)) {
@@ -223,7 +221,7 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::str
   // Built in a fresh record and copied on success, so a rejected line leaves
   // the entry untouched and a later line never inherits its bytes.
   RouteEntry parsed;
-  parsed.channel = toInteger(fields[0].begin, fields[0].length);
+  parsed.channel = toInteger(fields[0].data(), fields[0].size());
   // An empty header is kept like any other entry (it still gets its channel
   // block); the frame assembler leaves it out of the header search.
   parsePattern(fields[1], parsed.header);
@@ -240,8 +238,8 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::str
                   std::to_string(kMaxFrameLength));
   }
 
-  const Squeezed text = squeeze(fields[5]);
-  std::memcpy(parsed.text, text.chars, text.length);
+  const Squeezed name = squeeze(fields[5]);
+  std::memcpy(parsed.text, name.chars, name.length);
 
   copyParsedFields(parsed, entry);
   return true;
@@ -253,34 +251,51 @@ std::string describeRead(const ce::FileRead& file) {
   return std::string("cannot be read: ") + std::strerror(file.error);
 }
 
-int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
-  if (path == nullptr) return 0;
+RouteFileReading readRouteFile(RouteTable& table, const char* path) {
+  RouteFileReading reading;
+  if (path == nullptr) return reading;
   // Only a regular file counts: a FIFO would block start-up, a link to a
   // device could be read for ever, and a directory is not an empty table.
   const ce::FileRead file = ce::readRegularFile(path, kMaxRouteFileBytes);
   if (!file.text) {
-    ce::logLine(ce::LogLevel::error, std::string(path) + ": " + describeRead(file));
+    reading.failure = std::string(path) + ": " + describeRead(file);
+    return reading;
+  }
+  reading.opened = true;
+  reading.truncated = file.truncated;
+  std::string_view rest = *file.text;
+  char line[kLineBufferSize];
+  uint32_t lineNumber = 1;
+  for (size_t length = takeLine(rest, line); length > 0; length = takeLine(rest, line)) {
+    RouteLineOutcome outcome{lineNumber, std::string(line, length), -1, {}};
+    if (line[length - 1] == '\n') ++lineNumber;  // a long line's pieces share its number
+    if (!isRouteLine(line, length)) continue;
+    outcome.reason = "an eleventh route line; the table holds ten";
+    if (table.count < kRouteTableSize && parseRouteLine(line, length, table.entries[table.count], &outcome.reason)) {
+      outcome.entry = static_cast<int32_t>(table.count++);
+      outcome.reason.clear();
+    }
+    reading.lines.push_back(std::move(outcome));
+  }
+  return reading;
+}
+
+int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
+  const RouteFileReading reading = readRouteFile(table, path);
+  if (!reading.opened) {
+    if (!reading.failure.empty()) ce::logLine(ce::LogLevel::error, reading.failure);
     return 0;
   }
-  if (file.truncated) {
+  if (reading.truncated) {
     ce::logLine(ce::LogLevel::warning,
                 std::string(path) + ": longer than " + std::to_string(kMaxRouteFileBytes) + " bytes; the rest is ignored");
   }
-  std::string_view rest = *file.text;
-  char line[kLineBufferSize];
-  uint32_t lineNumber = 1, refused = 0;
-  for (size_t length = takeLine(rest, line); length > 0; length = takeLine(rest, line)) {
-    const uint32_t number = lineNumber;
-    if (line[length - 1] == '\n') ++lineNumber;  // a long line's pieces share its number
-    if (!isRouteLine(line, length)) continue;
-    std::string reason = "an eleventh route line; the table holds ten";
-    if (table.count >= kRouteTableSize || !parseRouteLine(line, length, table.entries[table.count], &reason)) {
-      reportRejectedLine(messages);
-      ce::logLine(ce::LogLevel::warning, std::string(path) + ":" + std::to_string(number) + ": " + reason);
-      ++refused;
-      continue;
-    }
-    ++table.count;
+  uint32_t refused = 0;
+  for (const RouteLineOutcome& line : reading.lines) {
+    if (line.entry >= 0) continue;
+    reportRejectedLine(messages);
+    ce::logLine(ce::LogLevel::warning, std::string(path) + ":" + std::to_string(line.lineNumber) + ": " + line.reason);
+    ++refused;
   }
   ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
                                       (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -52,6 +54,33 @@ int loadRouteTable(RouteTable& table);
 // what an operator should know (the file unreadable, each refused line with
 // its number and reason, the routes kept) to stderr.
 int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages);
+
+// What reading a route file made of one route line.
+struct RouteLineOutcome {
+  uint32_t lineNumber = 0;  // from 1; the pieces of a long line share its number
+  std::string text;         // the line as read, a CR before its LF dropped
+  int32_t entry = -1;       // the table index it filled; -1 when refused
+  std::string reason;       // why it was refused
+};
+
+struct RouteFileReading {
+  bool opened = false;
+  std::string failure;     // why the file could not be read, naming it
+  bool truncated = false;  // longer than the parser reads; the rest was ignored
+  std::vector<RouteLineOutcome> lines;  // every route line, in file order
+};
+
+// Reads the route file at `path` into `table` and says nothing: what became
+// of the file and of each route line is in the result. loadRouteTableFrom()
+// is this plus the daemon's messages.
+RouteFileReading readRouteFile(RouteTable& table, const char* path);
+
+// The six fields of a route line as the parser cuts them: up to a NUL, at ','
+// and '\n'. False when the line ends before its fifth field is closed.
+bool splitRouteLine(std::string_view line, std::string_view (&fields)[6]);
+
+// One token of a header or second pattern as the parser converts it.
+uint8_t patternByte(std::string_view token);
 
 // Parses one line as read (at most 259 characters, with its newline if any)
 // into `entry`. False for a malformed route line. Comment and blank lines are

@@ -34,6 +34,7 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   for (uint32_t offset = SHUB_STATUS_NOISE_OFFSET; offset <= SHUB_STATUS_HANGUPS_OFFSET; offset += 8) {
     field<uint64_t>(status_, offset).store(0, std::memory_order_relaxed);
   }
+  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
   field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(SHUB_STATUS_POWER_UNKNOWN, std::memory_order_relaxed);
   field<uint32_t>(status_, SHUB_STATUS_ENTRIES_OFFSET).store(count, std::memory_order_relaxed);
   field<uint32_t>(status_, SHUB_STATUS_VERSION_OFFSET).store(SHUB_STATUS_VERSION, std::memory_order_relaxed);
@@ -45,8 +46,16 @@ void StatusPublisher::noiseSkipped(uint32_t count) { add<uint64_t>(status_, SHUB
 void StatusPublisher::droppedInDark() { add<uint64_t>(status_, SHUB_STATUS_DARK_OFFSET, 1); }
 void StatusPublisher::overlongDiscarded() { add<uint64_t>(status_, SHUB_STATUS_OVERLONG_OFFSET, 1); }
 
-void StatusPublisher::portOpened() { add<uint64_t>(status_, SHUB_STATUS_PORT_OPENS_OFFSET, 1); }
-void StatusPublisher::hungUp() { add<uint64_t>(status_, SHUB_STATUS_HANGUPS_OFFSET, 1); }
+void StatusPublisher::portOpened() {
+  add<uint64_t>(status_, SHUB_STATUS_PORT_OPENS_OFFSET, 1);
+  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(1, std::memory_order_relaxed);
+}
+
+// The port is dropped at every hang-up or failed read, and only then.
+void StatusPublisher::hungUp() {
+  add<uint64_t>(status_, SHUB_STATUS_HANGUPS_OFFSET, 1);
+  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
+}
 
 void StatusPublisher::setPower(uint32_t state) {
   field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(state, std::memory_order_relaxed);

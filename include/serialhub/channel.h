@@ -74,7 +74,7 @@ typedef struct shub_status {
   uint64_t port_opens;
   uint64_t hangups;
   uint32_t entry_count;
-  uint32_t reserved;
+  uint32_t port_open; /* 1 while COM7 is open, 0 while the daemon looks for it */
   shub_entry_status entries[SHUB_STATUS_ENTRY_COUNT];
 } shub_status;
 
