@@ -172,10 +172,6 @@ std::vector<std::string> topScreen(const TopSample& now, const TopSample* before
   return lines;
 }
 
-bool interrupted(const ToolContext& context) {
-  return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
-}
-
 int once(const ToolContext& context) {
   TopSource source;
   TopSample now;
