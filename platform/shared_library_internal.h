@@ -1,10 +1,7 @@
-// Shared libraries mapped on first use rather than at start-up. An idle
-// daemon never plays a click or drives a uinput pointer, and linking the
-// sound and input libraries directly costs their relocated data (and every
-// codec libsndfile pulls in) in each process whether used or not.
-//
-// A library is opened once and never closed: the function pointers taken
-// from it stay valid for the life of the process.
+// Shared libraries mapped on first use rather than at start-up: an idle
+// daemon never plays a click, drives a uinput pointer or talks to X, and
+// linking those libraries would cost their relocated data in every process.
+// A library is never closed, so the function pointers taken from it stay valid.
 #pragma once
 
 #include <dlfcn.h>
@@ -13,11 +10,8 @@
 
 namespace ce::detail {
 
-// nullptr when the library is missing or one of its dependencies is.
-inline void* openSharedLibrary(const char* soname) { return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL); }
-
-// Stores `name` from `library` in `function`; false when it is not there
-// (an older library), so the caller treats the library as missing.
+// Stores `name` from `library` in `function`; false when it is not there (an
+// older library), so the caller treats the library as missing.
 template <typename Function>
 bool resolveSymbol(void* library, const char* name, Function& function) {
   void* const symbol = ::dlsym(library, name);
@@ -35,7 +29,7 @@ const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api
   static Api api;
   static const Api* loaded = nullptr;
   std::call_once(once, [&] {
-    void* const library = openSharedLibrary(soname);
+    void* const library = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (library != nullptr && resolve(library, api)) loaded = &api;
   });
   return loaded;

@@ -1,0 +1,71 @@
+// Top-level X11 windows: duskcard's notice window, and a window found by
+// class and title (without regard to case, through window-manager frames) to
+// post it a message or bring it to the foreground, as tools re-arm duskcard
+// and a second duskcard shows the first. A message travels as a
+// _CE_WINDOW_MESSAGE ClientMessage of three 32-bit values.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct _XDisplay;  // Xlib's Display and GC, kept out of the programs' headers
+struct _XGC;
+
+namespace ce {
+
+// False when there is no display, no such window, or it was not sent.
+bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
+                       intptr_t lParam);
+
+// False when there is no display or no such window.
+bool bringWindowToForeground(const char* className, const char* title);
+
+struct NoticeWindowEvent {
+  enum class Kind {
+    none,            // the wait ran out (or brought nothing for us)
+    exposed,         // the content is lost: paint again
+    message,         // a posted window message; its wParam and lParam are not used
+    closeRequested,  // the window manager asks the window to close
+  };
+  Kind kind = Kind::none;
+  uint32_t message = 0;
+};
+
+// One window at (0, 0) the size of the screen, without decoration
+// (override-redirect where no window manager runs, the full-screen state where
+// one does) and without backing store, so that every Expose asks for a
+// repaint. A lost server is said once; later waits simply run out.
+class NoticeWindow {
+ public:
+  // Connects to $DISPLAY, reads the screen size once and makes the window,
+  // not yet shown; nullptr, with the reason in `failure`, when it cannot.
+  static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
+  ~NoticeWindow();
+  NoticeWindow(const NoticeWindow&) = delete;
+  NoticeWindow& operator=(const NoticeWindow&) = delete;
+
+  // Maps the window and brings it to the foreground; its first Expose follows.
+  void show();
+  // The next event, waiting at most `timeout` for it.
+  NoticeWindowEvent wait(std::chrono::milliseconds timeout);
+  // Puts a picture of width x height pixels at (0, 0), cut at the window's
+  // edges, black beyond it; colourAt(x, y) is 0x00RRGGBB, row 0 at the top.
+  // Visuals other than 24- or 32-bit TrueColor are left unpainted.
+  void paint(int width, int height, const std::function<uint32_t(int x, int y)>& colourAt);
+
+ private:
+  NoticeWindow() = default;
+
+  _XDisplay* display_ = nullptr;
+  unsigned long window_ = 0;
+  _XGC* gc_ = nullptr;
+  unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
+  int width_ = 0, height_ = 0;
+  bool lost_ = false;  // set by the connection's exit handler
+  bool lostSaid_ = false;
+};
+
+}  // namespace ce
