@@ -1,24 +1,18 @@
-// Chooses the sink of each pointer event from what $CE_ROOT/dev/pointer is at
-// that moment, so a device attached or removed while the daemon runs is
-// followed without a restart: a recorder file, the uinput mouse, or XTest
-// (xlib.cpp).
+// The sinks of pointer events, chosen anew for each event, so a device
+// attached or removed while the daemon runs is followed: a recorder file, the
+// uinput mouse, or XTest (xlib.cpp). The mouse is made with libevdev (ABS_X
+// and ABS_Y 0..65535 and a left button, no touch bits: a plain absolute
+// pointer to every desktop) and made anew only when the node leads elsewhere
+// or a write failed.
 //
-// The mouse is made with libevdev over the uinput node (ABS_X and ABS_Y
-// 0..65535 and a left button, no touch bits, so every desktop takes it for a
-// plain absolute pointer) at start-up, kept for the life of the process, and
-// made anew only when the node leads elsewhere or a write failed.
-//
-// Must survive: a node that is none of these, or no node and no display
-// (dropped); a node that is not uinput or that we may not open, or no
-// libevdev (said once, tried again at most once a second, events dropped
-// meanwhile); values beyond the axes (clamped); concurrent callers (a
-// recorded line is one append-mode write, so lines never interleave; one
-// mutex around the mouse).
+// Must survive: a node that is not uinput or that we may not open, or no
+// libevdev (said once, retried at most once a second); values beyond the
+// axes (clamped); concurrent callers (a recorded line is one append-mode
+// write; one mutex around the mouse).
 #include "platform/pointer.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,8 +27,7 @@
 #include "platform/clock.h"
 #include "platform/failure_note_internal.h"
 #include "platform/paths.h"
-#include "platform/pointer_uinput_internal.h"
-#include "platform/retry_gate_internal.h"
+#include "platform/pointer_internal.h"
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 
@@ -56,7 +49,6 @@ bool recordPointerEvent(const std::string& path, const PointerEvent& event) {
 struct EvdevApi {
   decltype(&libevdev_new) create = nullptr;
   decltype(&libevdev_set_name) setName = nullptr;
-  decltype(&libevdev_enable_event_type) enableType = nullptr;
   decltype(&libevdev_enable_event_code) enableCode = nullptr;
   decltype(&libevdev_free) free = nullptr;
   decltype(&libevdev_uinput_create_from_device) uinputCreate = nullptr;
@@ -69,7 +61,6 @@ const EvdevApi* evdev() {
     using detail::resolveSymbol;
     return resolveSymbol(library, "libevdev_new", api.create) &&
            resolveSymbol(library, "libevdev_set_name", api.setName) &&
-           resolveSymbol(library, "libevdev_enable_event_type", api.enableType) &&
            resolveSymbol(library, "libevdev_enable_event_code", api.enableCode) &&
            resolveSymbol(library, "libevdev_free", api.free) &&
            resolveSymbol(library, "libevdev_uinput_create_from_device", api.uinputCreate) &&
@@ -86,10 +77,7 @@ struct Mouse {
   detail::RetryGate gate;
 };
 
-Mouse& mouse() {
-  static Mouse instance;
-  return instance;
-}
+Mouse mouse;  // never made when the node is a file
 
 void destroy(Mouse& m) {
   if (m.device == nullptr) return;
@@ -101,19 +89,13 @@ void destroy(Mouse& m) {
 // 0, or the errno that stopped it.
 int make(Mouse& m, const EvdevApi& api, const std::string& path) {
   m.fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-  libevdev* description = m.fd < 0 ? nullptr : api.create();
-  if (description == nullptr) {
-    const int error = m.fd < 0 ? errno : ENOMEM;
-    if (m.fd >= 0) ::close(m.fd);
-    return error;
-  }
+  if (m.fd < 0) return errno;
+  libevdev* description = api.create();
+  if (description == nullptr) return ::close(m.fd), ENOMEM;
   api.setName(description, "serialhub touch panel");
-  input_absinfo axis{};
-  axis.maximum = kAxisMax;
-  api.enableType(description, EV_ABS);
-  api.enableCode(description, EV_ABS, ABS_X, &axis);
+  const input_absinfo axis{0, 0, kAxisMax, 0, 0, 0};  // value, minimum, maximum, fuzz, flat, resolution
+  api.enableCode(description, EV_ABS, ABS_X, &axis);  // enables the type too
   api.enableCode(description, EV_ABS, ABS_Y, &axis);
-  api.enableType(description, EV_KEY);
   api.enableCode(description, EV_KEY, BTN_LEFT, nullptr);
   const int rc = api.uinputCreate(description, m.fd, &m.device);
   api.free(description);  // the uinput device keeps its own copy
@@ -140,15 +122,16 @@ bool ensure(Mouse& m, const std::string& path) {
   return false;
 }
 
-bool uinputPointerEvent(const std::string& path, const PointerEvent& event) {
-  Mouse& m = mouse();
-  std::lock_guard lock(m.mutex);
-  if (!ensure(m, path)) return false;
+// Feeds `event` to the mouse over `path` (nullptr: only makes the mouse).
+bool uinputPointerEvent(const std::string& path, const PointerEvent* event) {
+  std::lock_guard lock(mouse.mutex);
+  if (!ensure(mouse, path)) return false;
+  if (event == nullptr) return true;
   bool ok = true;
-  for (const detail::InputEvent& e : detail::uinputEvents(event)) {
-    ok &= evdev()->uinputWrite(m.device, e.type, e.code, e.value) == 0;
+  for (const detail::InputEvent& e : detail::uinputEvents(*event)) {
+    ok &= evdev()->uinputWrite(mouse.device, e.type, e.code, e.value) == 0;
   }
-  if (!ok) destroy(m);  // made anew at a later event, when the gate allows
+  if (!ok) destroy(mouse);  // made anew at a later event, when the gate allows
   return ok;
 }
 
@@ -171,10 +154,7 @@ std::vector<detail::InputEvent> detail::uinputEvents(const PointerEvent& event) 
 void preparePointerDevice() {
   const std::optional<std::string> node = findDeviceNode("pointer");
   struct stat info {};
-  if (!node || ::stat(node->c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return;
-  Mouse& m = mouse();
-  std::lock_guard lock(m.mutex);
-  ensure(m, *node);
+  if (node && ::stat(node->c_str(), &info) == 0 && S_ISCHR(info.st_mode)) uinputPointerEvent(*node, nullptr);
 }
 
 bool injectPointerEvent(const PointerEvent& event) {
@@ -186,7 +166,7 @@ bool injectPointerEvent(const PointerEvent& event) {
   struct stat info {};
   if (::stat(node->c_str(), &info) != 0) return false;  // a dangling link: no device
   if (S_ISREG(info.st_mode)) return recordPointerEvent(*node, event);
-  if (S_ISCHR(info.st_mode)) return uinputPointerEvent(*node, event);
+  if (S_ISCHR(info.st_mode)) return uinputPointerEvent(*node, &event);
   return false;
 }
 

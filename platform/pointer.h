@@ -1,11 +1,9 @@
-// Absolute pointer injection for the touch injector: one event of flags, x, y,
-// wheel data and extra information, x and y in 0..65535 spanning the screen.
-//
-// Where an event goes is decided anew for each one, from $CE_ROOT/dev/pointer:
-// a regular file records it as one line "flags x y data extra"; a node that
-// leads to a character device (/dev/uinput) feeds an absolute mouse made over
-// it at start-up and kept; no node and $DISPLAY set sends it to the X server
-// through XTest; anything else drops it. Safe to call from any thread.
+// Absolute pointer injection for the touch injector: flags, x and y in
+// 0..65535 spanning the screen, wheel data and extra information. Each event
+// goes where $CE_ROOT/dev/pointer says at that moment: a regular file records
+// "flags x y data extra"; a character device (/dev/uinput) feeds an absolute
+// mouse made over it; no node sends it to $DISPLAY through XTest; anything
+// else drops it. Safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +23,8 @@ struct PointerEvent {
   uint32_t extra = 0;  // extra information; unused here
 };
 
-// Makes the uinput mouse now when the node leads to a character device, so
-// that desktops have opened it before the first touch. A failure is said once
-// and tried again, at most once a second, by later events. Any other node:
-// nothing, and libevdev is not mapped.
+// Makes the uinput mouse now, so that desktops have opened it before the
+// first touch; a failure is said once and retried by later events.
 void preparePointerDevice();
 
 // True when a sink took the event; false when it was dropped or failed.

@@ -1,9 +1,6 @@
-// Screen metrics from the simulated screen node, the X server or the
-// framebuffer, in that order.
-//
-// Must survive: a node that is not a regular file (a FIFO must not block the
-// caller), white space around the text, and malformed or oversized numbers
-// (the source is skipped).
+// Screen metrics from the screen node, the X server or the framebuffer. Must
+// survive a node that is not a regular file (a FIFO must not block), white
+// space around the text, and malformed or oversized numbers (source skipped).
 #include "platform/screen.h"
 
 #include <charconv>

@@ -1,7 +1,6 @@
-// Shared libraries mapped on first use rather than at start-up: an idle
-// daemon never plays a click, drives a uinput pointer or talks to X, and
-// linking those libraries would cost their relocated data in every process.
-// A library is never closed, so the function pointers taken from it stay valid.
+// Shared libraries mapped on first use: an idle daemon never plays a click,
+// drives a uinput pointer or talks to X, and linking those libraries would
+// cost their relocated data. A library is never closed: its functions stay.
 #pragma once
 
 #include <dlfcn.h>
@@ -10,8 +9,7 @@
 
 namespace ce::detail {
 
-// Stores `name` from `library` in `function`; false when it is not there (an
-// older library), so the caller treats the library as missing.
+// Stores `name` from `library` in `function`; false when it is missing.
 template <typename Function>
 bool resolveSymbol(void* library, const char* name, Function& function) {
   void* const symbol = ::dlsym(library, name);
@@ -20,9 +18,8 @@ bool resolveSymbol(void* library, const char* name, Function& function) {
   return true;
 }
 
-// The function table `Api` of library `soname`, filled by `resolve` the first
-// time it is asked for; nullptr, then and for ever, when the library or one of
-// its functions is missing. One table per Api type; safe from any thread.
+// The function table `Api` of library `soname`, filled by `resolve` on first
+// call; nullptr for ever when the library or one of its functions is missing.
 template <typename Api>
 const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api& api)) {
   static std::once_flag once;

@@ -1,12 +1,10 @@
-// Top-level X11 windows (see x11_window.h). Finding one by class and title
-// runs on a connection of its own, closed at once, so a tool that exits next
-// loses nothing; duskcard's window is painted as one ZPixmap XImage.
+// Top-level X11 windows (see x11_window.h); duskcard's is painted as one
+// ZPixmap XImage.
 //
 // Must survive windows of other processes vanishing while the tree is walked
 // (errors are ignored, every reply is checked), window managers that wrap
 // clients in frames, client messages from anyone (only our type is taken),
-// Expose series (one paint for the last), visuals we cannot convert to
-// (nothing is drawn) and a dying connection.
+// Expose series (one paint for the last) and a dying connection.
 #include "platform/x11_window.h"
 
 #include <X11/Xatom.h>
@@ -34,12 +32,9 @@ namespace {
 constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
 
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
-                                 XOpenDisplay, XCloseDisplay,    XSelectInput,       XPending,
-                                 XNextEvent,   XFlush};
+                                 XOpenDisplay};
 
-void noteLost(Display*, void* lost) {
-  if (lost != nullptr) *static_cast<bool*>(lost) = true;
-}
+void noteLost(Display*, void* lost) { if (lost != nullptr) *static_cast<bool*>(lost) = true; }
 
 // A connection of its own to $DISPLAY; its loss sets `*lost` when given.
 Display* openDisplay(bool* lost) { return openXConnection(kLinkedXlib, nullptr, noteLost, lost); }
@@ -61,42 +56,35 @@ std::optional<std::string> readProperty(Display* display, ::Window window, const
   return value;
 }
 
-// A property holding one window id; 0 when absent or malformed.
-::Window windowProperty(Display* display, ::Window window, const char* name) {
-  const std::optional<std::string> value = readProperty(display, window, name, XA_WINDOW);
-  ::Window id = 0;
-  if (value && value->size() == sizeof id) std::memcpy(&id, value->data(), sizeof id);
-  return id;
-}
-
 // A compliant window manager names a check window that names itself.
 bool windowManagerRunning(Display* display) {
-  const ::Window manager = windowProperty(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
-  return manager != 0 && windowProperty(display, manager, "_NET_SUPPORTING_WM_CHECK") == manager;
+  auto checkWindow = [display](::Window window) {
+    const std::optional<std::string> value = readProperty(display, window, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    ::Window id = 0;
+    if (value && value->size() == sizeof id) std::memcpy(&id, value->data(), sizeof id);
+    return id;
+  };
+  const ::Window manager = checkWindow(DefaultRootWindow(display));
+  return manager != 0 && checkWindow(manager) == manager;
 }
 
 std::vector<::Window> childrenOf(Display* display, ::Window window) {
-  ::Window root = 0, parent = 0;
-  ::Window* children = nullptr;
+  ::Window root = 0, parent = 0, *children = nullptr;
   unsigned int count = 0;
-  std::vector<::Window> list;
-  if (XQueryTree(display, window, &root, &parent, &children, &count) && children != nullptr) {
-    list.assign(children, children + count);
-  }
-  if (children != nullptr) XFree(children);
+  if (!XQueryTree(display, window, &root, &parent, &children, &count) || children == nullptr) return {};
+  std::vector<::Window> list(children, children + count);
+  XFree(children);
   return list;
 }
 
 bool windowMatches(Display* display, ::Window window, const char* className, const char* title) {
-  XClassHint hint = {};
-  if (!XGetClassHint(display, window, &hint)) return false;
-  const bool classOk = hint.res_class != nullptr && strcasecmp(hint.res_class, className) == 0;
-  XFree(hint.res_name);
-  XFree(hint.res_class);
+  const std::optional<std::string> names = readProperty(display, window, "WM_CLASS", XA_STRING);  // name, class
+  const size_t split = names ? names->find('\0') : std::string::npos;
+  if (split == std::string::npos || strcasecmp(names->c_str() + split + 1, className) != 0) return false;
   std::optional<std::string> name =
       readProperty(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False));
   if (!name) name = readProperty(display, window, "WM_NAME", AnyPropertyType);
-  return classOk && name && strcasecmp(name->c_str(), title) == 0;
+  return name && strcasecmp(name->c_str(), title) == 0;
 }
 
 // The matching client at or below `window`: a top-level window itself, or
@@ -140,7 +128,7 @@ bool sendClientMessage(Display* display, ::Window to, ::Window about, const char
 
 // Raises `frame` (the client itself when 0) and asks the window manager, if
 // any, to activate `client`; without one the client gets the input focus when
-// it is viewable. Waits for the server to take it: the caller may exit next.
+// it is viewable.
 void bringToForeground(Display* display, ::Window client, ::Window frame) {
   if (client == 0) return;
   XRaiseWindow(display, frame != 0 ? frame : client);
@@ -151,7 +139,6 @@ void bringToForeground(Display* display, ::Window client, ::Window frame) {
   } else if (XGetWindowAttributes(display, client, &attributes) && attributes.map_state == IsViewable) {
     XSetInputFocus(display, client, RevertToPointerRoot, CurrentTime);
   }
-  XSync(display, False);
 }
 
 // An 8-bit channel under `mask` of a 24- or 32-bit TrueColor pixel.
@@ -159,42 +146,38 @@ unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
 }
 
-void setNames(Display* display, ::Window window, const char* className, const char* title) {
-  std::string name = className, cls = className;  // XClassHint wants writable strings
-  XClassHint hint = {name.data(), cls.data()};
-  XSetClassHint(display, window, &hint);
-  XStoreName(display, window, title);
-  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
-                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+// Runs `act` on the window found, on a connection of its own closed at once,
+// so that a tool that exits next loses nothing.
+template <typename Act>
+bool withTopLevel(const char* className, const char* title, Act act) {
+  Display* display = openDisplay(nullptr);
+  if (display == nullptr) return false;
+  const bool done = act(display, findTopLevel(display, className, title));
+  // A round trip, not a flush: the server may drop what it has not read when
+  // the connection closes.
+  XSync(display, False);
+  XCloseDisplay(display);
+  return done;
 }
 
 }  // namespace
 
 bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
                        intptr_t lParam) {
-  Display* display = openDisplay(nullptr);
-  if (display == nullptr) return false;
-  const ::Window window = findTopLevel(display, className, title).client;
-  // A window that is gone answers only with an error; this round trip tells.
-  XWindowAttributes attributes = {};
-  const bool sent = window != 0 && XGetWindowAttributes(display, window, &attributes) &&
-                    sendClientMessage(display, window, window, kMessageAtom, NoEventMask,
-                                      {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
-  // A round trip, not a flush: the server may drop what it has not read when
-  // the connection closes.
-  XSync(display, False);
-  XCloseDisplay(display);
-  return sent;
+  return withTopLevel(className, title, [&](Display* display, Found found) {
+    // A window that is gone answers only with an error; this round trip tells.
+    XWindowAttributes attributes = {};
+    return found.client != 0 && XGetWindowAttributes(display, found.client, &attributes) &&
+           sendClientMessage(display, found.client, found.client, kMessageAtom, NoEventMask,
+                             {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
+  });
 }
 
 bool bringWindowToForeground(const char* className, const char* title) {
-  Display* display = openDisplay(nullptr);
-  if (display == nullptr) return false;
-  const Found found = findTopLevel(display, className, title);
-  bringToForeground(display, found.client, found.frame);
-  XCloseDisplay(display);
-  return found.client != 0;
+  return withTopLevel(className, title, [](Display* display, Found found) {
+    bringToForeground(display, found.client, found.frame);
+    return found.client != 0;
+  });
 }
 
 std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title,
@@ -210,10 +193,6 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   const int screen = DefaultScreen(display);
   notice->width_ = DisplayWidth(display, screen);
   notice->height_ = DisplayHeight(display, screen);
-  if (notice->width_ <= 0 || notice->height_ <= 0) {
-    failure = "the X screen has no area";
-    return nullptr;
-  }
   notice->messageAtom_ = XInternAtom(display, kMessageAtom, False);
   notice->protocolsAtom_ = XInternAtom(display, "WM_PROTOCOLS", False);
   notice->deleteAtom_ = XInternAtom(display, "WM_DELETE_WINDOW", False);
@@ -227,32 +206,31 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
       display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(notice->width_),
       static_cast<unsigned>(notice->height_), 0, CopyFromParent, InputOutput, CopyFromParent,
       CWBackPixmap | CWBackingStore | CWOverrideRedirect | CWEventMask, &attributes);
-  setNames(display, window, className, title);
+  XClassHint hint = {const_cast<char*>(className), const_cast<char*>(className)};  // only read
+  XSetClassHint(display, window, &hint);
+  XStoreName(display, window, title);
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
   if (managed) {  // full screen, hence frameless; a close request rather than a killed connection
     const Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&fullScreen), 1);
     XSetWMProtocols(display, window, &notice->deleteAtom_, 1);
   }
-  notice->gc_ = XCreateGC(display, window, 0, nullptr);
   // A refused window shows up as an error on this round trip.
   XWindowAttributes created = {};
-  if (window == 0 || notice->gc_ == nullptr || !XGetWindowAttributes(display, window, &created)) {
+  if (window == 0 || !XGetWindowAttributes(display, window, &created)) {
     failure = "the X server refused the window";
     return nullptr;
   }
+  XMapRaised(display, window);
+  bringToForeground(display, window, 0);
   return notice;
 }
 
 NoticeWindow::~NoticeWindow() {
-  if (display_ == nullptr) return;
-  if (gc_ != nullptr) XFreeGC(display_, gc_);
-  XCloseDisplay(display_);  // the window goes with the connection
-}
-
-void NoticeWindow::show() {
-  XMapRaised(display_, window_);
-  bringToForeground(display_, window_, 0);
+  if (display_ != nullptr) XCloseDisplay(display_);  // the window goes with the connection
 }
 
 NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
@@ -289,16 +267,16 @@ void NoticeWindow::paint(int width, int height, const std::function<uint32_t(int
   if (image == nullptr) return;
   // Zeroed, so black wherever the picture has no pixel.
   image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line) * height_, 1));
-  for (int y = 0; image->data != nullptr && y < std::min(height, height_); ++y) {
-    for (int x = 0; x < std::min(width, width_); ++x) {
-      const uint32_t rgb = colourAt(x, y);
-      XPutPixel(image, x, y,
-                channel(rgb >> 16 & 0xFF, image->red_mask) | channel(rgb >> 8 & 0xFF, image->green_mask) |
-                    channel(rgb & 0xFF, image->blue_mask));
-    }
-  }
   if (image->data != nullptr) {
-    XPutImage(display_, window_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(width_),
+    for (int y = 0; y < std::min(height, height_); ++y) {
+      for (int x = 0; x < std::min(width, width_); ++x) {
+        const uint32_t rgb = colourAt(x, y);
+        XPutPixel(image, x, y,
+                  channel(rgb >> 16 & 0xFF, image->red_mask) | channel(rgb >> 8 & 0xFF, image->green_mask) |
+                      channel(rgb & 0xFF, image->blue_mask));
+      }
+    }
+    XPutImage(display_, window_, DefaultGC(display_, screen), image, 0, 0, 0, 0, static_cast<unsigned>(width_),
               static_cast<unsigned>(height_));
     XFlush(display_);
   }

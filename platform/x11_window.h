@@ -1,8 +1,8 @@
 // Top-level X11 windows: duskcard's notice window, and a window found by
 // class and title (without regard to case, through window-manager frames) to
-// post it a message or bring it to the foreground, as tools re-arm duskcard
-// and a second duskcard shows the first. A message travels as a
-// _CE_WINDOW_MESSAGE ClientMessage of three 32-bit values.
+// post a message to, as tools re-arm duskcard, or to bring to the foreground,
+// as a second duskcard shows the first. A message is a _CE_WINDOW_MESSAGE
+// ClientMessage of three 32-bit values.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,7 @@
 #include <memory>
 #include <string>
 
-struct _XDisplay;  // Xlib's Display and GC, kept out of the programs' headers
-struct _XGC;
+struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 
 namespace ce {
 
@@ -25,30 +24,29 @@ bool bringWindowToForeground(const char* className, const char* title);
 
 struct NoticeWindowEvent {
   enum class Kind {
-    none,            // the wait ran out (or brought nothing for us)
+    none,            // the wait ran out
     exposed,         // the content is lost: paint again
-    message,         // a posted window message; its wParam and lParam are not used
-    closeRequested,  // the window manager asks the window to close
+    message,         // a posted message; wParam and lParam are not used
+    closeRequested,  // by the window manager
   };
   Kind kind = Kind::none;
   uint32_t message = 0;
 };
 
-// One window at (0, 0) the size of the screen, without decoration
-// (override-redirect where no window manager runs, the full-screen state where
-// one does) and without backing store, so that every Expose asks for a
-// repaint. A lost server is said once; later waits simply run out.
+// A window at (0, 0) the size of the screen, undecorated (override-redirect
+// without a window manager, full-screen state with one), without backing
+// store so every Expose asks for a repaint. A lost server is said once; later
+// waits simply run out.
 class NoticeWindow {
  public:
-  // Connects to $DISPLAY, reads the screen size once and makes the window,
-  // not yet shown; nullptr, with the reason in `failure`, when it cannot.
+  // Connects to $DISPLAY, reads the screen size once, makes the window and
+  // brings it to the foreground (an Expose follows); nullptr, with the reason
+  // in `failure`, when it cannot.
   static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
   ~NoticeWindow();
   NoticeWindow(const NoticeWindow&) = delete;
   NoticeWindow& operator=(const NoticeWindow&) = delete;
 
-  // Maps the window and brings it to the foreground; its first Expose follows.
-  void show();
   // The next event, waiting at most `timeout` for it.
   NoticeWindowEvent wait(std::chrono::milliseconds timeout);
   // Puts a picture of width x height pixels at (0, 0), cut at the window's
@@ -61,7 +59,6 @@ class NoticeWindow {
 
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;
-  _XGC* gc_ = nullptr;
   unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
   int width_ = 0, height_ = 0;
   bool lost_ = false;  // set by the connection's exit handler

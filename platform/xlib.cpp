@@ -1,15 +1,13 @@
-// Xlib's function tables, the one way this process opens a connection, and
-// the daemon's connection for XTest and screen metrics, which carries over to
-// a new server so touch injection resumes after a display manager restart.
+// Opening an X connection, and the daemon's connection for XTest and screen
+// metrics, which resumes touch injection after a display manager restart.
 //
 // Must survive: a lost server (Xlib's default handlers end the process; ours
-// return, the exit handler marks the connection lost and the next use
-// connects again, paced by retry_gate_internal.h); a server that accepts but
-// never answers (XOpenDisplay would block for ever, so each attempt runs on a
-// thread of its own, waited for at most a second); one that stops reading
-// (nothing is sent while its socket is not writable); a write racing its
-// death (SIGPIPE is ignored; started programs get the default back); xrandr
-// (the root's ConfigureNotify is followed); several threads (one mutex).
+// return, and the next use connects again, paced by pointer_internal.h); a
+// server that accepts but never answers (each attempt runs on a thread of
+// its own, waited for at most a second); one that stops reading (nothing is
+// sent while its socket is not writable); a write racing its death (SIGPIPE
+// is ignored; started programs get the default back); xrandr (the root's
+// ConfigureNotify is followed); several threads (one mutex).
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -29,38 +27,39 @@
 
 #include "platform/clock.h"
 #include "platform/failure_note_internal.h"
-#include "platform/retry_gate_internal.h"
+#include "platform/pointer_internal.h"
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 
 namespace ce {
 namespace {
 
-struct XTestApi {
-  decltype(&XTestQueryExtension) query = nullptr;
+// The daemon's Xlib and XTest functions, through libXtst, which brings libX11.
+struct DaemonXlib {
+  XlibApi open;
+  decltype(&XCloseDisplay) closeDisplay = nullptr;
+  decltype(&XSelectInput) selectInput = nullptr;
+  decltype(&XPending) pending = nullptr;
+  decltype(&XNextEvent) nextEvent = nullptr;
+  decltype(&XFlush) flush = nullptr;
+  decltype(&XTestQueryExtension) queryXTest = nullptr;
   decltype(&XTestFakeMotionEvent) fakeMotion = nullptr;
   decltype(&XTestFakeButtonEvent) fakeButton = nullptr;
 };
 
-const XlibApi* loadXlib() {
-  return detail::loadLibraryApi<XlibApi>("libX11.so.6", [](void* library, XlibApi& api) {
+const DaemonXlib* loadXlib() {
+  return detail::loadLibraryApi<DaemonXlib>("libXtst.so.6", [](void* library, DaemonXlib& api) {
     using detail::resolveSymbol;
-    return resolveSymbol(library, "XInitThreads", api.initThreads) &&
-           resolveSymbol(library, "XSetErrorHandler", api.setErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorHandler", api.setIOErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorExitHandler", api.setIOErrorExitHandler) &&
-           resolveSymbol(library, "XOpenDisplay", api.openDisplay) &&
+    return resolveSymbol(library, "XInitThreads", api.open.initThreads) &&
+           resolveSymbol(library, "XSetErrorHandler", api.open.setErrorHandler) &&
+           resolveSymbol(library, "XSetIOErrorHandler", api.open.setIOErrorHandler) &&
+           resolveSymbol(library, "XSetIOErrorExitHandler", api.open.setIOErrorExitHandler) &&
+           resolveSymbol(library, "XOpenDisplay", api.open.openDisplay) &&
            resolveSymbol(library, "XCloseDisplay", api.closeDisplay) &&
            resolveSymbol(library, "XSelectInput", api.selectInput) &&
-           resolveSymbol(library, "XPending", api.pending) &&
-           resolveSymbol(library, "XNextEvent", api.nextEvent) && resolveSymbol(library, "XFlush", api.flush);
-  });
-}
-
-const XTestApi* loadXTest() {
-  return detail::loadLibraryApi<XTestApi>("libXtst.so.6", [](void* library, XTestApi& api) {
-    using detail::resolveSymbol;
-    return resolveSymbol(library, "XTestQueryExtension", api.query) &&
+           resolveSymbol(library, "XPending", api.pending) && resolveSymbol(library, "XNextEvent", api.nextEvent) &&
+           resolveSymbol(library, "XFlush", api.flush) &&
+           resolveSymbol(library, "XTestQueryExtension", api.queryXTest) &&
            resolveSymbol(library, "XTestFakeMotionEvent", api.fakeMotion) &&
            resolveSymbol(library, "XTestFakeButtonEvent", api.fakeButton);
   });
@@ -71,12 +70,12 @@ int ignoreConnectionLoss(Display*) { return 0; }
 
 struct Connection {
   int error = 0;  // of a failed attempt, whose display is nullptr
-  const XlibApi* x = nullptr;
+  const DaemonXlib* x = nullptr;
   Display* display = nullptr;
   std::string name;  // the DISPLAY it was opened from
   int screen = 0, width = 0, height = 0;
-  const XTestApi* xtest = nullptr;  // nullptr: no libXtst, or no XTEST on the server
-  std::atomic<bool> lost{false};    // set by Xlib's exit handler, inside a call of ours
+  bool xtest = false;             // the server has XTEST
+  std::atomic<bool> lost{false};  // set by Xlib's exit handler, inside a call of ours
 };
 
 struct Link {
@@ -95,24 +94,18 @@ std::unique_ptr<Connection> connect(const std::string& name) {
   auto c = std::make_unique<Connection>();
   c->x = loadXlib();
   errno = 0;
-  c->display = c->x != nullptr ? openXConnection(*c->x, name.c_str(), noteLost, c.get()) : nullptr;
+  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), noteLost, c.get()) : nullptr;
   c->error = c->x != nullptr ? errno : ELIBACC;
   if (c->display == nullptr) return c;
-  const XlibApi* x = c->x;
+  const DaemonXlib* x = c->x;
   c->name = name;
   c->screen = DefaultScreen(c->display);
   x->selectInput(c->display, RootWindow(c->display, c->screen), StructureNotifyMask);
   int event = 0, error = 0, major = 0, minor = 0;
-  const XTestApi* xtest = loadXTest();
-  if (xtest != nullptr && xtest->query(c->display, &event, &error, &major, &minor)) c->xtest = xtest;
+  c->xtest = x->queryXTest(c->display, &event, &error, &major, &minor);
   c->width = DisplayWidth(c->display, c->screen);
   c->height = DisplayHeight(c->display, c->screen);
-  if (c->lost) {
-    x->closeDisplay(c->display);
-    c->display = nullptr;
-    c->error = 0;
-  }
-  return c;
+  return c;  // lost meanwhile: the use finds it so
 }
 
 void drop(Link& l) {
@@ -120,9 +113,22 @@ void drop(Link& l) {
   l.connection.reset();
 }
 
+// Follows the root window's size; reads only what has arrived.
+void drainEvents(Connection& c) {
+  while (!c.lost && c.x->pending(c.display) > 0) {
+    XEvent event;
+    c.x->nextEvent(c.display, &event);
+    if (event.type == ConfigureNotify && event.xconfigure.window == RootWindow(c.display, c.screen)) {
+      c.width = event.xconfigure.width;
+      c.height = event.xconfigure.height;
+    }
+  }
+}
+
 // The connection to `name`, after dropping a lost or outdated one and
 // adopting or starting an attempt; nullptr when none is usable now.
 Connection* current(Link& l, const std::string& name) {
+  if (l.connection) drainEvents(*l.connection);  // may find the connection lost
   if (l.connection && (l.connection->lost || l.connection->name != name)) {
     if (l.connection->lost && l.gate.sayOnce()) {
       detail::noteFailure("X display " + l.connection->name, "connection lost; connecting again", 0);
@@ -150,18 +156,6 @@ Connection* current(Link& l, const std::string& name) {
   return l.connection.get();
 }
 
-// Follows the root window's size; reads only what has arrived.
-void drainEvents(Connection& c) {
-  while (!c.lost && c.x->pending(c.display) > 0) {
-    XEvent event;
-    c.x->nextEvent(c.display, &event);
-    if (event.type == ConfigureNotify && event.xconfigure.window == RootWindow(c.display, c.screen)) {
-      c.width = event.xconfigure.width;
-      c.height = event.xconfigure.height;
-    }
-  }
-}
-
 // Runs `use` on the connection to $DISPLAY under its lock, then flushes.
 bool withConnection(const std::function<bool(const Connection&)>& use) {
   static Link& l = *[] {
@@ -172,8 +166,6 @@ bool withConnection(const std::function<bool(const Connection&)>& use) {
   const std::string name = display != nullptr ? display : "";
   std::lock_guard lock(l.mutex);
   Connection* c = current(l, name);
-  if (c != nullptr) drainEvents(*c);
-  if (c != nullptr && c->lost) c = current(l, name);  // found lost just now: connect again at once
   if (c == nullptr) return false;
   drainEvents(*c);
   pollfd socket = {ConnectionNumber(c->display), POLLOUT, 0};
@@ -213,14 +205,14 @@ Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler
 
 bool xtestPointerEvent(const PointerEvent& event) {
   return withConnection([&event](const Connection& c) {
-    if (c.xtest == nullptr) return false;
+    if (!c.xtest) return false;
     bool ok = true;
     if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
-      ok &= c.xtest->fakeMotion(c.display, c.screen, toPixel(event.x, c.width), toPixel(event.y, c.height),
+      ok &= c.x->fakeMotion(c.display, c.screen, toPixel(event.x, c.width), toPixel(event.y, c.height),
                                 CurrentTime) != 0;
     }
-    if ((event.flags & kPointerLeftDown) != 0) ok &= c.xtest->fakeButton(c.display, 1, True, CurrentTime) != 0;
-    if ((event.flags & kPointerLeftUp) != 0) ok &= c.xtest->fakeButton(c.display, 1, False, CurrentTime) != 0;
+    if ((event.flags & kPointerLeftDown) != 0) ok &= c.x->fakeButton(c.display, 1, True, CurrentTime) != 0;
+    if ((event.flags & kPointerLeftUp) != 0) ok &= c.x->fakeButton(c.display, 1, False, CurrentTime) != 0;
     return ok;
   });
 }

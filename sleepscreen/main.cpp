@@ -61,7 +61,6 @@ int runDuskcard() {
     return kExitNoWindow;
   }
   NoticeState state(now());  // the time-out counts from the window's creation
-  window->show();
   for (;;) {
     const NoticeAction action = state.on(window->wait(state.timeLeft(now())), now());
     if (action == NoticeAction::paint) paintNotice(*window);
