@@ -8,7 +8,7 @@
 #include <string>
 
 #include "client/tool.h"
-#include "platform/window_post.h"
+#include "platform/x11_window.h"
 
 namespace client {
 

@@ -1,41 +1,172 @@
-// Chooses the sink of each pointer event from what $CE_ROOT/dev/pointer is at
-// that moment, so a device attached or removed while the daemon runs is
-// followed without a restart.
+// The sinks of pointer events, chosen anew for each event, so a device
+// attached or removed while the daemon runs is followed: a recorder file, the
+// uinput mouse, or XTest (xlib.cpp). The mouse is made with libevdev (ABS_X
+// and ABS_Y 0..65535 and a left button, no touch bits: a plain absolute
+// pointer to every desktop) and made anew only when the node leads elsewhere
+// or a write failed.
 //
-// Must survive: a node that is neither a file nor a character device (the
-// event is dropped), no node and no display (dropped), and callers on several
-// threads (each sink serialises itself).
+// Must survive: a node that is not uinput or that we may not open, or no
+// libevdev (said once, retried at most once a second); values beyond the
+// axes (clamped); concurrent callers (a recorded line is one append-mode
+// write; one mutex around the mouse).
 #include "platform/pointer.h"
 
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/failure_note_internal.h"
 #include "platform/paths.h"
-#include "platform/pointer_sinks.h"
+#include "platform/pointer_internal.h"
+#include "platform/shared_library_internal.h"
+#include "platform/xlib_internal.h"
 
 namespace ce {
+namespace {
+
+constexpr int kAxisMax = 65535;
+
+bool recordPointerEvent(const std::string& path, const PointerEvent& event) {
+  char line[64];
+  const int length = std::snprintf(line, sizeof line, "%u %d %d %d %u\n", event.flags, event.x, event.y,
+                                   event.data, event.extra);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, line, static_cast<size_t>(length)) == length;
+  return ::close(fd) == 0 && ok;
+}
+
+struct EvdevApi {
+  decltype(&libevdev_new) create = nullptr;
+  decltype(&libevdev_set_name) setName = nullptr;
+  decltype(&libevdev_enable_event_code) enableCode = nullptr;
+  decltype(&libevdev_free) free = nullptr;
+  decltype(&libevdev_uinput_create_from_device) uinputCreate = nullptr;
+  decltype(&libevdev_uinput_write_event) uinputWrite = nullptr;
+  decltype(&libevdev_uinput_destroy) uinputDestroy = nullptr;
+};
+
+const EvdevApi* evdev() {
+  return detail::loadLibraryApi<EvdevApi>("libevdev.so.2", [](void* library, EvdevApi& api) {
+    using detail::resolveSymbol;
+    return resolveSymbol(library, "libevdev_new", api.create) &&
+           resolveSymbol(library, "libevdev_set_name", api.setName) &&
+           resolveSymbol(library, "libevdev_enable_event_code", api.enableCode) &&
+           resolveSymbol(library, "libevdev_free", api.free) &&
+           resolveSymbol(library, "libevdev_uinput_create_from_device", api.uinputCreate) &&
+           resolveSymbol(library, "libevdev_uinput_write_event", api.uinputWrite) &&
+           resolveSymbol(library, "libevdev_uinput_destroy", api.uinputDestroy);
+  });
+}
+
+struct Mouse {
+  std::mutex mutex;
+  int fd = -1;
+  libevdev_uinput* device = nullptr;
+  std::string path;  // the node it was made over
+  detail::RetryGate gate;
+};
+
+Mouse mouse;  // never made when the node is a file
+
+void destroy(Mouse& m) {
+  if (m.device == nullptr) return;
+  evdev()->uinputDestroy(m.device);
+  ::close(m.fd);
+  m.device = nullptr;
+}
+
+// 0, or the errno that stopped it.
+int make(Mouse& m, const EvdevApi& api, const std::string& path) {
+  m.fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (m.fd < 0) return errno;
+  libevdev* description = api.create();
+  if (description == nullptr) return ::close(m.fd), ENOMEM;
+  api.setName(description, "serialhub touch panel");
+  const input_absinfo axis{0, 0, kAxisMax, 0, 0, 0};  // value, minimum, maximum, fuzz, flat, resolution
+  api.enableCode(description, EV_ABS, ABS_X, &axis);  // enables the type too
+  api.enableCode(description, EV_ABS, ABS_Y, &axis);
+  api.enableCode(description, EV_KEY, BTN_LEFT, nullptr);
+  const int rc = api.uinputCreate(description, m.fd, &m.device);
+  api.free(description);  // the uinput device keeps its own copy
+  if (rc == 0) return 0;
+  ::close(m.fd);
+  m.device = nullptr;
+  return rc < 0 ? -rc : EIO;
+}
+
+// The mouse over `path`, made now unless it is made there or an attempt is
+// not yet due; with m.mutex held.
+bool ensure(Mouse& m, const std::string& path) {
+  if (m.device != nullptr && m.path == path) return true;
+  destroy(m);  // the node now leads elsewhere
+  if (!m.gate.due(path, tickCount())) return false;
+  const EvdevApi* api = evdev();
+  const int error = api != nullptr ? make(m, *api, path) : ELIBACC;
+  if (error == 0) {
+    m.path = path;
+    m.gate.succeeded();
+    return true;
+  }
+  if (m.gate.sayOnce()) detail::noteFailure(path, "cannot make the pointer device", error);
+  return false;
+}
+
+// Feeds `event` to the mouse over `path` (nullptr: only makes the mouse).
+bool uinputPointerEvent(const std::string& path, const PointerEvent* event) {
+  std::lock_guard lock(mouse.mutex);
+  if (!ensure(mouse, path)) return false;
+  if (event == nullptr) return true;
+  bool ok = true;
+  for (const detail::InputEvent& e : detail::uinputEvents(*event)) {
+    ok &= evdev()->uinputWrite(mouse.device, e.type, e.code, e.value) == 0;
+  }
+  if (!ok) destroy(mouse);  // made anew at a later event, when the gate allows
+  return ok;
+}
+
+}  // namespace
+
+std::vector<detail::InputEvent> detail::uinputEvents(const PointerEvent& event) {
+  std::vector<InputEvent> events;
+  // A move without the absolute flag would be relative; the touch path never
+  // sends one, and the mouse has no relative axes.
+  if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
+    events.push_back({EV_ABS, ABS_X, std::clamp(event.x, 0, kAxisMax)});
+    events.push_back({EV_ABS, ABS_Y, std::clamp(event.y, 0, kAxisMax)});
+  }
+  if ((event.flags & kPointerLeftDown) != 0) events.push_back({EV_KEY, BTN_LEFT, 1});
+  if ((event.flags & kPointerLeftUp) != 0) events.push_back({EV_KEY, BTN_LEFT, 0});
+  events.push_back({EV_SYN, SYN_REPORT, 0});
+  return events;
+}
 
 void preparePointerDevice() {
   const std::optional<std::string> node = findDeviceNode("pointer");
   struct stat info {};
-  if (!node || ::stat(node->c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return;
-  prepareUinputPointer(*node);
+  if (node && ::stat(node->c_str(), &info) == 0 && S_ISCHR(info.st_mode)) uinputPointerEvent(*node, nullptr);
 }
 
 bool injectPointerEvent(const PointerEvent& event) {
   const std::optional<std::string> node = findDeviceNode("pointer");
   if (!node) {
     const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return false;
-    return xtestPointerEvent(event);
+    return display != nullptr && *display != '\0' && xtestPointerEvent(event);
   }
   struct stat info {};
   if (::stat(node->c_str(), &info) != 0) return false;  // a dangling link: no device
   if (S_ISREG(info.st_mode)) return recordPointerEvent(*node, event);
-  if (S_ISCHR(info.st_mode)) return uinputPointerEvent(*node, event);
+  if (S_ISCHR(info.st_mode)) return uinputPointerEvent(*node, &event);
   return false;
 }
 

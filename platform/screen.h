@@ -1,10 +1,8 @@
-// Screen metrics: the width and height of the screen in pixels.
-//
-// Taken from the simulated device node $CE_ROOT/dev/screen ("WIDTHxHEIGHT",
-// read anew on each call), else from the X server's default screen (when
-// $DISPLAY is set and answers; its current size, so a resolution change is
-// followed, and a restarted server is connected to again), else from the first framebuffer's
-// virtual_size, else 0x0 (unknown). Cheap enough to ask for every touch frame.
+// Screen metrics: the width and height of the screen in pixels, from the
+// simulated node $CE_ROOT/dev/screen ("WIDTHxHEIGHT", read anew at each
+// call), else the X server of $DISPLAY (its current size, reconnected after a
+// restart), else the first framebuffer's virtual_size, else 0x0 (unknown).
+// Cheap enough to ask for every touch frame.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,6 @@
-// Shared libraries mapped on first use rather than at start-up. An idle
-// daemon never plays a click or drives a uinput pointer, and linking the
-// sound and input libraries directly costs their relocated data (and every
-// codec libsndfile pulls in) in each process whether used or not.
-//
-// A library is opened once and never closed: the function pointers taken
-// from it stay valid for the life of the process.
+// Shared libraries mapped on first use: an idle daemon never plays a click,
+// drives a uinput pointer or talks to X, and linking those libraries would
+// cost their relocated data. A library is never closed: its functions stay.
 #pragma once
 
 #include <dlfcn.h>
@@ -13,11 +9,7 @@
 
 namespace ce::detail {
 
-// nullptr when the library is missing or one of its dependencies is.
-inline void* openSharedLibrary(const char* soname) { return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL); }
-
-// Stores `name` from `library` in `function`; false when it is not there
-// (an older library), so the caller treats the library as missing.
+// Stores `name` from `library` in `function`; false when it is missing.
 template <typename Function>
 bool resolveSymbol(void* library, const char* name, Function& function) {
   void* const symbol = ::dlsym(library, name);
@@ -26,16 +18,15 @@ bool resolveSymbol(void* library, const char* name, Function& function) {
   return true;
 }
 
-// The function table `Api` of library `soname`, filled by `resolve` the first
-// time it is asked for; nullptr, then and for ever, when the library or one of
-// its functions is missing. One table per Api type; safe from any thread.
+// The function table `Api` of library `soname`, filled by `resolve` on first
+// call; nullptr for ever when the library or one of its functions is missing.
 template <typename Api>
 const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api& api)) {
   static std::once_flag once;
   static Api api;
   static const Api* loaded = nullptr;
   std::call_once(once, [&] {
-    void* const library = openSharedLibrary(soname);
+    void* const library = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (library != nullptr && resolve(library, api)) loaded = &api;
   });
   return loaded;

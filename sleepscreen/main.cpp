@@ -10,17 +10,14 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/named_mutex.h"
-#include "platform/notice_window.h"
 #include "platform/paths.h"
-#include "platform/window_post.h"
+#include "platform/x11_window.h"
 #include "sleepscreen/bmp_file.h"
 #include "sleepscreen/notice_state.h"
 
 namespace sleepscreen {
-
 namespace {
 
 constexpr char kMutexName[] = "GUID_SLEEP_20130830";
@@ -30,20 +27,14 @@ constexpr char kBitmapPath[] = "residentflash2\\korvent\\app\\duskcard.bmp";
 constexpr int kExitAlreadyRunning = -1;
 constexpr int kExitNoWindow = 16;
 
-Millis now() {
-  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
-}
+Millis now() { return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch()); }
 
 // The file is read anew at each paint: it may appear, vanish or be replaced
-// while the notice shows. Beyond the image, and everywhere when there is no
-// usable file, the screen is black.
+// while the notice shows. Where there is no usable image the screen is black.
 void paintNotice(ce::NoticeWindow& window) {
-  const int width = window.width(), height = window.height();
-  std::vector<uint32_t> frame(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
   const std::optional<std::string> path = ce::resolveDevicePath(kBitmapPath);
   BmpImage image;
   const BmpRefusal refusal = path ? readBmpFile(path->c_str(), image) : BmpRefusal::cannotOpen;
-  if (refusal == BmpRefusal::none) drawBmp(image, width, height, frame.data());
   // Said once per reason: every repaint reads the file again.
   static BmpRefusal said = BmpRefusal::none;
   if (refusal != BmpRefusal::none && refusal != said) {
@@ -51,34 +42,8 @@ void paintNotice(ce::NoticeWindow& window) {
                  bmpRefusalText(refusal));
   }
   said = refusal;
-  window.paint(frame.data());
+  window.paint(image.width, image.height, [&image](int x, int y) { return image.colourAt(x, y); });
 }
-
-NoticeAction handle(NoticeState& state, const ce::NoticeWindowEvent& event) {
-  using Kind = ce::NoticeWindowEvent::Kind;
-  switch (event.kind) {
-    case Kind::exposed: return state.exposed();
-    case Kind::message: return state.message(event.message, now());
-    case Kind::closeRequested: return state.closeRequested();
-    case Kind::connectionLost:
-      std::fprintf(stderr, "duskcard: lost the connection to the X display\n");
-      return NoticeAction::none;
-    case Kind::none: return NoticeAction::none;
-  }
-  return NoticeAction::none;
-}
-
-int showNotice(ce::NoticeWindow& window) {
-  NoticeState state(now());  // the time-out counts from the window's creation
-  window.show();
-  for (;;) {
-    const NoticeAction action = handle(state, window.wait(state.timeLeft(now())));
-    if (action == NoticeAction::paint) paintNotice(window);
-    if (action == NoticeAction::quit || state.tick(now()) == NoticeAction::quit) return kExitNormal;
-  }
-}
-
-}  // namespace
 
 int runDuskcard() {
   // Kept open to the end of the process: only the name's existence matters.
@@ -95,9 +60,15 @@ int runDuskcard() {
     std::fprintf(stderr, "duskcard: no window: %s\n", failure.c_str());
     return kExitNoWindow;
   }
-  return showNotice(*window);
+  NoticeState state(now());  // the time-out counts from the window's creation
+  for (;;) {
+    const NoticeAction action = state.on(window->wait(state.timeLeft(now())), now());
+    if (action == NoticeAction::paint) paintNotice(*window);
+    if (action == NoticeAction::quit) return 0;
+  }
 }
 
+}  // namespace
 }  // namespace sleepscreen
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 // The platform pieces under the device services: the backlight and battery
 // nodes in each of their forms, program start (arguments, descriptors, signal
-// mask, reaping), the pointer recorder, and the rules of the uinput pointer
-// (made at start-up, failures retried at most once a second and said once).
+// mask, reaping), the pointer recorder, the uinput pointer's events and the
+// pacing of its retries.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -22,7 +22,7 @@
 #include "platform/battery.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
-#include "platform/pointer_uinput_internal.h"
+#include "platform/pointer_internal.h"
 #include "platform/process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
@@ -223,61 +223,36 @@ TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
   EXPECT_FALSE(ce::injectPointerEvent({0x8003, 1, 2, 0, 0}));
 }
 
-// A uinput backend whose device fails to be made until told otherwise, on a
-// clock the test moves.
-struct FakeUinput final : ce::detail::UinputBackend {
-  int makeError = EACCES;
-  bool writesFail = false;
-  int makes = 0;
-  uint32_t now = 5000;
-  std::vector<std::string> said, written;
+// The rule that paces retries of the uinput mouse and the X connection, on a
+// clock the test moves: at most one attempt a second at the same target, at
+// once at another, and a failure said once until an attempt succeeds.
+TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
+  ce::detail::RetryGate gate;
+  struct Step {
+    const char* target;
+    uint32_t now;
+    bool due;
+  } steps[] = {
+      {"/dev/uinput", 5000, true},  {"/dev/uinput", 5000, false}, {"/dev/uinput", 5999, false},
+      {"/dev/uinput", 6000, true},  {"/dev/other", 6001, true},   {"/dev/uinput", 6002, true},
+      {"/dev/uinput", 6500, false}, {"/dev/uinput", 7002, true},  {"/dev/uinput", 2, true},  // the tick wrapped
+  };
+  for (const Step& step : steps) EXPECT_EQ(gate.due(step.target, step.now), step.due) << step.target << " at " << step.now;
+  EXPECT_TRUE(gate.sayOnce());
+  EXPECT_FALSE(gate.sayOnce());
+  gate.succeeded();
+  EXPECT_TRUE(gate.sayOnce()) << "a new outage is said again";
+}
 
-  int make(const std::string&) override { return ++makes, makeError; }
-  void destroy() override { written.push_back("destroy"); }
-  bool write(uint16_t type, uint16_t code, int32_t value) override {
-    written.push_back(std::to_string(type) + " " + std::to_string(code) + " " + std::to_string(value));
-    return !writesFail;
-  }
-  uint32_t nowMs() override { return now; }
-  void say(const std::string& path, int error) override { said.push_back(path + " " + std::strerror(error)); }
-};
-
-TEST(UinputPointer, MadeAtPrepareRetriedAtMostOnceASecondAndSaidOncePerFailure) {
-  FakeUinput backend;
-  ce::detail::UinputPointer pointer(backend);
-  const ce::PointerEvent tap{0x8003, 400, 70000, 0, 0};
-  EXPECT_FALSE(pointer.prepare("/dev/uinput"));
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(pointer.inject("/dev/uinput", tap));
-  EXPECT_EQ(backend.makes, 1) << "not tried again at every event";
-  backend.now += 999;
-  EXPECT_FALSE(pointer.inject("/dev/uinput", tap));
-  EXPECT_EQ(backend.makes, 1);
-  backend.now += 1;
-  EXPECT_FALSE(pointer.inject("/dev/uinput", tap));
-  EXPECT_EQ(backend.makes, 2) << "tried again once a second has passed";
-  EXPECT_EQ(backend.said, std::vector<std::string>{"/dev/uinput Permission denied"});
-
-  backend.makeError = 0;
-  backend.now += 1000;
-  EXPECT_TRUE(pointer.inject("/dev/uinput", tap));
-  EXPECT_TRUE(pointer.inject("/dev/uinput", {0x0004, 0, 0, 0, 0}));
-  EXPECT_EQ(backend.makes, 3) << "kept once made";
-  // ABS_X, ABS_Y (clamped), BTN_LEFT down, SYN_REPORT; then BTN_LEFT up, SYN_REPORT.
-  EXPECT_EQ(backend.written,
-            (std::vector<std::string>{"3 0 400", "3 1 65535", "1 272 1", "0 0 0", "1 272 0", "0 0 0"}));
-
-  // It worked, then a write failed: made anew at a later event (attempts
-  // stay one a second at most), and a new failure to make it is said again.
-  backend.writesFail = true;
-  backend.makeError = ENODEV;
-  EXPECT_FALSE(pointer.inject("/dev/uinput", tap));
-  EXPECT_EQ(backend.written.back(), "destroy");
-  backend.now += 1000;
-  EXPECT_FALSE(pointer.inject("/dev/uinput", tap));
-  EXPECT_EQ(backend.makes, 4);
-  EXPECT_EQ(backend.said.size(), 2u);
-  EXPECT_FALSE(pointer.prepare("/dev/uinput"));
-  EXPECT_EQ(backend.makes, 4);
+TEST(UinputPointer, EachEventIsAbsoluteMotionAndButtonOneThenSynReport) {
+  using E = ce::detail::InputEvent;
+  // EV_ABS 3 (ABS_X 0, ABS_Y 1), EV_KEY 1 (BTN_LEFT 272), EV_SYN 0.
+  EXPECT_EQ(ce::detail::uinputEvents({0x8003, 400, 70000, 0, 0}),
+            (std::vector<E>{{3, 0, 400}, {3, 1, 65535}, {1, 272, 1}, {0, 0, 0}}));
+  EXPECT_EQ(ce::detail::uinputEvents({0x8001, -5, 0, 0, 0}), (std::vector<E>{{3, 0, 0}, {3, 1, 0}, {0, 0, 0}}));
+  EXPECT_EQ(ce::detail::uinputEvents({0x0004, 9, 9, 0, 0}), (std::vector<E>{{1, 272, 0}, {0, 0, 0}}))
+      << "an up report does not move the pointer";
+  EXPECT_EQ(ce::detail::uinputEvents({0x0001, 9, 9, 0, 0}), (std::vector<E>{{0, 0, 0}})) << "no relative moves";
 }
 
 }  // namespace

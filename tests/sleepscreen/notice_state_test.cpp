@@ -1,5 +1,5 @@
-// The notice window's state machine on a fake clock: when it quits, and what
-// an expose or a close request does.
+// The notice's state machine on a fake clock: when it quits, and what an
+// expose or a close request does.
 #include "sleepscreen/notice_state.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +7,14 @@
 #include <utility>
 #include <vector>
 
+using Kind = ce::NoticeWindowEvent::Kind;
 using sleepscreen::Millis;
 using sleepscreen::NoticeAction;
 using sleepscreen::NoticeState;
 
 namespace {
 
-// Runs the machine as the window's loop does: created at 0 ms, it waits for
+// Runs the machine as duskcard's loop does: created at 0 ms, it waits for
 // the next message or its deadline, whichever comes first. The time of the
 // quit, or -1 when none came by 60 s.
 int64_t quitTime(const std::vector<std::pair<int64_t, uint32_t>>& messages) {
@@ -22,15 +23,17 @@ int64_t quitTime(const std::vector<std::pair<int64_t, uint32_t>>& messages) {
   Millis now{0};
   while (now < Millis{60000}) {
     const Millis due = now + state.timeLeft(now);
+    NoticeAction action;
     if (next < messages.size() && Millis{messages[next].first} < due) {
       now = Millis{messages[next].first};
-      EXPECT_EQ(state.message(messages[next++].second, now), NoticeAction::none);
+      action = state.on({Kind::message, messages[next++].second}, now);
     } else {
       // Just short of the deadline nothing happens; at it, the quit.
-      EXPECT_EQ(state.tick(due - Millis{1}), NoticeAction::none);
+      EXPECT_EQ(state.on({}, due - Millis{1}), NoticeAction::none);
       now = due;
+      action = state.on({}, now);
     }
-    if (state.tick(now) == NoticeAction::quit) return now.count();
+    if (action == NoticeAction::quit) return now.count();
   }
   return -1;
 }
@@ -54,21 +57,11 @@ TEST(NoticeState, EndsFifteenSecondsAfterCreationOrTwoAfterTheLatestRearm) {
   }
 }
 
-TEST(NoticeState, ExposePaintsUntilTheEnd) {
-  NoticeState state(Millis{0});
-  EXPECT_EQ(state.exposed(), NoticeAction::paint);
-  EXPECT_EQ(state.exposed(), NoticeAction::paint);
-  EXPECT_EQ(state.tick(Millis{15000}), NoticeAction::quit);
-  EXPECT_EQ(state.tick(Millis{15001}), NoticeAction::none) << "the quit is given once";
-  EXPECT_EQ(state.exposed(), NoticeAction::none);
-  EXPECT_EQ(state.message(1330, Millis{15002}), NoticeAction::none);
-}
-
-TEST(NoticeState, CloseRequestQuitsAtOnce) {
+TEST(NoticeState, ExposePaintsAndACloseRequestQuitsAtOnce) {
   NoticeState state(Millis{500});
   EXPECT_EQ(state.timeLeft(Millis{500}), Millis{15000});
-  EXPECT_EQ(state.closeRequested(), NoticeAction::quit);
-  EXPECT_EQ(state.tick(Millis{15500}), NoticeAction::none);
+  EXPECT_EQ(state.on({Kind::exposed}, Millis{600}), NoticeAction::paint);
+  EXPECT_EQ(state.on({Kind::closeRequested}, Millis{700}), NoticeAction::quit);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// Private to platform/, open to tests: the gate that paces retries of the
+// uinput mouse and the daemon's X connection, so neither hammers what is
+// missing nor fills stderr, and the input events of the uinput mouse.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/pointer.h"
+
+namespace ce::detail {
+
+struct RetryGate {
+  // True when an attempt at `next` may start at tick `now` (ms): at most one
+  // a second at the same target, at once at another. Marks the attempt made.
+  bool due(const std::string& next, uint32_t now) {
+    if (tried && next == target && now - at < 1000) return false;
+    tried = true, target = next, at = now;
+    return true;
+  }
+  // True the first time a failure is met since the last success.
+  bool sayOnce() { return !std::exchange(said, true); }
+  void succeeded() { said = false; }
+
+  std::string target;  // of the last attempt
+  uint32_t at = 0;
+  bool tried = false, said = false;
+};
+
+// The input events (linux/input.h) that carry one pointer event on the
+// uinput mouse: absolute motion, clamped to the axes, and button 1, then
+// SYN_REPORT.
+struct InputEvent {
+  uint16_t type = 0, code = 0;
+  int32_t value = 0;
+  bool operator==(const InputEvent&) const = default;
+};
+
+std::vector<InputEvent> uinputEvents(const PointerEvent& event);
+
+}  // namespace ce::detail

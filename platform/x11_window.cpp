@@ -1,0 +1,286 @@
+// Top-level X11 windows (see x11_window.h); duskcard's is painted as one
+// ZPixmap XImage.
+//
+// Must survive windows of other processes vanishing while the tree is walked
+// (errors are ignored, every reply is checked), window managers that wrap
+// clients in frames, client messages from anyone (only our type is taken),
+// Expose series (one paint for the last) and a dying connection.
+#include "platform/x11_window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/failure_note_internal.h"
+#include "platform/xlib_internal.h"
+
+namespace ce {
+namespace {
+
+// Format 32: data.l[0] the message number, data.l[1] wParam, data.l[2] lParam.
+constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
+
+constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
+                                 XOpenDisplay};
+
+void noteLost(Display*, void* lost) { if (lost != nullptr) *static_cast<bool*>(lost) = true; }
+
+// A connection of its own to $DISPLAY; its loss sets `*lost` when given.
+Display* openDisplay(bool* lost) { return openXConnection(kLinkedXlib, nullptr, noteLost, lost); }
+
+// The bytes of property `name` when it has type `type` (AnyPropertyType: any
+// type); format-32 items are longs, as Xlib hands them out.
+std::optional<std::string> readProperty(Display* display, ::Window window, const char* name, Atom type) {
+  Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::optional<std::string> value;
+  if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, type, &actual,
+                         &format, &count, &after, &data) == Success &&
+      data != nullptr && (type == AnyPropertyType || actual == type)) {
+    value.emplace(reinterpret_cast<const char*>(data), count * (format == 32 ? sizeof(long) : format / 8));
+  }
+  if (data != nullptr) XFree(data);
+  return value;
+}
+
+// A compliant window manager names a check window that names itself.
+bool windowManagerRunning(Display* display) {
+  auto checkWindow = [display](::Window window) {
+    const std::optional<std::string> value = readProperty(display, window, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    ::Window id = 0;
+    if (value && value->size() == sizeof id) std::memcpy(&id, value->data(), sizeof id);
+    return id;
+  };
+  const ::Window manager = checkWindow(DefaultRootWindow(display));
+  return manager != 0 && checkWindow(manager) == manager;
+}
+
+std::vector<::Window> childrenOf(Display* display, ::Window window) {
+  ::Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count) || children == nullptr) return {};
+  std::vector<::Window> list(children, children + count);
+  XFree(children);
+  return list;
+}
+
+bool windowMatches(Display* display, ::Window window, const char* className, const char* title) {
+  const std::optional<std::string> names = readProperty(display, window, "WM_CLASS", XA_STRING);  // name, class
+  const size_t split = names ? names->find('\0') : std::string::npos;
+  if (split == std::string::npos || strcasecmp(names->c_str() + split + 1, className) != 0) return false;
+  std::optional<std::string> name =
+      readProperty(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False));
+  if (!name) name = readProperty(display, window, "WM_NAME", AnyPropertyType);
+  return name && strcasecmp(name->c_str(), title) == 0;
+}
+
+// The matching client at or below `window`: a top-level window itself, or
+// below it, inside a window manager's frame, one that carries WM_STATE.
+::Window clientIn(Display* display, ::Window window, int depth, const char* className, const char* title) {
+  if ((depth == 0 || readProperty(display, window, "WM_STATE", AnyPropertyType)) &&
+      windowMatches(display, window, className, title)) {
+    return window;
+  }
+  if (depth == 4) return 0;
+  for (const ::Window child : childrenOf(display, window)) {
+    if (const ::Window client = clientIn(display, child, depth + 1, className, title)) return client;
+  }
+  return 0;
+}
+
+struct Found {
+  ::Window client = 0;  // the window that carries the class and title
+  ::Window frame = 0;   // the root child holding it (the client itself without a manager)
+};
+
+Found findTopLevel(Display* display, const char* className, const char* title) {
+  if (className == nullptr || title == nullptr) return {};
+  const std::vector<::Window> top = childrenOf(display, DefaultRootWindow(display));
+  for (auto window = top.rbegin(); window != top.rend(); ++window) {  // the one a user would see first
+    if (const ::Window client = clientIn(display, *window, 0, className, title)) return {client, *window};
+  }
+  return {};
+}
+
+bool sendClientMessage(Display* display, ::Window to, ::Window about, const char* type, long mask,
+                       std::initializer_list<long> data) {
+  XEvent event = {};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = about;
+  event.xclient.message_type = XInternAtom(display, type, False);
+  event.xclient.format = 32;
+  std::copy(data.begin(), data.end(), event.xclient.data.l);
+  return XSendEvent(display, to, False, mask, &event) != 0;
+}
+
+// Raises `frame` (the client itself when 0) and asks the window manager, if
+// any, to activate `client`; without one the client gets the input focus when
+// it is viewable.
+void bringToForeground(Display* display, ::Window client, ::Window frame) {
+  if (client == 0) return;
+  XRaiseWindow(display, frame != 0 ? frame : client);
+  XWindowAttributes attributes = {};
+  if (windowManagerRunning(display)) {
+    sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
+                      SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
+  } else if (XGetWindowAttributes(display, client, &attributes) && attributes.map_state == IsViewable) {
+    XSetInputFocus(display, client, RevertToPointerRoot, CurrentTime);
+  }
+}
+
+// An 8-bit channel under `mask` of a 24- or 32-bit TrueColor pixel.
+unsigned long channel(uint32_t value, unsigned long mask) {
+  return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
+}
+
+// Runs `act` on the window found, on a connection of its own closed at once,
+// so that a tool that exits next loses nothing.
+template <typename Act>
+bool withTopLevel(const char* className, const char* title, Act act) {
+  Display* display = openDisplay(nullptr);
+  if (display == nullptr) return false;
+  const bool done = act(display, findTopLevel(display, className, title));
+  // A round trip, not a flush: the server may drop what it has not read when
+  // the connection closes.
+  XSync(display, False);
+  XCloseDisplay(display);
+  return done;
+}
+
+}  // namespace
+
+bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
+                       intptr_t lParam) {
+  return withTopLevel(className, title, [&](Display* display, Found found) {
+    // A window that is gone answers only with an error; this round trip tells.
+    XWindowAttributes attributes = {};
+    return found.client != 0 && XGetWindowAttributes(display, found.client, &attributes) &&
+           sendClientMessage(display, found.client, found.client, kMessageAtom, NoEventMask,
+                             {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
+  });
+}
+
+bool bringWindowToForeground(const char* className, const char* title) {
+  return withTopLevel(className, title, [](Display* display, Found found) {
+    bringToForeground(display, found.client, found.frame);
+    return found.client != 0;
+  });
+}
+
+std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title,
+                                                   std::string& failure) {
+  std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
+  Display* display = notice->display_ = openDisplay(&notice->lost_);
+  if (display == nullptr) {
+    const char* name = std::getenv("DISPLAY");
+    failure = name == nullptr || *name == '\0' ? std::string("DISPLAY is not set")
+                                               : std::string("cannot open the X display '") + name + "'";
+    return nullptr;
+  }
+  const int screen = DefaultScreen(display);
+  notice->width_ = DisplayWidth(display, screen);
+  notice->height_ = DisplayHeight(display, screen);
+  notice->messageAtom_ = XInternAtom(display, kMessageAtom, False);
+  notice->protocolsAtom_ = XInternAtom(display, "WM_PROTOCOLS", False);
+  notice->deleteAtom_ = XInternAtom(display, "WM_DELETE_WINDOW", False);
+  const bool managed = windowManagerRunning(display);
+  XSetWindowAttributes attributes = {};
+  attributes.background_pixmap = None;  // nothing is shown but what we paint
+  attributes.backing_store = NotUseful;
+  attributes.override_redirect = managed ? False : True;
+  attributes.event_mask = ExposureMask;
+  const ::Window window = notice->window_ = XCreateWindow(
+      display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(notice->width_),
+      static_cast<unsigned>(notice->height_), 0, CopyFromParent, InputOutput, CopyFromParent,
+      CWBackPixmap | CWBackingStore | CWOverrideRedirect | CWEventMask, &attributes);
+  XClassHint hint = {const_cast<char*>(className), const_cast<char*>(className)};  // only read
+  XSetClassHint(display, window, &hint);
+  XStoreName(display, window, title);
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+  if (managed) {  // full screen, hence frameless; a close request rather than a killed connection
+    const Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&fullScreen), 1);
+    XSetWMProtocols(display, window, &notice->deleteAtom_, 1);
+  }
+  // A refused window shows up as an error on this round trip.
+  XWindowAttributes created = {};
+  if (window == 0 || !XGetWindowAttributes(display, window, &created)) {
+    failure = "the X server refused the window";
+    return nullptr;
+  }
+  XMapRaised(display, window);
+  bringToForeground(display, window, 0);
+  return notice;
+}
+
+NoticeWindow::~NoticeWindow() {
+  if (display_ != nullptr) XCloseDisplay(display_);  // the window goes with the connection
+}
+
+NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
+  using Kind = NoticeWindowEvent::Kind;
+  for (bool polled = false;; polled = true) {
+    while (!lost_ && XPending(display_) > 0) {
+      XEvent x;
+      XNextEvent(display_, &x);
+      const XClientMessageEvent& m = x.xclient;
+      if (x.type == Expose && x.xexpose.count == 0) return {Kind::exposed};  // the last of a series
+      if (x.type != ClientMessage || m.format != 32) continue;
+      if (m.message_type == messageAtom_) return {Kind::message, static_cast<uint32_t>(m.data.l[0])};
+      if (m.message_type == protocolsAtom_ && static_cast<Atom>(m.data.l[0]) == deleteAtom_) {
+        return {Kind::closeRequested};
+      }
+    }
+    if (lost_ && !std::exchange(lostSaid_, true)) {
+      detail::noteFailure(std::string("X display ") + DisplayString(display_), "connection lost", 0);
+    }
+    if (polled) return {};
+    // XPending above read everything already sent; what comes next wakes the poll.
+    pollfd connection = {ConnectionNumber(display_), POLLIN, 0};
+    poll(&connection, lost_ ? 0 : 1, static_cast<int>(std::clamp<int64_t>(timeout.count(), 0, INT_MAX)));
+  }
+}
+
+void NoticeWindow::paint(int width, int height, const std::function<uint32_t(int x, int y)>& colourAt) {
+  const int screen = DefaultScreen(display_);
+  Visual* visual = DefaultVisual(display_, screen);
+  const int depth = DefaultDepth(display_, screen);
+  if (lost_ || visual->c_class != TrueColor || (depth != 24 && depth != 32)) return;
+  XImage* image = XCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                               static_cast<unsigned>(width_), static_cast<unsigned>(height_), 32, 0);
+  if (image == nullptr) return;
+  // Zeroed, so black wherever the picture has no pixel.
+  image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line) * height_, 1));
+  if (image->data != nullptr) {
+    for (int y = 0; y < std::min(height, height_); ++y) {
+      for (int x = 0; x < std::min(width, width_); ++x) {
+        const uint32_t rgb = colourAt(x, y);
+        XPutPixel(image, x, y,
+                  channel(rgb >> 16 & 0xFF, image->red_mask) | channel(rgb >> 8 & 0xFF, image->green_mask) |
+                      channel(rgb & 0xFF, image->blue_mask));
+      }
+    }
+    XPutImage(display_, window_, DefaultGC(display_, screen), image, 0, 0, 0, 0, static_cast<unsigned>(width_),
+              static_cast<unsigned>(height_));
+    XFlush(display_);
+  }
+  XDestroyImage(image);  // frees the pixels too
+}
+
+}  // namespace ce

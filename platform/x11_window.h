@@ -1,0 +1,68 @@
+// Top-level X11 windows: duskcard's notice window, and a window found by
+// class and title (without regard to case, through window-manager frames) to
+// post a message to, as tools re-arm duskcard, or to bring to the foreground,
+// as a second duskcard shows the first. A message is a _CE_WINDOW_MESSAGE
+// ClientMessage of three 32-bit values.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
+
+namespace ce {
+
+// False when there is no display, no such window, or it was not sent.
+bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
+                       intptr_t lParam);
+
+// False when there is no display or no such window.
+bool bringWindowToForeground(const char* className, const char* title);
+
+struct NoticeWindowEvent {
+  enum class Kind {
+    none,            // the wait ran out
+    exposed,         // the content is lost: paint again
+    message,         // a posted message; wParam and lParam are not used
+    closeRequested,  // by the window manager
+  };
+  Kind kind = Kind::none;
+  uint32_t message = 0;
+};
+
+// A window at (0, 0) the size of the screen, undecorated (override-redirect
+// without a window manager, full-screen state with one), without backing
+// store so every Expose asks for a repaint. A lost server is said once; later
+// waits simply run out.
+class NoticeWindow {
+ public:
+  // Connects to $DISPLAY, reads the screen size once, makes the window and
+  // brings it to the foreground (an Expose follows); nullptr, with the reason
+  // in `failure`, when it cannot.
+  static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
+  ~NoticeWindow();
+  NoticeWindow(const NoticeWindow&) = delete;
+  NoticeWindow& operator=(const NoticeWindow&) = delete;
+
+  // The next event, waiting at most `timeout` for it.
+  NoticeWindowEvent wait(std::chrono::milliseconds timeout);
+  // Puts a picture of width x height pixels at (0, 0), cut at the window's
+  // edges, black beyond it; colourAt(x, y) is 0x00RRGGBB, row 0 at the top.
+  // Visuals other than 24- or 32-bit TrueColor are left unpainted.
+  void paint(int width, int height, const std::function<uint32_t(int x, int y)>& colourAt);
+
+ private:
+  NoticeWindow() = default;
+
+  _XDisplay* display_ = nullptr;
+  unsigned long window_ = 0;
+  unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
+  int width_ = 0, height_ = 0;
+  bool lost_ = false;  // set by the connection's exit handler
+  bool lostSaid_ = false;
+};
+
+}  // namespace ce

@@ -1,0 +1,36 @@
+// Private to platform/: Xlib as a table of functions, so that the daemon maps
+// libX11 at its first X use (dlopen) while duskcard links it, and both open a
+// connection one way; and the daemon's X use.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <optional>
+
+#include "platform/pointer.h"
+#include "platform/screen.h"
+
+namespace ce {
+
+// What opening a connection needs.
+struct XlibApi {
+  decltype(&XInitThreads) initThreads = nullptr;
+  decltype(&XSetErrorHandler) setErrorHandler = nullptr;
+  decltype(&XSetIOErrorHandler) setIOErrorHandler = nullptr;
+  decltype(&XSetIOErrorExitHandler) setIOErrorExitHandler = nullptr;
+  decltype(&XOpenDisplay) openDisplay = nullptr;
+};
+
+// A close-on-exec connection to `name` ($DISPLAY when nullptr), or nullptr.
+// Protocol errors are ignored (a window of another process may vanish while
+// we look at it; callers check every reply); a lost connection calls
+// onLost(display, arg) instead of ending the process.
+Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler onLost, void* arg);
+
+// On $DISPLAY, over a connection made anew after a server restart: the event
+// through XTest (the core pointer and button 1), and the root window's size.
+// False and nullopt when no connection is usable now.
+bool xtestPointerEvent(const PointerEvent& event);
+std::optional<ScreenSize> xScreenSize();
+
+}  // namespace ce
