@@ -19,6 +19,7 @@
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/pointer.h"
+#include "platform/registry.h"
 #include "router/channel_blocks.h"
 
 namespace {
@@ -78,8 +79,7 @@ void startStatus(DaemonState& state) {
   state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
 }
 
-// Fixed points 50 ms apart, once the channel events exist. No GPS port driver
-// runs on Linux, so its activation (and deactivation at shutdown) does nothing.
+// Fixed points 50 ms apart, once the channel events exist.
 void startDeviceServices(DaemonState& state) {
   constexpr uint32_t kServiceGapMs = 50;
   ce::pauseMs(kServiceGapMs);
@@ -89,6 +89,8 @@ void startDeviceServices(DaemonState& state) {
   ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
   startTouchInjector();
   ce::pauseMs(kServiceGapMs);
+  // No GPS port driver runs on Linux: it counts as active while its key exists.
+  state.gpsDriverActive = ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2");
   startPowerWatcher(state.battery);
 }
 
@@ -130,6 +132,7 @@ void shutdownDaemon(DaemonState& state) {
   // Every thread that reads a channel block stops before the blocks go.
   stopControlChannel();
   stopTouchInjector();  // if the power watcher has not already
+  state.gpsDriverActive = false;
   if (state.link) state.link->stopSerialLink();  // reader and writer end here
   releaseChannelBlocks(state.routes);
   state.link.reset();

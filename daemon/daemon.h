@@ -38,6 +38,7 @@ struct DaemonState {
   std::unique_ptr<FrameAssembler> assembler;
   std::unique_ptr<SerialLink> link;
   ServiceStatus status;
+  bool gpsDriverActive = false;  // "Drivers\GpsCom2", from the last service start to shutdown
   int exitCode = 0;  // when start-up ends early
 };
 

@@ -29,7 +29,7 @@ class _Stats(ctypes.Structure):
     _fields_ = [("daemon_alive", ctypes.c_uint32), ("power", ctypes.c_uint32), ("backlight", ctypes.c_uint32),
                 ("watchers", ctypes.c_uint32), ("noise_bytes", ctypes.c_uint64), ("dark_frames", ctypes.c_uint64),
                 ("overlong_frames", ctypes.c_uint64), ("port_opens", ctypes.c_uint64), ("hangups", ctypes.c_uint64),
-                ("entry_count", ctypes.c_uint32), ("reserved", ctypes.c_uint32),
+                ("entry_count", ctypes.c_uint32), ("port_open", ctypes.c_uint32),
                 ("entries", _EntryStats * _ENTRIES)]
 
 
