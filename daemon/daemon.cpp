@@ -47,6 +47,7 @@ AssemblerHooks assemblerHooks;
 bool startSerial(DaemonState& state) {
   state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
   FrameAssembler* assembler = state.assembler.get();
+  TapWriter* tap = state.tap ? state.tap->writer.get() : nullptr;
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
       .openPort =
           [&state](ce::PortOpenReport& report) {
@@ -55,8 +56,19 @@ bool startSerial(DaemonState& state) {
             return port;
           },
       .portState = [&state](const std::string& text) { state.status.setPort(text); },
-      .hungUp = [&state] { statusHungUp(state); },
-      .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
+      .hungUp =
+          [&state, tap] {
+            statusHungUp(state);
+            if (tap) tap->hangUp(tapClockUs());
+          },
+      // The tap is written after the assembler, so a reader that sees a read
+      // in it also sees the frames that read completed.
+      .feedBytes =
+          [assembler, tap](uint32_t count, const uint8_t* bytes) {
+            const uint64_t arrived = tap ? tapClockUs() : 0;
+            assembler->feedBytes(count, bytes);
+            if (tap) tap->append(arrived, bytes, count);
+          },
   });
   if (state.link->startSerialLink() == 0) return false;
   return true;
@@ -77,6 +89,13 @@ void startStatus(DaemonState& state) {
   state.publisher = std::make_unique<StatusPublisher>(state.statusObject.address);
   state.publisher->initialise(channels, count);
   state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+}
+
+// The raw receive tap; without it the daemon runs on untapped, said once.
+void startTap(DaemonState& state) {
+  std::string problem;
+  state.tap = openReceiveTap(problem);
+  if (!state.tap) ce::logLine(ce::LogLevel::error, problem);
 }
 
 }  // namespace
@@ -133,6 +152,7 @@ bool startDaemon(DaemonState& state) {
   }
   createChannelBlocks(state.routes, state.lock);
   startStatus(state);
+  startTap(state);
   if (!startSerial(state)) return false;
   startDeviceServices(state);
   return true;
@@ -146,6 +166,7 @@ void shutdownDaemon(DaemonState& state) {
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
+  state.tap.reset();
   state.publisher.reset();
   ce::closeStatusObject(state.statusObject);
   state.battery.reset();
