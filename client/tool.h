@@ -74,5 +74,8 @@ int runPeekWatch(const ToolContext& context, const PeekRequest& request);
 int runStats(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
+// capture_commands.cpp, replay.cpp
+int runRecord(const ToolContext& context);
+int runReplay(const ToolContext& context);
 
 }  // namespace client
