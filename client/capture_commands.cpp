@@ -32,6 +32,7 @@ namespace client {
 namespace {
 
 constexpr auto kLookPeriod = std::chrono::milliseconds(5);
+constexpr uint32_t kLooksPerDeviceLook = 20;  // the status object changes once a second at most
 
 int fail(const ToolContext& context, const std::string& message) {
   std::fprintf(context.err, "crtctl record: %s\n", message.c_str());
@@ -142,17 +143,17 @@ int runRecord(const ToolContext& context) {
 
   std::vector<TapRecord> records;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
-  for (bool last = false; !last;) {
-    last = (context.interrupted != nullptr && context.interrupted->load()) ||
-           (seconds && std::chrono::steady_clock::now() >= end);
+  for (uint32_t look = 0;; ++look) {
+    const bool last = (context.interrupted != nullptr && context.interrupted->load()) ||
+                      (seconds && std::chrono::steady_clock::now() >= end);
     reader.poll(records);
     for (const TapRecord& record : records) recording.take(record);
-    recording.noteDevice(tapClockUs());
-    if (std::fflush(recording.file) != 0) break;
-    if (!last) std::this_thread::sleep_for(kLookPeriod);
+    if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(tapClockUs());
+    if (std::fflush(recording.file) != 0 || last) break;
+    std::this_thread::sleep_for(kLookPeriod);
   }
+  const int error = errno;  // of a failed write, if any
   const bool written = std::ferror(recording.file) == 0;
-  const int error = errno;
   const bool closed = std::fclose(recording.file) == 0;
   ce::closeMappedObject(tap);
   if (!written || !closed) return fail(context, file + ": " + std::strerror(error));

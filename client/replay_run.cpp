@@ -48,8 +48,7 @@ constexpr auto kByteWait = std::chrono::seconds(10);    // until the daemon has 
 constexpr auto kPowerWait = std::chrono::seconds(15);   // a tick, then the 2.5 s sleep sequence
 constexpr auto kPortWait = std::chrono::seconds(10);    // a hang-up noticed, the port reopened
 constexpr int kStopWaitMs = 10000;
-constexpr const char* kLampOn = "0x321044";
-constexpr const char* kLampOff = "0x321048";
+constexpr const char* kLampOff = "0x321048";  // the simulated lamp's record of "off"
 
 // The daemon to run: --daemon, else beside crtctl, else where the install
 // puts it, else on PATH.
@@ -90,7 +89,8 @@ std::string readText(const fs::path& path) {
   return text.str();
 }
 
-// The simulated lamp's state: the last code it was sent; on before any.
+// The simulated lamp's state: off when the last code it was sent is off's;
+// on before any (the daemon takes it to be on at start).
 bool lampOn(const fs::path& lamp) {
   const std::string text = readText(lamp);
   const size_t last = text.rfind("0x");
@@ -139,10 +139,11 @@ class OwnDevice {
   std::optional<TapReader> reader_;
   uint64_t lineStart_ = 0, sent_ = 0;
   std::vector<Watched> channels_;
+  std::string where_;  // the capture line being played, for messages
 };
 
 bool OwnDevice::fail(const std::string& message) {
-  if (!failed_) std::fprintf(context_.err, "crtctl replay: %s\n", message.c_str());
+  if (!failed_) std::fprintf(context_.err, "crtctl replay: %s%s\n", message.c_str(), where_.c_str());
   failed_ = true;
   return false;
 }
@@ -302,6 +303,7 @@ bool OwnDevice::play(const Capture& capture) {
   ReplayPacer pacer(options_, capture.timed);
   const fs::path lamp = root_ / "dev" / "BKL1";
   for (const CaptureItem& item : capture.items) {
+    where_ = " (at line " + std::to_string(item.lineNumber) + " of " + options_.capture + ")";
     if (!pacer.waitForItem(item.timeUs, context_.interrupted)) return fail("interrupted");
     bool done = true;
     switch (item.event) {
@@ -317,11 +319,9 @@ bool OwnDevice::play(const Capture& capture) {
         done = waitFor([&] { return lampOn(lamp) == item.on; }, kPortWait, "the backlight was not switched");
         break;
     }
-    if (!done) {
-      std::fprintf(context_.err, "crtctl replay: at line %u of %s\n", item.lineNumber, options_.capture.c_str());
-      return false;
-    }
+    if (!done) return false;
   }
+  where_.clear();
   return true;
 }
 

@@ -7,7 +7,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -49,13 +49,10 @@ bool childEnded(int pid, int& status) {
 int stopChild(int pid, int timeoutMs) {
   int status = 0;
   kill(pid, SIGTERM);
-  const timespec pause{0, 1000000};
-  for (int waited = 0; waited < timeoutMs; ++waited) {
-    if (childEnded(pid, status)) return status;
-    nanosleep(&pause, nullptr);
+  for (int waited = 0; !childEnded(pid, status); ++waited) {
+    if (waited == timeoutMs) kill(pid, SIGKILL);
+    usleep(1000);
   }
-  kill(pid, SIGKILL);
-  while (!childEnded(pid, status)) nanosleep(&pause, nullptr);
   return status;
 }
 
