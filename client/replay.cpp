@@ -135,7 +135,9 @@ class LinkedPty {
       problem = link_ + ": exists and is not a link; not replaced";
       return false;
     }
-    if (fs::is_symlink(status)) previous_ = fs::read_symlink(link_, failure).string();
+    // A link to nothing (a pty gone) is not put back: its name may later
+    // belong to another pty, which the daemon would then take for its line.
+    if (fs::is_symlink(status) && fs::exists(link_, failure)) previous_ = fs::read_symlink(link_, failure).string();
     return plug(problem);
   }
   // A new pty behind the link; the old one, if any, hangs up.

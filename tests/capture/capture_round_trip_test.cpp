@@ -2,7 +2,8 @@
 // three channels cut across writes, a hang-up in the middle of a text line)
 // is recorded from its tap by crtctl record, replayed by crtctl replay --run
 // through a throw-away daemon, and must give the frames the live daemon
-// delivered (its -v lines), in the same order.
+// delivered (its -v lines), in the same order. And a plain replay into the
+// link of a running daemon's COM7 feeds that daemon and puts the link back.
 #include <gtest/gtest.h>
 
 #include <serialhub/channel.h>
@@ -109,6 +110,27 @@ TEST(CaptureRoundTrip, ARecordedSessionReplaysToTheFramesTheDaemonDelivered) {
   ASSERT_GT(replay, 0);
   EXPECT_EQ(finish(replay), 0);
   EXPECT_EQ(readHostFile(replayLog), live) << recorded;
+}
+
+TEST(CaptureReplay, APlainHexDumpFeedsTheRunningDaemonThroughItsLinkWhichIsPutBack) {
+  testing_support::DeviceSandbox sandbox;
+  const std::string link = sandbox.root() + "/dev/COM7";
+  const std::string before = sandbox.writeFile("dev/not-a-line", "");
+  ASSERT_EQ(symlink(before.c_str(), link.c_str()), 0);
+  testing_support::DaemonProcess daemon(sandbox);
+  daemon.writeRoutes(readHostFile(SERIALHUB_SOURCE_DIR "/tests/replay/ctl_rt.st"));
+  daemon.addArgument("-v");
+  ASSERT_TRUE(daemon.startReady());
+  const std::string dump = sandbox.writeFile("peer.hex", "# as xxd -p writes\nfe41e803\nd007aa4401\n00\n");
+  const std::string log = sandbox.base() + "/replay.log";
+  const int replay = ce::startChild({testing_support::builtProgram("client/crtctl"), "replay", dump}, log);
+  ASSERT_GT(replay, 0);
+  EXPECT_EQ(finish(replay), 0) << readHostFile(log);
+  EXPECT_TRUE(waitUntil([&] { return deliveredFrames(daemon.stderrText()).size() == 42; }, kDeadline));
+  EXPECT_EQ(deliveredFrames(daemon.stderrText()), "CRT1: fe 41 e8 03 d0 07\nCRT4: aa 44 01 00\n");
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), before);
 }
 
 }  // namespace
