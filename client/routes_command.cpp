@@ -197,27 +197,14 @@ void warnPairs(std::vector<std::string>& warnings, const std::string& path, cons
 // The route file the daemon would read: ctl_rt.st beside the serialhub next
 // to crtctl, else in the install's folder, else on PATH.
 std::optional<std::string> defaultRouteFile(std::string& problem) {
-  std::vector<std::string> places = {ce::executableDirectory(), SERIALHUB_LIBEXEC_DIR};
-  if (const char* path = std::getenv("PATH")) {
-    for (std::string_view rest = path; !rest.empty();) {
-      const size_t colon = rest.find(':');
-      const std::string_view place = rest.substr(0, colon);
-      places.emplace_back(place.empty() ? "." : place);  // an empty entry is the working directory
-      rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon + 1);
-    }
-  }
-  for (const std::string& place : places) {
-    std::error_code error;
-    const std::filesystem::path daemon = std::filesystem::canonical(place + "/serialhub", error);
-    if (error || !std::filesystem::is_regular_file(daemon, error)) continue;
-    // The daemon looks beside its own executable, links resolved.
-    const std::string folder = daemon.parent_path().string();
-    if (std::optional<std::string> file = ce::findInDirectory(folder, kRouteFileName)) return file;
-    problem = std::string("no ") + kRouteFileName + " beside " + daemon.string();
+  const std::optional<std::string> daemon = findDaemonProgram();
+  if (!daemon) {
+    problem = std::string("no serialhub beside crtctl, in ") + SERIALHUB_LIBEXEC_DIR + " or on PATH; name the route file";
     return std::nullopt;
   }
-  problem = std::string("no serialhub beside crtctl, in ") + SERIALHUB_LIBEXEC_DIR +
-            " or on PATH; name the route file";
+  const std::string folder = std::filesystem::path(*daemon).parent_path().string();
+  if (std::optional<std::string> file = ce::findInDirectory(folder, kRouteFileName)) return file;
+  problem = std::string("no ") + kRouteFileName + " beside " + *daemon;
   return std::nullopt;
 }
 

@@ -51,6 +51,8 @@ struct ToolArgs {
   std::optional<uint32_t> timeoutMs;  // --timeout MS
   bool peek = false;                  // --peek
 };
+// A decimal number that fits 32 bits, nothing else.
+std::optional<uint32_t> parseCount(std::string_view text);
 // Splits context.args into positionals and the options in `accepted`.
 std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* command, unsigned accepted);
 // The positionals as channel numbers: exactly one, or with `many` at least one.
@@ -63,6 +65,8 @@ int usageError(const ToolContext& context, const char* command, const char* mess
 int failure(const ToolContext& context, const char* command, const std::string& message);  // kExitFailed
 bool interrupted(const ToolContext& context);
 void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
+// daemon_program.cpp: serialhub beside crtctl, else installed, else on PATH.
+std::optional<std::string> findDaemonProgram();
 
 // channel_commands.cpp
 int runList(const ToolContext& context);
@@ -76,8 +80,10 @@ int runStats(const ToolContext& context);
 int runWrite(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
-// routes_command.cpp, top_command.cpp
+// routes_command.cpp, top_command.cpp, capture_commands.cpp, replay.cpp
 int runRoutes(const ToolContext& context);
 int runTop(const ToolContext& context);
+int runRecord(const ToolContext& context);
+int runReplay(const ToolContext& context);
 
 }  // namespace client

@@ -68,6 +68,24 @@ const ToolCommand kCommands[] = {
    "and last frame (peeked: no consumer loses a frame). q or Ctrl-C quits.\n"
    "--once prints one screen as plain text, rates as '-'.",
    runTop},
+  {"record", "<file> [--seconds N]",
+   "Capture what serialhub reads from its line, through its tap CRT:TAP,\n"
+   "into <file> (serialhub-capture(5)): one line per read, with its time,\n"
+   "and lines for hang-ups and power and backlight changes. Runs until\n"
+   "SIGINT/SIGTERM or for N seconds; disturbs nothing. A stretch the tap\n"
+   "lost is noted where it happened.",
+   runRecord},
+  {"replay", "<file> [--link PATH] [--speed N | --baud B]",
+   "Play a capture, or a plain hex dump, as the serial peer: into a pty\n"
+   "linked as $CE_ROOT/dev/COM7 (or PATH), with the capture's timing sped\n"
+   "up N times, or paced at B baud (a dump: 19200). Restores the old link.",
+   runReplay},
+  {"replay --run", "<file> --routes ROUTE_FILE [--daemon PATH] [--speed N | --baud B]",
+   "Play it through a throw-away device with a serialhub of its own (beside\n"
+   "crtctl, installed, or on PATH) and that route file, and print each\n"
+   "frame delivered: 'CRT<N>: <hex bytes>'. The same capture gives the same\n"
+   "lines on any machine, busy or not.",
+   runReplay},
 };
 
 template <typename T>
@@ -138,6 +156,8 @@ int runTool(std::span<const std::string_view> args, FILE* out, FILE* err, const 
   }
   return command->run(ToolContext{args.subspan(1), out, err, interrupted});
 }
+
+std::optional<uint32_t> parseCount(std::string_view text) { return parseNumber<uint32_t>(text); }
 
 std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* command, unsigned accepted) {
   ToolArgs parsed;

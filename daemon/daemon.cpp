@@ -47,6 +47,7 @@ AssemblerHooks assemblerHooks;
 bool startSerial(DaemonState& state) {
   state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
   FrameAssembler* assembler = state.assembler.get();
+  TapWriter* tap = state.tap ? state.tap->writer.get() : nullptr;
   state.link = std::make_unique<SerialLink>(SerialLinkDeps{
       .openPort =
           [&state](ce::PortOpenReport& report) {
@@ -55,10 +56,19 @@ bool startSerial(DaemonState& state) {
             return port;
           },
       .portState = [&state](const std::string& text) { state.status.setPort(text); },
-      .hungUp = [&state] {
-        if (state.publisher) state.publisher->hungUp();
-      },
-      .feedBytes = [assembler](uint32_t count, const uint8_t* bytes) { assembler->feedBytes(count, bytes); },
+      .hungUp =
+          [&state, tap] {
+            if (state.publisher) state.publisher->hungUp();
+            if (tap) tap->hangUp(tapClockUs());
+          },
+      // The tap is written after the assembler, so a reader that sees a read
+      // in it also sees the frames that read completed.
+      .feedBytes =
+          [assembler, tap](uint32_t count, const uint8_t* bytes) {
+            const uint64_t arrived = tap ? tapClockUs() : 0;
+            assembler->feedBytes(count, bytes);
+            if (tap) tap->append(arrived, bytes, count);
+          },
   });
   return state.link->startSerialLink() != 0;
 }
@@ -94,6 +104,13 @@ void startDeviceServices(DaemonState& state) {
   startPowerWatcher(state.battery);
 }
 
+// The raw receive tap; without it the daemon runs on untapped, said once.
+void startTap(DaemonState& state) {
+  std::string problem;
+  state.tap = openReceiveTap(problem);
+  if (!state.tap) ce::logLine(ce::LogLevel::error, problem);
+}
+
 // Start-up ends early with `code`; `line`, when given, says why.
 bool endStart(DaemonState& state, int code, const std::string& line = {}) {
   if (!line.empty()) ce::logLine(ce::LogLevel::error, line);
@@ -121,6 +138,7 @@ bool startDaemon(DaemonState& state) {
   if (state.loop == nullptr) return endStart(state, kExitFailure);
   createChannelBlocks(state.routes, state.lock);
   startStatus(state);
+  startTap(state);
   if (!startSerial(state)) return false;
   startDeviceServices(state);
   return true;
@@ -137,6 +155,7 @@ void shutdownDaemon(DaemonState& state) {
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
+  state.tap.reset();
   state.publisher.reset();
   ce::closeStatusObject(state.statusObject);
   state.battery.reset();

@@ -18,6 +18,7 @@
 #include "platform/main_loop.h"
 #include "platform/status_object.h"
 #include "router/frame_assembler.h"
+#include "router/receive_tap.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
 #include "router/status_publisher.h"
@@ -36,6 +37,7 @@ struct DaemonState {
   ce::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
   std::unique_ptr<StatusPublisher> publisher;  // null without a status object
   std::unique_ptr<FrameAssembler> assembler;
+  std::unique_ptr<ReceiveTap> tap;  // CRT:TAP; null when it could not be made
   std::unique_ptr<SerialLink> link;
   ServiceStatus status;
   bool gpsDriverActive = false;  // "Drivers\GpsCom2", from the last service start to shutdown

@@ -34,6 +34,7 @@ EXPECTED = [
     "usr/share/man/man1/duskcard.1",
     "usr/share/man/man1/crtctl.1",
     "usr/share/man/man5/ctl_rt.st.5",
+    "usr/share/man/man5/serialhub-capture.5",
     "usr/share/man/man3/libserialhub.3",
     "usr/include/serialhub/channel.h",
     "usr/include/serialhub/protocol.h",

@@ -47,6 +47,29 @@
  *   The daemon holds an exclusive flock on the file while it runs: a shared
  *   non-blocking flock that fails means a daemon is alive. Sequence numbers
  *   go on across daemon restarts; the counters start from 0 at each start.
+ *
+ * Tap (CRT:TAP), 64 + 65536 bytes, the daemon's own object: every read of
+ * the serial port as it arrived, in a ring; written by the serial reader
+ * only, read by recorders, which never write it:
+ *   offset  0  u32  magic    SHUB_TAP_MAGIC, stored last at start-up
+ *   offset  4  u32  version  SHUB_TAP_VERSION
+ *   offset  8  u32  size     bytes of the ring, a power of two (65536)
+ *   offset 16  u64  head     ring bytes written: the end of the last whole
+ *                            record; stored (release) after the record
+ *   offset 24  u64  claim    the end of the record being written; stored
+ *                            before its bytes: ring bytes below claim - size
+ *                            may be overwritten, so a reader that copied from
+ *                            there checks claim after its copy
+ *   offset 32  u64  line     bytes read from the line; stored before head
+ *   offset 64  the ring: ring byte p lives at 64 + p mod size
+ *   Records start at multiples of 8 and may wrap at the end of the ring:
+ *     +0   u64  time   CLOCK_MONOTONIC microseconds when the read returned
+ *     +8   u16  count  bytes read, 1 to 260 (0 for a hang-up)
+ *     +10  u16  kind   SHUB_TAP_READ, or SHUB_TAP_HANGUP: the line hung up
+ *     +12  u32  line   line position of the first byte, modulo 2^32: a jump
+ *                      between records is a stretch the reader missed
+ *     +16  the bytes, then zeros up to a multiple of 8
+ *   head, claim and line go on across daemon restarts.
  */
 #ifndef SERIALHUB_PROTOCOL_H
 #define SERIALHUB_PROTOCOL_H
@@ -100,5 +123,25 @@
 #define SHUB_STATUS_POWER_BATTERY 0u
 #define SHUB_STATUS_POWER_MAINS 1u
 #define SHUB_STATUS_POWER_UNKNOWN 2u
+
+#define SHUB_TAP_NAME "CRT:TAP"
+#define SHUB_TAP_MAGIC 0x52504154u /* "TAPR" */
+#define SHUB_TAP_VERSION 1u
+#define SHUB_TAP_HEADER_SIZE 64u
+#define SHUB_TAP_RING_SIZE 65536u
+#define SHUB_TAP_SIZE (SHUB_TAP_HEADER_SIZE + SHUB_TAP_RING_SIZE)
+#define SHUB_TAP_MAGIC_OFFSET 0u
+#define SHUB_TAP_VERSION_OFFSET 4u
+#define SHUB_TAP_RING_SIZE_OFFSET 8u
+#define SHUB_TAP_HEAD_OFFSET 16u
+#define SHUB_TAP_CLAIM_OFFSET 24u
+#define SHUB_TAP_LINE_OFFSET 32u
+#define SHUB_TAP_RECORD_HEADER_SIZE 16u
+#define SHUB_TAP_RECORD_TIME 0u
+#define SHUB_TAP_RECORD_COUNT 8u
+#define SHUB_TAP_RECORD_KIND 10u
+#define SHUB_TAP_RECORD_LINE 12u
+#define SHUB_TAP_READ 0u
+#define SHUB_TAP_HANGUP 1u
 
 #endif

@@ -1,0 +1,31 @@
+// See capture_tap.h. A client never makes the object: only a running daemon
+// does, so a missing one means no daemon (or another CE_OBJECTS).
+#include "client/capture_tap.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <serialhub/protocol.h>
+
+#include "platform/paths.h"
+#include "router/tap_ring.h"
+
+namespace client {
+
+bool openTap(ce::MappedObject& tap, std::string& problem) {
+  const std::string path = "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
+  if (!ce::openMappedObject(SHUB_TAP_NAME, SHUB_TAP_SIZE, tap)) {
+    const int error = errno;
+    problem = path + ": " + (error == EINVAL ? std::string("not a tap object") : std::strerror(error));
+    if (error == ENOENT) problem += " (is serialhub running?)";
+    return false;
+  }
+  if (!TapReader::ready(tap.address)) {
+    ce::closeMappedObject(tap);
+    problem = path + ": not set up by a daemon yet";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace client

@@ -1,0 +1,14 @@
+// Finding the running daemon's raw receive tap, for record and replay.
+#pragma once
+
+#include <string>
+
+#include "platform/client_objects.h"
+
+namespace client {
+
+// Maps CRT:TAP of $CE_OBJECTS once a daemon has set it up. False with
+// `problem` naming the object and why.
+bool openTap(ce::MappedObject& tap, std::string& problem);
+
+}  // namespace client

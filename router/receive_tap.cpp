@@ -1,0 +1,33 @@
+// Making the tap object; see receive_tap.h.
+#include "router/receive_tap.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <serialhub/protocol.h>
+
+#include "platform/paths.h"
+
+std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem) {
+  auto tap = std::make_unique<ReceiveTap>();
+  errno = 0;
+  tap->block = ce::openOrCreateBlock(SHUB_TAP_NAME, SHUB_TAP_SIZE);
+  if (tap->block.valid()) tap->view = ce::BlockView(tap->block);
+  if (tap->view.get() == nullptr) {
+    const std::string path = "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
+    // EINVAL: the name is taken by a file of another size.
+    problem = errno != 0 && errno != EINVAL ? path + ": " + std::strerror(errno)
+                                            : path + ": not a file of " + std::to_string(SHUB_TAP_SIZE) + " bytes";
+    problem += "; the line is not tapped";
+    return nullptr;
+  }
+  tap->writer = std::make_unique<TapWriter>(tap->view.get());
+  return tap;
+}
+
+uint64_t tapClockUs() {
+  // steady_clock is CLOCK_MONOTONIC here, read without a system call.
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+}
