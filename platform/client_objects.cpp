@@ -1,15 +1,18 @@
-// Client-side access to named objects for libserialhub. Unlike the daemon's
-// mappings these carry no SIGBUS guard: a library must not take over a signal
-// of the program that loads it, and the daemon never shrinks its objects.
+// Client-side access to named objects, compiled into libserialhub too. These
+// mappings carry no SIGBUS guard: a library must not take over a signal of the
+// program that loads it, and the daemon never shrinks its objects.
 #include "platform/client_objects.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <string>
 
+#include <fcntl.h>
 #include <linux/membarrier.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -19,20 +22,23 @@
 
 namespace ce {
 
+int detail::openObjectFile(const std::string& path, uint32_t size) {
+  // Non-blocking: a FIFO planted in the directory cannot hang the open.
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == static_cast<off_t>(size)) return fd;
+  close(fd);
+  errno = EINVAL;
+  return -1;
+}
+
 bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
   out = MappedObject{};
   const std::optional<std::string> path = objectPath(name);
-  if (!path) {
-    errno = EINVAL;
-    return false;
-  }
-  const int fd = detail::openObjectFile(*path);
+  errno = EINVAL;
+  const int fd = path ? detail::openObjectFile(*path, size) : -1;
   if (fd < 0) return false;
-  if (detail::objectFileSize(fd) != static_cast<off_t>(size)) {
-    close(fd);
-    errno = EINVAL;
-    return false;
-  }
   void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (address == MAP_FAILED) {
     const int error = errno;
@@ -51,9 +57,8 @@ void closeMappedObject(MappedObject& object) {
 }
 
 void waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
-  const bool infinite = timeoutMs < 0;
-  const auto ms = static_cast<uint32_t>(infinite ? 0 : (timeoutMs > 0x7fffffff ? 0x7fffffff : timeoutMs));
-  detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, infinite), true);
+  const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(timeoutMs, 0, 0x7fffffff));
+  detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, timeoutMs < 0), true);
 }
 
 void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }

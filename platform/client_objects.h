@@ -1,10 +1,8 @@
-// What a client of the daemon needs from the system, kept small enough to be
-// compiled into libserialhub: open an existing named object and map it
-// (never create one), wait on and wake a shared futex word, fence the
-// daemon, and test the daemon's alive lock.
-//
-// It runs inside other people's programs: it installs no signal handler,
-// starts no thread and leaves errno saying why when it fails.
+// What a client of the daemon needs from the system, small enough to be
+// compiled into libserialhub: open and map an existing named object (never
+// create one), wait on and wake a shared futex word, fence the daemon, test
+// the daemon's alive lock. It runs inside other people's programs: no signal
+// handler, no thread, and errno says why when it fails.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Named shared-memory blocks: one file of exactly the block's size in
-// $CE_OBJECTS, mapped shared. Blocks outlive the processes that made them, so
-// a block that exists keeps its contents when it is opened again.
+// $CE_OBJECTS, mapped shared. A block outlives the processes that made it, so
+// one that exists keeps its contents when it is opened again.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,7 @@
 
 namespace ce {
 
-// An owned handle to an open block, closed when it goes. `fd` is -1 for "no
-// block" (the invalid handle). Moving leaves the source invalid.
+// An owned, move-only handle to an open block; `fd` -1 is "no block".
 struct NamedBlock {
   int fd = -1;
   uint32_t size = 0;
@@ -29,16 +28,16 @@ struct NamedBlock {
   bool valid() const { return fd >= 0; }
 };
 
-// Opens the block `name`, or creates it zero-filled at `size` bytes. Creation
-// is atomic: another process never sees a block of the wrong size. A name with
-// '/', an empty name, or an existing file of another size gives an invalid handle.
+// Opens the block `name`, or creates it zero-filled at `size` bytes; never one
+// of the wrong size. A name with '/', an empty name or size, or an existing
+// file of another size gives an invalid handle.
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size);
 
 // Maps the whole block read/write; nullptr on failure.
 uint8_t* mapBlock(const NamedBlock& block);
 void unmapBlock(uint8_t* address, uint32_t size);
 
-// Closes the handle and leaves it invalid. Closing an invalid handle does nothing.
+// Leaves the handle invalid; an invalid one is left as is.
 void closeBlock(NamedBlock& block);
 
 // An owned view of a whole block, unmapped when it goes.

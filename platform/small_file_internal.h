@@ -1,6 +1,5 @@
 // Small text files read anew at each use: simulated device nodes, sysfs
-// attributes, registry values. Each holds a few characters of text with
-// white space around it.
+// attributes, registry values; a few characters with white space around.
 #pragma once
 
 #include <cstddef>
@@ -10,15 +9,13 @@
 
 namespace ce::detail {
 
-// What to do with a file longer than asked for.
 enum class TooLong {
-  refuse,  // it cannot hold a valid value: nullopt
-  cut,     // only its start counts: the first maxBytes bytes
+  refuse,  // a longer file cannot hold a valid value: nullopt
+  cut,     // only its first maxBytes bytes count
 };
 
 // At most `maxBytes` bytes of a regular file; nullopt when it is missing or
-// not a regular file. Opened non-blocking, so a FIFO in its place cannot hang
-// the caller.
+// not a regular file (see readRegularFile).
 std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes, TooLong tooLong);
 
 // `text` without the white space (space, tab, CR, LF, VT, FF) at either end.

@@ -1,11 +1,8 @@
-// The daemon's status object CRT:STATUS (layout in serialhub/protocol.h):
-// made in $CE_OBJECTS like every other object, mapped for the daemon's life,
-// and locked so that clients can tell a running daemon from a file left by
-// one that has gone.
-//
-// It must survive a file of the wrong size in the folder (the daemon then runs
-// without a status object) and clients that take the lock for a moment to
-// test it (the daemon retries briefly instead of giving up).
+// The daemon's status object CRT:STATUS (layout in serialhub/protocol.h),
+// mapped for the daemon's life and locked so that clients can tell a running
+// daemon from a file left by one that has gone. A file of the wrong size in
+// its place leaves the daemon without a status object; a client probing the
+// lock for a moment is waited out.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +17,10 @@ struct StatusObject {
   uint8_t* address = nullptr;  // SHUB_STATUS_SIZE bytes, page aligned
 };
 
-// Opens or creates CRT:STATUS, maps it and takes the daemon-alive lock. Also
-// asks the kernel to let watchers fence this process (membarrier), which is
-// what lets the delivery path skip a fence of its own. False with `problem`
-// set (naming the object and the OS error) when it cannot be had.
+// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock and
+// registers this process for membarrier fences from watchers (which spares
+// the delivery path a fence of its own). False with `problem` naming the
+// object and the OS error when it cannot be had.
 bool openStatusObject(StatusObject& out, std::string& problem);
 
 // Unmaps, closes and so releases the lock. A closed object is left as is.
