@@ -1,7 +1,7 @@
 // The futex operations every blocking wait of this layer is built on. A futex
 // word is a plain aligned uint32_t touched only through std::atomic_ref, so
-// the same code serves private words and words in a mapping shared with other
-// processes. Wake-ups may be spurious: every caller re-checks in a loop.
+// the same code serves private words and words shared with other processes.
+// Wake-ups may be spurious: every caller re-checks in a loop.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <ctime>
+#include <stop_token>
 
 #include <linux/futex.h>
 #include <linux/time_types.h>
@@ -49,9 +50,8 @@ inline bool deadlinePassed(const Deadline& deadline) {
 
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 inline void futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
-  const int op = FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG);
-  syscall(SYS_futex, word, op, expected, deadline.infinite ? nullptr : &deadline.at, nullptr,
-          FUTEX_BITSET_MATCH_ANY);
+  syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
+          deadline.infinite ? nullptr : &deadline.at, nullptr, FUTEX_BITSET_MATCH_ANY);
 }
 
 inline constexpr int kWakeAll = INT_MAX;
@@ -60,11 +60,31 @@ inline void futexWake(uint32_t* word, int count, bool shared) {
   syscall(SYS_futex, word, FUTEX_WAKE | (shared ? 0 : FUTEX_PRIVATE_FLAG), count, nullptr, nullptr, 0);
 }
 
-// Sleeps while `word` and the private `stopWord` both hold 0. The kernel
-// compares both before it sleeps, so a stop raised just before is never slept
-// through, and the stop word still reaches a sleeper whose `word` lies in a
-// file truncated under it. Kernels before 5.16 lack futex_waitv: there the
-// sleep is cut into 10 ms slices, after which the caller sees the stop.
+// A private word that a stop request raises and wakes, for one wait. The
+// callback's destructor waits out a stopper running it, so the word never
+// outlives its wake.
+class StopWord {
+ public:
+  explicit StopWord(std::stop_token stop) : callback_(std::move(stop), Raise{&word_}) {}
+  uint32_t* word() { return &word_; }
+
+ private:
+  struct Raise {
+    uint32_t* word;
+    void operator()() const {
+      atomicWord(*word).store(1, std::memory_order_release);
+      futexWake(word, kWakeAll, false);
+    }
+  };
+  uint32_t word_ = 0;  // declared before the callback, which may raise it at once
+  std::stop_callback<Raise> callback_;  // pins the word: not copyable, not movable
+};
+
+// Sleeps while `word` and the stop word both hold 0. The kernel compares both
+// before it sleeps, so a stop raised just before is never slept through, and
+// it still reaches a sleeper whose `word` lies in a file truncated under it.
+// Kernels before 5.16 lack futex_waitv: there the sleep is cut into 10 ms
+// slices, after which the caller sees the stop.
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
   futex_waitv waiters[2] = {};
   waiters[0].uaddr = reinterpret_cast<uintptr_t>(word);

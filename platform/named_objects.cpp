@@ -1,0 +1,367 @@
+// Named blocks, events and mutexes, and the daemon's status object: files in
+// $CE_OBJECTS (a tmpfs by default) that outlive their makers. It must survive creators racing for one name
+// (nobody sees an object half made), files planted or truncated by other
+// processes (a shrunk object stops working, the rest goes on), many waiters
+// in several processes, and a stop or a set landing just before a sleep.
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <span>
+
+#include <fcntl.h>
+#include <linux/membarrier.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <serialhub/protocol.h>
+
+#include "platform/futex_internal.h"
+#include "platform/log.h"
+#include "platform/named_block.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
+#include "platform/object_file_internal.h"
+#include "platform/paths.h"
+#include "platform/status_object.h"
+
+static_assert(std::endian::native == std::endian::little, "the event file is little-endian");
+
+namespace ce {
+
+namespace {
+
+// Opens the object file at `path`, or creates it with `size` bytes, zeros
+// after `initial`: written under a dot name and linked into place, or the file
+// someone else linked first is used.
+int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<const std::byte> initial = {}) {
+  const size_t slash = path.rfind('/') + 1;
+  // Repeats only when the name vanishes between a failed link and the open.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    int fd = detail::openObjectFile(path, size);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    std::string temporary = path.substr(0, slash) + "." + path.substr(slash) + ".XXXXXX";
+    if ((fd = mkostemp(temporary.data(), O_CLOEXEC)) < 0) return -1;
+    // Group members use the objects, others never: whatever the umask.
+    const bool made = fchmod(fd, 0660) == 0 && ftruncate(fd, size) == 0 &&
+                      pwrite(fd, initial.data(), initial.size(), 0) == static_cast<ssize_t>(initial.size()) &&
+                      link(temporary.c_str(), path.c_str()) == 0;
+    const int error = errno;
+    unlink(temporary.c_str());
+    if (made) return fd;
+    close(fd);
+    errno = error;
+    if (error != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// The SIGBUS guard. Touching a page past the end of a file that another
+// process shrank raises SIGBUS on whichever thread touched it; the handler
+// maps private zero pages over that object's mapping, says so once, and lets
+// the access run again. It only reads lock-free atomics of a fixed table and
+// calls mmap and write. A slot is published (end, message) before its begin
+// and retired before its unmap, so no range that is no longer ours is repaired.
+struct GuardSlot {
+  std::atomic<uintptr_t> begin{0};  // 0: free
+  std::atomic<uintptr_t> end{0};
+  std::atomic<size_t> messageLength{0};  // taken by the first repair: said once
+  char message[512] = {};
+};
+
+GuardSlot slots[128];  // far above the few dozen objects a process maps
+struct sigaction previousAction {};
+std::mutex slotsMutex;  // serialises claims and releases; never taken by the handler
+
+void onBusError(int, siginfo_t* info, void*) {
+  const int savedErrno = errno;
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardSlot& slot : slots) {
+    const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+    const uintptr_t end = slot.end.load(std::memory_order_relaxed);
+    if (begin == 0 || address < begin || address >= end) continue;
+    if (mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+      break;
+    }
+    if (const size_t length = slot.messageLength.exchange(0)) {
+      [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, slot.message, length);
+    }
+    errno = savedErrno;
+    return;
+  }
+  // Not ours: the access runs again and meets the action from before us.
+  sigaction(SIGBUS, &previousAction, nullptr);
+  errno = savedErrno;
+}
+
+// Maps `size` bytes of `fd` shared read/write under the guard; `path` names
+// the object in the message. nullptr on failure.
+void* mapObjectFile(int fd, size_t size, const std::string& path) {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigaction(SIGBUS, &action, &previousAction);
+  });
+  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (address == MAP_FAILED) return nullptr;
+  std::lock_guard lock(slotsMutex);
+  for (GuardSlot& slot : slots) {
+    if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
+    const int length = std::snprintf(slot.message, sizeof slot.message,
+                                     "%s%s: the file shrank under us (another process truncated it); "
+                                     "this object no longer works\n",
+                                     logLinePrefix(LogLevel::warning).c_str(), path.c_str());
+    slot.messageLength.store(std::min<size_t>(std::max(length, 0), sizeof slot.message - 1));
+    slot.end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
+    slot.begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
+    return address;
+  }
+  munmap(address, size);
+  return nullptr;
+}
+
+void unmapObjectFile(void* address, size_t size) {
+  if (address == nullptr) return;
+  {
+    std::lock_guard lock(slotsMutex);
+    for (GuardSlot& slot : slots) {
+      if (slot.begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(address)) {
+        slot.begin.store(0, std::memory_order_release);
+        break;
+      }
+    }
+  }
+  munmap(address, size);
+}
+
+}  // namespace
+
+NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
+  const std::optional<std::string> path = objectPath(name);
+  const int fd = path && size > 0 ? openOrCreateObjectFile(*path, size) : -1;
+  return fd < 0 ? NamedBlock{} : NamedBlock{fd, size, *path};
+}
+
+uint8_t* mapBlock(const NamedBlock& block) {
+  return block.valid() ? static_cast<uint8_t*>(mapObjectFile(block.fd, block.size, block.path)) : nullptr;
+}
+
+void unmapBlock(uint8_t* address, uint32_t size) { unmapObjectFile(address, size); }
+
+NamedBlock& NamedBlock::operator=(NamedBlock&& other) noexcept {
+  if (this != &other) {
+    closeBlock(*this);
+    fd = std::exchange(other.fd, -1);
+    size = std::exchange(other.size, 0);
+    path = std::move(other.path);
+  }
+  return *this;
+}
+
+NamedBlock::~NamedBlock() { closeBlock(*this); }
+
+void closeBlock(NamedBlock& block) {
+  if (block.valid()) close(std::exchange(block.fd, -1));
+  block.size = 0;
+  block.path.clear();
+}
+
+struct NamedEvent {
+  uint32_t* state;          // the futex word: in `mapping`, or `local`
+  void* mapping = nullptr;  // the event file's; nullptr when unnamed
+  uint32_t local = 0;
+  bool shared() const { return mapping != nullptr; }
+};
+
+namespace {
+
+constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
+constexpr uint32_t kEventFileSize = 8;
+
+// Maps an event file (closing `fd`) and checks its magic; nullptr otherwise.
+NamedEvent* adoptEventFile(int fd, const std::string& path) {
+  if (fd < 0) return nullptr;
+  auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
+  close(fd);  // the mapping keeps the file
+  NamedEvent* event = nullptr;
+  if (words && detail::atomicWord(words[1]).load() == kEventMagic) event = new (std::nothrow) NamedEvent{words, words};
+  if (!event) unmapObjectFile(words, kEventFileSize);
+  return event;
+}
+
+}  // namespace
+
+NamedEvent* createEvent(const char* name, bool initiallySignalled) {
+  if (!name) {
+    auto* event = new (std::nothrow) NamedEvent{nullptr, nullptr, initiallySignalled ? 1u : 0u};
+    if (event) event->state = &event->local;
+    return event;
+  }
+  const std::optional<std::string> path = objectPath(name);
+  // The magic is in the file before it is linked: nobody sees a state word without it.
+  const uint32_t initial[2] = {initiallySignalled ? 1u : 0u, kEventMagic};
+  return path ? adoptEventFile(openOrCreateObjectFile(*path, kEventFileSize, std::as_bytes(std::span(initial))), *path)
+              : nullptr;
+}
+
+NamedEvent* openEvent(const char* name) {
+  const std::optional<std::string> path = objectPath(name ? name : "");
+  return path ? adoptEventFile(detail::openObjectFile(*path, kEventFileSize), *path) : nullptr;
+}
+
+WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
+  if (!event) return WaitResult::failed;
+  std::atomic_ref<uint32_t> state = detail::atomicWord(*event->state);
+  const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
+  detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
+  for (;;) {
+    if (stop.stop_requested()) {
+      // The set that woke us may have meant another waiter: pass it on.
+      if (state.load(std::memory_order_acquire) != 0) detail::futexWake(event->state, 1, event->shared());
+      return WaitResult::stopped;
+    }
+    // Any word but 0 is a signal: a client may write garbage into the file,
+    // and waiting on "not 0, not 1" would spin.
+    uint32_t expected = state.load(std::memory_order_relaxed);
+    if (expected != 0) {
+      if (state.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
+      continue;
+    }
+    if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
+    if (stop.stop_possible()) {
+      detail::futexWaitOrStop(event->state, event->shared(), stopWord.word(), deadline);
+    } else {
+      detail::futexWaitUntil(event->state, 0, deadline, event->shared());
+    }
+  }
+}
+
+bool setEvent(NamedEvent* event) {
+  if (!event) return false;
+  // Release: what was written before the set (a frame in a block) is seen by
+  // the waiter whose swap acquires the signal.
+  detail::atomicWord(*event->state).store(1, std::memory_order_release);
+  detail::futexWake(event->state, 1, event->shared());
+  return true;
+}
+
+bool resetEvent(NamedEvent* event) {
+  if (event) detail::atomicWord(*event->state).store(0, std::memory_order_relaxed);
+  return event != nullptr;
+}
+
+void closeEvent(NamedEvent* event) {
+  if (event) unmapObjectFile(event->mapping, kEventFileSize);
+  delete event;
+}
+
+struct NamedMutex {
+  int fd;  // holds the shared lock while open
+};
+
+namespace {
+
+// Never through a link (it would create or lock whatever file it points at),
+// and only a regular file.
+int openLockFile(const std::optional<std::string>& path) {
+  const int fd = path ? open(path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0660) : -1;
+  struct stat info {};
+  if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))) return fd;
+  close(fd);
+  return -1;
+}
+
+int flockRetrying(int fd, int operation) {
+  int result;
+  while ((result = flock(fd, operation)) != 0 && errno == EINTR) {
+  }
+  return result;
+}
+
+}  // namespace
+
+// "Does another live process hold the name?" cannot be a bare try-exclusive-
+// then-downgrade: flock converts by dropping the lock first, so two instances
+// starting together could both see the name free. A lock on a dot file beside
+// it serialises the check-and-downgrade between processes.
+NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
+  alreadyExisted = false;
+  if (!name || !objectPath(name)) return nullptr;
+  const int gate = openLockFile(objectPath(std::string(".") + name + ".gate"));
+  const int fd = gate < 0 ? -1 : openLockFile(objectPath(name));
+  bool held = fd >= 0 && flockRetrying(gate, LOCK_EX) == 0;
+  if (held) {
+    alreadyExisted = flock(fd, LOCK_EX | LOCK_NB) != 0;  // holders only ever hold it shared
+    held = flockRetrying(fd, LOCK_SH | LOCK_NB) == 0;
+  }
+  if (gate >= 0) close(gate);  // releases the gate
+  NamedMutex* mutex = held ? new (std::nothrow) NamedMutex{fd} : nullptr;
+  if (!mutex && fd >= 0) close(fd);
+  if (!mutex) alreadyExisted = false;
+  return mutex;
+}
+
+void closeMutex(NamedMutex* mutex) {
+  if (mutex) close(mutex->fd);
+  delete mutex;
+}
+
+namespace {
+
+// The daemon-alive lock is an exclusive flock, which the kernel drops however
+// the daemon dies. A client's probe holds a shared one for microseconds,
+// another daemon the exclusive one for ever: retrying a while tells them apart.
+bool takeAliveLock(int fd) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) return false;
+    usleep(1000);
+  }
+  return false;  // errno stays EWOULDBLOCK
+}
+
+}  // namespace
+
+bool openStatusObject(StatusObject& out, std::string& problem) {
+  out = StatusObject{};
+  errno = 0;
+  NamedBlock block = openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE);
+  const int error = errno;
+  const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
+  if (!block.valid()) {
+    // EINVAL: the name is taken by a file of another size.
+    problem = error != 0 && error != EINVAL ? what + ": " + std::strerror(error)
+                                            : what + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes";
+    return false;
+  }
+  const bool locked = takeAliveLock(block.fd);
+  out.address = locked ? mapBlock(block) : nullptr;
+  if (out.address == nullptr) {
+    problem = what + (locked ? " mapping: " : " lock: ") + std::strerror(errno);
+    return false;
+  }
+  syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_GLOBAL_EXPEDITED, 0, 0);  // else watchers poll
+  out.block = std::move(block);
+  return true;
+}
+
+void closeStatusObject(StatusObject& status) {
+  unmapBlock(status.address, SHUB_STATUS_SIZE);
+  status = StatusObject{};  // closes the block
+}
+
+void wakeAllWaiters(uint32_t* word) { detail::futexWake(word, detail::kWakeAll, true); }
+
+}  // namespace ce
