@@ -5,16 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
-#include <string>
 
 #include <fcntl.h>
 #include <linux/membarrier.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "platform/futex_internal.h"
 #include "platform/object_file_internal.h"
@@ -25,9 +21,8 @@ namespace ce {
 int detail::openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
   const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return -1;
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == static_cast<off_t>(size)) return fd;
+  if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == off_t{size})) return fd;
   close(fd);
   errno = EINVAL;
   return -1;
@@ -36,7 +31,7 @@ int detail::openObjectFile(const std::string& path, uint32_t size) {
 bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
   out = MappedObject{};
   const std::optional<std::string> path = objectPath(name);
-  errno = EINVAL;
+  errno = EINVAL;  // for a name that cannot be an object
   const int fd = path ? detail::openObjectFile(*path, size) : -1;
   if (fd < 0) return false;
   void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -63,16 +58,12 @@ void waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
 
 void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }
 
-bool fenceRegisteredProcesses() {
-  return syscall(SYS_membarrier, MEMBARRIER_CMD_GLOBAL_EXPEDITED, 0, 0) == 0;
-}
+bool fenceRegisteredProcesses() { return syscall(SYS_membarrier, MEMBARRIER_CMD_GLOBAL_EXPEDITED, 0, 0) == 0; }
 
 bool lockedByAnother(int fd) {
-  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-    flock(fd, LOCK_UN);
-    return false;
-  }
-  return errno == EWOULDBLOCK;
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  flock(fd, LOCK_UN);
+  return false;
 }
 
 int64_t monotonicMs() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,30 +41,20 @@ void unmapBlock(uint8_t* address, uint32_t size);
 // Leaves the handle invalid; an invalid one is left as is.
 void closeBlock(NamedBlock& block);
 
-// An owned view of a whole block, unmapped when it goes.
+// An owned view of a whole block, unmapped when it goes; move-only.
 class BlockView {
  public:
   BlockView() = default;
   // Maps `block`; an empty view when that fails.
-  explicit BlockView(const NamedBlock& block) : address_(mapBlock(block)), size_(block.size) {}
-  BlockView(BlockView&& other) noexcept { *this = std::move(other); }
-  BlockView& operator=(BlockView&& other) noexcept {
-    if (this != &other) {
-      unmapBlock(address_, size_);
-      address_ = std::exchange(other.address_, nullptr);
-      size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-  }
-  BlockView(const BlockView&) = delete;
-  BlockView& operator=(const BlockView&) = delete;
-  ~BlockView() { unmapBlock(address_, size_); }
-
-  uint8_t* get() const { return address_; }
+  explicit BlockView(const NamedBlock& block) : mapping_(mapBlock(block), Unmap{block.size}) {}
+  uint8_t* get() const { return mapping_.get(); }
 
  private:
-  uint8_t* address_ = nullptr;
-  uint32_t size_ = 0;
+  struct Unmap {
+    uint32_t size;  // no initialiser: unique_ptr value-initialises it
+    void operator()(uint8_t* address) const { unmapBlock(address, size); }
+  };
+  std::unique_ptr<uint8_t, Unmap> mapping_;
 };
 
 }  // namespace ce

@@ -1,8 +1,8 @@
-// Named blocks, events and mutexes, and the daemon's status object: files in
-// $CE_OBJECTS (a tmpfs by default) that outlive their makers. It must survive creators racing for one name
-// (nobody sees an object half made), files planted or truncated by other
-// processes (a shrunk object stops working, the rest goes on), many waiters
-// in several processes, and a stop or a set landing just before a sleep.
+// Named blocks, events, mutexes and the daemon's status object: files in
+// $CE_OBJECTS (a tmpfs by default) that outlive their makers. They must survive
+// creators racing for one name (nobody sees an object half made), files
+// planted or truncated by other processes (a shrunk object stops working, the
+// rest goes on), many waiters, and a stop or a set just before a sleep.
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -89,10 +89,8 @@ void onBusError(int, siginfo_t* info, void*) {
     const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
     const uintptr_t end = slot.end.load(std::memory_order_relaxed);
     if (begin == 0 || address < begin || address >= end) continue;
-    if (mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE,
-             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
-      break;
-    }
+    const int anonymous = MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED;
+    if (mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE, anonymous, -1, 0) == MAP_FAILED) break;
     if (const size_t length = slot.messageLength.exchange(0)) {
       [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, slot.message, length);
     }
@@ -134,14 +132,9 @@ void* mapObjectFile(int fd, size_t size, const std::string& path) {
 
 void unmapObjectFile(void* address, size_t size) {
   if (address == nullptr) return;
-  {
-    std::lock_guard lock(slotsMutex);
-    for (GuardSlot& slot : slots) {
-      if (slot.begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(address)) {
-        slot.begin.store(0, std::memory_order_release);
-        break;
-      }
-    }
+  std::lock_guard lock(slotsMutex);
+  for (GuardSlot& slot : slots) {
+    if (auto mine = reinterpret_cast<uintptr_t>(address); slot.begin.compare_exchange_strong(mine, 0)) break;
   }
   munmap(address, size);
 }
@@ -179,9 +172,9 @@ void closeBlock(NamedBlock& block) {
 }
 
 struct NamedEvent {
-  uint32_t* state;          // the futex word: in `mapping`, or `local`
-  void* mapping = nullptr;  // the event file's; nullptr when unnamed
-  uint32_t local = 0;
+  void* mapping;       // the event file's; nullptr when unnamed
+  uint32_t local = 0;  // the unnamed event's word
+  uint32_t* word() { return mapping ? static_cast<uint32_t*>(mapping) : &local; }
   bool shared() const { return mapping != nullptr; }
 };
 
@@ -195,8 +188,7 @@ NamedEvent* adoptEventFile(int fd, const std::string& path) {
   if (fd < 0) return nullptr;
   auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
   close(fd);  // the mapping keeps the file
-  NamedEvent* event = nullptr;
-  if (words && detail::atomicWord(words[1]).load() == kEventMagic) event = new (std::nothrow) NamedEvent{words, words};
+  NamedEvent* event = words && detail::atomicWord(words[1]).load() == kEventMagic ? new (std::nothrow) NamedEvent{words} : nullptr;
   if (!event) unmapObjectFile(words, kEventFileSize);
   return event;
 }
@@ -204,11 +196,7 @@ NamedEvent* adoptEventFile(int fd, const std::string& path) {
 }  // namespace
 
 NamedEvent* createEvent(const char* name, bool initiallySignalled) {
-  if (!name) {
-    auto* event = new (std::nothrow) NamedEvent{nullptr, nullptr, initiallySignalled ? 1u : 0u};
-    if (event) event->state = &event->local;
-    return event;
-  }
+  if (!name) return new (std::nothrow) NamedEvent{nullptr, initiallySignalled ? 1u : 0u};
   const std::optional<std::string> path = objectPath(name);
   // The magic is in the file before it is linked: nobody sees a state word without it.
   const uint32_t initial[2] = {initiallySignalled ? 1u : 0u, kEventMagic};
@@ -223,13 +211,14 @@ NamedEvent* openEvent(const char* name) {
 
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
   if (!event) return WaitResult::failed;
-  std::atomic_ref<uint32_t> state = detail::atomicWord(*event->state);
+  uint32_t* word = event->word();
+  std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
   const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
   detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
   for (;;) {
     if (stop.stop_requested()) {
       // The set that woke us may have meant another waiter: pass it on.
-      if (state.load(std::memory_order_acquire) != 0) detail::futexWake(event->state, 1, event->shared());
+      if (state.load(std::memory_order_acquire) != 0) detail::futexWake(word, 1, event->shared());
       return WaitResult::stopped;
     }
     // Any word but 0 is a signal: a client may write garbage into the file,
@@ -241,9 +230,9 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
     }
     if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
     if (stop.stop_possible()) {
-      detail::futexWaitOrStop(event->state, event->shared(), stopWord.word(), deadline);
+      detail::futexWaitOrStop(word, event->shared(), stopWord.word(), deadline);
     } else {
-      detail::futexWaitUntil(event->state, 0, deadline, event->shared());
+      detail::futexWaitUntil(word, 0, deadline, event->shared());
     }
   }
 }
@@ -252,13 +241,13 @@ bool setEvent(NamedEvent* event) {
   if (!event) return false;
   // Release: what was written before the set (a frame in a block) is seen by
   // the waiter whose swap acquires the signal.
-  detail::atomicWord(*event->state).store(1, std::memory_order_release);
-  detail::futexWake(event->state, 1, event->shared());
+  detail::atomicWord(*event->word()).store(1, std::memory_order_release);
+  detail::futexWake(event->word(), 1, event->shared());
   return true;
 }
 
 bool resetEvent(NamedEvent* event) {
-  if (event) detail::atomicWord(*event->state).store(0, std::memory_order_relaxed);
+  if (event) detail::atomicWord(*event->word()).store(0, std::memory_order_relaxed);
   return event != nullptr;
 }
 
@@ -271,42 +260,26 @@ struct NamedMutex {
   int fd;  // holds the shared lock while open
 };
 
-namespace {
-
-// Never through a link (it would create or lock whatever file it points at),
-// and only a regular file.
-int openLockFile(const std::optional<std::string>& path) {
-  const int fd = path ? open(path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0660) : -1;
-  struct stat info {};
-  if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))) return fd;
-  close(fd);
-  return -1;
-}
-
-int flockRetrying(int fd, int operation) {
-  int result;
-  while ((result = flock(fd, operation)) != 0 && errno == EINTR) {
-  }
-  return result;
-}
-
-}  // namespace
-
 // "Does another live process hold the name?" cannot be a bare try-exclusive-
 // then-downgrade: flock converts by dropping the lock first, so two instances
-// starting together could both see the name free. A lock on a dot file beside
-// it serialises the check-and-downgrade between processes.
+// starting together could both see the name free. A write lock on the same
+// file (an OFD lock, which flock never sees) serialises the check-and-downgrade.
 NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
   alreadyExisted = false;
-  if (!name || !objectPath(name)) return nullptr;
-  const int gate = openLockFile(objectPath(std::string(".") + name + ".gate"));
-  const int fd = gate < 0 ? -1 : openLockFile(objectPath(name));
-  bool held = fd >= 0 && flockRetrying(gate, LOCK_EX) == 0;
+  const std::optional<std::string> path = objectPath(name ? name : "");
+  // Never through a link: it would create or lock whatever file it points at.
+  const int fd = path ? open(path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0660) : -1;
+  struct stat info {};
+  struct flock gate {};
+  gate.l_type = F_WRLCK;
+  bool held = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  while (held && fcntl(fd, F_OFD_SETLKW, &gate) != 0) held = errno == EINTR;
   if (held) {
     alreadyExisted = flock(fd, LOCK_EX | LOCK_NB) != 0;  // holders only ever hold it shared
-    held = flockRetrying(fd, LOCK_SH | LOCK_NB) == 0;
+    held = flock(fd, LOCK_SH | LOCK_NB) == 0;
+    gate.l_type = F_UNLCK;
+    fcntl(fd, F_OFD_SETLK, &gate);
   }
-  if (gate >= 0) close(gate);  // releases the gate
   NamedMutex* mutex = held ? new (std::nothrow) NamedMutex{fd} : nullptr;
   if (!mutex && fd >= 0) close(fd);
   if (!mutex) alreadyExisted = false;

@@ -1,8 +1,6 @@
 // The daemon's status object CRT:STATUS (layout in serialhub/protocol.h),
 // mapped for the daemon's life and locked so that clients can tell a running
-// daemon from a file left by one that has gone. A file of the wrong size in
-// its place leaves the daemon without a status object; a client probing the
-// lock for a moment is waited out.
+// daemon from a file left by one that has gone.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +15,10 @@ struct StatusObject {
   uint8_t* address = nullptr;  // SHUB_STATUS_SIZE bytes, page aligned
 };
 
-// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock and
-// registers this process for membarrier fences from watchers (which spares
-// the delivery path a fence of its own). False with `problem` naming the
-// object and the OS error when it cannot be had.
+// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock (waiting
+// out a client probing it) and registers for membarrier fences from watchers,
+// which spares the delivery path a fence of its own. False with `problem`
+// naming the object and the OS error; a file of the wrong size is refused.
 bool openStatusObject(StatusObject& out, std::string& problem);
 
 // Unmaps, closes and so releases the lock. A closed object is left as is.
