@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 
 #include "platform/futex_internal.h"
-#include "platform/object_file_internal.h"
 #include "platform/paths.h"
 
 namespace ce {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace ce {
 
@@ -34,5 +35,15 @@ bool fenceRegisteredProcesses();
 bool lockedByAnother(int fd);
 
 int64_t monotonicMs();
+
+namespace detail {
+
+// Opens the object file at `path` read/write, for the daemon's objects too;
+// -1 with errno EINVAL unless it is a regular file of exactly `size` bytes. A
+// link is never followed: planted in the objects directory, it would have us
+// write into whatever file it points at.
+int openObjectFile(const std::string& path, uint32_t size);
+
+}  // namespace detail
 
 }  // namespace ce

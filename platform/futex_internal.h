@@ -1,7 +1,6 @@
-// The futex operations every blocking wait of this layer is built on. A futex
-// word is a plain aligned uint32_t touched only through std::atomic_ref, so
-// the same code serves private words and words shared with other processes.
-// Wake-ups may be spurious: every caller re-checks in a loop.
+// The futex calls every blocking wait of this layer is built on. A futex word
+// is a plain uint32_t touched only through std::atomic_ref, private or in a
+// mapping shared with other processes. Wake-ups may be spurious: callers loop.
 #pragma once
 
 #include <atomic>
@@ -61,8 +60,7 @@ inline void futexWake(uint32_t* word, int count, bool shared) {
 }
 
 // A private word that a stop request raises and wakes, for one wait. The
-// callback's destructor waits out a stopper running it, so the word never
-// outlives its wake.
+// callback's destructor waits out a running stopper: the word outlives its wake.
 class StopWord {
  public:
   explicit StopWord(std::stop_token stop) : callback_(std::move(stop), Raise{&word_}) {}
@@ -81,10 +79,9 @@ class StopWord {
 };
 
 // Sleeps while `word` and the stop word both hold 0. The kernel compares both
-// before it sleeps, so a stop raised just before is never slept through, and
-// it still reaches a sleeper whose `word` lies in a file truncated under it.
-// Kernels before 5.16 lack futex_waitv: there the sleep is cut into 10 ms
-// slices, after which the caller sees the stop.
+// before it sleeps, so a stop just before is never slept through, and it still
+// reaches a sleeper whose `word` lies in a file truncated under it. Kernels
+// before 5.16 lack futex_waitv: there the sleep is cut into 10 ms slices.
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
   futex_waitv waiters[2] = {};
   waiters[0].uaddr = reinterpret_cast<uintptr_t>(word);

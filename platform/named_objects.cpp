@@ -3,11 +3,9 @@
 // creators racing for one name (nobody sees an object half made), files
 // planted or truncated by other processes (a shrunk object stops working, the
 // rest goes on), many waiters, and a stop or a set just before a sleep.
-#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -25,12 +23,12 @@
 
 #include <serialhub/protocol.h>
 
+#include "platform/client_objects.h"
 #include "platform/futex_internal.h"
 #include "platform/log.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
-#include "platform/object_file_internal.h"
 #include "platform/paths.h"
 #include "platform/status_object.h"
 
@@ -117,11 +115,9 @@ void* mapObjectFile(int fd, size_t size, const std::string& path) {
   std::lock_guard lock(slotsMutex);
   for (GuardSlot& slot : slots) {
     if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
-    const int length = std::snprintf(slot.message, sizeof slot.message,
-                                     "%s%s: the file shrank under us (another process truncated it); "
-                                     "this object no longer works\n",
-                                     logLinePrefix(LogLevel::warning).c_str(), path.c_str());
-    slot.messageLength.store(std::min<size_t>(std::max(length, 0), sizeof slot.message - 1));
+    const std::string line = logLinePrefix(LogLevel::warning) + path +
+                             ": the file shrank under us (another process truncated it); this object no longer works\n";
+    slot.messageLength.store(line.copy(slot.message, sizeof slot.message));
     slot.end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
     slot.begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
     return address;

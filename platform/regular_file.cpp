@@ -2,7 +2,6 @@
 // stands at the path, the caller never blocks on it (a FIFO), never reads for
 // ever (a link to /dev/zero) and never takes a directory for an empty file.
 #include "platform/regular_file.h"
-#include "platform/small_file_internal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,22 +49,5 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes) {
   if (fd >= 0) ::close(fd);
   return result;
 }
-
-namespace detail {
-
-std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes, TooLong tooLong) {
-  FileRead read = readRegularFile(path, maxBytes);
-  if (read.truncated && tooLong == TooLong::refuse) return std::nullopt;
-  return std::move(read.text);
-}
-
-std::string_view trimSpace(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n\v\f";
-  const size_t first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
-}  // namespace detail
 
 }  // namespace ce
