@@ -1,8 +1,7 @@
-// What a client of the daemon needs from the system, small enough to be
-// compiled into libserialhub: open and map an existing named object (never
-// create one), wait on and wake a shared futex word, fence the daemon, test
-// the daemon's alive lock. It runs inside other people's programs: no signal
-// handler, no thread, and errno says why when it fails.
+// What a client of the daemon needs from the system, compiled into
+// libserialhub too. It runs inside other people's programs: it never creates
+// an object, installs no signal handler, starts no thread, and leaves errno
+// saying why when it fails.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +37,9 @@ int64_t monotonicMs();
 
 namespace detail {
 
-// Opens the object file at `path` read/write, for the daemon's objects too;
-// -1 with errno EINVAL unless it is a regular file of exactly `size` bytes. A
-// link is never followed: planted in the objects directory, it would have us
-// write into whatever file it points at.
+// Opens the object file at `path` read/write, for the daemon too; -1 with
+// errno EINVAL unless a regular file of exactly `size` bytes. A link is never
+// followed: planted there, it would have us write into whatever it points at.
 int openObjectFile(const std::string& path, uint32_t size);
 
 }  // namespace detail

@@ -74,8 +74,8 @@ class StopWord {
       futexWake(word, kWakeAll, false);
     }
   };
-  uint32_t word_ = 0;  // declared before the callback, which may raise it at once
-  std::stop_callback<Raise> callback_;  // pins the word: not copyable, not movable
+  uint32_t word_ = 0;  // before the callback, which may raise it at once
+  std::stop_callback<Raise> callback_;  // neither copyable nor movable: the word stays put
 };
 
 // Sleeps while `word` and the stop word both hold 0. The kernel compares both

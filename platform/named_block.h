@@ -11,7 +11,8 @@
 
 namespace ce {
 
-// An owned, move-only handle to an open block; `fd` -1 is "no block".
+// An owned handle to an open block, move-only (the moves are declared);
+// `fd` -1 is "no block".
 struct NamedBlock {
   int fd = -1;
   uint32_t size = 0;
@@ -22,16 +23,14 @@ struct NamedBlock {
       : fd(descriptor), size(bytes), path(std::move(file)) {}
   NamedBlock(NamedBlock&& other) noexcept { *this = std::move(other); }
   NamedBlock& operator=(NamedBlock&& other) noexcept;
-  NamedBlock(const NamedBlock&) = delete;
-  NamedBlock& operator=(const NamedBlock&) = delete;
   ~NamedBlock();
 
   bool valid() const { return fd >= 0; }
 };
 
-// Opens the block `name`, or creates it zero-filled at `size` bytes; never one
-// of the wrong size. A name with '/', an empty name or size, or an existing
-// file of another size gives an invalid handle.
+// Opens the block `name`, or creates it zero-filled at `size` bytes; an
+// invalid handle for a name with '/', an empty name or size, or an existing
+// file of another size.
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size);
 
 // Maps the whole block read/write; nullptr on failure.

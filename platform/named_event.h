@@ -1,8 +1,6 @@
 // Auto-reset events, named (an 8-byte file in $CE_OBJECTS: u32 state at 0,
-// 0 not signalled and 1 signalled, a process-shared futex word; u32 magic
-// 0x544E5645 at 4) or unnamed (private memory). A set stores 1 and wakes one
-// waiter; a satisfied wait swaps the word back to 0, so each signal releases
-// exactly one wait.
+// 1 signalled, a process-shared futex word; u32 magic 0x544E5645 at 4) or
+// unnamed (private memory). Each set releases exactly one wait.
 #pragma once
 
 #include <cstdint>
@@ -22,12 +20,11 @@ enum class WaitResult {
   failed,     // no event
 };
 
-// Creates the event, or opens an existing one keeping its state. `name`
-// nullptr makes an unnamed event. nullptr on failure.
+// Creates the event, or opens an existing one keeping its state; `name`
+// nullptr makes an unnamed one. nullptr on failure.
 NamedEvent* createEvent(const char* name, bool initiallySignalled);
 
-// Opens an existing named event; nullptr when there is none (or the file is
-// not an event).
+// Opens an existing named event; nullptr when there is none.
 NamedEvent* openEvent(const char* name);
 
 // Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop`, also one

@@ -1,8 +1,7 @@
 // Named blocks, events, mutexes and the daemon's status object: files in
-// $CE_OBJECTS (a tmpfs by default) that outlive their makers. They must survive
-// creators racing for one name (nobody sees an object half made), files
-// planted or truncated by other processes (a shrunk object stops working, the
-// rest goes on), many waiters, and a stop or a set just before a sleep.
+// $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
+// creators racing for a name (nobody sees an object half made), files planted
+// or shrunk by other processes, and a stop or a set just before a sleep.
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -63,12 +62,11 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   return -1;
 }
 
-// The SIGBUS guard. Touching a page past the end of a file that another
-// process shrank raises SIGBUS on whichever thread touched it; the handler
-// maps private zero pages over that object's mapping, says so once, and lets
-// the access run again. It only reads lock-free atomics of a fixed table and
-// calls mmap and write. A slot is published (end, message) before its begin
-// and retired before its unmap, so no range that is no longer ours is repaired.
+// The SIGBUS guard: touching a page past the end of a file another process
+// shrank raises SIGBUS; the handler maps zero pages over that object, says so
+// once, and lets the access run again, so the object stops working and the
+// rest goes on. It only reads lock-free atomics and calls mmap and write; a
+// slot is published before its begin and retired before its unmap.
 struct GuardSlot {
   std::atomic<uintptr_t> begin{0};  // 0: free
   std::atomic<uintptr_t> end{0};
@@ -100,8 +98,7 @@ void onBusError(int, siginfo_t* info, void*) {
   errno = savedErrno;
 }
 
-// Maps `size` bytes of `fd` shared read/write under the guard; `path` names
-// the object in the message. nullptr on failure.
+// Maps `fd` shared under the guard, `path` naming it; nullptr on failure.
 void* mapObjectFile(int fd, size_t size, const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -150,12 +147,10 @@ uint8_t* mapBlock(const NamedBlock& block) {
 void unmapBlock(uint8_t* address, uint32_t size) { unmapObjectFile(address, size); }
 
 NamedBlock& NamedBlock::operator=(NamedBlock&& other) noexcept {
-  if (this != &other) {
-    closeBlock(*this);
-    fd = std::exchange(other.fd, -1);
-    size = std::exchange(other.size, 0);
-    path = std::move(other.path);
-  }
+  closeBlock(*this);  // leaves it empty, so the swaps leave `other` empty
+  std::swap(fd, other.fd);
+  std::swap(size, other.size);
+  path.swap(other.path);
   return *this;
 }
 
@@ -184,7 +179,8 @@ NamedEvent* adoptEventFile(int fd, const std::string& path) {
   if (fd < 0) return nullptr;
   auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
   close(fd);  // the mapping keeps the file
-  NamedEvent* event = words && detail::atomicWord(words[1]).load() == kEventMagic ? new (std::nothrow) NamedEvent{words} : nullptr;
+  const bool isEvent = words && detail::atomicWord(words[1]).load() == kEventMagic;
+  NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
   if (!event) unmapObjectFile(words, kEventFileSize);
   return event;
 }
