@@ -83,11 +83,8 @@ class StopWord {
 // reaches a sleeper whose `word` lies in a file truncated under it. Kernels
 // before 5.16 lack futex_waitv: there the sleep is cut into 10 ms slices.
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
-  futex_waitv waiters[2] = {};
-  waiters[0].uaddr = reinterpret_cast<uintptr_t>(word);
-  waiters[0].flags = FUTEX_32 | (shared ? 0 : FUTEX_PRIVATE_FLAG);
-  waiters[1].uaddr = reinterpret_cast<uintptr_t>(stopWord);
-  waiters[1].flags = FUTEX_32 | FUTEX_PRIVATE_FLAG;
+  futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
+                            {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};
   __kernel_timespec at{deadline.at.tv_sec, deadline.at.tv_nsec};  // 64-bit whatever the C library's is
   if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline.infinite ? nullptr : &at, CLOCK_MONOTONIC) >= 0 ||
       errno != ENOSYS) {

@@ -294,32 +294,29 @@ bool takeAliveLock(int fd) {
     if (errno != EWOULDBLOCK) return false;
     usleep(1000);
   }
-  return false;  // errno stays EWOULDBLOCK
+  return false;  // errno says EWOULDBLOCK
 }
 
 }  // namespace
 
 bool openStatusObject(StatusObject& out, std::string& problem) {
-  out = StatusObject{};
-  errno = 0;
-  NamedBlock block = openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE);
-  const int error = errno;
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
-  if (!block.valid()) {
-    // EINVAL: the name is taken by a file of another size.
-    problem = error != 0 && error != EINVAL ? what + ": " + std::strerror(error)
-                                            : what + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes";
-    return false;
+  errno = 0;
+  out = StatusObject{openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)};
+  if (!out.block.valid() && (errno == 0 || errno == EINVAL)) {  // the name holds a file of another size
+    problem = what + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes";
+  } else if (!out.block.valid()) {
+    problem = what + ": " + std::strerror(errno);
+  } else if (!takeAliveLock(out.block.fd)) {
+    problem = what + " lock: " + std::strerror(errno);
+  } else if ((out.address = mapBlock(out.block)) == nullptr) {
+    problem = what + " mapping: " + std::strerror(errno);
+  } else {
+    syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_GLOBAL_EXPEDITED, 0, 0);  // else watchers poll
+    return true;
   }
-  const bool locked = takeAliveLock(block.fd);
-  out.address = locked ? mapBlock(block) : nullptr;
-  if (out.address == nullptr) {
-    problem = what + (locked ? " mapping: " : " lock: ") + std::strerror(errno);
-    return false;
-  }
-  syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_GLOBAL_EXPEDITED, 0, 0);  // else watchers poll
-  out.block = std::move(block);
-  return true;
+  out = StatusObject{};
+  return false;
 }
 
 void closeStatusObject(StatusObject& status) {
