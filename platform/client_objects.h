@@ -1,7 +1,6 @@
 // What a client of the daemon needs from the system, compiled into
-// libserialhub too. It runs inside other people's programs: it never creates
-// an object, installs no signal handler, starts no thread, and leaves errno
-// saying why when it fails.
+// libserialhub too: it runs inside other people's programs, so it creates no
+// object, installs no signal handler, starts no thread, and leaves errno set.
 #pragma once
 
 #include <cstdint>

@@ -11,8 +11,7 @@
 
 namespace ce {
 
-// An owned handle to an open block, move-only (the moves are declared);
-// `fd` -1 is "no block".
+// An owned, move-only handle to an open block; `fd` -1 is "no block".
 struct NamedBlock {
   int fd = -1;
   uint32_t size = 0;
@@ -28,9 +27,8 @@ struct NamedBlock {
   bool valid() const { return fd >= 0; }
 };
 
-// Opens the block `name`, or creates it zero-filled at `size` bytes; an
-// invalid handle for a name with '/', an empty name or size, or an existing
-// file of another size.
+// Opens the block `name`, or creates it zero-filled; invalid for a name with
+// '/', an empty name or size, or an existing file of another size.
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size);
 
 // Maps the whole block read/write; nullptr on failure.

@@ -15,10 +15,9 @@ struct StatusObject {
   uint8_t* address = nullptr;  // SHUB_STATUS_SIZE bytes, page aligned
 };
 
-// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock (waiting
-// out a client probing it) and registers for membarrier fences from watchers,
-// which spares the delivery path a fence of its own. False with `problem`
-// naming the object and the OS error; a file of the wrong size is refused.
+// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock and lets
+// watchers fence this process (sparing the delivery path a fence of its own).
+// False with `problem` naming the object and the OS error.
 bool openStatusObject(StatusObject& out, std::string& problem);
 
 // Unmaps, closes and so releases the lock. A closed object is left as is.
