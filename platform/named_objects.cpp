@@ -85,8 +85,9 @@ void onBusError(int, siginfo_t* info, void*) {
     const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
     const uintptr_t end = slot.end.load(std::memory_order_relaxed);
     if (begin == 0 || address < begin || address >= end) continue;
-    const int anonymous = MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED;
-    if (mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE, anonymous, -1, 0) == MAP_FAILED) break;
+    void* zeros = mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeros == MAP_FAILED) break;
     if (const size_t length = slot.messageLength.exchange(0)) {
       [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, slot.message, length);
     }
@@ -260,7 +261,8 @@ NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
   alreadyExisted = false;
   const std::optional<std::string> path = objectPath(name ? name : "");
   // Never through a link: it would create or lock whatever file it points at.
-  const int fd = path ? open(path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0660) : -1;
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+  const int fd = path ? open(path->c_str(), flags, 0660) : -1;
   struct stat info {};
   struct flock gate {};
   gate.l_type = F_WRLCK;
