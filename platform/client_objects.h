@@ -1,13 +1,10 @@
-// What a client of the daemon needs from the system, kept small enough to be
-// compiled into libserialhub: open an existing named object and map it
-// (never create one), wait on and wake a shared futex word, fence the
-// daemon, and test the daemon's alive lock.
-//
-// It runs inside other people's programs: it installs no signal handler,
-// starts no thread and leaves errno saying why when it fails.
+// What a client of the daemon needs from the system, compiled into
+// libserialhub too: it runs inside other people's programs, so it creates no
+// object, installs no signal handler, starts no thread, and leaves errno set.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace ce {
 
@@ -36,5 +33,14 @@ bool fenceRegisteredProcesses();
 bool lockedByAnother(int fd);
 
 int64_t monotonicMs();
+
+namespace detail {
+
+// Opens the object file at `path` read/write, for the daemon too; -1 with
+// errno EINVAL unless a regular file of exactly `size` bytes. A link is never
+// followed: planted there, it would have us write into whatever it points at.
+int openObjectFile(const std::string& path, uint32_t size);
+
+}  // namespace detail
 
 }  // namespace ce

@@ -8,7 +8,6 @@
 #include <ctime>
 
 #include "platform/futex_internal.h"
-#include "platform/stop_word_internal.h"
 
 namespace ce {
 

@@ -1,9 +1,6 @@
-// Auto-reset events, named (an 8-byte file in $CE_OBJECTS whose first word is
-// a process-shared futex) or unnamed (private memory).
-//
-// File layout: offset 0 u32 state (0 not signalled, 1 signalled), offset 4 u32
-// magic 0x544E5645. Set stores 1 and wakes one waiter; a satisfied wait swaps 1
-// for 0, so each signal releases exactly one wait.
+// Auto-reset events, named (an 8-byte file in $CE_OBJECTS: u32 state at 0,
+// 1 signalled, a process-shared futex word; u32 magic 0x544E5645 at 4) or
+// unnamed (private memory). Each set releases exactly one wait.
 #pragma once
 
 #include <cstdint>
@@ -23,29 +20,26 @@ enum class WaitResult {
   failed,     // no event
 };
 
-// Creates the event, or opens it if `name` exists already (keeping its state).
-// `name` nullptr makes an unnamed event. nullptr on failure.
+// Creates the event, or opens an existing one keeping its state; `name`
+// nullptr makes an unnamed one. nullptr on failure.
 NamedEvent* createEvent(const char* name, bool initiallySignalled);
 
-// Opens an existing named event; nullptr when there is none (or the file is
-// not an event).
+// Opens an existing named event; nullptr when there is none.
 NamedEvent* openEvent(const char* name);
 
-// Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop` ends the
-// wait with WaitResult::stopped, also when it comes before the wait sleeps; a
-// stopped wait that a set had woken passes the wake-up on to another waiter.
+// Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop`, also one
+// before the wait sleeps, ends it with WaitResult::stopped; a stopped waiter
+// that a set had woken passes the wake-up on to another waiter.
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop = {});
 
 bool setEvent(NamedEvent* event);
 bool resetEvent(NamedEvent* event);
 
-// Closes the handle. nullptr is accepted.
-void closeEvent(NamedEvent* event);
+void closeEvent(NamedEvent* event);  // nullptr is accepted
 
 struct EventCloser {
   void operator()(NamedEvent* event) const { closeEvent(event); }
 };
-// An owned event handle: closed when it goes.
 using EventHandle = std::unique_ptr<NamedEvent, EventCloser>;
 
 }  // namespace ce

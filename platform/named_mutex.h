@@ -1,7 +1,6 @@
 // Named mutexes, used only for whether their name exists: the file
-// $CE_OBJECTS/<name> held with a shared flock by every process that has it
-// open. The name "exists" while another live process holds it, so a file left
-// behind by a crashed process does not count.
+// $CE_OBJECTS/<name>, held with a shared flock by every process that has it
+// open, so a file left by a crashed process does not count.
 #pragma once
 
 namespace ce {

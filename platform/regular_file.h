@@ -1,7 +1,5 @@
 // Reading a whole file by path when only a regular file makes sense:
-// configuration files and the text of simulated device nodes. Whatever stands
-// at the path, the caller never blocks (a FIFO), never reads for ever (a link
-// to /dev/zero) and never takes a directory for an empty file.
+// configuration files and the text of simulated device nodes.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +15,8 @@ struct FileRead {
   bool truncated = false;           // longer than asked for: text holds the first maxBytes
 };
 
-// At most `maxBytes` bytes of the regular file at `path`, opened non-blocking.
+// At most `maxBytes` bytes of the regular file at `path`, opened non-blocking
+// so that a FIFO there cannot hang the caller.
 FileRead readRegularFile(const std::string& path, size_t maxBytes);
 
 }  // namespace ce

@@ -254,6 +254,7 @@ TEST(CrossProcess, MutexNameExistsOnlyWhileALiveProcessHoldsIt) {
   kill(crashing.pid, SIGKILL);
   EXPECT_EQ(finishPeer(crashing), std::nullopt);
   EXPECT_TRUE(fs::exists(sandbox.objects() + "/" + name));
+  EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.objects()), {}), 1) << "nothing but the name's file";
   mine = ce::createMutex(name, existed);
   ASSERT_NE(mine, nullptr);
   EXPECT_FALSE(existed);
