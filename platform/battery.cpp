@@ -1,13 +1,13 @@
 // Reading the AC line status from the battery node in each of its forms.
-//
 // Must survive: a node that is a FIFO or huge (small non-blocking reads of
 // regular files only), malformed text (no answer), and a class directory
-// whose entries are not supplies or cannot be read (they count as offline).
+// whose entries are not supplies or cannot be read (they count as off line).
 #include "platform/battery.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <charconv>
 #include <string_view>
 
 #include "platform/paths.h"
@@ -16,69 +16,53 @@
 namespace ce {
 namespace {
 
-constexpr size_t kMaxRead = 64;
+std::optional<std::string> readAttribute(const std::string& path) {
+  return detail::readSmallFile(path, 64, detail::TooLong::cut);
+}
 
 // The first line as a decimal 0..255, white space around it allowed.
-std::optional<uint8_t> parseStatusLine(std::string_view text) {
-  const std::string_view line = detail::trimSpace(text.substr(0, text.find('\n')));
-  if (line.empty() || line.size() > 3) return std::nullopt;
+std::optional<uint8_t> readStatusFile(const std::string& path) {
+  const std::optional<std::string> text = readAttribute(path);
+  if (!text) return std::nullopt;
+  const std::string_view line = detail::trimSpace(std::string_view(*text).substr(0, text->find('\n')));
   unsigned value = 0;
-  for (const char c : line) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value > 255) return std::nullopt;
+  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+  if (line.size() > 3 || error != std::errc() || end != line.data() + line.size() || value > 255) return std::nullopt;
   return static_cast<uint8_t>(value);
 }
 
-std::optional<uint8_t> readStatusFile(const std::string& path) {
-  const std::optional<std::string> text = detail::readSmallFile(path, kMaxRead, detail::TooLong::cut);
-  if (!text) return std::nullopt;
-  return parseStatusLine(*text);
-}
-
 bool externalSupplyOnline(const std::string& supply) {
-  const std::optional<std::string> type = detail::readSmallFile(supply + "/type", kMaxRead, detail::TooLong::cut);
-  if (!type) return false;
-  const std::string_view kind = detail::trimSpace(*type);
-  if (kind != "Mains" && kind != "USB") return false;
-  return readStatusFile(supply + "/online") == uint8_t{1};
+  const std::optional<std::string> type = readAttribute(supply + "/type");
+  const std::string_view kind = type ? detail::trimSpace(*type) : "";
+  return (kind == "Mains" || kind == "USB") && readStatusFile(supply + "/online") == uint8_t{1};
 }
 
 // The class directory: every entry is a supply (a link to its device).
 std::optional<uint8_t> readSupplyClass(const std::string& path) {
-  DIR* directory = ::opendir(path.c_str());
+  DIR* directory = opendir(path.c_str());
   if (directory == nullptr) return std::nullopt;
-  bool anySupply = false;
-  bool online = false;
-  while (const dirent* entry = ::readdir(directory)) {
+  bool anySupply = false, online = false;
+  while (const dirent* entry = readdir(directory)) {
     if (entry->d_name[0] == '.') continue;
     anySupply = true;
-    if (externalSupplyOnline(path + "/" + entry->d_name)) {
-      online = true;
-      break;
-    }
+    online = online || externalSupplyOnline(path + "/" + entry->d_name);
   }
-  ::closedir(directory);
-  return static_cast<uint8_t>(online || !anySupply ? 1 : 0);
+  closedir(directory);
+  return static_cast<uint8_t>(online || !anySupply);
 }
 
 }  // namespace
 
 std::optional<Battery> findBattery() {
   const std::optional<std::string> node = findDeviceNode("BAT1");
-  struct stat info {};
-  if (!node || ::stat(node->c_str(), &info) != 0) return std::nullopt;
-  if (S_ISREG(info.st_mode)) return Battery{*node, false};
-  if (S_ISDIR(info.st_mode)) return Battery{*node, true};
-  return std::nullopt;
+  const mode_t type = node ? fileType(*node) : 0;
+  if (!S_ISREG(type) && !S_ISDIR(type)) return std::nullopt;
+  return Battery{*node, S_ISDIR(type)};
 }
 
 std::optional<uint8_t> readAcLineStatus(const Battery& battery) {
   if (!battery.directory) return readStatusFile(battery.path);
-  const std::string online = battery.path + "/online";
-  struct stat info {};
-  if (::stat(online.c_str(), &info) == 0) return readStatusFile(online);
+  if (fileType(battery.path + "/online") != 0) return readStatusFile(battery.path + "/online");
   return readSupplyClass(battery.path);
 }
 
