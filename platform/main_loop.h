@@ -1,7 +1,7 @@
 // The daemon's main loop: one thread waiting on a periodic tick and on the
-// stop signals (SIGTERM, SIGINT, SIGHUP), with no display and no message
-// queue. A stop signal ends the loop so that the caller's ordered shutdown
-// runs; it never kills the process, provided blockStopSignals() ran first.
+// stop signals (SIGTERM, SIGINT, SIGHUP). A stop signal ends the loop so that
+// the caller's ordered shutdown runs; it never kills the process, provided
+// blockStopSignals() ran first.
 #pragma once
 
 #include <cstdint>
@@ -9,31 +9,25 @@
 
 namespace ce {
 
-// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread. Called on the first
-// line of main, so every thread inherits the mask and the loop's descriptor
-// is the only receiver: a stop signal that arrives before the loop runs stays
-// pending until it does. Programs started through startProgram() get an
-// empty mask back.
+// Blocks the stop signals in the calling thread. Called on the first line of
+// main, so every thread inherits the mask and a stop signal that arrives
+// before the loop runs stays pending until it does.
 void blockStopSignals();
 
-// Keeps every thread's allocations in the main heap. The service threads
-// allocate a few bytes each; an arena of their own would cost a dirty page or
-// two apiece for the daemon's whole life.
+// Keeps every thread's allocations in the main heap: an arena per service
+// thread would cost a dirty page or two apiece for the daemon's whole life.
 void useOneHeap();
 
-struct MainLoop;  // opaque; owned by the caller from open to close
+struct MainLoop;
 
-// The stop signals' descriptor and a tick of `periodMs` on the monotonic
-// clock. nullptr when either cannot be made; the failure is said on stderr.
+// The loop's descriptors; nullptr, said on stderr, when they cannot be made.
 MainLoop* openMainLoop(uint32_t periodMs);
 
 // Calls `onTick` every `periodMs`, the first time `periodMs` after the call,
-// until a stop signal arrives. Ticks missed while
-// `onTick` ran (a long pause inside it) give one more call, never a burst. A
-// stop signal pending together with a tick wins: no tick runs after it.
+// until a stop signal arrives. Ticks missed while `onTick` ran give one more
+// call, never a burst; a stop pending together with a tick wins.
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick);
 
-// Closes both descriptors; nullptr is accepted.
-void closeMainLoop(MainLoop* loop);
+void closeMainLoop(MainLoop* loop);  // nullptr is accepted
 
 }  // namespace ce
