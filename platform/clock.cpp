@@ -1,7 +1,5 @@
-// The tick count and pauses. The tick count wraps every 49.7 days, so callers
-// only ever subtract ticks in uint32_t. A pause must end early when its stop
-// token is stopped, or the stop of its thread would hang for the rest of the
-// pause.
+// The tick count and pauses. A pause ends early when its stop token is
+// stopped, or stopping its thread would hang for the rest of the pause.
 #include "platform/clock.h"
 
 #include <cerrno>
@@ -14,8 +12,7 @@ namespace ce {
 
 uint32_t tickCount() {
   const timespec now = detail::monotonicNow();
-  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);  // truncation is the wrap
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 void pauseMs(uint32_t ms, std::stop_token stop) {

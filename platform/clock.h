@@ -1,4 +1,4 @@
-// Time: pauses and a wrapping 32-bit millisecond tick count.
+// Time: a wrapping 32-bit millisecond tick count, and pauses a stop can end.
 #pragma once
 
 #include <cstdint>
@@ -6,12 +6,12 @@
 
 namespace ce {
 
-// Milliseconds since an arbitrary start, wrapping at 2^32; subtract two ticks
+// Milliseconds of the monotonic clock, wrapping at 2^32: subtract two ticks
 // in uint32_t to get the time between them.
 uint32_t tickCount();
 
-// Sleeps the calling thread for `ms`; a stop of `stop` ends the pause at once,
-// also one requested just before it began.
+// Sleeps for `ms`; a stop of `stop` ends the pause at once, also one
+// requested just before it began.
 void pauseMs(uint32_t ms, std::stop_token stop = {});
 
 }  // namespace ce

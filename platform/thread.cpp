@@ -1,14 +1,11 @@
-// Thread start and stop. The standard thread reports a failed start by
-// throwing; here it becomes an empty thread, so a daemon short of threads goes
-// on without the service instead of ending.
+// The standard thread reports a failed start by throwing; here it is an empty thread.
 #include "platform/thread.h"
 
 #include <system_error>
-#include <utility>
 
 namespace ce {
 
-std::jthread startThread(ThreadRoutine routine) {
+std::jthread startThread(std::function<void(std::stop_token)> routine) {
   if (!routine) return {};
   try {
     return std::jthread(std::move(routine));

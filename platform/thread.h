@@ -1,8 +1,6 @@
-// Threads with a cooperative stop: a std::jthread whose routine is handed its
-// stop token and passes it to every wait it makes (waitEvent, pauseMs, the
-// serial port's calls), each of which ends at once when the token is stopped.
-// stopThread() returns once the routine has returned, so nothing runs on that
-// thread afterwards.
+// Threads with a cooperative stop: the routine is handed its stop token and
+// passes it to every wait it makes (waitEvent, pauseMs, the serial port),
+// each of which ends at once when the token is stopped.
 #pragma once
 
 #include <functional>
@@ -11,14 +9,12 @@
 
 namespace ce {
 
-using ThreadRoutine = std::function<void(std::stop_token)>;
+// `routine` on a new thread; a thread that is not joinable when the system
+// has none to give, so a daemon short of threads goes on without the service.
+std::jthread startThread(std::function<void(std::stop_token)> routine);
 
-// Starts `routine` on a new thread. A thread that is not joinable when the
-// system has none to give (or `routine` is empty).
-std::jthread startThread(ThreadRoutine routine);
-
-// Requests the stop and waits until the routine has returned. Does nothing to
-// a thread that is not joinable; calling it twice is harmless.
+// Requests the stop and returns once the routine has; harmless on a thread
+// that is not joinable, or twice.
 void stopThread(std::jthread& thread);
 
 }  // namespace ce
