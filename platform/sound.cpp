@@ -1,13 +1,9 @@
 // Sound playback for the click. A tap must cost no decoding, so the decoded
-// sound stays in memory while its file is unchanged (same path, size and
-// modification time). Playing never blocks the caller: ALSA runs on a player
-// thread, one sound at a time.
-//
-// Must survive: missing or undecodable files and a missing libsndfile or
-// libasound (nothing plays, said once), callers on several threads, no sound
-// card, and process exit while a sound plays (the player is stopped and
-// joined). Both libraries are mapped on the first click, not at start-up:
-// most of the time the daemon plays nothing.
+// sound stays in memory while its file is unchanged; ALSA plays it on a
+// player thread, so the caller never waits. Must survive: missing or
+// undecodable files, no libsndfile or libasound (nothing plays, said once),
+// no sound card, callers on several threads, and exit while a sound plays.
+// Both libraries are mapped on the first click: an idle daemon plays nothing.
 #include "platform/sound.h"
 
 #include <alsa/asoundlib.h>
@@ -66,9 +62,11 @@ const SndfileApi* sndfile() {
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
     using detail::resolveSymbol;
-    return resolveSymbol(library, "snd_pcm_open", api.open) && resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
+    return resolveSymbol(library, "snd_pcm_open", api.open) &&
+           resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
            resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
-           resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_recover", api.recover) &&
+           resolveSymbol(library, "snd_pcm_writei", api.writei) &&
+           resolveSymbol(library, "snd_pcm_recover", api.recover) &&
            resolveSymbol(library, "snd_pcm_drain", api.drain) && resolveSymbol(library, "snd_pcm_close", api.close);
   });
 }
@@ -101,7 +99,8 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
                     static_cast<unsigned>(sound.rate), 1, 100000) == 0) {
     // In pieces, so that a stop at exit need not wait for the end of the sound.
     for (size_t done = 0, total = sound.samples.size() / channels; done < total && !stop.stop_requested();) {
-      snd_pcm_sframes_t written = api.writei(pcm, &sound.samples[done * channels], std::min<size_t>(total - done, 1024));
+      const size_t piece = std::min<size_t>(total - done, 1024);
+      snd_pcm_sframes_t written = api.writei(pcm, &sound.samples[done * channels], piece);
       if (written < 0) written = api.recover(pcm, static_cast<int>(written), 1);
       if (written < 0) break;
       done += static_cast<size_t>(written);
@@ -111,81 +110,16 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
   api.close(pcm);  // drops whatever a stop left unplayed
 }
 
-class Player {
- public:
-  bool play(const char* devicePath) {
-    if (devicePath == nullptr) return false;
-    const std::optional<std::string> path = resolveDevicePath(devicePath);
-    std::lock_guard lock(mutex_);
-    if (!path) return sayOnce(0, devicePath, "no such sound file below the device root");
-    if (playingLocked()) return false;  // no-stop: the playing sound goes on
-    const std::shared_ptr<const Sound> sound = load(*path);
-    if (!sound) return sayOnce(1, *path, "not a sound libsndfile can read");
-    if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
-      if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
-      const auto frames = static_cast<uint64_t>(sound->frames), rate = static_cast<uint64_t>(sound->rate);
-      simulatedUntil_ = now() + (frames * 1000 + rate - 1) / rate;
-      return true;
-    }
-    if (alsa() == nullptr) return sayOnce(2, "sound", "libasound cannot be loaded; clicks stay silent");
-    busy_ = true;
-    // The last player has ended (busy_ was false): the assignment only joins it.
-    player_ = startThread([this, sound](std::stop_token stop) {
-      playOnAlsa(*sound, stop);
-      busy_ = false;
-    });
-    if (!player_.joinable()) busy_ = false;
-    return player_.joinable();
-  }
-
-  bool playing() {
-    std::lock_guard lock(mutex_);
-    return playingLocked();
-  }
-
-  void setClock(SoundClock clock) {
-    std::lock_guard lock(mutex_);
-    clock_ = clock;
-    simulatedUntil_ = 0;
-  }
-
- private:
-  uint64_t now() const {
-    using namespace std::chrono;
-    if (clock_ != nullptr) return clock_();
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-  }
-
-  bool playingLocked() const { return busy_ || now() < simulatedUntil_; }
-
-  // A click that cannot play is said once per cause, not at every tap.
-  bool sayOnce(int cause, const std::string& object, const char* what) {
-    if (!said_[cause]) detail::noteFailure(object, what, 0);
-    said_[cause] = true;
-    return false;
-  }
-
-  // The decoded sound of `path`, from the cache while the file is unchanged.
-  std::shared_ptr<const Sound> load(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    // Taken before the decode: a file replaced meanwhile costs one more decode, never a stale sound.
-    auto stamp = std::make_tuple(path, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
-    if (stamp != cachedStamp_) {
-      cached_ = decode(path);
-      cachedStamp_ = std::move(stamp);
-    }
-    return cached_;
-  }
-
-  std::mutex mutex_;
-  SoundClock clock_ = nullptr;
-  uint64_t simulatedUntil_ = 0;  // a simulated sound plays until this time of the clock
-  std::tuple<std::string, off_t, time_t, long> cachedStamp_;
-  std::shared_ptr<const Sound> cached_;  // nullptr: the file at cachedStamp_ does not decode
-  bool said_[3] = {};
-  std::atomic<bool> busy_{false};  // from the request until the PCM is closed
-  std::jthread player_;            // declared last: stopped and joined first at exit
+// What the click remembers between taps; every field but busy is under the mutex.
+struct Player {
+  std::mutex mutex;
+  SoundClock clock = nullptr;
+  uint64_t simulatedUntil = 0;  // a simulated sound plays until this time of the clock
+  std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
+  std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
+  bool said[3] = {};
+  std::atomic<bool> busy{false};  // from the request until the PCM is closed
+  std::jthread thread;            // declared last: stopped and joined first at exit
 };
 
 Player& player() {
@@ -193,12 +127,64 @@ Player& player() {
   return instance;
 }
 
+uint64_t nowMs(const Player& p) {
+  using namespace std::chrono;
+  if (p.clock != nullptr) return p.clock();
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// A click that cannot play is said once per cause, not at every tap.
+bool sayOnce(Player& p, int cause, const std::string& object, const char* what) {
+  if (!p.said[cause]) detail::noteFailure(object, what, 0);
+  p.said[cause] = true;
+  return false;
+}
+
+// The decoded sound of `path`, from the cache while the file is unchanged.
+std::shared_ptr<const Sound> load(Player& p, const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  // Taken before the decode: a file replaced meanwhile costs one more decode, never a stale sound.
+  auto stamp = std::make_tuple(path, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+  if (stamp != p.cachedStamp) {
+    p.cached = decode(path);
+    p.cachedStamp = std::move(stamp);
+  }
+  return p.cached;
+}
+
 }  // namespace
 
-bool playSoundAsyncNoStop(const char* devicePath) { return player().play(devicePath); }
+bool playSoundAsyncNoStop(const char* devicePath) {
+  if (devicePath == nullptr) return false;
+  const std::optional<std::string> path = resolveDevicePath(devicePath);
+  Player& p = player();
+  std::lock_guard lock(p.mutex);
+  if (!path) return sayOnce(p, 0, devicePath, "no such sound file below the device root");
+  if (p.busy || nowMs(p) < p.simulatedUntil) return false;  // no-stop: the playing sound goes on
+  const std::shared_ptr<const Sound> sound = load(p, *path);
+  if (!sound) return sayOnce(p, 1, *path, "not a sound libsndfile can read");
+  if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
+    if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
+    const auto frames = static_cast<uint64_t>(sound->frames), rate = static_cast<uint64_t>(sound->rate);
+    p.simulatedUntil = nowMs(p) + (frames * 1000 + rate - 1) / rate;
+    return true;
+  }
+  if (alsa() == nullptr) return sayOnce(p, 2, "sound", "libasound cannot be loaded; clicks stay silent");
+  p.busy = true;
+  // The last player has ended (busy was false): the assignment only joins it.
+  p.thread = startThread([&p, sound](std::stop_token stop) {
+    playOnAlsa(*sound, stop);
+    p.busy = false;
+  });
+  if (!p.thread.joinable()) p.busy = false;
+  return p.thread.joinable();
+}
 
-bool soundPlaying() { return player().playing(); }
-
-void setSoundClock(SoundClock clock) { player().setClock(clock); }
+void setSoundClock(SoundClock clock) {
+  std::lock_guard lock(player().mutex);
+  player().clock = clock;
+  player().simulatedUntil = 0;
+}
 
 }  // namespace ce

@@ -13,8 +13,6 @@ namespace ce {
 // playing; a missing or undecodable file plays nothing. True when it started.
 bool playSoundAsyncNoStop(const char* devicePath);
 
-bool soundPlaying();
-
 // The millisecond clock that times a simulated sound; tests hand in their
 // own, nullptr restores the real one. A sound playing by the old clock ends.
 using SoundClock = uint64_t (*)();
