@@ -1,8 +1,7 @@
 // The main loop over a signalfd (the stop signals) and a timerfd (the tick).
-// It must survive: a stop signal sent before the loop exists (pending, read at
-// the first look), several stop signals (one ends the loop), a tick that runs
-// far longer than the period (the expiration count collapses into one call),
-// and EINTR from a debugger or a stop/continue.
+// It must survive a stop signal sent before the loop exists (pending), several
+// stop signals, a tick that runs far longer than the period, and EINTR from a
+// debugger or a stop/continue.
 #include "platform/main_loop.h"
 
 #include <malloc.h>
@@ -56,7 +55,7 @@ MainLoop* openMainLoop(uint32_t periodMs) {
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
   if (loop == nullptr) return;
   const uint32_t ms = loop->periodMs;
-  const timespec period{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L + (ms == 0)};  // 0 would disarm
+  const timespec period{ms / 1000, (ms % 1000) * 1000000L + (ms == 0)};  // 0 would disarm the timer
   const itimerspec schedule{period, period};
   // Without a tick the loop still waits for the stop signal.
   if (timerfd_settime(loop->timerFd, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");

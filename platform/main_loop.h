@@ -20,7 +20,7 @@ void useOneHeap();
 
 struct MainLoop;
 
-// The loop's descriptors; nullptr, said on stderr, when they cannot be made.
+// nullptr, said on stderr, when the loop's descriptors cannot be made.
 MainLoop* openMainLoop(uint32_t periodMs);
 
 // Calls `onTick` every `periodMs`, the first time `periodMs` after the call,

@@ -1,11 +1,9 @@
 // Program start for a daemon that never waits for what it starts. A double
 // fork: the intermediate child spawns the program and exits at once with the
-// spawn's error as its status; we reap it straight away, and the program,
-// re-parented to init (or the nearest subreaper), is reaped there. So no
-// SIGCHLD handler is needed and nothing piles up however often the sleep
-// sequence runs. Between fork and exit the child makes only system calls
-// (posix_spawn without a path search allocates nothing), since other
-// threads may hold locks at the fork.
+// spawn's error as its status; it is reaped here, and the program by init (or
+// the nearest subreaper), so no zombie piles up and no SIGCHLD handler is
+// needed. Other threads may hold locks at the fork: the child only spawns
+// (posix_spawn without a path search allocates nothing) and exits.
 #include "platform/process.h"
 
 #include <signal.h>
@@ -29,7 +27,10 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
   int ignored = 0;
   int& failure = error != nullptr ? *error : ignored;
   const std::optional<std::string> path = devicePath != nullptr ? resolveDevicePath(devicePath) : std::nullopt;
-  if (!path) return (failure = ENOENT), false;
+  if (!path) {
+    failure = ENOENT;
+    return false;
+  }
   std::vector<std::string> words{*path};
   std::istringstream line(commandLine != nullptr ? commandLine : "");
   for (std::string word; line >> word;) words.push_back(word);
@@ -46,11 +47,11 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
   // The daemon blocks its stop signals and may ignore others: the program starts afresh.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigfillset(&signals);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

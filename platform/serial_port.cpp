@@ -35,9 +35,8 @@ PortStatus errorStatus(int error) {
   return hangUp ? PortStatus::hungUp : PortStatus::failed;
 }
 
-// Makes a stop readable on `eventFd` for the life of one call. A count left
-// by an earlier stopped call costs one extra pass: the token is looked at
-// before every wait, so no stop is lost.
+// Makes a stop readable on `eventFd` during one call. A count left by an
+// earlier call costs one extra pass, since the token is looked at first.
 auto raiseOnStop(std::stop_token stop, int eventFd) {
   return std::stop_callback(std::move(stop), [eventFd] {
     const uint64_t one = 1;
@@ -48,8 +47,6 @@ auto raiseOnStop(std::stop_token stop, int eventFd) {
 class TtyPort final : public SerialPort {
  public:
   TtyPort(int fd, int readStop, int writeStop) : fd_(fd), readStop_(readStop), writeStop_(writeStop) {}
-  TtyPort(const TtyPort&) = delete;
-  TtyPort& operator=(const TtyPort&) = delete;
   ~TtyPort() override {
     ioctl(fd_, TIOCNXCL);  // a pty's slave keeps the flag while its master lives
     for (const int fd : {fd_, readStop_, writeStop_}) close(fd);
@@ -105,8 +102,7 @@ class TtyPort final : public SerialPort {
     return fds[0].revents;
   }
 
-  const int fd_;
-  const int readStop_, writeStop_;  // eventfds that wake a read's or a write's poll on a stop
+  const int fd_, readStop_, writeStop_;  // the stops' eventfds wake a read's or a write's poll
 };
 
 // A pty's slave side (Unix98 ptys have majors 136 to 143).
@@ -115,10 +111,9 @@ bool isPtySlave(int fd) {
   return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 && major(info.st_rdev) < 144;
 }
 
-// cfmakeraw leaves no echo, line editing, CR/LF translation, signals or
-// parity, 8 data bits and VMIN 1; one stop bit, no flow control, modem lines
-// ignored and the receiver on complete 19200 8N1. With VMIN 1 on a
-// non-blocking descriptor, a read of 0 bytes only ever means a hang-up.
+// cfmakeraw gives no echo, editing, CR/LF translation, signals or parity, 8
+// data bits and VMIN 1 (so a read of 0 bytes means a hang-up); one stop bit,
+// no flow control and modem lines ignored complete 19200 8N1.
 bool setRaw(int fd) {
   termios line{};
   if (tcgetattr(fd, &line) != 0) return false;
@@ -137,10 +132,9 @@ int openExclusiveTerminal(const std::string& path, std::string& failure) {
     failure = std::strerror(errno);
     return -1;
   }
-  // flock keeps out our own processes, root included; TIOCEXCL every other
-  // opener that is not root. A UART's flag goes with its last close, but a pty
-  // slave keeps it while its master lives, so that after a crash no
-  // unprivileged daemon could open it again: there the flock alone serves.
+  // flock keeps out our own processes, root included; TIOCEXCL other openers
+  // that are not root. A pty slave keeps that flag while its master lives, so
+  // after a crash no daemon could reopen it: there the flock alone serves.
   if (!isatty(fd)) {
     failure = "not a terminal";
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

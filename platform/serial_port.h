@@ -1,12 +1,9 @@
 // The serial port "COM7:" to the peer device: the node dev/COM7 below
 // $CE_ROOT, a link to a tty or a pty, opened exclusively and raw at 19200 8N1.
-// The other end may go away at any moment (a pty's master closes, a USB
-// adapter is pulled out): that is a hang-up, never an endless stream of empty
-// reads, so the caller can close and reopen. Every call that waits ends at
-// once when its stop token is stopped.
-//
-// SerialPort is an interface so that the serial link can be driven by a fake
-// port in tests. One reader and one writer may use a port at the same time.
+// The other end going away (a pty's master closes, a USB adapter is pulled) is
+// a hang-up, never an endless stream of empty reads. A call that waits ends at
+// once when its stop token is stopped. One reader and one writer at a time;
+// tests drive the serial link through a fake SerialPort.
 #pragma once
 
 #include <cstdint>
@@ -39,16 +36,15 @@ class SerialPort {
   virtual PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) = 0;
 };
 
-// What an open found, for the operator: the node's path (empty when there is
-// none) and, when the open failed, why.
+// What an open found, for the operator.
 struct PortOpenReport {
-  std::string path;
+  std::string path;     // the node's, "" when there is none
   std::string failure;  // "" when opened
 };
 
-// Opens the node named `deviceName` ("COM7:", the colon optional) in
-// $CE_ROOT/dev, resolved anew at each call. nullptr when it is missing, is not
-// a terminal, or is taken (a second opener, here or elsewhere, fails).
+// Opens the node `deviceName` ("COM7:", the colon optional) of $CE_ROOT/dev,
+// found anew at each call. nullptr when it is missing, is not a terminal, or
+// is taken (a second opener, here or elsewhere, fails).
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
 }  // namespace ce
