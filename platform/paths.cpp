@@ -1,15 +1,16 @@
-// Maps the device's paths onto this machine. Device paths come from a system
-// whose file names ignore case and whose separator is '\', and some come from
-// route files and clients, so resolution never leaves the device root and
-// gives the same answer every time two names differ only in case. Links
-// inside the root are followed, since that is how real devices are attached.
+// Maps the device's paths onto this machine. They come from a system whose
+// names ignore case and whose separator is '\', some of them from route files
+// and clients, so resolution never leaves the device root and gives the same
+// answer every time. Links inside the root are followed: that is how real
+// devices are attached.
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,10 +29,7 @@ std::string environmentOr(const char* name, const char* fallback) {
 }
 
 // Only ASCII letters fold; other bytes must match exactly.
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 std::string joinPath(const std::string& dir, std::string_view name) {
   return (dir == "/" ? "/" : dir + "/") + std::string(name);
@@ -74,7 +72,8 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
       best = entryName;
       break;
     }
-    if (equalIgnoringCase(entryName, name) && (!best || entryName < *best)) best = entryName;
+    const bool folds = std::ranges::equal(entryName, name, {}, asciiLower, asciiLower);
+    if (folds && (!best || entryName < *best)) best = entryName;
   }
   closedir(stream);
   if (!best) return std::nullopt;

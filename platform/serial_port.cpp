@@ -1,9 +1,7 @@
 // The serial port on a Linux tty or pty, and the one place that knows about
-// termios. It must survive: a node that is missing or not a terminal, a second
-// opener (refused), the other end closing (a hang-up, with no busy loop left
-// behind), a writer stuck behind a full output queue (bounded by the write
-// time-out), and a stop while a call waits (the stop token's callback wakes
-// the poll through an eventfd).
+// termios. It must survive a second opener (refused), the other end closing
+// (a hang-up, no busy loop), a full output queue (the write time-out bounds
+// the wait) and a stop while a call waits (an eventfd wakes the poll).
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
@@ -126,28 +124,26 @@ bool setRaw(int fd) {
 }
 
 // `path` opened as an exclusive raw terminal, or -1 with `failure` said.
+// flock keeps out our own processes, root included; TIOCEXCL other openers
+// that are not root. A pty slave keeps that flag while its master lives, so
+// after a crash no daemon could reopen it: there the flock alone serves.
 int openExclusiveTerminal(const std::string& path, std::string& failure) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     failure = std::strerror(errno);
-    return -1;
-  }
-  // flock keeps out our own processes, root included; TIOCEXCL other openers
-  // that are not root. A pty slave keeps that flag while its master lives, so
-  // after a crash no daemon could reopen it: there the flock alone serves.
-  if (!isatty(fd)) {
+  } else if (!isatty(fd)) {
     failure = "not a terminal";
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     failure = "busy: another process holds its lock";
   } else if (!isPtySlave(fd) && ioctl(fd, TIOCEXCL) != 0) {
     failure = std::string("cannot take it alone: ") + std::strerror(errno);
-  } else if (!setRaw(fd)) {
+  } else if (setRaw(fd)) {
+    return fd;
+  } else {
     failure = std::strerror(errno);
     ioctl(fd, TIOCNXCL);
-  } else {
-    return fd;
   }
-  close(fd);
+  if (fd >= 0) close(fd);
   return -1;
 }
 
@@ -156,22 +152,16 @@ int openExclusiveTerminal(const std::string& path, std::string& failure) {
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report) {
   PortOpenReport ignored;
   PortOpenReport& out = report != nullptr ? *report : ignored;
-  out = {};
   std::string name(deviceName != nullptr ? deviceName : "");
   if (name.ends_with(':')) name.pop_back();
   const std::optional<std::string> node = name.empty() ? std::nullopt : findDeviceNode(name);
-  if (!node) {
-    out.failure = "no node " + name + " in " + ceRoot() + "/dev";
-    return nullptr;
-  }
-  out.path = *node;
-  const int fd = openExclusiveTerminal(*node, out.failure);
-  if (fd < 0) return nullptr;
+  out = {node.value_or(""), node ? "" : "no node " + name + " in " + ceRoot() + "/dev"};
+  if (!node) return nullptr;
   const int readStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), writeStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (readStop >= 0 && writeStop >= 0) return std::make_unique<TtyPort>(fd, readStop, writeStop);
-  out.failure = std::strerror(errno);
-  ioctl(fd, TIOCNXCL);
-  for (const int open : {fd, readStop, writeStop}) if (open >= 0) close(open);
+  const int fd = readStop >= 0 && writeStop >= 0 ? openExclusiveTerminal(*node, out.failure) : -1;
+  if (fd >= 0) return std::make_unique<TtyPort>(fd, readStop, writeStop);
+  if (readStop < 0 || writeStop < 0) out.failure = std::strerror(errno);
+  for (const int stopFd : {readStop, writeStop}) close(stopFd);  // -1 is refused harmlessly
   return nullptr;
 }
 
