@@ -8,7 +8,7 @@
 // threads at once (the sound layer drops all but one).
 #include "devices/backlight_click.h"
 
-#include "platform/backlight.h"
+#include "platform/power_nodes.h"
 #include "platform/sound.h"
 
 std::atomic<int32_t> backlightOn{1};

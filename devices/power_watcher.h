@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/battery.h"
+#include "platform/power_nodes.h"
 
 // 1 when the AC line was last seen on line (or is taken to be), 0 when it was
 // last seen off line. Main thread only.

@@ -1,14 +1,15 @@
-// Reading the AC line status from the battery node in each of its forms.
-// Must survive: a node that is a FIFO or huge (small non-blocking reads of
-// regular files only), malformed text (no answer), and a class directory
-// whose entries are not supplies or cannot be read (they count as off line).
-#include "platform/battery.h"
+// Switching the lamp and reading the AC line status, whatever the nodes are
+// at the moment. Must survive: nodes of another kind, a sysfs directory
+// without bl_power (nothing is created), a FIFO or a huge file (small
+// non-blocking reads of regular files only), malformed text (no answer), and
+// supplies that cannot be read (off line). Each switch is one write(2).
+#include "platform/power_nodes.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <charconv>
-#include <string_view>
+#include <cstdio>
 
 #include "platform/paths.h"
 #include "platform/small_file_internal.h"
@@ -52,6 +53,18 @@ std::optional<uint8_t> readSupplyClass(const std::string& path) {
 }
 
 }  // namespace
+
+bool switchBacklight(bool on, uint32_t requestCode) {
+  const std::optional<std::string> node = findDeviceNode("BKL1");
+  const mode_t type = node ? fileType(*node) : 0;
+  if (S_ISREG(type)) {
+    char line[16];
+    std::snprintf(line, sizeof line, "0x%06X\n", static_cast<unsigned>(requestCode));
+    return writeNodeFile(*node, line, true);
+  }
+  // bl_power takes framebuffer blank levels: 0 unblanked, 4 powered down.
+  return S_ISDIR(type) && writeNodeFile(*node + "/bl_power", on ? "0" : "4", false);
+}
 
 std::optional<Battery> findBattery() {
   const std::optional<std::string> node = findDeviceNode("BAT1");
