@@ -14,7 +14,6 @@
 #include "devices/power_watcher.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/notify.h"
 #include "platform/paths.h"
 #include "router/channel_blocks.h"
 

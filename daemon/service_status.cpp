@@ -1,6 +1,6 @@
 #include "daemon/service_status.h"
 
-#include "platform/notify.h"
+#include "platform/main_loop.h"
 
 void ServiceStatus::update(std::string& field, const std::string& text) {
   std::lock_guard lock(mutex_);

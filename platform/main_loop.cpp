@@ -1,17 +1,23 @@
 // The main loop over a signalfd (the stop signals) and a timerfd (the tick).
 // It must survive a stop signal sent before the loop exists (pending), several
 // stop signals, a tick that runs far longer than the period, and EINTR from a
-// debugger or a stop/continue.
+// debugger or a stop/continue. The notify protocol is written by hand (no
+// libsystemd): a bad or vanished socket is a failed send, never a blocked loop.
 #include "platform/main_loop.h"
 
 #include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/log.h"
 
@@ -78,6 +84,30 @@ void closeMainLoop(MainLoop* loop) {
   close(loop->signalFd);
   close(loop->timerFd);
   delete loop;
+}
+
+bool notifyServiceManager(const char* state) {
+  const char* name = std::getenv("NOTIFY_SOCKET");
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  const size_t length = name != nullptr ? std::strlen(name) : 0;
+  if (state == nullptr || length < 2 || length >= sizeof address.sun_path || (name[0] != '/' && name[0] != '@')) {
+    return false;
+  }
+  std::memcpy(address.sun_path, name, length);
+  if (name[0] == '@') address.sun_path[0] = '\0';  // abstract: no terminating zero counts
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (name[0] == '/'));
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const ssize_t sent = sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size);
+  close(fd);
+  return sent == static_cast<ssize_t>(std::strlen(state));
+}
+
+bool watchdogRequested() {
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  const char* pid = std::getenv("WATCHDOG_PID");
+  return usec != nullptr && std::strtoull(usec, nullptr, 10) != 0 &&
+         (pid == nullptr || std::strtol(pid, nullptr, 10) == static_cast<long>(getpid()));
 }
 
 }  // namespace ce

@@ -1,7 +1,7 @@
 // The daemon's main loop: one thread waiting on a periodic tick and on the
 // stop signals (SIGTERM, SIGINT, SIGHUP). A stop signal ends the loop so that
 // the caller's ordered shutdown runs; it never kills the process, provided
-// blockStopSignals() ran first.
+// blockStopSignals() ran first. Also what the loop tells a service manager.
 #pragma once
 
 #include <cstdint>
@@ -29,5 +29,13 @@ MainLoop* openMainLoop(uint32_t periodMs);
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick);
 
 void closeMainLoop(MainLoop* loop);  // nullptr is accepted
+
+// Sends `state` ("READY=1", "STOPPING=1", "WATCHDOG=1") to the datagram socket
+// $NOTIFY_SOCKET, a path or an abstract name written with a leading '@'.
+// False when unset or the send failed; the daemon runs the same either way.
+bool notifyServiceManager(const char* state);
+
+// True when WATCHDOG_USEC is set and WATCHDOG_PID, if set, names this process.
+bool watchdogRequested();
 
 }  // namespace ce
