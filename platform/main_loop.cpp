@@ -1,8 +1,7 @@
 // The main loop over a signalfd (the stop signals) and a timerfd (the tick).
-// It must survive a stop signal sent before the loop exists (pending), several
-// stop signals, a tick that runs far longer than the period, and EINTR from a
-// debugger or a stop/continue. The notify protocol is written by hand (no
-// libsystemd): a bad or vanished socket is a failed send, never a blocked loop.
+// It must survive stop signals sent before it runs, ticks far longer than the
+// period and EINTR. The notify protocol is written by hand (no libsystemd): a
+// bad or vanished socket is a failed send, never a blocked loop.
 #include "platform/main_loop.h"
 
 #include <malloc.h>
@@ -59,7 +58,6 @@ MainLoop* openMainLoop(uint32_t periodMs) {
 }
 
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
-  if (loop == nullptr) return;
   const uint32_t ms = loop->periodMs;
   const timespec period{ms / 1000, (ms % 1000) * 1000000L + (ms == 0)};  // 0 would disarm the timer
   const itimerspec schedule{period, period};

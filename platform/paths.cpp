@@ -35,9 +35,8 @@ std::string joinPath(const std::string& dir, std::string_view name) {
   return (dir == "/" ? "/" : dir + "/") + std::string(name);
 }
 
-// Makes `dir` and its missing parents; `dir` itself gets mode 2770 whatever
-// the umask, so group members reach the objects, others never, and new
-// objects take the directory's group.
+// `dir` and its missing parents; `dir` gets mode 2770 whatever the umask, so
+// group members reach the objects, others never, and objects take its group.
 bool makeObjectsDirectory(const std::string& dir) {
   for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
     if (mkdir(dir.substr(0, slash).c_str(), 0770) != 0 && errno != EEXIST) return false;
@@ -65,15 +64,11 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
   if (name.empty() || name == "." || name == "..") return std::nullopt;
   DIR* stream = opendir(dir.c_str());  // close-on-exec
   if (!stream) return std::nullopt;
-  std::optional<std::string> best;
+  std::optional<std::string> best;  // an exact match, else the first in byte order
   while (const dirent* entry = readdir(stream)) {
-    const std::string_view entryName(entry->d_name);
-    if (entryName == name) {
-      best = entryName;
-      break;
-    }
-    const bool folds = std::ranges::equal(entryName, name, {}, asciiLower, asciiLower);
-    if (folds && (!best || entryName < *best)) best = entryName;
+    const std::string_view found(entry->d_name);
+    const bool better = !best || found == name || (*best != name && found < *best);
+    if (better && std::ranges::equal(found, name, {}, asciiLower, asciiLower)) best = found;
   }
   closedir(stream);
   if (!best) return std::nullopt;
@@ -137,9 +132,8 @@ std::string prepareObjectsDirectory() {
   if (lstat(dir.c_str(), &info) != 0 && (errno != ENOENT || !makeObjectsDirectory(dir) || lstat(dir.c_str(), &info) != 0)) {
     return dir + ": " + std::strerror(errno);
   }
-  // A folder of another user, or one that others may write, could hold links
-  // and files planted to make us write where we must not: refused, never
-  // repaired or followed.
+  // A folder of another user, or one others may write, could hold links and
+  // files planted to make us write where we must not: refused, never repaired.
   if (S_ISLNK(info.st_mode)) return dir + ": is a symbolic link; refused";
   if (!S_ISDIR(info.st_mode)) return dir + ": not a directory";
   if (info.st_uid != geteuid() && info.st_uid != 0) {

@@ -18,19 +18,6 @@ namespace {
 
 constexpr size_t kMaxValueText = 64;  // longer files cannot hold a valid DWORD
 
-std::optional<uint32_t> parseDword(std::string_view text) {
-  text = detail::trimSpace(text);
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  uint32_t value = 0;  // from_chars takes no sign, space or prefix and refuses what overflows
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 std::optional<std::string> keyDirectory(std::string_view hive, std::string_view keyPath) {
   const std::optional<std::string> registry = findInDirectory(ceRoot(), "registry");
   std::optional<std::string> key = registry ? findInDirectory(*registry, hive) : std::nullopt;
@@ -47,9 +34,15 @@ std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_vie
                                           std::string_view valueName) {
   const std::optional<std::string> key = keyDirectory(hive, keyPath);
   const std::optional<std::string> value = key ? findInDirectory(*key, valueName) : std::nullopt;
-  const std::optional<std::string> text =
+  const std::optional<std::string> file =
       value ? detail::readSmallFile(*value, kMaxValueText, detail::TooLong::refuse) : std::nullopt;
-  return text ? parseDword(*text) : std::nullopt;
+  std::string_view text = file ? detail::trimSpace(*file) : "";
+  const int base = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 16 : 10;
+  text.remove_prefix(base == 16 ? 2 : 0);
+  uint32_t dword = 0;  // from_chars takes no sign, space or prefix and refuses what overflows
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), dword, base);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return dword;
 }
 
 bool registryKeyExists(std::string_view hive, std::string_view keyPath) {

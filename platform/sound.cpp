@@ -140,19 +140,6 @@ bool sayOnce(Player& p, int cause, const std::string& object, const char* what) 
   return false;
 }
 
-// The decoded sound of `path`, from the cache while the file is unchanged.
-std::shared_ptr<const Sound> load(Player& p, const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  // Taken before the decode: a file replaced meanwhile costs one more decode, never a stale sound.
-  auto stamp = std::make_tuple(path, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
-  if (stamp != p.cachedStamp) {
-    p.cached = decode(path);
-    p.cachedStamp = std::move(stamp);
-  }
-  return p.cached;
-}
-
 }  // namespace
 
 bool playSoundAsyncNoStop(const char* devicePath) {
@@ -162,7 +149,14 @@ bool playSoundAsyncNoStop(const char* devicePath) {
   std::lock_guard lock(p.mutex);
   if (!path) return sayOnce(p, 0, devicePath, "no such sound file below the device root");
   if (p.busy || nowMs(p) < p.simulatedUntil) return false;  // no-stop: the playing sound goes on
-  const std::shared_ptr<const Sound> sound = load(p, *path);
+  struct stat info {};
+  if (stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  // The stamp is taken before the decode: a file replaced meanwhile costs one
+  // more decode, never a stale sound.
+  auto stamp = std::make_tuple(*path, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+  if (stamp != p.cachedStamp) p.cached = decode(*path);
+  p.cachedStamp = std::move(stamp);
+  const std::shared_ptr<const Sound> sound = p.cached;
   if (!sound) return sayOnce(p, 1, *path, "not a sound libsndfile can read");
   if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
     if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
