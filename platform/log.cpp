@@ -1,4 +1,4 @@
-// One line per write(2), so the lines of several threads never interleave.
+// One write(2) per line, so the lines of several threads never interleave.
 #include "platform/log.h"
 
 #include <sys/stat.h>
@@ -39,12 +39,7 @@ void logLine(LogLevel level, const std::string& text) {
   if (level == LogLevel::debug && !verboseLog()) return;
   const int savedErrno = errno;
   const std::string line = logLinePrefix(level) + text + "\n";
-  for (size_t done = 0; done < line.size();) {
-    const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  (void)!write(STDERR_FILENO, line.data(), line.size());
   errno = savedErrno;
 }
 

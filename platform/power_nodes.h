@@ -1,11 +1,9 @@
-// The lamp and the battery, each a node of $CE_ROOT/dev in one of its kinds.
-// BKL1, found anew at each switch: a link to a sysfs backlight directory gets
-// the blank level in `bl_power`; a regular file (a simulated lamp) gets the
-// request code appended as a line "0x%06X"; anything else is no lamp.
-// BAT1, found once at start-up and read anew at each request: a regular file
-// whose first line, decimal 0 to 255, is the AC line status; a link to a sysfs
-// power supply, whose `online` it is; or a link to /sys/class/power_supply,
-// on line when any Mains or USB supply is, or when there is no supply at all.
+// The lamp and the battery, nodes of $CE_ROOT/dev. BKL1, found at each switch:
+// a sysfs backlight directory gets the blank level in `bl_power`; a regular
+// file (a simulated lamp) gets the request code appended as "0x%06X\n".
+// BAT1, found once at start-up and read at each request: a regular file whose
+// first line (0 to 255) is the status; a sysfs power supply (its `online`); or
+// /sys/class/power_supply, on line when a Mains or USB supply is, or there is none.
 #pragma once
 
 #include <cstdint>

@@ -28,11 +28,6 @@ namespace {
 constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
 constexpr short kLineDown = POLLHUP | POLLERR | POLLNVAL;
 
-PortStatus errorStatus(int error) {
-  const bool hangUp = error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
-  return hangUp ? PortStatus::hungUp : PortStatus::failed;
-}
-
 // Makes a stop readable on `eventFd` during one call. A count left by an
 // earlier call costs one extra pass, since the token is looked at first.
 auto raiseOnStop(std::stop_token stop, int eventFd) {
@@ -58,11 +53,11 @@ class TtyPort final : public SerialPort {
       const ssize_t n = ::read(fd_, buffer, size);
       if (n > 0) return {PortStatus::done, static_cast<uint32_t>(n)};
       if (n == 0) return {PortStatus::hungUp};  // VMIN is 1: nothing waiting gives EAGAIN, not 0
-      if (errno != EINTR && errno != EAGAIN) return {errorStatus(errno)};
+      if (errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp};
       // A dead line keeps reporting itself to poll(): without this the loop would spin.
       if (lineDown) return {PortStatus::hungUp};
       const int events = waitFor(POLLIN, readStop_, -1);
-      if (events < 0) return {PortStatus::failed};
+      if (events < 0) return {PortStatus::hungUp};
       lineDown = (events & kLineDown) != 0;
     }
   }
@@ -79,12 +74,11 @@ class TtyPort final : public SerialPort {
         done += static_cast<uint32_t>(n);
         continue;
       }
-      if (n < 0 && errno != EINTR && errno != EAGAIN) return {errorStatus(errno), done};
+      if (n < 0 && errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp, done};
       const uint32_t spentMs = tickCount() - start;
       if (spentMs >= allowedMs) break;  // time-out: the caller gets what went out
       const int events = waitFor(POLLOUT, writeStop_, static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX)));
-      if (events < 0) return {PortStatus::failed, done};
-      if (events & kLineDown) return {PortStatus::hungUp, done};
+      if (events < 0 || (events & kLineDown)) return {PortStatus::hungUp, done};
     }
     return {PortStatus::done, done};
   }

@@ -1,9 +1,7 @@
-// The serial port "COM7:" to the peer device: the node dev/COM7 below
-// $CE_ROOT, a link to a tty or a pty, opened exclusively and raw at 19200 8N1.
-// The other end going away (a pty's master closes, a USB adapter is pulled) is
-// a hang-up, never an endless stream of empty reads. A call that waits ends at
-// once when its stop token is stopped. One reader and one writer at a time;
-// tests drive the serial link through a fake SerialPort.
+// The serial port "COM7:" to the peer: the node dev/COM7 below $CE_ROOT, a
+// link to a tty or a pty, opened exclusively and raw at 19200 8N1. The other
+// end going away is a hang-up, never an endless stream of empty reads; a wait
+// ends at once on a stop. One reader and one writer at a time.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +14,11 @@ namespace ce {
 enum class PortStatus {
   done,     // the call did its job (count says how much)
   stopped,  // the stop token was stopped first
-  hungUp,   // the line is gone for good: close the port
-  failed,   // any other error
+  hungUp,   // the line is gone or broken: close the port
 };
 
 struct PortResult {
-  PortStatus status = PortStatus::failed;
+  PortStatus status = PortStatus::hungUp;
   uint32_t count = 0;  // bytes moved
 };
 

@@ -1,6 +1,5 @@
-// Threads with a cooperative stop: the routine is handed its stop token and
-// passes it to every wait it makes (waitEvent, pauseMs, the serial port),
-// each of which ends at once when the token is stopped.
+// Threads with a cooperative stop: the routine passes its stop token to every
+// wait it makes (waitEvent, pauseMs, the serial port), which ends at once on a stop.
 #pragma once
 
 #include <functional>
@@ -10,9 +9,8 @@
 
 namespace ce {
 
-// `routine` on a new thread. The standard thread throws when the system has
-// none to give; here it is a thread that is not joinable, so a daemon short
-// of threads goes on without the service.
+// `routine` on a new thread, or a thread that is not joinable when the system
+// has none to give: a daemon short of threads goes on without the service.
 inline std::jthread startThread(std::function<void(std::stop_token)> routine) {
   try {
     return routine ? std::jthread(std::move(routine)) : std::jthread();
@@ -21,8 +19,7 @@ inline std::jthread startThread(std::function<void(std::stop_token)> routine) {
   }
 }
 
-// Requests the stop and returns once the routine has; harmless on a thread
-// that is not joinable, or twice.
+// Requests the stop and returns once the routine has; harmless when repeated.
 inline void stopThread(std::jthread& thread) {
   thread.request_stop();
   if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
