@@ -1,5 +1,4 @@
-// The tick count and pauses. A pause ends early when its stop token is
-// stopped, or stopping its thread would hang for the rest of the pause.
+// A pause ends early on a stop, or stopping its thread would wait out the pause.
 #include "platform/clock.h"
 
 #include <cerrno>

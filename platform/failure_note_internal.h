@@ -1,6 +1,5 @@
-// Private: one warning on stderr for a failure an operator could meet,
-// "<object>: <what>[: <OS error>]"; `error` 0 leaves the OS error out.
-// Callers keep their own flag so that each failure is said once.
+// Private: a warning "<object>: <what>[: <OS error>]" for a failure an operator
+// could meet (`error` 0: none); callers keep a flag so that it is said once.
 #pragma once
 
 #include <string>

@@ -1,7 +1,6 @@
-// Diagnostics on standard error for an operator, one line each:
-// "serialhub: COM7 (/dev/ttyS1): opened", with the sd-daemon priority prefix
-// ("<4>") when standard error is the journal's stream, so journalctl shows
-// each line at its level. Standard output is never used here.
+// Diagnostics for an operator on standard error, one line each, such as
+// "serialhub: COM7 (/dev/ttyS1): opened", with the priority prefix ("<4>")
+// when standard error is the journal's stream.
 #pragma once
 
 #include <string>

@@ -1,8 +1,7 @@
-// Maps the device's paths onto this machine. They come from a system whose
-// names ignore case and whose separator is '\', some of them from route files
-// and clients, so resolution never leaves the device root and gives the same
-// answer every time. Links inside the root are followed: that is how real
-// devices are attached.
+// Device paths come from a system whose names ignore case, some from route
+// files and clients: resolution never leaves the device root and gives the
+// same answer every time. Links inside the root are followed: that is how
+// real devices are attached.
 #include "platform/paths.h"
 
 #include <dirent.h>

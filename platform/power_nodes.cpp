@@ -1,8 +1,7 @@
-// Switching the lamp and reading the AC line status, whatever the nodes are
-// at the moment. Must survive: nodes of another kind, a sysfs directory
-// without bl_power (nothing is created), a FIFO or a huge file (small
-// non-blocking reads of regular files only), malformed text (no answer), and
-// supplies that cannot be read (off line). Each switch is one write(2).
+// Must survive nodes of another kind, a sysfs directory without bl_power
+// (nothing is created), a FIFO or a huge file (small non-blocking reads of
+// regular files only), malformed text (no answer) and unreadable supplies
+// (off line).
 #include "platform/power_nodes.h"
 
 #include <dirent.h>

@@ -1,8 +1,6 @@
-// The device's settings store: one small text file per DWORD value below
-// $CE_ROOT/registry. The files are edited by hand, so a value is read
-// strictly, and anything else is a missing value rather than a guess. Names
-// come from callers and are looked up one component at a time, so none of
-// them can step outside the registry folder.
+// The files are edited by hand, so a value is read strictly: anything else is
+// a missing value rather than a guess. Names are looked up one component at a
+// time, so none of them can step outside the registry folder.
 #include "platform/registry.h"
 
 #include <sys/stat.h>

@@ -52,13 +52,11 @@ class TtyPort final : public SerialPort {
       if (stop.stop_requested()) return {PortStatus::stopped};
       const ssize_t n = ::read(fd_, buffer, size);
       if (n > 0) return {PortStatus::done, static_cast<uint32_t>(n)};
-      if (n == 0) return {PortStatus::hungUp};  // VMIN is 1: nothing waiting gives EAGAIN, not 0
-      if (errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp};
-      // A dead line keeps reporting itself to poll(): without this the loop would spin.
-      if (lineDown) return {PortStatus::hungUp};
+      // VMIN is 1, so nothing waiting gives EAGAIN, never 0; and a dead line
+      // keeps reporting itself to poll(), so a second empty pass ends the call.
+      if (n == 0 || (errno != EINTR && errno != EAGAIN) || lineDown) return {PortStatus::hungUp};
       const int events = waitFor(POLLIN, readStop_, -1);
-      if (events < 0) return {PortStatus::hungUp};
-      lineDown = (events & kLineDown) != 0;
+      lineDown = events < 0 || (events & kLineDown) != 0;
     }
   }
 

@@ -1,9 +1,8 @@
-// Sound playback for the click. A tap must cost no decoding, so the decoded
-// sound stays in memory while its file is unchanged; ALSA plays it on a
-// player thread, so the caller never waits. Must survive: missing or
-// undecodable files, no libsndfile or libasound (nothing plays, said once),
-// no sound card, callers on several threads, and exit while a sound plays.
-// Both libraries are mapped on the first click: an idle daemon plays nothing.
+// A tap must cost no decoding, so the decoded sound stays in memory while its
+// file is unchanged, and ALSA plays it on a player thread. Must survive bad
+// files, no libsndfile or libasound (nothing plays, said once), no sound card,
+// callers on several threads and exit while a sound plays. Both libraries are
+// mapped on the first click: an idle daemon plays nothing.
 #include "platform/sound.h"
 
 #include <alsa/asoundlib.h>
