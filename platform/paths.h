@@ -15,7 +15,7 @@ namespace ce {
 std::string ceRoot();
 std::string ceObjects();
 
-// The non-empty components of `path` between any of `separators`.
+// The non-empty runs of `path` between any of `separators`.
 std::vector<std::string_view> splitPath(std::string_view path, const char* separators);
 
 // The host path of an existing file or directory below ceRoot(): '\' and '/'

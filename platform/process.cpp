@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,9 +30,8 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
     failure = ENOENT;
     return false;
   }
-  std::vector<std::string> words{*path};
-  std::istringstream line(commandLine != nullptr ? commandLine : "");
-  for (std::string word; line >> word;) words.push_back(word);
+  std::vector<std::string> words{*path};  // quotes mean nothing: the daemon's command lines hold none
+  for (std::string_view word : splitPath(commandLine != nullptr ? commandLine : "", " \t")) words.emplace_back(word);
   std::vector<char*> argv, envp;
   for (std::string& word : words) argv.push_back(word.data());
   // NOTIFY_SOCKET and the watchdog's variables would let the program speak as the service.
@@ -62,7 +60,7 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
     pid_t program = 0;
     _exit(posix_spawn(&program, argv[0], &actions, &attributes, argv.data(), envp.data()));
   }
-  failure = errno;
+  failure = errno;  // fork's, should it have failed
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (child < 0) return false;

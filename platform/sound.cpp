@@ -29,8 +29,7 @@ namespace {
 constexpr sf_count_t kMaxSamples = 16 * 1024 * 1024;  // beyond this a click would only fill memory
 
 struct Sound {
-  int channels, rate;
-  sf_count_t frames;             // as the decoder reports them: they time a simulated sound
+  SF_INFO info;                  // its frames, as the decoder reports them, time a simulated sound
   std::vector<int16_t> samples;  // interleaved
 };
 
@@ -76,7 +75,7 @@ std::shared_ptr<const Sound> decode(const std::string& path) {
   SF_INFO info{};
   SNDFILE* const file = sf != nullptr ? sf->open(path.c_str(), SFM_READ, &info) : nullptr;
   if (file == nullptr) return nullptr;
-  auto sound = std::make_shared<Sound>(Sound{info.channels, info.samplerate, info.frames, {}});
+  auto sound = std::make_shared<Sound>(Sound{info, {}});
   if (info.channels > 0 && info.samplerate > 0 && info.frames > 0 && info.frames <= kMaxSamples / info.channels) {
     sound->samples.resize(static_cast<size_t>(info.frames * info.channels));
     const sf_count_t read = std::max<sf_count_t>(sf->readf(file, sound->samples.data(), info.frames), 0);
@@ -93,9 +92,9 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
   // non-blocking so a busy card cannot hang the player, then made blocking.
   if (api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return;
   api.nonblock(pcm, 0);
-  const auto channels = static_cast<size_t>(sound.channels);
-  if (api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(sound.channels),
-                    static_cast<unsigned>(sound.rate), 1, 100000) == 0) {
+  const auto channels = static_cast<unsigned>(sound.info.channels);
+  if (api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, channels,
+                    static_cast<unsigned>(sound.info.samplerate), 1, 100000) == 0) {
     // In pieces, so that a stop at exit need not wait for the end of the sound.
     for (size_t done = 0, total = sound.samples.size() / channels; done < total && !stop.stop_requested();) {
       const size_t piece = std::min<size_t>(total - done, 1024);
@@ -159,7 +158,7 @@ bool playSoundAsyncNoStop(const char* devicePath) {
   if (!sound) return sayOnce(p, 1, *path, "not a sound libsndfile can read");
   if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
     if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
-    const auto frames = static_cast<uint64_t>(sound->frames), rate = static_cast<uint64_t>(sound->rate);
+    const auto frames = static_cast<uint64_t>(sound->info.frames), rate = static_cast<uint64_t>(sound->info.samplerate);
     p.simulatedUntil = nowMs(p) + (frames * 1000 + rate - 1) / rate;
     return true;
   }
