@@ -128,9 +128,8 @@ std::optional<std::string> objectPath(std::string_view name) {
 std::string prepareObjectsDirectory() {
   const std::string dir = ceObjects();
   struct stat info {};
-  if (lstat(dir.c_str(), &info) != 0 && (errno != ENOENT || !makeObjectsDirectory(dir) || lstat(dir.c_str(), &info) != 0)) {
-    return dir + ": " + std::strerror(errno);
-  }
+  const bool made = lstat(dir.c_str(), &info) == 0 || (errno == ENOENT && makeObjectsDirectory(dir));
+  if (!made || lstat(dir.c_str(), &info) != 0) return dir + ": " + std::strerror(errno);
   // A folder of another user, or one others may write, could hold links and
   // files planted to make us write where we must not: refused, never repaired.
   if (S_ISLNK(info.st_mode)) return dir + ": is a symbolic link; refused";

@@ -41,7 +41,7 @@ class TtyPort final : public SerialPort {
  public:
   TtyPort(int fd, int readStop, int writeStop) : fd_(fd), readStop_(readStop), writeStop_(writeStop) {}
   ~TtyPort() override {
-    ioctl(fd_, TIOCNXCL);  // a pty's slave keeps the flag while its master lives
+    ioctl(fd_, TIOCNXCL);  // the flag would outlive our close while another opener holds the line
     for (const int fd : {fd_, readStop_, writeStop_}) close(fd);
   }
 
@@ -75,7 +75,8 @@ class TtyPort final : public SerialPort {
       if (n < 0 && errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp, done};
       const uint32_t spentMs = tickCount() - start;
       if (spentMs >= allowedMs) break;  // time-out: the caller gets what went out
-      const int events = waitFor(POLLOUT, writeStop_, static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX)));
+      const auto leftMs = static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX));
+      const int events = waitFor(POLLOUT, writeStop_, leftMs);
       if (events < 0 || (events & kLineDown)) return {PortStatus::hungUp, done};
     }
     return {PortStatus::done, done};
