@@ -75,28 +75,24 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
 }
 
 std::optional<std::string> resolveDevicePath(std::string_view devicePath) {
-  const std::string root = ceRoot();
-  std::vector<std::string> walked;  // host paths matched below the root; ".." drops the last
+  std::vector<std::string> walked{ceRoot()};  // host paths from the root down; ".." never drops the root
   for (std::string_view part : splitPath(devicePath, "\\/")) {
-    if (part == "." || (part == ".." && walked.empty())) continue;
     if (part == "..") {
-      walked.pop_back();
-      continue;
+      if (walked.size() > 1) walked.pop_back();
+    } else if (part != ".") {
+      std::optional<std::string> found = findInDirectory(walked.back(), part);
+      if (!found) return std::nullopt;
+      walked.push_back(std::move(*found));
     }
-    std::optional<std::string> found = findInDirectory(walked.empty() ? root : walked.back(), part);
-    if (!found) return std::nullopt;
-    walked.push_back(std::move(*found));
   }
-  std::string path = walked.empty() ? root : walked.back();
-  if (fileType(path) == 0) return std::nullopt;  // a dangling link
-  return path;
+  if (fileType(walked.back()) == 0) return std::nullopt;  // a dangling link
+  return walked.back();
 }
 
 std::optional<std::string> findDeviceNode(std::string_view name) {
-  const std::optional<std::string> dev = resolveDevicePath("dev");
-  std::optional<std::string> node = dev ? findInDirectory(*dev, name) : std::nullopt;
-  if (!node || fileType(*node) == 0) return std::nullopt;
-  return node;
+  // A name that holds a separator or is "." or ".." names no node.
+  if (name.find_first_of("\\/") != name.npos || name == "." || name == "..") return std::nullopt;
+  return name.empty() ? std::nullopt : resolveDevicePath("dev/" + std::string(name));
 }
 
 mode_t fileType(const std::string& path) {
