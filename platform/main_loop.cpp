@@ -29,27 +29,23 @@ struct MainLoop {
 
 namespace {
 
-sigset_t stopSignals() {
+const sigset_t kStopSignals = [] {
   sigset_t set;
   sigemptyset(&set);
   for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signalNumber);
   return set;
-}
+}();
 
 void sayFailure(const char* what) { logLine(LogLevel::error, withError(std::string("main loop: ") + what, errno)); }
 
 }  // namespace
 
-void blockStopSignals() {
-  const sigset_t set = stopSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
+void blockStopSignals() { pthread_sigmask(SIG_BLOCK, &kStopSignals, nullptr); }
 
 void useOneHeap() { mallopt(M_ARENA_MAX, 1); }
 
 MainLoop* openMainLoop(uint32_t periodMs) {
-  const sigset_t set = stopSignals();
-  const int signalFd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  const int signalFd = signalfd(-1, &kStopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   const int timerFd = signalFd < 0 ? -1 : timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   if (timerFd >= 0) return new MainLoop{signalFd, timerFd, periodMs};
   sayFailure(signalFd < 0 ? "signalfd for SIGTERM, SIGINT, SIGHUP" : "timerfd for the tick");

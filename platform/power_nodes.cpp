@@ -16,13 +16,9 @@
 namespace ce {
 namespace {
 
-std::optional<std::string> readAttribute(const std::string& path) {
-  return detail::readSmallFile(path, 64, detail::TooLong::cut);
-}
-
 // The first line as a decimal 0..255, white space around it allowed.
 std::optional<uint8_t> readStatusFile(const std::string& path) {
-  const std::optional<std::string> text = readAttribute(path);
+  const std::optional<std::string> text = detail::readSmallFile(path, 64, detail::TooLong::cut);
   if (!text) return std::nullopt;
   const std::string_view line = detail::trimSpace(std::string_view(*text).substr(0, text->find('\n')));
   unsigned value = 0;
@@ -32,7 +28,7 @@ std::optional<uint8_t> readStatusFile(const std::string& path) {
 }
 
 bool externalSupplyOnline(const std::string& supply) {
-  const std::optional<std::string> type = readAttribute(supply + "/type");
+  const std::optional<std::string> type = detail::readSmallFile(supply + "/type", 64, detail::TooLong::cut);
   const std::string_view kind = type ? detail::trimSpace(*type) : "";
   return (kind == "Mains" || kind == "USB") && readStatusFile(supply + "/online") == uint8_t{1};
 }
