@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include <serialhub/protocol.h>
 
@@ -108,9 +108,10 @@ bool writeNodeFile(const std::string& path, std::string_view text, bool append) 
 }
 
 std::string executableDirectory() {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? "" : self.parent_path().string();
+  char self[PATH_MAX];  // not std::filesystem: linked statically, it would bring the locale code along
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
+  const std::string_view path(self, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+  return std::string(path.substr(0, std::max<size_t>(path.rfind('/'), 1)));
 }
 
 std::optional<std::string> objectPath(std::string_view name) {
