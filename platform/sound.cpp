@@ -51,9 +51,9 @@ struct AlsaApi {
 
 const SndfileApi* sndfile() {
   return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
-    return detail::resolveSymbol(library, "sf_open", api.open) &&
-           detail::resolveSymbol(library, "sf_readf_short", api.readf) &&
-           detail::resolveSymbol(library, "sf_close", api.close);
+    using detail::resolveSymbol;
+    return resolveSymbol(library, "sf_open", api.open) && resolveSymbol(library, "sf_readf_short", api.readf) &&
+           resolveSymbol(library, "sf_close", api.close);
   });
 }
 
@@ -63,9 +63,8 @@ const AlsaApi* alsa() {
     return resolveSymbol(library, "snd_pcm_open", api.open) &&
            resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
            resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
-           resolveSymbol(library, "snd_pcm_writei", api.writei) &&
-           resolveSymbol(library, "snd_pcm_recover", api.recover) &&
-           resolveSymbol(library, "snd_pcm_drain", api.drain) && resolveSymbol(library, "snd_pcm_close", api.close);
+           resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_drain", api.drain) &&
+           resolveSymbol(library, "snd_pcm_recover", api.recover) && resolveSymbol(library, "snd_pcm_close", api.close);
   });
 }
 
