@@ -16,7 +16,6 @@
 #include "devices/touch_injector.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/pointer.h"
 #include "platform/registry.h"

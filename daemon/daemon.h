@@ -13,7 +13,7 @@
 #include <string>
 
 #include "daemon/service_status.h"
-#include "platform/battery.h"
+#include "platform/power_nodes.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "platform/status_object.h"

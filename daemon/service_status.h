@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/notify.h"
+#include "platform/main_loop.h"
 
 class ServiceStatus {
  public:

@@ -3,7 +3,7 @@
 // nothing, and the sound layer drops all but one of two clicks at once.
 #include "devices/backlight_click.h"
 
-#include "platform/backlight.h"
+#include "platform/power_nodes.h"
 #include "platform/sound.h"
 
 std::atomic<int32_t> backlightOn{1};

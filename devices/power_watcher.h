@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/battery.h"
+#include "platform/power_nodes.h"
 
 // 1 when the AC line was last seen on line (or taken to be), else 0.
 extern std::atomic<int32_t> acOnline;

@@ -1,6 +1,5 @@
-// Private: one warning on stderr for a failure an operator could meet,
-// "<object>: <what>[: <OS error>]". Callers keep their own flag so that each
-// failure is said once, not at every retry.
+// Private: a warning "<object>: <what>[: <OS error>]" for a failure an operator
+// could meet (`error` 0: none); callers keep a flag so that it is said once.
 #pragma once
 
 #include <string>
@@ -9,7 +8,6 @@
 
 namespace ce::detail {
 
-// `error` 0 leaves the OS error out (a lost connection has none worth naming).
 inline void noteFailure(const std::string& object, const char* what, int error) {
   const std::string text = object + ": " + what;
   logLine(LogLevel::warning, error != 0 ? withError(text, error) : text);

@@ -1,5 +1,8 @@
-// One line per write(2), so lines of several threads never interleave.
+// One write(2) per line, so the lines of several threads never interleave.
 #include "platform/log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -7,25 +10,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace ce {
-
 namespace {
 
 std::atomic<bool> verbose{false};
 
-// JOURNAL_STREAM holds "device:inode" of the journal's stream; stderr is that
-// stream when they match (systemd.exec(5)).
+// JOURNAL_STREAM holds "device:inode" of the journal's stream; stderr is
+// that stream when they match (systemd.exec(5)).
 bool stderrIsJournal() {
   static const bool journal = [] {
     const char* stream = std::getenv("JOURNAL_STREAM");
     struct stat info {};
-    if (stream == nullptr || fstat(STDERR_FILENO, &info) != 0) return false;
     unsigned long long device = 0, inode = 0;
-    return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == info.st_dev &&
-           inode == info.st_ino;
+    return stream != nullptr && fstat(STDERR_FILENO, &info) == 0 &&
+           std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == info.st_dev && inode == info.st_ino;
   }();
   return journal;
 }
@@ -33,21 +31,15 @@ bool stderrIsJournal() {
 }  // namespace
 
 std::string logLinePrefix(LogLevel level) {
-  std::string prefix;
-  if (stderrIsJournal()) prefix = "<" + std::to_string(static_cast<int>(level)) + ">";
-  return prefix + program_invocation_short_name + ": ";
+  const std::string priority = stderrIsJournal() ? "<" + std::to_string(static_cast<int>(level)) + ">" : "";
+  return priority + program_invocation_short_name + ": ";
 }
 
 void logLine(LogLevel level, const std::string& text) {
   if (level == LogLevel::debug && !verboseLog()) return;
   const int savedErrno = errno;
   const std::string line = logLinePrefix(level) + text + "\n";
-  for (size_t done = 0; done < line.size();) {
-    const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  (void)!write(STDERR_FILENO, line.data(), line.size());
   errno = savedErrno;
 }
 

@@ -1,99 +1,64 @@
 // The main loop over a signalfd (the stop signals) and a timerfd (the tick).
-//
-// signalfd only receives what no thread would take by the default action, so
-// the signals are blocked from the first line of main and every later thread
-// inherits that. It must survive: a stop signal sent before the loop exists
-// (pending, read at the first look), several stop signals (one ends the loop),
-// a tick callback that runs far longer than the period (the expiration count
-// collapses into one call), EINTR from a debugger or a stop/continue, and a
-// tick and a stop arriving together (stop first).
+// It must survive stop signals sent before it runs, ticks far longer than the
+// period and EINTR. The notify protocol is written by hand (no libsystemd): a
+// bad or vanished socket is a failed send, never a blocked loop.
 #include "platform/main_loop.h"
 
-#include <poll.h>
 #include <malloc.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/log.h"
 
 namespace ce {
 
 struct MainLoop {
-  int signalFd = -1;
-  int timerFd = -1;  // disarmed until the loop runs
-  uint32_t periodMs = 0;
+  int signalFd, timerFd;  // the timer is disarmed until the loop runs
+  uint32_t periodMs;
 };
 
 namespace {
 
-sigset_t stopSignals() {
+const sigset_t kStopSignals = [] {
   sigset_t set;
   sigemptyset(&set);
   for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signalNumber);
   return set;
-}
+}();
 
-void sayFailure(const char* what) {
-  std::fprintf(stderr, "main loop: %s: %s\n", what, std::strerror(errno));
-}
-
-// Arms the tick: the first one `periodMs` from now, then every `periodMs`.
-bool armTick(int fd, uint32_t periodMs) {
-  timespec period{};
-  period.tv_sec = static_cast<time_t>(periodMs / 1000);
-  period.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
-  if (periodMs == 0) period.tv_nsec = 1;  // a zero value would disarm it
-  const itimerspec schedule{.it_interval = period, .it_value = period};
-  return timerfd_settime(fd, 0, &schedule, nullptr) == 0;
-}
-
-// True when a stop signal was taken off the descriptor.
-bool takeStopSignal(int fd) {
-  signalfd_siginfo info{};
-  return read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-}
-
-// True when the timer expired at least once since the last read; the count of
-// expirations is dropped on purpose.
-bool takeTick(int fd) {
-  uint64_t expirations = 0;
-  return read(fd, &expirations, sizeof expirations) == static_cast<ssize_t>(sizeof expirations) &&
-         expirations > 0;
-}
+void sayFailure(const char* what) { logLine(LogLevel::error, withError(std::string("main loop: ") + what, errno)); }
 
 }  // namespace
 
-void blockStopSignals() {
-  const sigset_t set = stopSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
+void blockStopSignals() { pthread_sigmask(SIG_BLOCK, &kStopSignals, nullptr); }
 
 void useOneHeap() { mallopt(M_ARENA_MAX, 1); }
 
 MainLoop* openMainLoop(uint32_t periodMs) {
-  const sigset_t set = stopSignals();
-  const int signalFd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (signalFd < 0) {
-    sayFailure("signalfd for SIGTERM, SIGINT, SIGHUP");
-    return nullptr;
-  }
-  const int timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (timerFd < 0) {
-    sayFailure("timerfd for the tick");
-    close(signalFd);
-    return nullptr;
-  }
-  return new MainLoop{.signalFd = signalFd, .timerFd = timerFd, .periodMs = periodMs};
+  const int signalFd = signalfd(-1, &kStopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  const int timerFd = signalFd < 0 ? -1 : timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (timerFd >= 0) return new MainLoop{signalFd, timerFd, periodMs};
+  sayFailure(signalFd < 0 ? "signalfd for SIGTERM, SIGINT, SIGHUP" : "timerfd for the tick");
+  if (signalFd >= 0) close(signalFd);
+  return nullptr;
 }
 
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
-  if (loop == nullptr) return;
+  const uint32_t ms = loop->periodMs;
+  const timespec period{ms / 1000, (ms % 1000) * 1000000L + (ms == 0)};  // 0 would disarm the timer
+  const itimerspec schedule{period, period};
   // Without a tick the loop still waits for the stop signal.
-  if (!armTick(loop->timerFd, loop->periodMs)) sayFailure("timerfd_settime for the tick");
+  if (timerfd_settime(loop->timerFd, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");
   pollfd fds[2] = {{loop->signalFd, POLLIN, 0}, {loop->timerFd, POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
@@ -101,8 +66,10 @@ void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
       sayFailure("poll");  // end the loop, so shutdown runs, rather than spin
       return;
     }
-    if ((fds[0].revents & POLLIN) != 0 && takeStopSignal(loop->signalFd)) return;
-    if ((fds[1].revents & POLLIN) != 0 && takeTick(loop->timerFd) && onTick) onTick();
+    signalfd_siginfo signal{};
+    if ((fds[0].revents & POLLIN) && read(loop->signalFd, &signal, sizeof signal) == sizeof signal) return;
+    uint64_t expirations = 0;  // how many is of no interest: missed ticks give one call
+    if ((fds[1].revents & POLLIN) && read(loop->timerFd, &expirations, sizeof expirations) > 0 && onTick) onTick();
   }
 }
 
@@ -111,6 +78,30 @@ void closeMainLoop(MainLoop* loop) {
   close(loop->signalFd);
   close(loop->timerFd);
   delete loop;
+}
+
+bool notifyServiceManager(const char* state) {
+  const char* name = std::getenv("NOTIFY_SOCKET");
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  const size_t length = name != nullptr ? std::strlen(name) : 0;
+  if (state == nullptr || length < 2 || length >= sizeof address.sun_path || (name[0] != '/' && name[0] != '@')) {
+    return false;
+  }
+  std::memcpy(address.sun_path, name, length);
+  if (name[0] == '@') address.sun_path[0] = '\0';  // abstract: no terminating zero counts
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (name[0] == '/'));
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  const ssize_t sent = sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size);
+  close(fd);
+  return sent == static_cast<ssize_t>(std::strlen(state));
+}
+
+bool watchdogRequested() {
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  const char* pid = std::getenv("WATCHDOG_PID");
+  return usec != nullptr && std::strtoull(usec, nullptr, 10) != 0 &&
+         (pid == nullptr || std::strtol(pid, nullptr, 10) == static_cast<long>(getpid()));
 }
 
 }  // namespace ce

@@ -1,7 +1,6 @@
-// The daemon's main loop: one thread waiting on a periodic tick and on the
-// stop signals (SIGTERM, SIGINT, SIGHUP), with no display and no message
-// queue. A stop signal ends the loop so that the caller's ordered shutdown
-// runs; it never kills the process, provided blockStopSignals() ran first.
+// The daemon's main loop, waiting on a periodic tick and on the stop signals
+// (SIGTERM, SIGINT, SIGHUP), which end the loop so that the ordered shutdown
+// runs; and what the daemon tells its service manager.
 #pragma once
 
 #include <cstdint>
@@ -9,31 +8,29 @@
 
 namespace ce {
 
-// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread. Called on the first
-// line of main, so every thread inherits the mask and the loop's descriptor
-// is the only receiver: a stop signal that arrives before the loop runs stays
-// pending until it does. Programs started through startProgram() get an
-// empty mask back.
+// Called on the first line of main, so that every thread inherits the mask
+// and a stop signal that comes before the loop runs stays pending until it does.
 void blockStopSignals();
 
-// Keeps every thread's allocations in the main heap. The service threads
-// allocate a few bytes each; an arena of their own would cost a dirty page or
-// two apiece for the daemon's whole life.
+// An arena per service thread would cost a dirty page or two apiece for good.
 void useOneHeap();
 
-struct MainLoop;  // opaque; owned by the caller from open to close
+struct MainLoop;
 
-// The stop signals' descriptor and a tick of `periodMs` on the monotonic
-// clock. nullptr when either cannot be made; the failure is said on stderr.
+// nullptr, said on stderr, when the loop's descriptors cannot be made.
 MainLoop* openMainLoop(uint32_t periodMs);
 
-// Calls `onTick` every `periodMs`, the first time `periodMs` after the call,
-// until a stop signal arrives. Ticks missed while
-// `onTick` ran (a long pause inside it) give one more call, never a burst. A
-// stop signal pending together with a tick wins: no tick runs after it.
+// Calls `onTick` every `periodMs` from now until a stop signal arrives. Ticks
+// missed while `onTick` ran give one call, never a burst; a stop pending with a tick wins.
 void runMainLoop(MainLoop* loop, const std::function<void()>& onTick);
 
-// Closes both descriptors; nullptr is accepted.
-void closeMainLoop(MainLoop* loop);
+void closeMainLoop(MainLoop* loop);  // nullptr is accepted
+
+// Sends `state` ("READY=1", "STOPPING=1", "WATCHDOG=1") to $NOTIFY_SOCKET, a
+// path or an abstract name written "@name"; false when unset or not sent.
+bool notifyServiceManager(const char* state);
+
+// True when WATCHDOG_USEC is set and WATCHDOG_PID, if set, names this process.
+bool watchdogRequested();
 
 }  // namespace ce

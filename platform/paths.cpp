@@ -1,32 +1,24 @@
-// Maps the device's paths onto this machine. Device paths come from a system
-// whose file names ignore case and whose separator is '\', and some of them
-// come from route files and clients, so resolution must never leave the
-// device root (".." stops at the root) and must give the same answer every
-// time when two names differ only in case (exact match, else the first in
-// byte order). Links inside the root are followed the way the OS follows
-// them, since that is how real devices are attached.
+// Device paths come from a system whose names ignore case, some from route
+// files and clients: resolution never leaves the device root and gives the
+// same answer every time. Links inside the root are followed: that is how
+// real devices are attached.
 #include "platform/paths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include <serialhub/protocol.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace ce {
-
 namespace {
-
-// Group members reach the objects, others never; new objects take the
-// directory's group (set-group-ID), whatever the umask.
-constexpr mode_t kObjectDirMode = 02770;
 
 std::string environmentOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -35,52 +27,20 @@ std::string environmentOr(const char* name, const char* fallback) {
   return result;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Only ASCII letters fold; other bytes must match exactly.
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+std::string joinPath(const std::string& dir, std::string_view name) {
+  return (dir == "/" ? "/" : dir + "/") + std::string(name);
+}
+
+// `dir` and its missing parents; `dir` gets mode 2770 whatever the umask, so
+// group members reach the objects, others never, and objects take its group.
+bool makeObjectsDirectory(const std::string& dir) {
+  for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
+    if (mkdir(dir.substr(0, slash).c_str(), 0770) != 0 && errno != EEXIST) return false;
   }
-  return true;
-}
-
-std::string joinPath(const std::string& dir, const std::string& name) {
-  return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
-bool exists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
-// Splits at '\' and '/', dropping empty and "." components.
-std::vector<std::string_view> splitDevicePath(std::string_view path) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '\\' || path[i] == '/') {
-      std::string_view part = path.substr(start, i - start);
-      if (!part.empty() && part != ".") parts.push_back(part);
-      start = i + 1;
-    }
-  }
-  return parts;
-}
-
-// Makes the missing folders of `path`; the last one gets kObjectDirMode.
-bool makeDirectories(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const bool last = slash == std::string::npos;
-    const std::string prefix = last ? path : path.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0770) == 0) {
-      if (last && chmod(prefix.c_str(), kObjectDirMode) != 0) return false;
-    } else if (errno != EEXIST) {
-      return false;
-    }
-    if (last) return true;
-  }
+  return mkdir(dir.c_str(), 0770) == 0 ? chmod(dir.c_str(), 02770) == 0 : errno == EEXIST;
 }
 
 }  // namespace
@@ -89,19 +49,25 @@ std::string ceRoot() { return environmentOr("CE_ROOT", "/"); }
 
 std::string ceObjects() { return environmentOr("CE_OBJECTS", SHUB_OBJECTS_DEFAULT); }
 
+std::vector<std::string_view> splitPath(std::string_view path, const char* separators) {
+  std::vector<std::string_view> parts;
+  for (size_t start = 0; start <= path.size();) {
+    const size_t end = std::min(path.find_first_of(separators, start), path.size());
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::optional<std::string> findInDirectory(const std::string& dir, std::string_view name) {
   if (name.empty() || name == "." || name == "..") return std::nullopt;
-  DIR* stream = opendir(dir.c_str());  // opendir opens its descriptor close-on-exec
+  DIR* stream = opendir(dir.c_str());  // close-on-exec
   if (!stream) return std::nullopt;
-  std::optional<std::string> best;
+  std::optional<std::string> best;  // an exact match, else the first in byte order
   while (const dirent* entry = readdir(stream)) {
-    const std::string_view entryName(entry->d_name);
-    if (entryName == name) {
-      best = std::string(entryName);
-      break;
-    }
-    if (entryName == "." || entryName == "..") continue;
-    if (equalIgnoringCase(entryName, name) && (!best || entryName < *best)) best = std::string(entryName);
+    const std::string_view found(entry->d_name);
+    const bool better = !best || found == name || (*best != name && found < *best);
+    if (better && std::ranges::equal(found, name, {}, asciiLower, asciiLower)) best = found;
   }
   closedir(stream);
   if (!best) return std::nullopt;
@@ -109,65 +75,60 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
 }
 
 std::optional<std::string> resolveDevicePath(std::string_view devicePath) {
-  const std::string root = ceRoot();
-  // The host names matched so far below the root; ".." drops the last one
-  // and does nothing at the root itself.
-  std::vector<std::string> matched;
-  std::string current = root;
-  for (std::string_view part : splitDevicePath(devicePath)) {
+  std::vector<std::string> walked{ceRoot()};  // host paths from the root down; ".." never drops the root
+  for (std::string_view part : splitPath(devicePath, "\\/")) {
     if (part == "..") {
-      if (!matched.empty()) matched.pop_back();
-      current = root;
-      for (const std::string& name : matched) current = joinPath(current, name);
-      continue;
+      if (walked.size() > 1) walked.pop_back();
+    } else if (part != ".") {
+      std::optional<std::string> found = findInDirectory(walked.back(), part);
+      if (!found) return std::nullopt;
+      walked.push_back(std::move(*found));
     }
-    std::optional<std::string> found = findInDirectory(current, part);
-    if (!found) return std::nullopt;
-    matched.push_back(found->substr(found->rfind('/') + 1));
-    current = std::move(*found);
   }
-  if (!exists(current)) return std::nullopt;  // a dangling link
-  return current;
+  if (fileType(walked.back()) == 0) return std::nullopt;  // a dangling link
+  return walked.back();
 }
 
 std::optional<std::string> findDeviceNode(std::string_view name) {
-  const std::optional<std::string> devDir = resolveDevicePath("dev");
-  if (!devDir) return std::nullopt;
-  std::optional<std::string> node = findInDirectory(*devDir, name);
-  if (!node || !exists(*node)) return std::nullopt;
-  return node;
+  // A name that holds a separator or is "." or ".." names no node.
+  if (name.find_first_of("\\/") != name.npos || name == "." || name == "..") return std::nullopt;
+  return name.empty() ? std::nullopt : resolveDevicePath("dev/" + std::string(name));
+}
+
+mode_t fileType(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+}
+
+bool writeNodeFile(const std::string& path, std::string_view text, bool append) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : O_TRUNC));
+  if (fd < 0) return false;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return close(fd) == 0 && written;
 }
 
 std::string executableDirectory() {
-  char buffer[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return "";
-  std::string path(buffer, static_cast<size_t>(length));
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  char self[PATH_MAX];  // not std::filesystem: linked statically, it would bring the locale code along
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
+  const std::string_view path(self, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+  return std::string(path.substr(0, std::max<size_t>(path.rfind('/'), 1)));
 }
 
 std::optional<std::string> objectPath(std::string_view name) {
-  // "." and ".." would name the directory itself or its parent, and a NUL
-  // would silently shorten the name.
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos ||
-      name.find('\0') != std::string_view::npos) {
+  // "." and ".." would name the directory or its parent; a NUL would cut the name.
+  if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string_view("/\0", 2)) != name.npos) {
     return std::nullopt;
   }
-  return joinPath(ceObjects(), std::string(name));
+  return joinPath(ceObjects(), name);
 }
 
 std::string prepareObjectsDirectory() {
   const std::string dir = ceObjects();
   struct stat info {};
-  if (lstat(dir.c_str(), &info) != 0) {
-    if (errno != ENOENT) return dir + ": " + std::strerror(errno);
-    if (!makeDirectories(dir) || lstat(dir.c_str(), &info) != 0) return dir + ": " + std::strerror(errno);
-  }
-  // Another user's folder, or one that others may write, could hold links
-  // and files planted to make us write where we must not: refused, never
-  // repaired or followed.
+  const bool made = lstat(dir.c_str(), &info) == 0 || (errno == ENOENT && makeObjectsDirectory(dir));
+  if (!made || lstat(dir.c_str(), &info) != 0) return dir + ": " + std::strerror(errno);
+  // A folder of another user, or one others may write, could hold links and
+  // files planted to make us write where we must not: refused, never repaired.
   if (S_ISLNK(info.st_mode)) return dir + ": is a symbolic link; refused";
   if (!S_ISDIR(info.st_mode)) return dir + ": not a directory";
   if (info.st_uid != geteuid() && info.st_uid != 0) {

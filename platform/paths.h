@@ -1,46 +1,50 @@
-// Where the device lives on this machine. The device's own paths
-// ("\ResidentFlash2\korvent\app\duskcard.exe", "residentflash2\sleep.exe")
-// resolve below $CE_ROOT; named objects live in $CE_OBJECTS.
+// Where the device lives on this machine: its paths ("\ResidentFlash2\x.exe")
+// resolve below $CE_ROOT, its nodes are in $CE_ROOT/dev, named objects in $CE_OBJECTS.
 #pragma once
+
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ce {
 
-// $CE_ROOT, default "/"; never ends in '/' except for "/" itself.
+// $CE_ROOT (default "/") and $CE_OBJECTS (default "/dev/shm/ce"), without a trailing '/'.
 std::string ceRoot();
-
-// $CE_OBJECTS, default "/dev/shm/ce".
 std::string ceObjects();
 
-// Resolves a device path below ceRoot(): '\' and '/' both separate, a leading
-// separator is optional, each component is matched without regard to case (an
-// exact match wins, else the first in byte order), ".." never climbs above the
-// root. Returns the host path of an existing file or directory, or nullopt.
+// The non-empty runs of `path` between any of `separators`.
+std::vector<std::string_view> splitPath(std::string_view path, const char* separators);
+
+// The host path of an existing file or directory below ceRoot(): '\' and '/'
+// separate, ".." stops at the root, each component is matched without regard
+// to case (an exact match wins, else the first in byte order).
 std::optional<std::string> resolveDevicePath(std::string_view devicePath);
 
-// The node `name` ("BKL1", "COM7", "screen") in $CE_ROOT/dev, found without
-// regard to case; nullopt when missing.
-std::optional<std::string> findDeviceNode(std::string_view name);
-
-// Looks `name` up in host directory `dir` without regard to case; the full
-// path of the match, or nullopt.
+// `name` in host directory `dir`, matched as above.
 std::optional<std::string> findInDirectory(const std::string& dir, std::string_view name);
 
-// The directory of the running executable (from /proc/self/exe), without a
-// trailing '/'.
+// The node `name` ("BKL1", "COM7", "screen") in $CE_ROOT/dev; nullopt when missing.
+std::optional<std::string> findDeviceNode(std::string_view name);
+
+// The file type bits (S_IFMT) of what `path` leads to; 0 when nothing does.
+mode_t fileType(const std::string& path);
+
+// One write(2) of `text` to the existing file `path`, appended or replacing
+// it: a simulated device's record, whose lines never interleave.
+bool writeNodeFile(const std::string& path, std::string_view text, bool append);
+
+// The directory of the running executable, without a trailing '/'.
 std::string executableDirectory();
 
-// The host path of named object `name` in ceObjects(). nullopt for a name
-// that is empty or holds '/'.
+// Named object `name` in ceObjects(); nullopt for a name that would leave it.
 std::optional<std::string> objectPath(std::string_view name);
 
-// For the daemon, the one process that makes the objects directory: makes it
-// (mode 2770, whatever the umask) when missing, else checks that it is a real
-// directory of this user or root that others cannot write. Empty when it can
-// be used, otherwise what is wrong, naming the directory.
+// For the daemon: makes the objects directory (mode 2770) or checks that it
+// is a real directory of this user or root that others cannot write. Empty
+// when usable, else what is wrong, naming the directory.
 std::string prepareObjectsDirectory();
 
 }  // namespace ce

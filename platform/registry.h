@@ -1,5 +1,6 @@
-// The registry: $CE_ROOT/registry/<HIVE>/<key path>/<value name>, one
-// file per value, keys as directories, all looked up without regard to case.
+// The registry: $CE_ROOT/registry/<HIVE>/<key path>/<value name>, one file
+// per value, keys as directories, all looked up without regard to case.
+// `keyPath` separates keys with '\' ("ControlPanel\Volume").
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,8 @@
 
 namespace ce {
 
-// A DWORD value: decimal or 0x-hex text from 0 to 0xFFFFFFFF with optional
-// white space around it. Anything else, or a missing file, is nullopt.
-// `keyPath` separates keys with '\' ("ControlPanel\Volume").
+// A DWORD value: decimal or 0x-hex text from 0 to 0xFFFFFFFF, white space
+// around it allowed. Anything else, or no such value, is nullopt.
 std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_view keyPath,
                                           std::string_view valueName);
 

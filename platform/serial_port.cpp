@@ -1,15 +1,8 @@
 // The serial port on a Linux tty or pty, and the one place that knows about
-// termios. It must survive: a node that is missing or is not a terminal, a
-// second opener (refused), the other end closing (reported as a hang-up, with
-// no busy loop left behind), a writer stuck behind a full output queue
-// (bounded by the write time-out), and a stop while a call waits (the stop
-// token's callback wakes the poll through an eventfd).
+// termios. It must survive a second opener (refused), the other end closing
+// (a hang-up, no busy loop), a full output queue (the write time-out bounds
+// the wait) and a stop while a call waits (an eventfd wakes the poll).
 #include "platform/serial_port.h"
-
-#include <cerrno>
-#include <cstring>
-#include <string>
-#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,192 +12,132 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/clock.h"
 #include "platform/paths.h"
 
 namespace ce {
-
 namespace {
 
-// An owned descriptor, closed when it goes.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-int64_t nowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Milliseconds left before `deadline` as a poll() time-out.
-int remainingMs(int64_t deadline) {
-  const int64_t left = deadline - nowMs();
-  if (left <= 0) return 0;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-}
-
-void drainEventFd(int fd) {
-  uint64_t value = 0;
-  [[maybe_unused]] const ssize_t ignored = ::read(fd, &value, sizeof value);
-}
-
-// Makes a stop of `stop` readable on `eventFd` for the life of one call. The
-// count stays until drained, so a stop that comes before the poll still ends
-// it. A count left by an earlier, stopped caller is drained before the token
-// is looked at, so it can only cost one extra pass, never a lost stop.
-class StopSignal {
- public:
-  StopSignal(int eventFd, std::stop_token stop) : callback_(std::move(stop), Raise{eventFd}) {}
-
- private:
-  struct Raise {
-    int fd;
-    void operator()() const {
-      const uint64_t one = 1;
-      [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
-    }
-  };
-  std::stop_callback<Raise> callback_;
-};
-
-bool isHangupErrno(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE; }
-
-PortStatus errorStatus(int error) { return isHangupErrno(error) ? PortStatus::hungUp : PortStatus::failed; }
-
+constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
 constexpr short kLineDown = POLLHUP | POLLERR | POLLNVAL;
+
+// Makes a stop readable on `eventFd` during one call. A count left by an
+// earlier call costs one extra pass, since the token is looked at first.
+auto raiseOnStop(std::stop_token stop, int eventFd) {
+  return std::stop_callback(std::move(stop), [eventFd] {
+    const uint64_t one = 1;
+    (void)!::write(eventFd, &one, sizeof one);
+  });
+}
 
 class TtyPort final : public SerialPort {
  public:
-  TtyPort(Fd fd, Fd readStop, Fd writeStop)
-      : fd_(std::move(fd)), readStop_(std::move(readStop)), writeStop_(std::move(writeStop)) {}
-  ~TtyPort() override { ioctl(fd_.get(), TIOCNXCL); }  // a pty's slave keeps the flag while its master lives
-  TtyPort(const TtyPort&) = delete;
-  TtyPort& operator=(const TtyPort&) = delete;
+  TtyPort(int fd, int readStop, int writeStop) : fd_(fd), readStop_(readStop), writeStop_(writeStop) {}
+  ~TtyPort() override {
+    ioctl(fd_, TIOCNXCL);  // the flag would outlive our close while another opener holds the line
+    for (const int fd : {fd_, readStop_, writeStop_}) close(fd);
+  }
 
   PortResult read(uint8_t* buffer, uint32_t size, std::stop_token stop) override {
     if (size == 0) return {PortStatus::done};
-    const StopSignal wake(readStop_.get(), stop);
-    bool lineDown = false;
-    for (;;) {
+    const auto wake = raiseOnStop(stop, readStop_);
+    for (bool lineDown = false;;) {
       if (stop.stop_requested()) return {PortStatus::stopped};
-      const ssize_t n = ::read(fd_.get(), buffer, size);
+      const ssize_t n = ::read(fd_, buffer, size);
       if (n > 0) return {PortStatus::done, static_cast<uint32_t>(n)};
-      if (n == 0) return {PortStatus::hungUp};  // VMIN is 1: nothing waiting gives EAGAIN, not 0
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) return {errorStatus(errno)};
-      // A dead line keeps reporting itself to poll(): without this the loop would spin.
-      if (lineDown) return {PortStatus::hungUp};
-      pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {readStop_.get(), POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return {PortStatus::failed};
-      }
-      if (fds[1].revents & POLLIN) drainEventFd(readStop_.get());
-      lineDown = (fds[0].revents & kLineDown) != 0;
+      // VMIN is 1, so nothing waiting gives EAGAIN, never 0; and a dead line
+      // keeps reporting itself to poll(), so a second empty pass ends the call.
+      if (n == 0 || (errno != EINTR && errno != EAGAIN) || lineDown) return {PortStatus::hungUp};
+      const int events = waitFor(POLLIN, readStop_, -1);
+      lineDown = events < 0 || (events & kLineDown) != 0;
     }
   }
 
   PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) override {
-    const int64_t deadline = nowMs() + int64_t{kWriteMsPerByte} * count + kWriteConstantMs;
-    const StopSignal wake(writeStop_.get(), stop);
+    const uint32_t start = tickCount();
+    const uint64_t allowedMs = uint64_t{kWriteMsPerByte} * count + kWriteConstantMs;
+    const auto wake = raiseOnStop(stop, writeStop_);
     uint32_t done = 0;
     while (done < count) {
       if (stop.stop_requested()) return {PortStatus::stopped, done};
-      const ssize_t n = ::write(fd_.get(), bytes + done, count - done);
+      const ssize_t n = ::write(fd_, bytes + done, count - done);
       if (n > 0) {
         done += static_cast<uint32_t>(n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return {errorStatus(errno), done};
-      pollfd fds[2] = {{fd_.get(), POLLOUT, 0}, {writeStop_.get(), POLLIN, 0}};
-      const int ready = poll(fds, 2, remainingMs(deadline));
-      if (ready == 0) break;  // time-out: the caller gets what went out
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        return {PortStatus::failed, done};
-      }
-      if (fds[1].revents & POLLIN) drainEventFd(writeStop_.get());
-      if (fds[0].revents & kLineDown) return {PortStatus::hungUp, done};
+      if (n < 0 && errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp, done};
+      const uint32_t spentMs = tickCount() - start;
+      if (spentMs >= allowedMs) break;  // time-out: the caller gets what went out
+      const auto leftMs = static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX));
+      const int events = waitFor(POLLOUT, writeStop_, leftMs);
+      if (events < 0 || (events & kLineDown)) return {PortStatus::hungUp, done};
     }
     return {PortStatus::done, done};
   }
 
  private:
-  const Fd fd_;
-  const Fd readStop_;   // wakes a read's poll on a stop
-  const Fd writeStop_;  // wakes a write's poll on a stop
+  // Polls the port for `events` and the stop eventfd, draining the latter;
+  // the port's revents (0 on a time-out or a signal), or -1.
+  int waitFor(short events, int stopFd, int timeoutMs) const {
+    pollfd fds[2] = {{fd_, events, 0}, {stopFd, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) < 0) return errno == EINTR ? 0 : -1;
+    uint64_t stops = 0;
+    if (fds[1].revents & POLLIN) (void)!::read(stopFd, &stops, sizeof stops);
+    return fds[0].revents;
+  }
+
+  const int fd_, readStop_, writeStop_;  // the stops' eventfds wake a read's or a write's poll
 };
 
 // A pty's slave side (Unix98 ptys have majors 136 to 143).
 bool isPtySlave(int fd) {
   struct stat info {};
-  return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 &&
-         major(info.st_rdev) < 144;
+  return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 && major(info.st_rdev) < 144;
 }
 
-// TIOCEXCL keeps out every other opener of the tty that does not run as root.
-// A UART's flag goes with its last close, crash or not; a pty slave keeps it
-// while its master lives, so after a crash no unprivileged daemon could open
-// it again. The flock alone keeps our own processes apart there.
-bool lockOutOthers(int fd) { return isPtySlave(fd) || ioctl(fd, TIOCEXCL) == 0; }
-
-// Raw line at 19200 8N1: no echo, no line editing, no translation of CR/LF,
-// no signals, no parity, no software or hardware flow control; the modem lines
-// are ignored and the receiver is on. A read with nothing waiting answers
-// EAGAIN (the descriptor is non-blocking and VMIN is 1), so a read of 0 bytes
-// only ever means a hang-up.
-void makeRaw(termios& settings) {
-  cfmakeraw(&settings);
-  cfsetispeed(&settings, B19200);
-  cfsetospeed(&settings, B19200);
-  settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-  settings.c_cflag |= CS8 | CLOCAL | CREAD;
-  settings.c_cc[VMIN] = 1;
-  settings.c_cc[VTIME] = 0;
+// cfmakeraw gives no echo, editing, CR/LF translation, signals or parity, 8
+// data bits and VMIN 1 (so a read of 0 bytes means a hang-up); one stop bit,
+// no flow control and modem lines ignored complete 19200 8N1.
+bool setRaw(int fd) {
+  termios line{};
+  if (tcgetattr(fd, &line) != 0) return false;
+  cfmakeraw(&line);
+  cfsetspeed(&line, B19200);
+  line.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY);
+  line.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS);
+  line.c_cflag |= CLOCAL | CREAD;
+  return tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
-// Opens `path` as an exclusive raw terminal; an invalid Fd on any failure.
-Fd openExclusiveTerminal(const std::string& path, std::string& failure) {
-  const auto fail = [&failure](std::string why) {
-    failure = std::move(why);
-    return Fd();
-  };
-  Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return fail(std::strerror(errno));
-  if (!isatty(fd.get())) return fail("not a terminal");
-  // flock keeps out cooperating openers, root included.
-  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail("busy: another process holds its lock");
-  if (!lockOutOthers(fd.get())) return fail(std::string("cannot take it alone: ") + std::strerror(errno));
-  termios settings{};
-  if (tcgetattr(fd.get(), &settings) != 0) return fail(std::strerror(errno));
-  makeRaw(settings);
-  if (tcsetattr(fd.get(), TCSANOW, &settings) != 0) {
-    const int error = errno;
-    ioctl(fd.get(), TIOCNXCL);
-    return fail(std::strerror(error));
+// `path` opened as an exclusive raw terminal, or -1 with `failure` said.
+// flock keeps out our own processes, root included; TIOCEXCL other openers
+// that are not root. A pty slave keeps that flag while its master lives, so
+// after a crash no daemon could reopen it: there the flock alone serves.
+int openExclusiveTerminal(const std::string& path, std::string& failure) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    failure = std::strerror(errno);
+  } else if (!isatty(fd)) {
+    failure = "not a terminal";
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    failure = "busy: another process holds its lock";
+  } else if (!isPtySlave(fd) && ioctl(fd, TIOCEXCL) != 0) {
+    failure = std::string("cannot take it alone: ") + std::strerror(errno);
+  } else if (setRaw(fd)) {
+    return fd;
+  } else {
+    failure = std::strerror(errno);
+    ioctl(fd, TIOCNXCL);
   }
-  return fd;
+  if (fd >= 0) close(fd);
+  return -1;
 }
 
 }  // namespace
@@ -212,27 +145,17 @@ Fd openExclusiveTerminal(const std::string& path, std::string& failure) {
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report) {
   PortOpenReport ignored;
   PortOpenReport& out = report != nullptr ? *report : ignored;
-  out = {};
-  if (!deviceName) return nullptr;
-  std::string name(deviceName);
-  if (!name.empty() && name.back() == ':') name.pop_back();
-  if (name.empty()) return nullptr;
-  const std::optional<std::string> node = findDeviceNode(name);
-  if (!node) {
-    out.failure = "no node " + name + " in " + ceRoot() + "/dev";
-    return nullptr;
-  }
-  out.path = *node;
-  Fd fd = openExclusiveTerminal(*node, out.failure);
-  if (!fd.valid()) return nullptr;
-  Fd readStop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  Fd writeStop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!readStop.valid() || !writeStop.valid()) {
-    out.failure = std::strerror(errno);
-    ioctl(fd.get(), TIOCNXCL);
-    return nullptr;
-  }
-  return std::make_unique<TtyPort>(std::move(fd), std::move(readStop), std::move(writeStop));
+  std::string name(deviceName != nullptr ? deviceName : "");
+  if (name.ends_with(':')) name.pop_back();
+  const std::optional<std::string> node = name.empty() ? std::nullopt : findDeviceNode(name);
+  out = {node.value_or(""), node ? "" : "no node " + name + " in " + ceRoot() + "/dev"};
+  if (!node) return nullptr;
+  const int readStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), writeStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int fd = readStop >= 0 && writeStop >= 0 ? openExclusiveTerminal(*node, out.failure) : -1;
+  if (fd >= 0) return std::make_unique<TtyPort>(fd, readStop, writeStop);
+  if (readStop < 0 || writeStop < 0) out.failure = std::strerror(errno);
+  for (const int stopFd : {readStop, writeStop}) close(stopFd);  // -1 is refused harmlessly
+  return nullptr;
 }
 
 }  // namespace ce

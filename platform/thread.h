@@ -1,24 +1,28 @@
-// Threads with a cooperative stop: a std::jthread whose routine is handed its
-// stop token and passes it to every wait it makes (waitEvent, pauseMs, the
-// serial port's calls), each of which ends at once when the token is stopped.
-// stopThread() returns once the routine has returned, so nothing runs on that
-// thread afterwards.
+// Threads with a cooperative stop: the routine passes its stop token to every
+// wait it makes (waitEvent, pauseMs, the serial port), which ends at once on a stop.
 #pragma once
 
 #include <functional>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 
 namespace ce {
 
-using ThreadRoutine = std::function<void(std::stop_token)>;
+// `routine` on a new thread, or a thread that is not joinable when the system
+// has none to give: a daemon short of threads goes on without the service.
+inline std::jthread startThread(std::function<void(std::stop_token)> routine) {
+  try {
+    return routine ? std::jthread(std::move(routine)) : std::jthread();
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
 
-// Starts `routine` on a new thread. A thread that is not joinable when the
-// system has none to give (or `routine` is empty).
-std::jthread startThread(ThreadRoutine routine);
-
-// Requests the stop and waits until the routine has returned. Does nothing to
-// a thread that is not joinable; calling it twice is harmless.
-void stopThread(std::jthread& thread);
+// Requests the stop and returns once the routine has; harmless when repeated.
+inline void stopThread(std::jthread& thread) {
+  thread.request_stop();
+  if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+}
 
 }  // namespace ce

@@ -18,8 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/backlight.h"
-#include "platform/battery.h"
+#include "platform/power_nodes.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
 #include "platform/pointer_internal.h"
