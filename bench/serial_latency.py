@@ -67,7 +67,8 @@ def with_daemon():
     sock.bind(f"{work}/notify")
     env = dict(os.environ, CE_ROOT=root, CE_OBJECTS=objects, NOTIFY_SOCKET=f"{work}/notify")
     daemon = subprocess.Popen([f"{bindir}/serialhub"], env=env)
-    assert sock.recv(64) == b"READY=1"
+    while b"READY=1" not in sock.recv(4096).split(b"\n"):  # STATUS= lines may come first
+        pass
     probe = subprocess.Popen([f"{build}/bench/latency_probe", "3", str(frames)], env=env,
                              stdout=subprocess.PIPE, text=True)
     assert probe.stdout.readline().strip() == "ready"
@@ -84,9 +85,12 @@ def with_daemon():
     time.sleep(10)
     print(f"idle 10 s: {sum(switches(daemon.pid)) - sum(ctx0)} context switches (wake-ups), "
           f"{(cpu_ticks(daemon.pid) - cpu0) * 10} ms CPU")
+    os.sync()  # the freshly copied program's page-cache pages would count as dirty
     for line in open(f"/proc/{daemon.pid}/smaps_rollup"):
         if line.startswith(("Private_Dirty", "Rss")):
             print(line.strip())
+    mapped = {line.split()[-1] for line in open(f"/proc/{daemon.pid}/maps") if "lib" in line.split()[-1]}
+    print("libraries mapped:", " ".join(sorted(p.rsplit("/", 1)[-1] for p in mapped)))
     daemon.terminate()
     print("exit code:", daemon.wait(5))
     subprocess.run(["rm", "-rf", work])
