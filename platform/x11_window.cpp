@@ -34,11 +34,6 @@ constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
                                  XOpenDisplay};
 
-void noteLost(Display*, void* lost) { if (lost != nullptr) *static_cast<bool*>(lost) = true; }
-
-// A connection of its own to $DISPLAY; its loss sets `*lost` when given.
-Display* openDisplay(bool* lost) { return openXConnection(kLinkedXlib, nullptr, noteLost, lost); }
-
 // The bytes of property `name` when it has type `type` (AnyPropertyType: any
 // type); format-32 items are longs, as Xlib hands them out.
 std::optional<std::string> readProperty(Display* display, ::Window window, const char* name, Atom type) {
@@ -141,7 +136,6 @@ void bringToForeground(Display* display, ::Window client, ::Window frame) {
   }
 }
 
-// An 8-bit channel under `mask` of a 24- or 32-bit TrueColor pixel.
 unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
 }
@@ -150,7 +144,8 @@ unsigned long channel(uint32_t value, unsigned long mask) {
 // so that a tool that exits next loses nothing.
 template <typename Act>
 bool withTopLevel(const char* className, const char* title, Act act) {
-  Display* display = openDisplay(nullptr);
+  std::atomic<bool> lost{false};
+  Display* display = openXConnection(kLinkedXlib, nullptr, &lost);
   if (display == nullptr) return false;
   const bool done = act(display, findTopLevel(display, className, title));
   // A round trip, not a flush: the server may drop what it has not read when
@@ -183,7 +178,7 @@ bool bringWindowToForeground(const char* className, const char* title) {
 std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title,
                                                    std::string& failure) {
   std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
-  Display* display = notice->display_ = openDisplay(&notice->lost_);
+  Display* display = notice->display_ = openXConnection(kLinkedXlib, nullptr, &notice->lost_);
   if (display == nullptr) {
     const char* name = std::getenv("DISPLAY");
     failure = name == nullptr || *name == '\0' ? std::string("DISPLAY is not set")

@@ -49,24 +49,20 @@ struct DaemonXlib {
 
 const DaemonXlib* loadXlib() {
   return detail::loadLibraryApi<DaemonXlib>("libXtst.so.6", [](void* library, DaemonXlib& api) {
-    using detail::resolveSymbol;
-    return resolveSymbol(library, "XInitThreads", api.open.initThreads) &&
-           resolveSymbol(library, "XSetErrorHandler", api.open.setErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorHandler", api.open.setIOErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorExitHandler", api.open.setIOErrorExitHandler) &&
-           resolveSymbol(library, "XOpenDisplay", api.open.openDisplay) &&
-           resolveSymbol(library, "XCloseDisplay", api.closeDisplay) &&
-           resolveSymbol(library, "XSelectInput", api.selectInput) &&
-           resolveSymbol(library, "XPending", api.pending) && resolveSymbol(library, "XNextEvent", api.nextEvent) &&
-           resolveSymbol(library, "XFlush", api.flush) &&
-           resolveSymbol(library, "XTestQueryExtension", api.queryXTest) &&
-           resolveSymbol(library, "XTestFakeMotionEvent", api.fakeMotion) &&
-           resolveSymbol(library, "XTestFakeButtonEvent", api.fakeButton);
+    auto get = [library](const char* name, auto& function) { return detail::resolveSymbol(library, name, function); };
+    XlibApi& open = api.open;
+    return get("XInitThreads", open.initThreads) && get("XSetErrorHandler", open.setErrorHandler) &&
+           get("XSetIOErrorHandler", open.setIOErrorHandler) && get("XOpenDisplay", open.openDisplay) &&
+           get("XSetIOErrorExitHandler", open.setIOErrorExitHandler) && get("XCloseDisplay", api.closeDisplay) &&
+           get("XFlush", api.flush) && get("XSelectInput", api.selectInput) && get("XPending", api.pending) &&
+           get("XNextEvent", api.nextEvent) && get("XTestQueryExtension", api.queryXTest) &&
+           get("XTestFakeMotionEvent", api.fakeMotion) && get("XTestFakeButtonEvent", api.fakeButton);
   });
 }
 
 int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
 int ignoreConnectionLoss(Display*) { return 0; }
+void noteLost(Display*, void* lost) { *static_cast<std::atomic<bool>*>(lost) = true; }
 
 struct Connection {
   int error = 0;  // of a failed attempt, whose display is nullptr
@@ -85,8 +81,6 @@ struct Link {
   detail::RetryGate gate;
 };
 
-void noteLost(Display*, void* connection) { static_cast<Connection*>(connection)->lost = true; }
-
 // Every round trip happens here, on the attempt's thread: the XTEST query, so
 // that no fake event makes one later. The root's size is the one the server
 // announced at connect; its ConfigureNotify, selected at once, follows it.
@@ -94,7 +88,7 @@ std::unique_ptr<Connection> connect(const std::string& name) {
   auto c = std::make_unique<Connection>();
   c->x = loadXlib();
   errno = 0;
-  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), noteLost, c.get()) : nullptr;
+  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), &c->lost) : nullptr;
   c->error = c->x != nullptr ? errno : ELIBACC;
   if (c->display == nullptr) return c;
   const DaemonXlib* x = c->x;
@@ -167,7 +161,6 @@ bool withConnection(const std::function<bool(const Connection&)>& use) {
   std::lock_guard lock(l.mutex);
   Connection* c = current(l, name);
   if (c == nullptr) return false;
-  drainEvents(*c);
   pollfd socket = {ConnectionNumber(c->display), POLLOUT, 0};
   // POLLHUP or POLLERR count as writable: the flush then finds the loss.
   if (c->lost || ::poll(&socket, 1, 0) != 1) return false;
@@ -186,7 +179,7 @@ int toPixel(int32_t absolute, int pixels) {
 
 }  // namespace
 
-Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler onLost, void* arg) {
+Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* lost) {
   static std::once_flag once;
   std::call_once(once, [&x] {
     x.initThreads();
@@ -199,7 +192,7 @@ Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler
   Display* display = x.openDisplay(name);
   if (display == nullptr) return nullptr;
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
-  x.setIOErrorExitHandler(display, onLost, arg);
+  x.setIOErrorExitHandler(display, noteLost, lost);
   return display;
 }
 
