@@ -122,18 +122,13 @@ bool sendClientMessage(Display* display, ::Window to, ::Window about, const char
 }
 
 // Raises `frame` (the client itself when 0) and asks the window manager, if
-// any, to activate `client`; without one the client gets the input focus when
-// it is viewable.
+// any, to activate `client`. The notice takes no input, so no focus is set.
 void bringToForeground(Display* display, ::Window client, ::Window frame) {
   if (client == 0) return;
   XRaiseWindow(display, frame != 0 ? frame : client);
-  XWindowAttributes attributes = {};
-  if (windowManagerRunning(display)) {
-    sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
-                      SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
-  } else if (XGetWindowAttributes(display, client, &attributes) && attributes.map_state == IsViewable) {
-    XSetInputFocus(display, client, RevertToPointerRoot, CurrentTime);
-  }
+  if (!windowManagerRunning(display)) return;
+  sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
+                    SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
 }
 
 unsigned long channel(uint32_t value, unsigned long mask) {

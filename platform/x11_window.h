@@ -1,8 +1,7 @@
 // Top-level X11 windows: duskcard's notice window, and a window found by
 // class and title (without regard to case, through window-manager frames) to
-// post a message to, as tools re-arm duskcard, or to bring to the foreground,
-// as a second duskcard shows the first. A message is a _CE_WINDOW_MESSAGE
-// ClientMessage of three 32-bit values.
+// post a message to (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit
+// values) or to bring to the foreground.
 #pragma once
 
 #include <atomic>

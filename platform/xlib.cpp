@@ -1,13 +1,12 @@
 // Opening an X connection, and the daemon's connection for XTest and screen
 // metrics, which resumes touch injection after a display manager restart.
 //
-// Must survive: a lost server (Xlib's default handlers end the process; ours
-// return, and the next use connects again, paced by pointer_internal.h); a
-// server that accepts but never answers (each attempt runs on a thread of
-// its own, waited for at most a second); one that stops reading (nothing is
-// sent while its socket is not writable); a write racing its death (SIGPIPE
-// is ignored; started programs get the default back); xrandr (the root's
-// ConfigureNotify is followed); several threads (one mutex).
+// Must survive: a lost server (our handlers return where Xlib's would end the
+// process; the next use connects again); a server that accepts but never
+// answers (each attempt has a thread of its own, waited for at most a
+// second); one that stops reading (nothing is sent while its socket is not
+// writable); a write racing its death (SIGPIPE is ignored; started programs
+// get the default back); xrandr; several threads (one mutex).
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -69,9 +68,10 @@ struct Connection {
   const DaemonXlib* x = nullptr;
   Display* display = nullptr;
   std::string name;  // the DISPLAY it was opened from
-  int screen = 0, width = 0, height = 0;
+  int width = 0, height = 0;
   bool xtest = false;             // the server has XTEST
   std::atomic<bool> lost{false};  // set by Xlib's exit handler, inside a call of ours
+  ~Connection() { if (display != nullptr) x->closeDisplay(display); }
 };
 
 struct Link {
@@ -91,20 +91,13 @@ std::unique_ptr<Connection> connect(const std::string& name) {
   c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), &c->lost) : nullptr;
   c->error = c->x != nullptr ? errno : ELIBACC;
   if (c->display == nullptr) return c;
-  const DaemonXlib* x = c->x;
   c->name = name;
-  c->screen = DefaultScreen(c->display);
-  x->selectInput(c->display, RootWindow(c->display, c->screen), StructureNotifyMask);
+  c->x->selectInput(c->display, DefaultRootWindow(c->display), StructureNotifyMask);
   int event = 0, error = 0, major = 0, minor = 0;
-  c->xtest = x->queryXTest(c->display, &event, &error, &major, &minor);
-  c->width = DisplayWidth(c->display, c->screen);
-  c->height = DisplayHeight(c->display, c->screen);
+  c->xtest = c->x->queryXTest(c->display, &event, &error, &major, &minor);
+  c->width = DisplayWidth(c->display, DefaultScreen(c->display));
+  c->height = DisplayHeight(c->display, DefaultScreen(c->display));
   return c;  // lost meanwhile: the use finds it so
-}
-
-void drop(Link& l) {
-  l.connection->x->closeDisplay(l.connection->display);
-  l.connection.reset();
 }
 
 // Follows the root window's size; reads only what has arrived.
@@ -112,7 +105,7 @@ void drainEvents(Connection& c) {
   while (!c.lost && c.x->pending(c.display) > 0) {
     XEvent event;
     c.x->nextEvent(c.display, &event);
-    if (event.type == ConfigureNotify && event.xconfigure.window == RootWindow(c.display, c.screen)) {
+    if (event.type == ConfigureNotify && event.xconfigure.window == DefaultRootWindow(c.display)) {
       c.width = event.xconfigure.width;
       c.height = event.xconfigure.height;
     }
@@ -127,7 +120,7 @@ Connection* current(Link& l, const std::string& name) {
     if (l.connection->lost && l.gate.sayOnce()) {
       detail::noteFailure("X display " + l.connection->name, "connection lost; connecting again", 0);
     }
-    drop(l);
+    l.connection.reset();
   }
   if (l.connection || name.empty()) return l.connection.get();
   bool startedNow = false;
@@ -146,7 +139,7 @@ Connection* current(Link& l, const std::string& name) {
   }
   l.gate.succeeded();
   l.connection = std::move(done);
-  if (l.connection->name != name) drop(l);  // DISPLAY changed meanwhile
+  if (l.connection->name != name) l.connection.reset();  // DISPLAY changed meanwhile
   return l.connection.get();
 }
 
@@ -201,7 +194,7 @@ bool xtestPointerEvent(const PointerEvent& event) {
     if (!c.xtest) return false;
     bool ok = true;
     if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
-      ok &= c.x->fakeMotion(c.display, c.screen, toPixel(event.x, c.width), toPixel(event.y, c.height),
+      ok &= c.x->fakeMotion(c.display, DefaultScreen(c.display), toPixel(event.x, c.width), toPixel(event.y, c.height),
                                 CurrentTime) != 0;
     }
     if ((event.flags & kPointerLeftDown) != 0) ok &= c.x->fakeButton(c.display, 1, True, CurrentTime) != 0;
