@@ -1,10 +1,8 @@
-// Top-level X11 windows (see x11_window.h); duskcard's is painted as one
-// ZPixmap XImage.
-//
-// Must survive windows of other processes vanishing while the tree is walked
-// (errors are ignored, every reply is checked), window managers that wrap
-// clients in frames, client messages from anyone (only our type is taken),
-// Expose series (one paint for the last) and a dying connection.
+// Top-level X11 windows (see x11_window.h). Must survive windows of other
+// processes vanishing while the tree is walked (errors are ignored, every
+// reply is checked), window managers that wrap clients in frames, client
+// messages from anyone (only our type is taken), Expose series (one paint for
+// the last) and a dying connection.
 #include "platform/x11_window.h"
 
 #include <X11/Xatom.h>
