@@ -1,9 +1,7 @@
-// The sinks of pointer events, chosen anew for each event, so a device
-// attached or removed while the daemon runs is followed: a recorder file, the
-// uinput mouse, or XTest (xlib.cpp). The mouse is made with libevdev (ABS_X
-// and ABS_Y 0..65535 and a left button, no touch bits: a plain absolute
-// pointer to every desktop) and made anew only when the node leads elsewhere
-// or a write failed.
+// The sinks of pointer events (see pointer.h; XTest lives in xlib.cpp). The
+// uinput mouse has no touch bits, so every desktop takes it for a plain
+// absolute pointer; it is made anew only when the node leads elsewhere or a
+// write failed.
 //
 // Must survive: a node that is not uinput or that we may not open, or no
 // libevdev (said once, retried at most once a second); values beyond the
@@ -40,10 +38,7 @@ bool recordPointerEvent(const std::string& path, const PointerEvent& event) {
   char line[64];
   const int length = std::snprintf(line, sizeof line, "%u %d %d %d %u\n", event.flags, event.x, event.y,
                                    event.data, event.extra);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, line, static_cast<size_t>(length)) == length;
-  return ::close(fd) == 0 && ok;
+  return writeNodeFile(path, std::string_view(line, static_cast<size_t>(length)), true);
 }
 
 struct EvdevApi {
@@ -58,14 +53,11 @@ struct EvdevApi {
 
 const EvdevApi* evdev() {
   return detail::loadLibraryApi<EvdevApi>("libevdev.so.2", [](void* library, EvdevApi& api) {
-    using detail::resolveSymbol;
-    return resolveSymbol(library, "libevdev_new", api.create) &&
-           resolveSymbol(library, "libevdev_set_name", api.setName) &&
-           resolveSymbol(library, "libevdev_enable_event_code", api.enableCode) &&
-           resolveSymbol(library, "libevdev_free", api.free) &&
-           resolveSymbol(library, "libevdev_uinput_create_from_device", api.uinputCreate) &&
-           resolveSymbol(library, "libevdev_uinput_write_event", api.uinputWrite) &&
-           resolveSymbol(library, "libevdev_uinput_destroy", api.uinputDestroy);
+    auto get = [library](const char* name, auto& function) { return detail::resolveSymbol(library, name, function); };
+    return get("libevdev_new", api.create) && get("libevdev_set_name", api.setName) &&
+           get("libevdev_enable_event_code", api.enableCode) && get("libevdev_free", api.free) &&
+           get("libevdev_uinput_create_from_device", api.uinputCreate) &&
+           get("libevdev_uinput_write_event", api.uinputWrite) && get("libevdev_uinput_destroy", api.uinputDestroy);
   });
 }
 
@@ -153,8 +145,7 @@ std::vector<detail::InputEvent> detail::uinputEvents(const PointerEvent& event) 
 
 void preparePointerDevice() {
   const std::optional<std::string> node = findDeviceNode("pointer");
-  struct stat info {};
-  if (node && ::stat(node->c_str(), &info) == 0 && S_ISCHR(info.st_mode)) uinputPointerEvent(*node, nullptr);
+  if (node && fileType(*node) == S_IFCHR) uinputPointerEvent(*node, nullptr);
 }
 
 bool injectPointerEvent(const PointerEvent& event) {
@@ -163,11 +154,9 @@ bool injectPointerEvent(const PointerEvent& event) {
     const char* display = std::getenv("DISPLAY");
     return display != nullptr && *display != '\0' && xtestPointerEvent(event);
   }
-  struct stat info {};
-  if (::stat(node->c_str(), &info) != 0) return false;  // a dangling link: no device
-  if (S_ISREG(info.st_mode)) return recordPointerEvent(*node, event);
-  if (S_ISCHR(info.st_mode)) return uinputPointerEvent(*node, &event);
-  return false;
+  const mode_t type = fileType(*node);  // 0 for a dangling link: no device
+  if (type == S_IFREG) return recordPointerEvent(*node, event);
+  return type == S_IFCHR && uinputPointerEvent(*node, &event);
 }
 
 }  // namespace ce

@@ -1,6 +1,6 @@
 // Private to platform/, open to tests: the gate that paces retries of the
 // uinput mouse and the daemon's X connection, so neither hammers what is
-// missing nor fills stderr, and the input events of the uinput mouse.
+// missing nor fills stderr; the input events of the uinput mouse.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +29,8 @@ struct RetryGate {
   bool tried = false, said = false;
 };
 
-// The input events (linux/input.h) that carry one pointer event on the
-// uinput mouse: absolute motion, clamped to the axes, and button 1, then
-// SYN_REPORT.
+// The input events (linux/input.h) of one pointer event on the uinput mouse:
+// absolute motion clamped to the axes, button 1, then SYN_REPORT.
 struct InputEvent {
   uint16_t type = 0, code = 0;
   int32_t value = 0;

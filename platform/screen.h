@@ -1,8 +1,7 @@
-// Screen metrics: the width and height of the screen in pixels, from the
-// simulated node $CE_ROOT/dev/screen ("WIDTHxHEIGHT", read anew at each
-// call), else the X server of $DISPLAY (its current size, reconnected after a
-// restart), else the first framebuffer's virtual_size, else 0x0 (unknown).
-// Cheap enough to ask for every touch frame.
+// The screen's size in pixels, from the node $CE_ROOT/dev/screen
+// ("WIDTHxHEIGHT", read anew at each call), else the X server of $DISPLAY,
+// else the first framebuffer's virtual_size, else 0x0 (unknown). Cheap
+// enough to ask for every touch frame.
 #pragma once
 
 #include <cstdint>

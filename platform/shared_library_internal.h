@@ -5,8 +5,6 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
-
 namespace ce::detail {
 
 // Stores `name` from `library` in `function`; false when it is missing.
@@ -22,13 +20,11 @@ bool resolveSymbol(void* library, const char* name, Function& function) {
 // call; nullptr for ever when the library or one of its functions is missing.
 template <typename Api>
 const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api& api)) {
-  static std::once_flag once;
   static Api api;
-  static const Api* loaded = nullptr;
-  std::call_once(once, [&] {
+  static const Api* const loaded = [&]() -> const Api* {  // a static's initialiser runs once, in any thread
     void* const library = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-    if (library != nullptr && resolve(library, api)) loaded = &api;
-  });
+    return library != nullptr && resolve(library, api) ? &api : nullptr;
+  }();
   return loaded;
 }
 

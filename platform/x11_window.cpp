@@ -1,10 +1,8 @@
-// Top-level X11 windows (see x11_window.h); duskcard's is painted as one
-// ZPixmap XImage.
-//
-// Must survive windows of other processes vanishing while the tree is walked
-// (errors are ignored, every reply is checked), window managers that wrap
-// clients in frames, client messages from anyone (only our type is taken),
-// Expose series (one paint for the last) and a dying connection.
+// Top-level X11 windows (see x11_window.h). Must survive windows of other
+// processes vanishing while the tree is walked (errors are ignored, every
+// reply is checked), window managers that wrap clients in frames, client
+// messages from anyone (only our type is taken), Expose series (one paint for
+// the last) and a dying connection.
 #include "platform/x11_window.h"
 
 #include <X11/Xatom.h>
@@ -33,11 +31,6 @@ constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
 
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
                                  XOpenDisplay};
-
-void noteLost(Display*, void* lost) { if (lost != nullptr) *static_cast<bool*>(lost) = true; }
-
-// A connection of its own to $DISPLAY; its loss sets `*lost` when given.
-Display* openDisplay(bool* lost) { return openXConnection(kLinkedXlib, nullptr, noteLost, lost); }
 
 // The bytes of property `name` when it has type `type` (AnyPropertyType: any
 // type); format-32 items are longs, as Xlib hands them out.
@@ -127,21 +120,15 @@ bool sendClientMessage(Display* display, ::Window to, ::Window about, const char
 }
 
 // Raises `frame` (the client itself when 0) and asks the window manager, if
-// any, to activate `client`; without one the client gets the input focus when
-// it is viewable.
+// any, to activate `client`. The notice takes no input, so no focus is set.
 void bringToForeground(Display* display, ::Window client, ::Window frame) {
   if (client == 0) return;
   XRaiseWindow(display, frame != 0 ? frame : client);
-  XWindowAttributes attributes = {};
-  if (windowManagerRunning(display)) {
-    sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
-                      SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
-  } else if (XGetWindowAttributes(display, client, &attributes) && attributes.map_state == IsViewable) {
-    XSetInputFocus(display, client, RevertToPointerRoot, CurrentTime);
-  }
+  if (!windowManagerRunning(display)) return;
+  sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
+                    SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
 }
 
-// An 8-bit channel under `mask` of a 24- or 32-bit TrueColor pixel.
 unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
 }
@@ -150,7 +137,8 @@ unsigned long channel(uint32_t value, unsigned long mask) {
 // so that a tool that exits next loses nothing.
 template <typename Act>
 bool withTopLevel(const char* className, const char* title, Act act) {
-  Display* display = openDisplay(nullptr);
+  std::atomic<bool> lost{false};
+  Display* display = openXConnection(kLinkedXlib, nullptr, &lost);
   if (display == nullptr) return false;
   const bool done = act(display, findTopLevel(display, className, title));
   // A round trip, not a flush: the server may drop what it has not read when
@@ -183,7 +171,7 @@ bool bringWindowToForeground(const char* className, const char* title) {
 std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title,
                                                    std::string& failure) {
   std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
-  Display* display = notice->display_ = openDisplay(&notice->lost_);
+  Display* display = notice->display_ = openXConnection(kLinkedXlib, nullptr, &notice->lost_);
   if (display == nullptr) {
     const char* name = std::getenv("DISPLAY");
     failure = name == nullptr || *name == '\0' ? std::string("DISPLAY is not set")

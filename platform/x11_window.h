@@ -1,10 +1,10 @@
 // Top-level X11 windows: duskcard's notice window, and a window found by
 // class and title (without regard to case, through window-manager frames) to
-// post a message to, as tools re-arm duskcard, or to bring to the foreground,
-// as a second duskcard shows the first. A message is a _CE_WINDOW_MESSAGE
-// ClientMessage of three 32-bit values.
+// post a message to (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit
+// values) or to bring to the foreground.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -33,15 +33,13 @@ struct NoticeWindowEvent {
   uint32_t message = 0;
 };
 
-// A window at (0, 0) the size of the screen, undecorated (override-redirect
-// without a window manager, full-screen state with one), without backing
+// A window at (0, 0) the size of the screen, undecorated, without backing
 // store so every Expose asks for a repaint. A lost server is said once; later
 // waits simply run out.
 class NoticeWindow {
  public:
-  // Connects to $DISPLAY, reads the screen size once, makes the window and
-  // brings it to the foreground (an Expose follows); nullptr, with the reason
-  // in `failure`, when it cannot.
+  // Made on $DISPLAY and brought to the foreground (an Expose follows);
+  // nullptr, with the reason in `failure`, when it cannot.
   static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
   ~NoticeWindow();
   NoticeWindow(const NoticeWindow&) = delete;
@@ -61,7 +59,7 @@ class NoticeWindow {
   unsigned long window_ = 0;
   unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
   int width_ = 0, height_ = 0;
-  bool lost_ = false;  // set by the connection's exit handler
+  std::atomic<bool> lost_{false};  // set by the connection's exit handler
   bool lostSaid_ = false;
 };
 

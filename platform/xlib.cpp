@@ -1,13 +1,12 @@
 // Opening an X connection, and the daemon's connection for XTest and screen
 // metrics, which resumes touch injection after a display manager restart.
 //
-// Must survive: a lost server (Xlib's default handlers end the process; ours
-// return, and the next use connects again, paced by pointer_internal.h); a
-// server that accepts but never answers (each attempt runs on a thread of
-// its own, waited for at most a second); one that stops reading (nothing is
-// sent while its socket is not writable); a write racing its death (SIGPIPE
-// is ignored; started programs get the default back); xrandr (the root's
-// ConfigureNotify is followed); several threads (one mutex).
+// Must survive: a lost server (our handlers return where Xlib's would end the
+// process; the next use connects again); a server that accepts but never
+// answers (each attempt has a thread of its own, waited for at most a
+// second); one that stops reading (nothing is sent while its socket is not
+// writable); a write racing its death (SIGPIPE is ignored; started programs
+// get the default back); xrandr; several threads (one mutex).
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -49,33 +48,30 @@ struct DaemonXlib {
 
 const DaemonXlib* loadXlib() {
   return detail::loadLibraryApi<DaemonXlib>("libXtst.so.6", [](void* library, DaemonXlib& api) {
-    using detail::resolveSymbol;
-    return resolveSymbol(library, "XInitThreads", api.open.initThreads) &&
-           resolveSymbol(library, "XSetErrorHandler", api.open.setErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorHandler", api.open.setIOErrorHandler) &&
-           resolveSymbol(library, "XSetIOErrorExitHandler", api.open.setIOErrorExitHandler) &&
-           resolveSymbol(library, "XOpenDisplay", api.open.openDisplay) &&
-           resolveSymbol(library, "XCloseDisplay", api.closeDisplay) &&
-           resolveSymbol(library, "XSelectInput", api.selectInput) &&
-           resolveSymbol(library, "XPending", api.pending) && resolveSymbol(library, "XNextEvent", api.nextEvent) &&
-           resolveSymbol(library, "XFlush", api.flush) &&
-           resolveSymbol(library, "XTestQueryExtension", api.queryXTest) &&
-           resolveSymbol(library, "XTestFakeMotionEvent", api.fakeMotion) &&
-           resolveSymbol(library, "XTestFakeButtonEvent", api.fakeButton);
+    auto get = [library](const char* name, auto& function) { return detail::resolveSymbol(library, name, function); };
+    XlibApi& open = api.open;
+    return get("XInitThreads", open.initThreads) && get("XSetErrorHandler", open.setErrorHandler) &&
+           get("XSetIOErrorHandler", open.setIOErrorHandler) && get("XOpenDisplay", open.openDisplay) &&
+           get("XSetIOErrorExitHandler", open.setIOErrorExitHandler) && get("XCloseDisplay", api.closeDisplay) &&
+           get("XFlush", api.flush) && get("XSelectInput", api.selectInput) && get("XPending", api.pending) &&
+           get("XNextEvent", api.nextEvent) && get("XTestQueryExtension", api.queryXTest) &&
+           get("XTestFakeMotionEvent", api.fakeMotion) && get("XTestFakeButtonEvent", api.fakeButton);
   });
 }
 
 int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
 int ignoreConnectionLoss(Display*) { return 0; }
+void noteLost(Display*, void* lost) { *static_cast<std::atomic<bool>*>(lost) = true; }
 
 struct Connection {
   int error = 0;  // of a failed attempt, whose display is nullptr
   const DaemonXlib* x = nullptr;
   Display* display = nullptr;
   std::string name;  // the DISPLAY it was opened from
-  int screen = 0, width = 0, height = 0;
+  int width = 0, height = 0;
   bool xtest = false;             // the server has XTEST
   std::atomic<bool> lost{false};  // set by Xlib's exit handler, inside a call of ours
+  ~Connection() { if (display != nullptr) x->closeDisplay(display); }
 };
 
 struct Link {
@@ -85,8 +81,6 @@ struct Link {
   detail::RetryGate gate;
 };
 
-void noteLost(Display*, void* connection) { static_cast<Connection*>(connection)->lost = true; }
-
 // Every round trip happens here, on the attempt's thread: the XTEST query, so
 // that no fake event makes one later. The root's size is the one the server
 // announced at connect; its ConfigureNotify, selected at once, follows it.
@@ -94,23 +88,16 @@ std::unique_ptr<Connection> connect(const std::string& name) {
   auto c = std::make_unique<Connection>();
   c->x = loadXlib();
   errno = 0;
-  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), noteLost, c.get()) : nullptr;
+  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), &c->lost) : nullptr;
   c->error = c->x != nullptr ? errno : ELIBACC;
   if (c->display == nullptr) return c;
-  const DaemonXlib* x = c->x;
   c->name = name;
-  c->screen = DefaultScreen(c->display);
-  x->selectInput(c->display, RootWindow(c->display, c->screen), StructureNotifyMask);
+  c->x->selectInput(c->display, DefaultRootWindow(c->display), StructureNotifyMask);
   int event = 0, error = 0, major = 0, minor = 0;
-  c->xtest = x->queryXTest(c->display, &event, &error, &major, &minor);
-  c->width = DisplayWidth(c->display, c->screen);
-  c->height = DisplayHeight(c->display, c->screen);
+  c->xtest = c->x->queryXTest(c->display, &event, &error, &major, &minor);
+  c->width = DisplayWidth(c->display, DefaultScreen(c->display));
+  c->height = DisplayHeight(c->display, DefaultScreen(c->display));
   return c;  // lost meanwhile: the use finds it so
-}
-
-void drop(Link& l) {
-  l.connection->x->closeDisplay(l.connection->display);
-  l.connection.reset();
 }
 
 // Follows the root window's size; reads only what has arrived.
@@ -118,7 +105,7 @@ void drainEvents(Connection& c) {
   while (!c.lost && c.x->pending(c.display) > 0) {
     XEvent event;
     c.x->nextEvent(c.display, &event);
-    if (event.type == ConfigureNotify && event.xconfigure.window == RootWindow(c.display, c.screen)) {
+    if (event.type == ConfigureNotify && event.xconfigure.window == DefaultRootWindow(c.display)) {
       c.width = event.xconfigure.width;
       c.height = event.xconfigure.height;
     }
@@ -133,7 +120,7 @@ Connection* current(Link& l, const std::string& name) {
     if (l.connection->lost && l.gate.sayOnce()) {
       detail::noteFailure("X display " + l.connection->name, "connection lost; connecting again", 0);
     }
-    drop(l);
+    l.connection.reset();
   }
   if (l.connection || name.empty()) return l.connection.get();
   bool startedNow = false;
@@ -152,7 +139,7 @@ Connection* current(Link& l, const std::string& name) {
   }
   l.gate.succeeded();
   l.connection = std::move(done);
-  if (l.connection->name != name) drop(l);  // DISPLAY changed meanwhile
+  if (l.connection->name != name) l.connection.reset();  // DISPLAY changed meanwhile
   return l.connection.get();
 }
 
@@ -167,7 +154,6 @@ bool withConnection(const std::function<bool(const Connection&)>& use) {
   std::lock_guard lock(l.mutex);
   Connection* c = current(l, name);
   if (c == nullptr) return false;
-  drainEvents(*c);
   pollfd socket = {ConnectionNumber(c->display), POLLOUT, 0};
   // POLLHUP or POLLERR count as writable: the flush then finds the loss.
   if (c->lost || ::poll(&socket, 1, 0) != 1) return false;
@@ -186,7 +172,7 @@ int toPixel(int32_t absolute, int pixels) {
 
 }  // namespace
 
-Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler onLost, void* arg) {
+Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* lost) {
   static std::once_flag once;
   std::call_once(once, [&x] {
     x.initThreads();
@@ -199,7 +185,7 @@ Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler
   Display* display = x.openDisplay(name);
   if (display == nullptr) return nullptr;
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
-  x.setIOErrorExitHandler(display, onLost, arg);
+  x.setIOErrorExitHandler(display, noteLost, lost);
   return display;
 }
 
@@ -208,7 +194,7 @@ bool xtestPointerEvent(const PointerEvent& event) {
     if (!c.xtest) return false;
     bool ok = true;
     if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
-      ok &= c.x->fakeMotion(c.display, c.screen, toPixel(event.x, c.width), toPixel(event.y, c.height),
+      ok &= c.x->fakeMotion(c.display, DefaultScreen(c.display), toPixel(event.x, c.width), toPixel(event.y, c.height),
                                 CurrentTime) != 0;
     }
     if ((event.flags & kPointerLeftDown) != 0) ok &= c.x->fakeButton(c.display, 1, True, CurrentTime) != 0;

@@ -1,10 +1,11 @@
-// Private to platform/: Xlib as a table of functions, so that the daemon maps
-// libX11 at its first X use (dlopen) while duskcard links it, and both open a
-// connection one way; and the daemon's X use.
+// Private to platform/: opening an X connection one way for duskcard, which
+// links libX11, and the daemon, which maps it at its first X use; and the
+// daemon's X use.
 #pragma once
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <optional>
 
 #include "platform/pointer.h"
@@ -12,7 +13,6 @@
 
 namespace ce {
 
-// What opening a connection needs.
 struct XlibApi {
   decltype(&XInitThreads) initThreads = nullptr;
   decltype(&XSetErrorHandler) setErrorHandler = nullptr;
@@ -23,9 +23,9 @@ struct XlibApi {
 
 // A close-on-exec connection to `name` ($DISPLAY when nullptr), or nullptr.
 // Protocol errors are ignored (a window of another process may vanish while
-// we look at it; callers check every reply); a lost connection calls
-// onLost(display, arg) instead of ending the process.
-Display* openXConnection(const XlibApi& x, const char* name, XIOErrorExitHandler onLost, void* arg);
+// we look at it; callers check every reply); a lost connection sets `*lost`
+// instead of ending the process.
+Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* lost);
 
 // On $DISPLAY, over a connection made anew after a server restart: the event
 // through XTest (the core pointer and button 1), and the root window's size.
