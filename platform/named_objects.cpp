@@ -38,8 +38,7 @@ namespace ce {
 namespace {
 
 // Opens the object file at `path`, or creates it with `size` bytes, zeros
-// after `initial`: written under a dot name and linked into place, or the file
-// someone else linked first is used.
+// after `initial`, under a dot name linked into place (the first link wins).
 int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<const std::byte> initial = {}) {
   const size_t slash = path.rfind('/') + 1;
   // Repeats only when the name vanishes between a failed link and the open.
@@ -64,9 +63,9 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
 
 // The SIGBUS guard: touching a page past the end of a file another process
 // shrank raises SIGBUS; the handler maps zero pages over that object, says so
-// once, and lets the access run again, so the object stops working and the
-// rest goes on. It only reads lock-free atomics and calls mmap and write; a
-// slot is published before its begin and retired before its unmap.
+// once, and lets the access run again. It only reads lock-free atomics and
+// calls mmap and write; a slot is published before its begin and retired
+// before its unmap.
 struct GuardSlot {
   std::atomic<uintptr_t> begin{0};  // 0: free
   std::atomic<uintptr_t> end{0};
@@ -99,7 +98,7 @@ void onBusError(int, siginfo_t* info, void*) {
   errno = savedErrno;
 }
 
-// Maps `fd` shared under the guard, `path` naming it; nullptr on failure.
+// Maps `fd` shared under the guard; nullptr on failure.
 void* mapObjectFile(int fd, size_t size, const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -164,9 +163,9 @@ void closeBlock(NamedBlock& block) {
 }
 
 struct NamedEvent {
-  void* mapping;       // the event file's; nullptr when unnamed
+  uint32_t* mapping;   // the event file's; nullptr when unnamed
   uint32_t local = 0;  // the unnamed event's word
-  uint32_t* word() { return mapping ? static_cast<uint32_t*>(mapping) : &local; }
+  uint32_t* word() { return mapping ? mapping : &local; }
   bool shared() const { return mapping != nullptr; }
 };
 
@@ -175,7 +174,7 @@ namespace {
 constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
 constexpr uint32_t kEventFileSize = 8;
 
-// Maps an event file (closing `fd`) and checks its magic; nullptr otherwise.
+// Maps an event file (closing `fd`) if it holds the magic.
 NamedEvent* adoptEventFile(int fd, const std::string& path) {
   if (fd < 0) return nullptr;
   auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
@@ -205,7 +204,7 @@ NamedEvent* openEvent(const char* name) {
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
   if (!event) return WaitResult::failed;
   uint32_t* word = event->word();
-  std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
+  const std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
   const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
   detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
   for (;;) {
@@ -219,10 +218,9 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
     uint32_t expected = state.load(std::memory_order_relaxed);
     if (expected != 0) {
       if (state.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
-      continue;
-    }
-    if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
-    if (stop.stop_possible()) {
+    } else if (detail::deadlinePassed(deadline)) {
+      return WaitResult::timeout;
+    } else if (stop.stop_possible()) {
       detail::futexWaitOrStop(word, event->shared(), stopWord.word(), deadline);
     } else {
       detail::futexWaitUntil(word, 0, deadline, event->shared());
@@ -276,7 +274,7 @@ NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
   }
   NamedMutex* mutex = held ? new (std::nothrow) NamedMutex{fd} : nullptr;
   if (!mutex && fd >= 0) close(fd);
-  if (!mutex) alreadyExisted = false;
+  alreadyExisted = alreadyExisted && mutex;
   return mutex;
 }
 
@@ -325,7 +323,5 @@ void closeStatusObject(StatusObject& status) {
   unmapBlock(status.address, SHUB_STATUS_SIZE);
   status = StatusObject{};  // closes the block
 }
-
-void wakeAllWaiters(uint32_t* word) { detail::futexWake(word, detail::kWakeAll, true); }
 
 }  // namespace ce

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "platform/small_file_internal.h"
+#include "platform/regular_file.h"
 
 namespace ce {
 namespace {
