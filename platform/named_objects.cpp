@@ -221,7 +221,7 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
     } else if (detail::deadlinePassed(deadline)) {
       return WaitResult::timeout;
     } else if (stop.stop_possible()) {
-      detail::futexWaitOrStop(word, event->shared(), stopWord.word(), deadline);
+      detail::futexWaitOrStop(word, event->shared(), &stopWord.word, deadline);
     } else {
       detail::futexWaitUntil(word, 0, deadline, event->shared());
     }
