@@ -35,6 +35,13 @@ static_assert(std::endian::native == std::endian::little, "the event file is lit
 
 namespace ce {
 
+struct NamedEvent {
+  uint32_t* mapping;   // the event file's; nullptr when unnamed
+  uint32_t local = 0;  // the unnamed event's word
+  uint32_t* word() { return mapping ? mapping : &local; }
+  bool shared() const { return mapping != nullptr; }
+};
+
 namespace {
 
 // Opens the object file at `path`, or creates it with `size` bytes, zeros
@@ -132,6 +139,32 @@ void unmapObjectFile(void* address, size_t size) {
   munmap(address, size);
 }
 
+constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
+constexpr uint32_t kEventFileSize = 8;
+
+// Maps an event file (closing `fd`) if it holds the magic.
+NamedEvent* adoptEventFile(int fd, const std::string& path) {
+  if (fd < 0) return nullptr;
+  auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
+  close(fd);  // the mapping keeps the file
+  const bool isEvent = words && detail::atomicWord(words[1]).load() == kEventMagic;
+  NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
+  if (!event) unmapObjectFile(words, kEventFileSize);
+  return event;
+}
+
+// The daemon-alive lock is an exclusive flock, which the kernel drops however
+// the daemon dies. A client's probe holds a shared one for microseconds,
+// another daemon the exclusive one for ever: retrying a while tells them apart.
+bool takeAliveLock(int fd) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) return false;
+    usleep(1000);
+  }
+  return false;  // errno says EWOULDBLOCK
+}
+
 }  // namespace
 
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
@@ -141,7 +174,7 @@ NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
 }
 
 uint8_t* mapBlock(const NamedBlock& block) {
-  return block.valid() ? static_cast<uint8_t*>(mapObjectFile(block.fd, block.size, block.path)) : nullptr;
+  return static_cast<uint8_t*>(mapObjectFile(block.fd, block.size, block.path));  // fails for no block
 }
 
 void unmapBlock(uint8_t* address, uint32_t size) { unmapObjectFile(address, size); }
@@ -161,31 +194,6 @@ void closeBlock(NamedBlock& block) {
   block.size = 0;
   block.path.clear();
 }
-
-struct NamedEvent {
-  uint32_t* mapping;   // the event file's; nullptr when unnamed
-  uint32_t local = 0;  // the unnamed event's word
-  uint32_t* word() { return mapping ? mapping : &local; }
-  bool shared() const { return mapping != nullptr; }
-};
-
-namespace {
-
-constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
-constexpr uint32_t kEventFileSize = 8;
-
-// Maps an event file (closing `fd`) if it holds the magic.
-NamedEvent* adoptEventFile(int fd, const std::string& path) {
-  if (fd < 0) return nullptr;
-  auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
-  close(fd);  // the mapping keeps the file
-  const bool isEvent = words && detail::atomicWord(words[1]).load() == kEventMagic;
-  NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
-  if (!event) unmapObjectFile(words, kEventFileSize);
-  return event;
-}
-
-}  // namespace
 
 NamedEvent* createEvent(const char* name, bool initiallySignalled) {
   if (!name) return new (std::nothrow) NamedEvent{nullptr, initiallySignalled ? 1u : 0u};
@@ -282,22 +290,6 @@ void closeMutex(NamedMutex* mutex) {
   if (mutex) close(mutex->fd);
   delete mutex;
 }
-
-namespace {
-
-// The daemon-alive lock is an exclusive flock, which the kernel drops however
-// the daemon dies. A client's probe holds a shared one for microseconds,
-// another daemon the exclusive one for ever: retrying a while tells them apart.
-bool takeAliveLock(int fd) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK) return false;
-    usleep(1000);
-  }
-  return false;  // errno says EWOULDBLOCK
-}
-
-}  // namespace
 
 bool openStatusObject(StatusObject& out, std::string& problem) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
