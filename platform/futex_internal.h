@@ -18,8 +18,6 @@
 
 namespace ce::detail {
 
-inline std::atomic_ref<uint32_t> atomicWord(uint32_t& word) { return std::atomic_ref<uint32_t>(word); }
-
 // An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches;
 // nullopt is no deadline.
 using Deadline = std::optional<timespec>;
@@ -61,7 +59,7 @@ struct StopWord {
   struct Raise {
     uint32_t* word;
     void operator()() const {
-      atomicWord(*word).store(1, std::memory_order_release);
+      std::atomic_ref(*word).store(1, std::memory_order_release);
       futexWake(word, INT_MAX, false);
     }
   };

@@ -147,7 +147,7 @@ NamedEvent* adoptEventFile(int fd, const std::string& path) {
   if (fd < 0) return nullptr;
   auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
   close(fd);  // the mapping keeps the file
-  const bool isEvent = words && detail::atomicWord(words[1]).load() == kEventMagic;
+  const bool isEvent = words && std::atomic_ref(words[1]).load() == kEventMagic;
   NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
   if (!event) unmapObjectFile(words, kEventFileSize);
   return event;
@@ -212,7 +212,7 @@ NamedEvent* openEvent(const char* name) {
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
   if (!event) return WaitResult::failed;
   uint32_t* word = event->word();
-  const std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
+  const std::atomic_ref state(*word);
   const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
   detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
   for (;;) {
@@ -240,13 +240,13 @@ bool setEvent(NamedEvent* event) {
   if (!event) return false;
   // Release: what was written before the set (a frame in a block) is seen by
   // the waiter whose swap acquires the signal.
-  detail::atomicWord(*event->word()).store(1, std::memory_order_release);
+  std::atomic_ref(*event->word()).store(1, std::memory_order_release);
   detail::futexWake(event->word(), 1, event->shared());
   return true;
 }
 
 bool resetEvent(NamedEvent* event) {
-  if (event) detail::atomicWord(*event->word()).store(0, std::memory_order_relaxed);
+  if (event) std::atomic_ref(*event->word()).store(0, std::memory_order_relaxed);
   return event != nullptr;
 }
 
