@@ -35,9 +35,7 @@ bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
   if (fd < 0) return false;
   void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (address == MAP_FAILED) {
-    const int error = errno;
-    close(fd);
-    errno = error;
+    close(fd);  // leaves errno alone: the descriptor is valid
     return false;
   }
   out = MappedObject{fd, static_cast<uint8_t*>(address), size};

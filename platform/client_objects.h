@@ -36,9 +36,8 @@ int64_t monotonicMs();
 
 namespace detail {
 
-// Opens the object file at `path` read/write, for the daemon too; -1 with
-// errno EINVAL unless a regular file of exactly `size` bytes. A link is never
-// followed: planted there, it would have us write into whatever it points at.
+// openMappedObject's open, for the daemon too: a link planted there would
+// have us write into whatever it points at.
 int openObjectFile(const std::string& path, uint32_t size);
 
 }  // namespace detail

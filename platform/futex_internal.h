@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <stop_token>
 
 #include <linux/futex.h>
@@ -17,13 +18,9 @@
 
 namespace ce::detail {
 
-inline std::atomic_ref<uint32_t> atomicWord(uint32_t& word) { return std::atomic_ref<uint32_t>(word); }
-
-// An absolute CLOCK_MONOTONIC deadline, so an interrupted wait never stretches.
-struct Deadline {
-  bool infinite = true;
-  timespec at{};
-};
+// An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches;
+// nullopt is no deadline.
+using Deadline = std::optional<timespec>;
 
 inline timespec monotonicNow() {
   timespec now{};
@@ -36,24 +33,21 @@ inline bool before(const timespec& a, const timespec& b) {
 }
 
 inline Deadline deadlineAfterMs(uint32_t ms, bool infinite) {
-  Deadline deadline{infinite, monotonicNow()};
-  const long nsec = deadline.at.tv_nsec + static_cast<long>(ms % 1000) * 1000000L;
-  deadline.at.tv_sec += static_cast<time_t>(ms / 1000 + nsec / 1000000000L);
-  deadline.at.tv_nsec = nsec % 1000000000L;
-  return deadline;
+  if (infinite) return std::nullopt;
+  timespec at = monotonicNow();
+  const long nsec = at.tv_nsec + static_cast<long>(ms % 1000) * 1000000L;
+  at.tv_sec += static_cast<time_t>(ms / 1000 + nsec / 1000000000L);
+  at.tv_nsec = nsec % 1000000000L;
+  return at;
 }
 
-inline bool deadlinePassed(const Deadline& deadline) {
-  return !deadline.infinite && !before(monotonicNow(), deadline.at);
-}
+inline bool deadlinePassed(const Deadline& deadline) { return deadline && !before(monotonicNow(), *deadline); }
 
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 inline void futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
   syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
-          deadline.infinite ? nullptr : &deadline.at, nullptr, FUTEX_BITSET_MATCH_ANY);
+          deadline ? &*deadline : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
 }
-
-inline constexpr int kWakeAll = INT_MAX;
 
 inline void futexWake(uint32_t* word, int count, bool shared) {
   syscall(SYS_futex, word, FUTEX_WAKE | (shared ? 0 : FUTEX_PRIVATE_FLAG), count, nullptr, nullptr, 0);
@@ -61,21 +55,18 @@ inline void futexWake(uint32_t* word, int count, bool shared) {
 
 // A private word that a stop request raises and wakes, for one wait. The
 // callback's destructor waits out a running stopper: the word outlives its wake.
-class StopWord {
- public:
-  explicit StopWord(std::stop_token stop) : callback_(std::move(stop), Raise{&word_}) {}
-  uint32_t* word() { return &word_; }
-
- private:
+struct StopWord {
   struct Raise {
     uint32_t* word;
     void operator()() const {
-      atomicWord(*word).store(1, std::memory_order_release);
-      futexWake(word, kWakeAll, false);
+      std::atomic_ref(*word).store(1, std::memory_order_release);
+      futexWake(word, INT_MAX, false);
     }
   };
-  uint32_t word_ = 0;  // before the callback, which may raise it at once
-  std::stop_callback<Raise> callback_;  // neither copyable nor movable: the word stays put
+  explicit StopWord(std::stop_token stop) : callback(std::move(stop), Raise{&word}) {}
+
+  uint32_t word = 0;  // before the callback, which may raise it at once
+  std::stop_callback<Raise> callback;  // neither copyable nor movable: the word stays put
 };
 
 // Sleeps while `word` and the stop word both hold 0. The kernel compares both
@@ -85,13 +76,13 @@ class StopWord {
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
   futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
                             {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};
-  __kernel_timespec at{deadline.at.tv_sec, deadline.at.tv_nsec};  // 64-bit whatever the C library's is
-  if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline.infinite ? nullptr : &at, CLOCK_MONOTONIC) >= 0 ||
-      errno != ENOSYS) {
+  const timespec until = deadline.value_or(timespec{});
+  __kernel_timespec at{until.tv_sec, until.tv_nsec};  // 64-bit whatever the C library's is
+  if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline ? &at : nullptr, CLOCK_MONOTONIC) >= 0 || errno != ENOSYS) {
     return;
   }
   const Deadline slice = deadlineAfterMs(10, false);
-  futexWaitUntil(word, 0, deadline.infinite || before(slice.at, deadline.at) ? slice : deadline, shared);
+  futexWaitUntil(word, 0, !deadline || before(*slice, *deadline) ? slice : deadline, shared);
 }
 
 }  // namespace ce::detail

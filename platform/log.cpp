@@ -15,9 +15,11 @@ namespace {
 
 std::atomic<bool> verbose{false};
 
-// JOURNAL_STREAM holds "device:inode" of the journal's stream; stderr is
-// that stream when they match (systemd.exec(5)).
-bool stderrIsJournal() {
+}  // namespace
+
+std::string logLinePrefix(LogLevel level) {
+  // JOURNAL_STREAM holds "device:inode" of the journal's stream; stderr is
+  // that stream when they match (systemd.exec(5)).
   static const bool journal = [] {
     const char* stream = std::getenv("JOURNAL_STREAM");
     struct stat info {};
@@ -25,13 +27,7 @@ bool stderrIsJournal() {
     return stream != nullptr && fstat(STDERR_FILENO, &info) == 0 &&
            std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == info.st_dev && inode == info.st_ino;
   }();
-  return journal;
-}
-
-}  // namespace
-
-std::string logLinePrefix(LogLevel level) {
-  const std::string priority = stderrIsJournal() ? "<" + std::to_string(static_cast<int>(level)) + ">" : "";
+  const std::string priority = journal ? "<" + std::to_string(static_cast<int>(level)) + ">" : "";
   return priority + program_invocation_short_name + ": ";
 }
 

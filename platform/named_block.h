@@ -18,8 +18,7 @@ struct NamedBlock {
   std::string path;  // the object's file, for messages
 
   NamedBlock() = default;
-  NamedBlock(int descriptor, uint32_t bytes, std::string file)
-      : fd(descriptor), size(bytes), path(std::move(file)) {}
+  NamedBlock(int descriptor, uint32_t bytes, std::string file) : fd(descriptor), size(bytes), path(std::move(file)) {}
   NamedBlock(NamedBlock&& other) noexcept { *this = std::move(other); }
   NamedBlock& operator=(NamedBlock&& other) noexcept;
   ~NamedBlock();
@@ -30,19 +29,16 @@ struct NamedBlock {
 // Opens the block `name`, or creates it zero-filled; invalid for a name with
 // '/', an empty name or size, or an existing file of another size.
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size);
+void closeBlock(NamedBlock& block);  // leaves the handle invalid
 
 // Maps the whole block read/write; nullptr on failure.
 uint8_t* mapBlock(const NamedBlock& block);
 void unmapBlock(uint8_t* address, uint32_t size);
 
-// Leaves the handle invalid; an invalid one is left as is.
-void closeBlock(NamedBlock& block);
-
-// An owned view of a whole block, unmapped when it goes; move-only.
+// An owned view of a whole block, unmapped when it goes; empty when mapping fails.
 class BlockView {
  public:
   BlockView() = default;
-  // Maps `block`; an empty view when that fails.
   explicit BlockView(const NamedBlock& block) : mapping_(mapBlock(block), Unmap{block.size}) {}
   uint8_t* get() const { return mapping_.get(); }
 

@@ -13,12 +13,7 @@ inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
 struct NamedEvent;  // opaque; owned by whoever created or opened it
 
-enum class WaitResult {
-  signalled,  // the wait consumed a signal
-  timeout,    // the time-out passed without a signal
-  stopped,    // the wait's stop token was stopped; no signal consumed
-  failed,     // no event
-};
+enum class WaitResult { signalled, timeout, stopped, failed };
 
 // Creates the event, or opens an existing one keeping its state; `name`
 // nullptr makes an unnamed one. nullptr on failure.
@@ -28,13 +23,12 @@ NamedEvent* createEvent(const char* name, bool initiallySignalled);
 NamedEvent* openEvent(const char* name);
 
 // Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop`, also one
-// before the wait sleeps, ends it with WaitResult::stopped; a stopped waiter
-// that a set had woken passes the wake-up on to another waiter.
+// before the wait sleeps, ends it with `stopped` and consumes no signal: a
+// stopped waiter that a set had woken passes the wake-up on to another waiter.
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop = {});
 
 bool setEvent(NamedEvent* event);
 bool resetEvent(NamedEvent* event);
-
 void closeEvent(NamedEvent* event);  // nullptr is accepted
 
 struct EventCloser {

@@ -35,11 +35,17 @@ static_assert(std::endian::native == std::endian::little, "the event file is lit
 
 namespace ce {
 
+struct NamedEvent {
+  uint32_t* mapping;   // the event file's; nullptr when unnamed
+  uint32_t local = 0;  // the unnamed event's word
+  uint32_t* word() { return mapping ? mapping : &local; }
+  bool shared() const { return mapping != nullptr; }
+};
+
 namespace {
 
 // Opens the object file at `path`, or creates it with `size` bytes, zeros
-// after `initial`: written under a dot name and linked into place, or the file
-// someone else linked first is used.
+// after `initial`, under a dot name linked into place (the first link wins).
 int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<const std::byte> initial = {}) {
   const size_t slash = path.rfind('/') + 1;
   // Repeats only when the name vanishes between a failed link and the open.
@@ -64,9 +70,9 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
 
 // The SIGBUS guard: touching a page past the end of a file another process
 // shrank raises SIGBUS; the handler maps zero pages over that object, says so
-// once, and lets the access run again, so the object stops working and the
-// rest goes on. It only reads lock-free atomics and calls mmap and write; a
-// slot is published before its begin and retired before its unmap.
+// once, and lets the access run again. It only reads lock-free atomics and
+// calls mmap and write; a slot is published before its begin and retired
+// before its unmap.
 struct GuardSlot {
   std::atomic<uintptr_t> begin{0};  // 0: free
   std::atomic<uintptr_t> end{0};
@@ -99,7 +105,7 @@ void onBusError(int, siginfo_t* info, void*) {
   errno = savedErrno;
 }
 
-// Maps `fd` shared under the guard, `path` naming it; nullptr on failure.
+// Maps `fd` shared under the guard; nullptr on failure.
 void* mapObjectFile(int fd, size_t size, const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -133,6 +139,32 @@ void unmapObjectFile(void* address, size_t size) {
   munmap(address, size);
 }
 
+constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
+constexpr uint32_t kEventFileSize = 8;
+
+// Maps an event file (closing `fd`) if it holds the magic.
+NamedEvent* adoptEventFile(int fd, const std::string& path) {
+  if (fd < 0) return nullptr;
+  auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
+  close(fd);  // the mapping keeps the file
+  const bool isEvent = words && std::atomic_ref(words[1]).load() == kEventMagic;
+  NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
+  if (!event) unmapObjectFile(words, kEventFileSize);
+  return event;
+}
+
+// The daemon-alive lock is an exclusive flock, which the kernel drops however
+// the daemon dies. A client's probe holds a shared one for microseconds,
+// another daemon the exclusive one for ever: retrying a while tells them apart.
+bool takeAliveLock(int fd) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) return false;
+    usleep(1000);
+  }
+  return false;  // errno says EWOULDBLOCK
+}
+
 }  // namespace
 
 NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
@@ -142,7 +174,7 @@ NamedBlock openOrCreateBlock(std::string_view name, uint32_t size) {
 }
 
 uint8_t* mapBlock(const NamedBlock& block) {
-  return block.valid() ? static_cast<uint8_t*>(mapObjectFile(block.fd, block.size, block.path)) : nullptr;
+  return static_cast<uint8_t*>(mapObjectFile(block.fd, block.size, block.path));  // fails for no block
 }
 
 void unmapBlock(uint8_t* address, uint32_t size) { unmapObjectFile(address, size); }
@@ -163,31 +195,6 @@ void closeBlock(NamedBlock& block) {
   block.path.clear();
 }
 
-struct NamedEvent {
-  void* mapping;       // the event file's; nullptr when unnamed
-  uint32_t local = 0;  // the unnamed event's word
-  uint32_t* word() { return mapping ? static_cast<uint32_t*>(mapping) : &local; }
-  bool shared() const { return mapping != nullptr; }
-};
-
-namespace {
-
-constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
-constexpr uint32_t kEventFileSize = 8;
-
-// Maps an event file (closing `fd`) and checks its magic; nullptr otherwise.
-NamedEvent* adoptEventFile(int fd, const std::string& path) {
-  if (fd < 0) return nullptr;
-  auto* words = static_cast<uint32_t*>(mapObjectFile(fd, kEventFileSize, path));
-  close(fd);  // the mapping keeps the file
-  const bool isEvent = words && detail::atomicWord(words[1]).load() == kEventMagic;
-  NamedEvent* event = isEvent ? new (std::nothrow) NamedEvent{words} : nullptr;
-  if (!event) unmapObjectFile(words, kEventFileSize);
-  return event;
-}
-
-}  // namespace
-
 NamedEvent* createEvent(const char* name, bool initiallySignalled) {
   if (!name) return new (std::nothrow) NamedEvent{nullptr, initiallySignalled ? 1u : 0u};
   const std::optional<std::string> path = objectPath(name);
@@ -205,7 +212,7 @@ NamedEvent* openEvent(const char* name) {
 WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop) {
   if (!event) return WaitResult::failed;
   uint32_t* word = event->word();
-  std::atomic_ref<uint32_t> state = detail::atomicWord(*word);
+  const std::atomic_ref state(*word);
   const detail::Deadline deadline = detail::deadlineAfterMs(timeoutMs, timeoutMs == kInfinite);
   detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
   for (;;) {
@@ -219,11 +226,10 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
     uint32_t expected = state.load(std::memory_order_relaxed);
     if (expected != 0) {
       if (state.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
-      continue;
-    }
-    if (detail::deadlinePassed(deadline)) return WaitResult::timeout;
-    if (stop.stop_possible()) {
-      detail::futexWaitOrStop(word, event->shared(), stopWord.word(), deadline);
+    } else if (detail::deadlinePassed(deadline)) {
+      return WaitResult::timeout;
+    } else if (stop.stop_possible()) {
+      detail::futexWaitOrStop(word, event->shared(), &stopWord.word, deadline);
     } else {
       detail::futexWaitUntil(word, 0, deadline, event->shared());
     }
@@ -234,13 +240,13 @@ bool setEvent(NamedEvent* event) {
   if (!event) return false;
   // Release: what was written before the set (a frame in a block) is seen by
   // the waiter whose swap acquires the signal.
-  detail::atomicWord(*event->word()).store(1, std::memory_order_release);
+  std::atomic_ref(*event->word()).store(1, std::memory_order_release);
   detail::futexWake(event->word(), 1, event->shared());
   return true;
 }
 
 bool resetEvent(NamedEvent* event) {
-  if (event) detail::atomicWord(*event->word()).store(0, std::memory_order_relaxed);
+  if (event) std::atomic_ref(*event->word()).store(0, std::memory_order_relaxed);
   return event != nullptr;
 }
 
@@ -276,7 +282,7 @@ NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
   }
   NamedMutex* mutex = held ? new (std::nothrow) NamedMutex{fd} : nullptr;
   if (!mutex && fd >= 0) close(fd);
-  if (!mutex) alreadyExisted = false;
+  alreadyExisted = alreadyExisted && mutex;
   return mutex;
 }
 
@@ -284,22 +290,6 @@ void closeMutex(NamedMutex* mutex) {
   if (mutex) close(mutex->fd);
   delete mutex;
 }
-
-namespace {
-
-// The daemon-alive lock is an exclusive flock, which the kernel drops however
-// the daemon dies. A client's probe holds a shared one for microseconds,
-// another daemon the exclusive one for ever: retrying a while tells them apart.
-bool takeAliveLock(int fd) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK) return false;
-    usleep(1000);
-  }
-  return false;  // errno says EWOULDBLOCK
-}
-
-}  // namespace
 
 bool openStatusObject(StatusObject& out, std::string& problem) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
@@ -325,7 +315,5 @@ void closeStatusObject(StatusObject& status) {
   unmapBlock(status.address, SHUB_STATUS_SIZE);
   status = StatusObject{};  // closes the block
 }
-
-void wakeAllWaiters(uint32_t* word) { detail::futexWake(word, detail::kWakeAll, true); }
 
 }  // namespace ce

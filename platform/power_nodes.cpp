@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #include "platform/paths.h"
-#include "platform/small_file_internal.h"
+#include "platform/regular_file.h"
 
 namespace ce {
 namespace {

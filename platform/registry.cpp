@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "platform/small_file_internal.h"
+#include "platform/regular_file.h"
 
 namespace ce {
 namespace {
@@ -17,13 +17,12 @@ namespace {
 constexpr size_t kMaxValueText = 64;  // longer files cannot hold a valid DWORD
 
 std::optional<std::string> keyDirectory(std::string_view hive, std::string_view keyPath) {
-  const std::optional<std::string> registry = findInDirectory(ceRoot(), "registry");
-  std::optional<std::string> key = registry ? findInDirectory(*registry, hive) : std::nullopt;
+  std::optional<std::string> key = findInDirectory(ceRoot(), "registry");
+  if (key) key = findInDirectory(*key, hive);
   for (std::string_view part : splitPath(keyPath, "\\")) {
     if (key) key = findInDirectory(*key, part);
   }
-  if (!key || !S_ISDIR(fileType(*key))) return std::nullopt;
-  return key;
+  return key && S_ISDIR(fileType(*key)) ? key : std::nullopt;
 }
 
 }  // namespace

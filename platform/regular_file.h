@@ -1,10 +1,12 @@
 // Reading a whole file by path when only a regular file makes sense:
-// configuration files and the text of simulated device nodes.
+// configuration files, and the few characters of simulated device nodes, sysfs
+// attributes and registry values, read anew at each use.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ce {
 
@@ -18,5 +20,27 @@ struct FileRead {
 // At most `maxBytes` bytes of the regular file at `path`, opened non-blocking
 // so that a FIFO there cannot hang the caller.
 FileRead readRegularFile(const std::string& path, size_t maxBytes);
+
+namespace detail {
+
+enum class TooLong {
+  refuse,  // a longer file cannot hold a valid value: nullopt
+  cut,     // only its first maxBytes bytes count
+};
+
+inline std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes, TooLong tooLong) {
+  FileRead read = readRegularFile(path, maxBytes);
+  return read.truncated && tooLong == TooLong::refuse ? std::nullopt : std::move(read.text);
+}
+
+// `text` without the white space (space, tab, CR, LF, VT, FF) at either end.
+inline std::string_view trimSpace(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\r\n\v\f";
+  const size_t first = text.find_first_not_of(kSpace);
+  return first == std::string_view::npos ? std::string_view{}
+                                         : text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+}  // namespace detail
 
 }  // namespace ce

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/paths.h"
-#include "platform/small_file_internal.h"
+#include "platform/regular_file.h"
 #include "platform/xlib_internal.h"
 
 namespace ce {

@@ -20,10 +20,7 @@ struct StatusObject {
 // False with `problem` naming the object and the OS error.
 bool openStatusObject(StatusObject& out, std::string& problem);
 
-// Unmaps, closes and so releases the lock. A closed object is left as is.
+// Unmaps, closes and so releases the lock; a closed object is left as is.
 void closeStatusObject(StatusObject& status);
-
-// FUTEX_WAKE of every process waiting on the shared futex word `word`.
-void wakeAllWaiters(uint32_t* word);
 
 }  // namespace ce

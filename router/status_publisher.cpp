@@ -3,11 +3,15 @@
 // reader that finds it even and unchanged around its copy has a whole frame.
 #include "router/status_publisher.h"
 
-#include "platform/status_object.h"
+#include <climits>
+
+#include "platform/client_objects.h"
 
 using namespace status_fields;
 
-void StatusPublisher::wakeAll() { ce::wakeAllWaiters(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET)); }
+void StatusPublisher::wakeAll() {
+  ce::wakeSharedWord(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET), INT_MAX);
+}
 
 void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
