@@ -18,10 +18,10 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/failure_note_internal.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
-#include "platform/thread.h"
 
 namespace ce {
 namespace {
