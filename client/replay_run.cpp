@@ -31,9 +31,9 @@
 
 #include "client/capture_tap.h"
 #include "client/replay.h"
-#include "platform/child_process.h"
 #include "platform/client_objects.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/pty.h"
 #include "router/tap_ring.h"
 
