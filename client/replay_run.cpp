@@ -34,7 +34,7 @@
 #include "platform/client_objects.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/pty.h"
+#include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;
