@@ -19,7 +19,7 @@
 #include "client/capture_tap.h"
 #include "platform/client_objects.h"
 #include "platform/paths.h"
-#include "platform/pty.h"
+#include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;

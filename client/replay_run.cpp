@@ -31,10 +31,10 @@
 
 #include "client/capture_tap.h"
 #include "client/replay.h"
-#include "platform/child_process.h"
 #include "platform/client_objects.h"
 #include "platform/paths.h"
-#include "platform/pty.h"
+#include "platform/process.h"
+#include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/thread.h"
+#include "platform/clock.h"
 #include "router/channel_block.h"
 
 void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body) {

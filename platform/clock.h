@@ -1,12 +1,16 @@
-// Time: a wrapping 32-bit millisecond tick count, and pauses a stop can end
-// (or stopping a thread would wait out its pause).
+// Time and threads with a cooperative stop: a wrapping 32-bit millisecond
+// tick count; threads whose routine passes its stop token to every wait it
+// makes (waitEvent, pauseMs, the serial port), which ends at once on a stop.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stop_token>
+#include <system_error>
+#include <thread>
 
 namespace ce {
 
@@ -24,6 +28,22 @@ inline void pauseMs(uint32_t ms, std::stop_token stop = {}) {
   std::condition_variable_any wake;
   std::unique_lock lock(mutex);
   wake.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+}
+
+// `routine` on a new thread, or a thread that is not joinable when the system
+// has none to give: a daemon short of threads goes on without the service.
+inline std::jthread startThread(std::function<void(std::stop_token)> routine) {
+  try {
+    return routine ? std::jthread(std::move(routine)) : std::jthread();
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
+// Requests the stop and returns once the routine has; harmless when repeated.
+inline void stopThread(std::jthread& thread) {
+  thread.request_stop();
+  if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
 }
 
 }  // namespace ce

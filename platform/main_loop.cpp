@@ -75,8 +75,7 @@ void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
 
 void closeMainLoop(MainLoop* loop) {
   if (loop == nullptr) return;
-  close(loop->signalFd);
-  close(loop->timerFd);
+  for (const int fd : {loop->signalFd, loop->timerFd}) close(fd);
   delete loop;
 }
 

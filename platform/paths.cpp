@@ -30,6 +30,12 @@ std::string environmentOr(const char* name, const char* fallback) {
 // Only ASCII letters fold; other bytes must match exactly.
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
+// An entry of a directory: "." and ".." name the directory or its parent,
+// and a name holding one of `banned` (a separator, a NUL) would leave it.
+bool isEntryName(std::string_view name, std::string_view banned) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(banned) == name.npos;
+}
+
 std::string joinPath(const std::string& dir, std::string_view name) {
   return (dir == "/" ? "/" : dir + "/") + std::string(name);
 }
@@ -60,7 +66,7 @@ std::vector<std::string_view> splitPath(std::string_view path, const char* separ
 }
 
 std::optional<std::string> findInDirectory(const std::string& dir, std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  if (!isEntryName(name, "/")) return std::nullopt;
   DIR* stream = opendir(dir.c_str());  // close-on-exec
   if (!stream) return std::nullopt;
   std::optional<std::string> best;  // an exact match, else the first in byte order
@@ -90,9 +96,7 @@ std::optional<std::string> resolveDevicePath(std::string_view devicePath) {
 }
 
 std::optional<std::string> findDeviceNode(std::string_view name) {
-  // A name that holds a separator or is "." or ".." names no node.
-  if (name.find_first_of("\\/") != name.npos || name == "." || name == "..") return std::nullopt;
-  return name.empty() ? std::nullopt : resolveDevicePath("dev/" + std::string(name));
+  return isEntryName(name, "\\/") ? resolveDevicePath("dev/" + std::string(name)) : std::nullopt;
 }
 
 mode_t fileType(const std::string& path) {
@@ -115,10 +119,7 @@ std::string executableDirectory() {
 }
 
 std::optional<std::string> objectPath(std::string_view name) {
-  // "." and ".." would name the directory or its parent; a NUL would cut the name.
-  if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string_view("/\0", 2)) != name.npos) {
-    return std::nullopt;
-  }
+  if (!isEntryName(name, std::string_view("/\0", 2))) return std::nullopt;  // a NUL would cut the name
   return joinPath(ceObjects(), name);
 }
 

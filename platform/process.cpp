@@ -1,26 +1,40 @@
-// Program start for a daemon that never waits for what it starts. A double
-// fork: the intermediate child spawns the program and exits at once with the
-// spawn's error as its status; it is reaped here, and the program by init (or
-// the nearest subreaper), so no zombie piles up and no SIGCHLD handler is
-// needed. Other threads may hold locks at the fork: the child only spawns
-// (posix_spawn without a path search allocates nothing) and exits.
+// Program start with posix_spawn: no code of ours runs between fork and exec.
+// The daemon never waits for what it starts. A double fork: the intermediate
+// child spawns the program and exits at once with the spawn's error as its
+// status; it is reaped here, and the program by init (or the nearest
+// subreaper), so no zombie piles up and no SIGCHLD handler is needed. Other
+// threads may hold locks at the fork: the child only spawns (posix_spawn
+// without a path search allocates nothing) and exits.
 #include "platform/process.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/paths.h"
 
 extern char** environ;
 
 namespace ce {
+namespace {
+
+// Reaps the child if it has ended (with `options` 0: once it ends).
+bool reap(int pid, int& status, int options) {
+  int raw = 0;
+  if (waitpid(pid, &raw, options) != pid) return false;
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return true;
+}
+
+}  // namespace
 
 bool startProgram(const char* devicePath, const char* commandLine, int* error) {
   int ignored = 0;
@@ -69,6 +83,43 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
   }
   failure = WIFEXITED(status) ? WEXITSTATUS(status) : EAGAIN;
   return failure == 0;
+}
+
+void setEnvironment(const char* name, const std::string& value) {
+  if (value.empty()) unsetenv(name);
+  else setenv(name, value.c_str(), 1);
+}
+
+int startChild(const std::vector<std::string>& argv, const std::string& outputFile) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  errno = error;
+  return error == 0 ? pid : -1;
+}
+
+bool childEnded(int pid, int& status) { return reap(pid, status, WNOHANG); }
+
+int stopChild(int pid, int timeoutMs) {
+  // Readable once the child has ended (glibc 2.36 declares pidfd_open without C linkage).
+  pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, pid, 0)), POLLIN, 0};
+  kill(pid, SIGTERM);
+  if (poll(&ended, 1, timeoutMs) <= 0) kill(pid, SIGKILL);  // also when a signal cut the wait short
+  if (ended.fd >= 0) close(ended.fd);
+  int status = 0;
+  reap(pid, status, 0);
+  return status;
 }
 
 }  // namespace ce

@@ -1,11 +1,16 @@
-// The serial port on a Linux tty or pty, and the one place that knows about
-// termios. It must survive a second opener (refused), the other end closing
-// (a hang-up, no busy loop), a full output queue (the write time-out bounds
-// the wait) and a stop while a call waits (an eventfd wakes the poll).
+// The serial port on a Linux tty or pty. It must survive a second opener
+// (refused), the other end closing (a hang-up, no busy loop), a full output
+// queue (the write time-out bounds the wait) and a stop while a call waits (an
+// eventfd wakes the poll). A pty is made raw from the master's side at once, so
+// bytes written before the reader opens the slave are neither echoed nor edited.
+// The live view changes only the echo and canonical flags, so output
+// processing (LF to CR LF) and Ctrl-C keep working; poll() is never restarted
+// after a signal handler, so a key wait ends at once on Ctrl-C or SIGTERM.
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -18,6 +23,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -27,6 +33,7 @@ namespace {
 
 constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
 constexpr short kLineDown = POLLHUP | POLLERR | POLLNVAL;
+std::optional<termios> keyModeSaved;  // what enterKeyMode() found
 
 // Makes a stop readable on `eventFd` during one call. A count left by an
 // earlier call costs one extra pass, since the token is looked at first.
@@ -156,6 +163,69 @@ std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenRepor
   if (readStop < 0 || writeStop < 0) out.failure = std::strerror(errno);
   for (const int stopFd : {readStop, writeStop}) close(stopFd);  // -1 is refused harmlessly
   return nullptr;
+}
+
+bool openPty(Pty& out) {
+  out.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128] = {};
+  if (out.master < 0 || grantpt(out.master) != 0 || unlockpt(out.master) != 0 ||
+      ptsname_r(out.master, name, sizeof name) != 0 || !setRaw(out.master)) {
+    const int error = errno;
+    closePty(out);
+    errno = error;
+    return false;
+  }
+  out.slave = name;
+  return true;
+}
+
+void closePty(Pty& pty) {
+  if (pty.master >= 0) ::close(pty.master);
+  pty.master = -1;
+}
+
+bool writePty(const Pty& pty, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(pty.master, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool isTerminal(int fd) { return isatty(fd) == 1; }
+
+uint32_t terminalColumns(int fd) {
+  winsize size{};
+  return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+bool enterKeyMode(int fd) {
+  termios settings{};
+  if (tcgetattr(fd, &settings) != 0) return false;
+  keyModeSaved = settings;
+  settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+void leaveKeyMode(int fd) {
+  if (keyModeSaved) tcsetattr(fd, TCSANOW, &*keyModeSaved);
+  keyModeSaved.reset();
+}
+
+int waitKey(int fd, int timeoutMs) {
+  pollfd input{fd, POLLIN, 0};
+  const int ready = poll(&input, 1, timeoutMs);
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return kNoKey;
+  if (ready < 0) return kInputGone;
+  unsigned char key = 0;
+  const ssize_t got = read(fd, &key, 1);
+  if (got == 1) return key;
+  return got < 0 && errno == EINTR ? kNoKey : kInputGone;
 }
 
 }  // namespace ce

@@ -1,9 +1,13 @@
 // The serial port "COM7:" to the peer: the node dev/COM7 below $CE_ROOT, a
 // link to a tty or a pty, opened exclusively and raw at 19200 8N1. The other
 // end going away is a hang-up, never an endless stream of empty reads; a wait
-// ends at once on a stop. One reader and one writer at a time.
+// ends at once on a stop. One reader and one writer at a time. Beside it, the
+// other terminal lines, all set up through termios: the pty whose master plays
+// the peer (crtctl replay writes a capture into it while a daemon reads the
+// other end as its port), and the terminal crtctl top reads keys from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stop_token>
@@ -43,5 +47,34 @@ struct PortOpenReport {
 // found anew at each call. nullptr when it is missing, is not a terminal, or
 // is taken (a second opener, here or elsewhere, fails).
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
+
+struct Pty {
+  int master = -1;    // raw, close-on-exec; -1 when closed
+  std::string slave;  // /dev/pts/N, for a link
+};
+
+// False with errno set when no pty could be had.
+bool openPty(Pty& out);
+// Closing the master hangs the line up for whoever holds the slave.
+void closePty(Pty& pty);
+// Writes all `count` bytes; false with errno set on failure.
+bool writePty(const Pty& pty, const uint8_t* bytes, size_t count);
+
+bool isTerminal(int fd);
+
+// Columns of the terminal on `fd`; 0 when it is none or does not say.
+uint32_t terminalColumns(int fd);
+
+// Turns off echo and line editing on terminal `fd`, keeping signals; false
+// (nothing changed) when it is not a terminal. Whatever ends the live view (a
+// key, Ctrl-C, SIGTERM), leaveKeyMode() puts back what it found.
+bool enterKeyMode(int fd);
+void leaveKeyMode(int fd);
+
+inline constexpr int kNoKey = -1;      // time ran out, or a signal came
+inline constexpr int kInputGone = -2;  // the input ended or failed: waiting again would spin
+
+// Waits up to `timeoutMs` for a key on `fd`: the key's byte, kNoKey or kInputGone.
+int waitKey(int fd, int timeoutMs);
 
 }  // namespace ce

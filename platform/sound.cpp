@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,13 +17,15 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/failure_note_internal.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
-#include "platform/thread.h"
 
 namespace ce {
 namespace {
+
+using detail::resolveSymbol;
 
 constexpr sf_count_t kMaxSamples = 16 * 1024 * 1024;  // beyond this a click would only fill memory
 
@@ -51,7 +52,6 @@ struct AlsaApi {
 
 const SndfileApi* sndfile() {
   return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
-    using detail::resolveSymbol;
     return resolveSymbol(library, "sf_open", api.open) && resolveSymbol(library, "sf_readf_short", api.readf) &&
            resolveSymbol(library, "sf_close", api.close);
   });
@@ -59,7 +59,6 @@ const SndfileApi* sndfile() {
 
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
-    using detail::resolveSymbol;
     return resolveSymbol(library, "snd_pcm_open", api.open) &&
            resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
            resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
@@ -111,7 +110,8 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
 struct Player {
   std::mutex mutex;
   SoundClock clock = nullptr;
-  uint64_t simulatedUntil = 0;  // a simulated sound plays until this time of the clock
+  uint64_t simulatedStart = 0;  // a simulated sound plays from this time of the clock
+  uint32_t simulatedMs = 0;     // for so long
   std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
   std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
   bool said[3] = {};
@@ -124,11 +124,7 @@ Player& player() {
   return instance;
 }
 
-uint64_t nowMs(const Player& p) {
-  using namespace std::chrono;
-  if (p.clock != nullptr) return p.clock();
-  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : tickCount(); }
 
 // A click that cannot play is said once per cause, not at every tap.
 bool sayOnce(Player& p, int cause, const std::string& object, const char* what) {
@@ -145,7 +141,8 @@ bool playSoundAsyncNoStop(const char* devicePath) {
   Player& p = player();
   std::lock_guard lock(p.mutex);
   if (!path) return sayOnce(p, 0, devicePath, "no such sound file below the device root");
-  if (p.busy || nowMs(p) < p.simulatedUntil) return false;  // no-stop: the playing sound goes on
+  // No-stop: a playing sound goes on. Ticks wrap: a simulated one is timed from its start.
+  if (p.busy || static_cast<uint32_t>(nowMs(p) - p.simulatedStart) < p.simulatedMs) return false;
   struct stat info {};
   if (stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   // The stamp is taken before the decode: a file replaced meanwhile costs one
@@ -158,7 +155,8 @@ bool playSoundAsyncNoStop(const char* devicePath) {
   if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
     if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
     const auto frames = static_cast<uint64_t>(sound->info.frames), rate = static_cast<uint64_t>(sound->info.samplerate);
-    p.simulatedUntil = nowMs(p) + (frames * 1000 + rate - 1) / rate;
+    p.simulatedStart = nowMs(p);
+    p.simulatedMs = static_cast<uint32_t>((frames * 1000 + rate - 1) / rate);
     return true;
   }
   if (alsa() == nullptr) return sayOnce(p, 2, "sound", "libasound cannot be loaded; clicks stay silent");
@@ -175,7 +173,7 @@ bool playSoundAsyncNoStop(const char* devicePath) {
 void setSoundClock(SoundClock clock) {
   std::lock_guard lock(player().mutex);
   player().clock = clock;
-  player().simulatedUntil = 0;
+  player().simulatedMs = 0;
 }
 
 }  // namespace ce

@@ -9,7 +9,6 @@
 
 #include "platform/clock.h"
 #include "platform/lock_record.h"
-#include "platform/thread.h"
 #include "router/channel_block.h"
 
 std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "platform/process.h"
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"

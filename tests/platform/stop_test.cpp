@@ -24,7 +24,6 @@
 #include "platform/clock.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
-#include "platform/thread.h"
 #include "tests/platform/peer.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
