@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -229,12 +230,7 @@ class RouteFile : public ::testing::Test {
     return result;
   }
 
-  std::string messagesWritten() {
-    std::string out;
-    std::rewind(messages);
-    for (int c = std::fgetc(messages); c != EOF; c = std::fgetc(messages)) out.push_back(static_cast<char>(c));
-    return out;
-  }
+  std::string messagesWritten() { return testing_support::readAll(messages); }
 
   std::string repeatedMessage(int times) {
     std::string out;
