@@ -25,8 +25,6 @@ uint64_t fakeClock() { return fakeNowMs.load(); }
 
 const std::string kClickLine = "\\residentflash2\\click.wav\n";
 
-TEST(Backlight, FlagStartsOn) { EXPECT_EQ(backlightOn.load(), 1); }
-
 TEST(Backlight, SimulatedDeviceRecordsCodes) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/bkl1", "");  // found without regard to case
