@@ -1,12 +1,10 @@
 // crtctl as another process sees the channels: this test plays the daemon
 // (channel blocks made from the sample route file, the write block) and runs
-// the built tool with fork/exec in a private object folder. Output goes to
-// files; the test waits on the files and on the pid, with deadlines.
+// the built tool in a private object folder. Output goes to files; the test
+// waits on the files and on the pid, with deadlines.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,11 +22,14 @@
 #include "router/channel_blocks.h"
 #include "router/route_table.h"
 #include "router/status_publisher.h"
+#include "tests/support/child_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 namespace {
 
+using testing_support::lineCount;
 using testing_support::readHostFile;
 using testing_support::waitUntil;
 
@@ -49,50 +50,25 @@ constexpr auto kDeadline = std::chrono::seconds(10);
 // A crtctl process whose stdout and stderr go to files in the sandbox.
 class Tool {
  public:
-  Tool(const testing_support::DeviceSandbox& sandbox, const std::vector<std::string>& args, int serial) {
-    outPath_ = sandbox.base() + "/out" + std::to_string(serial);
-    errPath_ = sandbox.base() + "/err" + std::to_string(serial);
-    const std::string program = testing_support::builtProgram("client/crtctl");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-  }
-
-  ~Tool() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  Tool(const testing_support::DeviceSandbox& sandbox, std::vector<std::string> args, int serial)
+      : outPath_(sandbox.base() + "/out" + std::to_string(serial)),
+        errPath_(sandbox.base() + "/err" + std::to_string(serial)),
+        process_(withProgram(std::move(args)), outPath_, errPath_) {}
 
   // The exit status, or -1 when the process did not end in time.
-  int finish() {
-    int status = 0;
-    exited_ = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, kDeadline);
-    if (!exited_) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
+  int finish() { return process_.finish(kDeadline); }
   std::string out() const { return readHostFile(outPath_); }
   std::string err() const { return readHostFile(errPath_); }
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return process_.pid(); }
 
  private:
+  static std::vector<std::string> withProgram(std::vector<std::string> args) {
+    args.insert(args.begin(), testing_support::builtProgram("client/crtctl"));
+    return args;
+  }
   std::string outPath_, errPath_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
+  testing_support::ChildProcess process_;
 };
-
-int countLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 class Crtctl : public ::testing::Test {
  protected:
@@ -162,13 +138,13 @@ TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
   deliver(touch, {0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}, 6);
   Tool watch = run({"watch", "1", "--count", "2", "--timeout", "10000"});
   // The first frame was waiting; the second comes once the first is printed.
-  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 1; }, kDeadline)) << watch.err();
+  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
   std::vector<uint8_t> longFrame(kBlockDataSize, 0x33);
   deliver(touch, longFrame, 300);
   ASSERT_EQ(watch.finish(), 0) << watch.err();
 
   const std::string out = watch.out();
-  ASSERT_EQ(countLines(out), 2) << out;
+  ASSERT_EQ(lineCount(out), 2u) << out;
   const std::string first = out.substr(0, out.find('\n'));
   EXPECT_TRUE(endsWith(first, "    6  aa 55 01 02 03 04"));
   const std::string second = out.substr(out.find('\n') + 1);
@@ -250,9 +226,9 @@ TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
   Tool watch = run({"watch", "--peek", "1", "2", "--count", "3", "--timeout", "10000"});
   ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "peeking at 2 channel(s)"); }, kDeadline)) << watch.err();
   publish(0, {0xAA, 0x55, 0x01});
-  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 1; }, kDeadline)) << watch.err();
+  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
   publish(1, {0xAA, 0x33, 0x02});
-  ASSERT_TRUE(waitUntil([&] { return countLines(watch.out()) == 2; }, kDeadline)) << watch.err();
+  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 2; }, kDeadline)) << watch.err();
   publish(0, {0xAA, 0x55, 0x03});
   ASSERT_EQ(watch.finish(), 0) << watch.err();
   const std::string out = watch.out();

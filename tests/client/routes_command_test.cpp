@@ -10,6 +10,7 @@
 
 #include "client/tool.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -19,9 +20,7 @@ struct Report {
 };
 
 std::string contents(FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
+  const std::string text = testing_support::readAll(file);
   std::fclose(file);
   return text;
 }

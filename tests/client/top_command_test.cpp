@@ -18,6 +18,7 @@
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/test_channel.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -28,9 +29,7 @@ std::string topOnce() {
   const std::vector<std::string_view> args = {"top", "--once"};
   FILE* out = std::tmpfile();
   EXPECT_EQ(client::runTool(args, out, stderr, nullptr), client::kExitOk);
-  std::string text;
-  std::rewind(out);
-  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text.push_back(static_cast<char>(c));
+  const std::string text = testing_support::readAll(out);
   std::fclose(out);
   return text;
 }
@@ -52,8 +51,7 @@ TEST(TopCommand, OnceShowsThePortTheCountersAndEachLastFrame) {
   ASSERT_TRUE(daemon.start());
   ASSERT_EQ(daemon.nextNotice(), "READY=1");
 
-  const std::vector<uint8_t> bytes = {0x00, 0x13, 0xAA, 0x55, 1, 2, 3, 4, 0xAA, 0x33, 'h', 'i', '\r', '\n'};
-  ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  pty.send({0x00, 0x13, 0xAA, 0x55, 1, 2, 3, 4, 0xAA, 0x33, 'h', 'i', '\r', '\n'});
   ASSERT_TRUE(statsSay([](const shub_status& s) { return s.entries[0].frames == 1 && s.entries[1].frames == 1; }));
 
   const std::string screen = topOnce();

@@ -24,9 +24,11 @@
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/test_channel.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 using testing_support::DaemonProcess;
+using testing_support::occurrences;
 using testing_support::PtyPair;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;
@@ -48,16 +50,6 @@ void forceEventWord(const std::string& path, uint32_t value) {
   std::atomic_ref<uint32_t>(*word).store(value);
   syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
   munmap(map, 8);
-}
-
-void send(const PtyPair& pty, const Bytes& bytes) {
-  ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-size_t occurrences(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
 }
 
 class ObjectFaults : public ::testing::Test {
@@ -96,14 +88,14 @@ TEST_F(ObjectFaults, HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon) {
   ASSERT_EQ(truncate(object("CRT3").c_str(), 0), 0);
   ASSERT_EQ(truncate(object("CRT1:EVENT").c_str(), 0), 0);
   ASSERT_EQ(truncate(object("CRT:WRITE").c_str(), 0), 0);
-  send(pty, {0xAA, 0x55, 1, 2, 3, 4, 0xFE, 0x41, 0, 0, 0, 0});
+  pty.send({0xAA, 0x55, 1, 2, 3, 4, 0xFE, 0x41, 0, 0, 0, 0});
   forceEventWord(object("CRT:WRITE:EVENT"), 1);
   // The writer must have read the shrunken block before its event shrinks too.
   ASSERT_TRUE(waitUntil([&] { return occurrences(daemon.stderrText(), "/CRT:WRITE: ") == 1; }));
   ASSERT_EQ(truncate(object("CRT:WRITE:EVENT").c_str(), 0), 0);
 
   // The rest goes on.
-  send(pty, {0xAA, 0x33, 9, 9});
+  pty.send({0xAA, 0x33, 9, 9});
   EXPECT_EQ(kept.nextFrame(), (Bytes{0xAA, 0x33, 9, 9}));
   const long before = daemon.cpuTicks();
   waitUntil([] { return false; }, 1s);  // a window to measure idleness over
@@ -133,7 +125,7 @@ TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
   daemon.writeRoutes("1,fe,,0-0,6,touch\n");
   ASSERT_TRUE(daemon.startReady());
 
-  send(pty, {0xFE, 0x00, 0, 0, 0, 0});  // pen up
+  pty.send({0xFE, 0x00, 0, 0, 0, 0});  // pen up
   Channel write("CRT:WRITE");
   write.put({0x51});
   ce::setEvent(write.event);
@@ -162,12 +154,8 @@ TEST_F(ObjectFaults, AfterKillNineAnUnprivilegedDaemonOpensThePortAgain) {
     ASSERT_TRUE(daemon.start(user, group));
     ASSERT_EQ(daemon.nextNotice(), "READY=1") << daemon.stderrText();
     Channel fixed("CRT3");
-    bool arrived = false;
-    for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
-      send(pty, {0xAA, 0x55, 7, 7, 7, 7});
-      arrived = !fixed.nextFrame(500).empty();
-    }
-    EXPECT_TRUE(arrived) << daemon.stderrText();
+    EXPECT_TRUE(pty.resendUntil({0xAA, 0x55, 7, 7, 7, 7}, [&] { return !fixed.nextFrame(500).empty(); }))
+        << daemon.stderrText();
     daemon.killHard();
   }
 }

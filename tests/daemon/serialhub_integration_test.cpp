@@ -2,11 +2,12 @@
 // pty linked as dev/COM7: frames from the peer reach the named blocks and
 // wake their events, the write block reaches the peer, the daemon announces
 // readiness, idles without a port, survives a hang-up, and stops cleanly, also
-// on a SIGHUP that arrives in its first milliseconds.
+// on a SIGHUP that arrives in its first milliseconds. How the length word cuts
+// a send is serial_link_test's; stopping on SIGTERM is checked wherever a test
+// stops its daemon.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,7 +16,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "tests/serial/pty.h"
@@ -23,7 +23,6 @@
 #include "tests/support/device_sandbox.h"
 #include "tests/support/test_channel.h"
 #include "tests/support/wait.h"
-
 
 using testing_support::PtyPair;
 using testing_support::waitUntil;
@@ -42,23 +41,12 @@ constexpr const char* kRoutes =
     "3,aa 55,,0-0,6,fixed\n"
     "2,aa 33,,1-0,0,text\n";
 
-void peerSend(const PtyPair& pty, const std::vector<uint8_t>& bytes) {
-  ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-
+// A client's send: data, the length word, then the event.
 void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
-  ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
-  uint8_t* address = ce::mapBlock(block);
-  ce::NamedEvent* event = ce::openEvent("CRT:WRITE:EVENT");
-  ASSERT_NE(address, nullptr);
-  ASSERT_NE(event, nullptr);
-  storeBlockBytes(address, kBlockDataOffset, data.data(), static_cast<uint32_t>(data.size()));
-  storeBlockLength(address, length);
-  ce::setEvent(event);
-  ce::closeEvent(event);
-  ce::unmapBlock(address, kChannelBlockSize);
-  ce::closeBlock(block);
+  testing_support::TestChannel write("CRT:WRITE", testing_support::TestChannel::Event::open);
+  ASSERT_NE(write.event, nullptr);
+  write.put(data, length);
+  ce::setEvent(write.event);
 }
 
 class SerialhubTest : public ::testing::Test {
@@ -85,36 +73,12 @@ TEST_F(SerialhubTest, FramesFromThePeerReachTheBlocksAndWakeTheirEvents) {
   ASSERT_NE(touch.event, nullptr);
   ASSERT_NE(text.event, nullptr);
 
-  peerSend(pty, {0x00, 0x13, 0xAA, 0x55, 0x01, 0x02, 0x03, 0x04});  // noise, then a touch frame
+  pty.send({0x00, 0x13, 0xAA, 0x55, 0x01, 0x02, 0x03, 0x04});  // noise, then a touch frame
   EXPECT_EQ(touch.nextFrame(), (std::vector<uint8_t>{0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}));
 
-  peerSend(pty, {0xAA, 0x33, 'h', 'i'});  // a text frame split across writes
-  peerSend(pty, {'\r', '\n', 0x7F});
+  pty.send({0xAA, 0x33, 'h', 'i'});  // a text frame split across writes
+  pty.send({'\r', '\n', 0x7F});
   EXPECT_EQ(text.nextFrame(), (std::vector<uint8_t>{0xAA, 0x33, 'h', 'i', '\r', '\n'}));
-}
-
-TEST_F(SerialhubTest, WriteBlockBytesReachThePeerExactlyAndAHugeLengthIsCut) {
-  linkPty(pty);
-  startReady();
-  clientWrite(3, {0x01, 0x02, 0x03});
-  EXPECT_EQ(pty.receive(3), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
-
-  std::vector<uint8_t> area(kBlockDataSize);
-  for (size_t i = 0; i < area.size(); ++i) area[i] = static_cast<uint8_t>(i);
-  clientWrite(0xFFFFFFFF, area);
-  EXPECT_EQ(pty.receive(260), area);
-  EXPECT_TRUE(daemon.alive());
-
-  clientWrite(1, {0x99});
-  EXPECT_EQ(pty.receive(1), std::vector<uint8_t>{0x99});
-}
-
-TEST_F(SerialhubTest, AnnouncesReadinessAndStoppingAndEndsWithZeroOnSigterm) {
-  linkPty(pty);
-  startReady();
-  ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
-  EXPECT_EQ(daemon.nextNotice(3s), "STOPPING=1");
-  EXPECT_EQ(daemon.waitExit(3s), 0);
 }
 
 TEST_F(SerialhubTest, AHangUpRightAfterExecWaitsForStartUpThenStopsInOrder) {
@@ -150,7 +114,7 @@ TEST_F(SerialhubTest, WithoutRouteFileEndsAtOnceWithoutTouchingThePort) {
 TEST_F(SerialhubTest, WithAnEmptyRouteFileRunsAndStillSends) {
   linkPty(pty);
   startReady("");
-  peerSend(pty, {0xAA, 0x55, 1, 2, 3, 4});
+  pty.send({0xAA, 0x55, 1, 2, 3, 4});
   clientWrite(2, {0x0D, 0x0A});
   EXPECT_EQ(pty.receive(2), (std::vector<uint8_t>{0x0D, 0x0A}));
   EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT3"));
@@ -167,19 +131,15 @@ TEST_F(SerialhubTest, WithoutAPortItIdlesThenFindsOneThatAppears) {
   linkPty(pty);
   Channel touch(3);
   // The node is looked for at least once a second; allow for a loaded machine.
-  bool arrived = false;
-  for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
-    peerSend(pty, {0xAA, 0x55, 9, 9, 9, 9});
-    arrived = !touch.nextFrame(500).empty();
-  }
-  EXPECT_TRUE(arrived) << daemon.stderrText();
+  EXPECT_TRUE(pty.resendUntil({0xAA, 0x55, 9, 9, 9, 9}, [&] { return !touch.nextFrame(500).empty(); }))
+      << daemon.stderrText();
 }
 
 TEST_F(SerialhubTest, AfterAHangUpItDoesNotSpinAndFramesFlowOnANewPty) {
   linkPty(pty);
   startReady();
   Channel touch(3);
-  peerSend(pty, {0xAA, 0x55, 1, 1, 1, 1});
+  pty.send({0xAA, 0x55, 1, 1, 1, 1});
   ASSERT_FALSE(touch.nextFrame().empty());
 
   pty.closeMaster();  // the peer goes away
@@ -191,12 +151,8 @@ TEST_F(SerialhubTest, AfterAHangUpItDoesNotSpinAndFramesFlowOnANewPty) {
   PtyPair replugged;
   ASSERT_TRUE(replugged.ok());
   linkPty(replugged);
-  bool arrived = false;
-  for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
-    peerSend(replugged, {0xAA, 0x55, 2, 2, 2, 2});
-    arrived = touch.nextFrame(500) == std::vector<uint8_t>{0xAA, 0x55, 2, 2, 2, 2};
-  }
-  EXPECT_TRUE(arrived);
+  const std::vector<uint8_t> frame = {0xAA, 0x55, 2, 2, 2, 2};
+  EXPECT_TRUE(replugged.resendUntil(frame, [&] { return touch.nextFrame(500) == frame; }));
   clientWrite(2, {0x51, 0x52});
   EXPECT_EQ(replugged.receive(2), (std::vector<uint8_t>{0x51, 0x52}));
 }

@@ -13,12 +13,12 @@
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 using testing_support::DaemonProcess;
 using testing_support::DeviceSandbox;
 using namespace std::chrono_literals;
-
 
 TEST(ServiceStartup, ARefusedStartSaysWhyExitsNonZeroAndCreatesNothing) {
   struct Case {
@@ -111,12 +111,7 @@ TEST(ServiceRunning, SaysEachChangeOfPortAndPowerOnce) {
   sandbox.writeFile("dev/BAT1", "1\n");
   daemon.addArgument("-v");
   ASSERT_TRUE(daemon.startReady());
-  const auto said = [&](const std::string& what) {
-    const std::string text = daemon.stderrText();
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-  };
+  const auto said = [&](const std::string& what) { return testing_support::occurrences(daemon.stderrText(), what); };
   const auto sayOnce = [&](const std::string& what) {
     return testing_support::waitUntil([&] { return said(what) >= 1; }) && said(what) == 1;
   };
@@ -130,8 +125,7 @@ TEST(ServiceRunning, SaysEachChangeOfPortAndPowerOnce) {
   testing_support::PtyPair replugged;
   ASSERT_TRUE(replugged.linkAs(sandbox.root() + "/dev/COM7"));
   ASSERT_TRUE(testing_support::waitUntil([&] { return said("): opened") == 2; }));
-  const uint8_t frame[] = {0xAA, 0x55, 1, 2, 3, 4};
-  ASSERT_EQ(write(replugged.master, frame, sizeof frame), static_cast<ssize_t>(sizeof frame));
+  replugged.send({0xAA, 0x55, 1, 2, 3, 4});
   EXPECT_TRUE(sayOnce("CRT3: aa 55 01 02 03 04")) << "-v says every frame";
 
   sandbox.writeFile("dev/BAT1", "0\n");

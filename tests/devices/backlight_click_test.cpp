@@ -13,38 +13,17 @@
 #include "platform/sound.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
+#include "tests/support/wav_file.h"
 
 namespace {
 
 using testing_support::DeviceSandbox;
-
-// A mono 16-bit PCM WAV of `frames` samples at `rate`, sample k being k * 37.
-std::string wav(uint32_t frames, uint32_t rate) {
-  std::string out;
-  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i)); };
-  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) out += static_cast<char>(v >> (8 * i)); };
-  out += "RIFF";
-  u32(36 + frames * 2);
-  out += "WAVEfmt ";
-  u32(16);
-  u16(1);  // PCM
-  u16(1);  // mono
-  u32(rate);
-  u32(rate * 2);
-  u16(2);
-  u16(16);
-  out += "data";
-  u32(frames * 2);
-  for (uint32_t k = 0; k < frames; ++k) u16(static_cast<uint16_t>(k * 37));
-  return out;
-}
+using testing_support::monoWav;
 
 std::atomic<uint64_t> fakeNowMs{0};
 uint64_t fakeClock() { return fakeNowMs.load(); }
 
 const std::string kClickLine = "\\residentflash2\\click.wav\n";
-
-TEST(Backlight, FlagStartsOn) { EXPECT_EQ(backlightOn.load(), 1); }
 
 TEST(Backlight, SimulatedDeviceRecordsCodes) {
   DeviceSandbox sandbox;
@@ -93,7 +72,7 @@ class SimulatedSound : public testing::Test {
 };
 
 TEST_F(SimulatedSound, KeyClickPlaysOnlyForKindsOneAndTwo) {
-  sandbox_.writeFile("residentflash2/click.wav", wav(80, 8000));  // 10 ms
+  sandbox_.writeFile("residentflash2/click.wav", monoWav(80, 8000));  // 10 ms
   for (int32_t kind : {0, 3, -1, 100}) EXPECT_EQ(KeyClick(kind), 1) << kind;
   EXPECT_EQ(played(), "");
   EXPECT_EQ(KeyClick(1), 1);
@@ -103,7 +82,7 @@ TEST_F(SimulatedSound, KeyClickPlaysOnlyForKindsOneAndTwo) {
 }
 
 TEST_F(SimulatedSound, NoStopDropsClicksWhileOnePlays) {
-  sandbox_.writeFile("ResidentFlash2/Click.WAV", wav(8000, 8000));  // 1000 ms, found regardless of case
+  sandbox_.writeFile("ResidentFlash2/Click.WAV", monoWav(8000, 8000));  // 1000 ms, found regardless of case
   fakeNowMs.store((fakeNowMs.load() | 0xFFFF'FFFFull) - 499);  // the sound spans the millisecond tick's wrap
   KeyClick(1);
   advance(999);
@@ -115,10 +94,10 @@ TEST_F(SimulatedSound, NoStopDropsClicksWhileOnePlays) {
 }
 
 TEST_F(SimulatedSound, ChangedFileIsDecodedAgain) {
-  sandbox_.writeFile("residentflash2/click.wav", wav(8000, 8000));  // 1000 ms
+  sandbox_.writeFile("residentflash2/click.wav", monoWav(8000, 8000));  // 1000 ms
   KeyClick(1);
   advance(1000);
-  sandbox_.writeFile("residentflash2/click.wav", wav(800, 8000));  // 100 ms, another size
+  sandbox_.writeFile("residentflash2/click.wav", monoWav(800, 8000));  // 100 ms, another size
   KeyClick(1);
   advance(99);
   KeyClick(1);
@@ -134,10 +113,10 @@ TEST_F(SimulatedSound, MissingOrUndecodableFilePlaysNothing) {
   sandbox_.writeFile("residentflash2/click.wav", "RIFF\x10\0\0\0WAVEjunkjunk");
   KeyClick(1);
   EXPECT_EQ(played(), "");
-  sandbox_.writeFile("residentflash2/click.wav", wav(0, 8000));  // no frames
+  sandbox_.writeFile("residentflash2/click.wav", monoWav(0, 8000));  // no frames
   KeyClick(2);
   EXPECT_EQ(played(), "");
-  sandbox_.writeFile("residentflash2/click.wav", wav(80, 8000));
+  sandbox_.writeFile("residentflash2/click.wav", monoWav(80, 8000));
   KeyClick(1);
   EXPECT_EQ(played(), lines(1)) << "nothing counted as playing before";
 }
@@ -153,7 +132,7 @@ TEST(AlsaSound, PlaysOnDefaultPcm) {
   const char* saved = std::getenv("ALSA_CONFIG_PATH");
   const std::string savedValue = saved != nullptr ? saved : "";
   setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
-  const std::string sound = wav(800, 8000);
+  const std::string sound = monoWav(800, 8000);
   sandbox.writeFile("residentflash2/click.wav", sound);
   KeyClick(1);
   std::string written;

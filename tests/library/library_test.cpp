@@ -17,6 +17,7 @@
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 using namespace std::chrono_literals;
@@ -42,14 +43,8 @@ class Library : public ::testing::Test {
     daemon.writeRoutes(kRoutes);
   }
 
-  void send(const Bytes& bytes) const {
-    ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-
-  size_t pointerLines() const {
-    const std::string text = sandbox.readFile("dev/pointer");
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-  }
+  void send(const Bytes& bytes) const { pty.send(bytes); }
+  size_t pointerLines() const { return testing_support::lineCount(sandbox.readFile("dev/pointer")); }
 
   testing_support::DeviceSandbox sandbox;
   testing_support::PtyPair pty;

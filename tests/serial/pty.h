@@ -2,8 +2,11 @@
 // slave is linked as dev/COM7 of a sandbox.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,22 @@ struct PtyPair {
     if (master >= 0) close(master);
     master = -1;
   }
+  // The peer sends `bytes`.
+  void send(const std::vector<uint8_t>& bytes) const {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // Sends `bytes` again and again until `arrived` (which waits up to its own
+  // deadline) says they came through: for a daemon that looks for its port
+  // only now and then.
+  bool resendUntil(const std::vector<uint8_t>& bytes, const std::function<bool()>& arrived) const {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      send(bytes);
+      if (arrived()) return true;
+    }
+    return false;
+  }
+
   // Reads what the other side sent until `count` bytes came or the deadline
   // passed; returns what came.
   std::vector<uint8_t> receive(size_t count) const {

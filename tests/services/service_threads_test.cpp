@@ -3,8 +3,6 @@
 // with a pause the test holds open. Results are awaited with deadlines.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,9 +19,11 @@
 #include "tests/services/fake_touch_platform.h"
 #include "tests/support/test_channel.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
 using namespace std::chrono_literals;
+using testing_support::entriesIn;
 using testing_support::waitUntil;
 
 namespace {
@@ -36,20 +36,9 @@ struct Feeder : testing_support::TestChannel {
   }
 };
 
-size_t entriesIn(const char* dir) {
-  size_t count = 0;
-  if (DIR* d = opendir(dir)) {
-    while (const dirent* e = readdir(d)) count += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return count;
-}
-
 class TouchThread : public ::testing::Test {
  protected:
-  void SetUp() override {
-    touchState.store(0);
-  }
+  void SetUp() override { touchState.store(0); }
   void TearDown() override { stopTouchInjector(); }
   testing_support::DeviceSandbox sandbox;
   Feeder feeder{"CRT1"};

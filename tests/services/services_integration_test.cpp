@@ -32,11 +32,14 @@
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
 #include "tests/support/wait.h"
+#include "tests/support/wav_file.h"
 #include "tests/support/xvfb_server.h"
 
-
 using namespace std::chrono_literals;
+using testing_support::entriesIn;
+using testing_support::lineCount;
 using testing_support::waitUntil;
 
 namespace {
@@ -45,42 +48,17 @@ constexpr const char* kRoutes =
     "1,fe,,0-0,6,touch\n"      // fe, pen, V (2), X (2)
     "4,aa 44,,0-0,4,control\n";  // aa 44, command, one more byte
 
-// A mono 16-bit WAV of 80 frames at 8 kHz: a 10 ms click.
-std::string clickWav() {
-  std::string out = "RIFF";
-  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i)); };
-  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) out += static_cast<char>(v >> (8 * i)); };
-  u32(36 + 160);
-  out += "WAVEfmt ";
-  u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
-  out += "data";
-  u32(160);
-  out.append(160, '\x10');
-  return out;
-}
-
 int64_t realtimeMs() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-size_t lineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
-}
-
-size_t entriesIn(const std::string& dir) {
-  size_t count = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) count += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return count;
 }
 
 // Children of `parent` that have ended but were never reaped.
@@ -111,7 +89,7 @@ class DeviceServicesDaemon : public ::testing::Test {
     for (const char* node : {"dev/pointer", "dev/sound", "dev/BKL1"}) sandbox.writeFile(node, "");
     sandbox.writeFile("dev/screen", "800x480\n");
     sandbox.writeFile("dev/BAT1", "1\n");
-    sandbox.writeFile("residentflash2/click.wav", clickWav());
+    sandbox.writeFile("residentflash2/click.wav", testing_support::monoWav(80, 8000));
     log = sandbox.base() + "/programs.log";
     writeScript("ResidentFlash2/korvent/app/duskcard.exe",
                 "echo \"$(date +%s%3N) notice $# $* $(tail -n 1 " + sandbox.root() + "/dev/BKL1)\" >> " + log);
@@ -137,13 +115,10 @@ class DeviceServicesDaemon : public ::testing::Test {
     ASSERT_EQ(daemon.nextNotice(), "READY=1") << daemon.stderrText();
   }
 
-  void peer(std::vector<uint8_t> bytes) {
-    ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
   void touch(uint8_t pen, uint16_t v, uint16_t x) {
-    peer({0xfe, pen, uint8_t(v), uint8_t(v >> 8), uint8_t(x), uint8_t(x >> 8)});
+    pty.send({0xfe, pen, uint8_t(v), uint8_t(v >> 8), uint8_t(x), uint8_t(x >> 8)});
   }
-  void command(uint8_t value) { peer({0xaa, 0x44, value, 0}); }
+  void command(uint8_t value) { pty.send({0xaa, 0x44, value, 0}); }
 
   std::string node(const char* name) const { return sandbox.readFile(std::string("dev/") + name); }
   bool waitLines(const char* name, size_t count, std::chrono::milliseconds timeout = 10s) const {

@@ -1,53 +1,18 @@
-// Running duskcard for real (see x11_harness.h).
+// Watching duskcard on a private X server (see x11_harness.h).
 #include "tests/sleepscreen/x11_harness.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <bit>
-
-#include "tests/support/wait.h"
-
-extern char** environ;
 
 namespace sleepscreen_test {
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], actions, nullptr, args.data(), environ) != 0) return -1;
-  return pid;
-}
-
 int channelShift(unsigned long mask) { return mask ? std::countr_zero(mask) : 0; }
 
 }  // namespace
-
-Child::Child(const std::vector<std::string>& argv) { pid_ = spawn(argv, nullptr); }
-
-Child::~Child() {
-  if (pid_ <= 0 || reaped_) return;
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-}
-
-std::optional<int> Child::waitExit(std::chrono::milliseconds timeout) {
-  if (pid_ <= 0 || reaped_) return std::nullopt;
-  int status = 0;
-  reaped_ = testing_support::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-  if (!reaped_ || !WIFEXITED(status)) return std::nullopt;
-  return WEXITSTATUS(status);
-}
 
 std::vector<uint32_t> readScreen(const std::string& display, int width, int height) {
   Display* connection = XOpenDisplay(display.c_str());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,11 @@ struct TestChannel {
   TestChannel(const TestChannel&) = delete;
   TestChannel& operator=(const TestChannel&) = delete;
 
-  // A whole frame: data, then the length word; no event.
-  void put(const std::vector<uint8_t>& bytes) const {
+  // A whole frame: data, then the length word (the frame's size unless
+  // given); no event.
+  void put(const std::vector<uint8_t>& bytes, std::optional<uint32_t> length = std::nullopt) const {
     storeBlockBytes(address, kBlockDataOffset, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    storeBlockLength(address, static_cast<uint32_t>(bytes.size()));
+    storeBlockLength(address, length.value_or(static_cast<uint32_t>(bytes.size())));
   }
   // Bytes at a block offset, then the event, as a delivery would.
   void send(uint32_t offset, std::initializer_list<uint8_t> bytes) const {
