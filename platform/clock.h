@@ -1,6 +1,5 @@
-// Time and threads with a cooperative stop: a wrapping 32-bit millisecond
-// tick count; threads whose routine passes its stop token to every wait it
-// makes (waitEvent, pauseMs, the serial port), which ends at once on a stop.
+// Time and threads with a cooperative stop: a wrapping 32-bit millisecond tick,
+// and threads whose stop token ends each wait (waitEvent, pauseMs, serial) at once.
 #pragma once
 
 #include <chrono>
@@ -14,15 +13,13 @@
 
 namespace ce {
 
-// Milliseconds of the monotonic clock, wrapping at 2^32: subtract two ticks
-// in uint32_t to get the time between them.
+// Monotonic milliseconds, wrapping at 2^32: subtract two ticks in uint32_t for the time between.
 inline uint32_t tickCount() {
   using namespace std::chrono;
   return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// Sleeps for `ms`; a stop of `stop` ends the pause at once, also one requested
-// just before it began (the wait's own stop callback wakes it).
+// Sleeps for `ms`; a stop ends it at once, even one requested just before.
 inline void pauseMs(uint32_t ms, std::stop_token stop = {}) {
   std::mutex mutex;
   std::condition_variable_any wake;

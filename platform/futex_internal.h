@@ -18,8 +18,7 @@
 
 namespace ce::detail {
 
-// An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches;
-// nullopt is no deadline.
+// An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches; nullopt: none.
 using Deadline = std::optional<timespec>;
 
 inline timespec monotonicNow() {
@@ -70,9 +69,8 @@ struct StopWord {
 };
 
 // Sleeps while `word` and the stop word both hold 0. The kernel compares both
-// before it sleeps, so a stop just before is never slept through, and it still
-// reaches a sleeper whose `word` lies in a file truncated under it. Kernels
-// before 5.16 lack futex_waitv: there the sleep is cut into 10 ms slices.
+// before it sleeps, so no stop is slept through, even with `word` in a truncated
+// file. Kernels before 5.16 lack futex_waitv: there the sleep is 10 ms slices.
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
   futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
                             {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};

@@ -1,6 +1,5 @@
-// Diagnostics for an operator on standard error, one line each, such as
-// "serialhub: COM7 (/dev/ttyS1): opened", with the priority prefix ("<4>")
-// when standard error is the journal's stream.
+// Operator diagnostics on stderr, one line each ("serialhub: COM7 (/dev/ttyS1):
+// opened"), with a priority prefix ("<4>") when stderr is the journal's stream.
 #pragma once
 
 #include <string>

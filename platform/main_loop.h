@@ -1,6 +1,5 @@
-// The daemon's main loop, waiting on a periodic tick and on the stop signals
-// (SIGTERM, SIGINT, SIGHUP), which end the loop so that the ordered shutdown
-// runs; and what the daemon tells its service manager.
+// The daemon's main loop on a periodic tick until a stop signal (SIGTERM, SIGINT,
+// SIGHUP) lets the ordered shutdown run; and what it tells its service manager.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
-// Named shared-memory blocks: one file of exactly the block's size in
-// $CE_OBJECTS, mapped shared. A block outlives the processes that made it, so
-// one that exists keeps its contents when it is opened again.
+// Named shared-memory blocks: a file of exactly the block's size in $CE_OBJECTS,
+// mapped shared; it outlives its makers and keeps its contents when reopened.
 #pragma once
 
 #include <cstdint>

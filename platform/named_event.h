@@ -15,8 +15,7 @@ struct NamedEvent;  // opaque; owned by whoever created or opened it
 
 enum class WaitResult { signalled, timeout, stopped, failed };
 
-// Creates the event, or opens an existing one keeping its state; `name`
-// nullptr makes an unnamed one. nullptr on failure.
+// Creates the event or opens one keeping its state; `name` nullptr: unnamed. nullptr on failure.
 NamedEvent* createEvent(const char* name, bool initiallySignalled);
 
 // Opens an existing named event; nullptr when there is none.

@@ -1,6 +1,5 @@
-// Named mutexes, used only for whether their name exists: the file
-// $CE_OBJECTS/<name>, held with a shared flock by every process that has it
-// open, so a file left by a crashed process does not count.
+// Named mutexes, only for whether the name is held: $CE_OBJECTS/<name>, under a
+// shared flock by each process that has it open; a crashed one's file does not count.
 #pragma once
 
 namespace ce {

@@ -68,11 +68,10 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   return -1;
 }
 
-// The SIGBUS guard: touching a page past the end of a file another process
-// shrank raises SIGBUS; the handler maps zero pages over that object, says so
-// once, and lets the access run again. It only reads lock-free atomics and
-// calls mmap and write; a slot is published before its begin and retired
-// before its unmap.
+// The SIGBUS guard: a page past the end of a file another process shrank gets
+// zero pages mapped over it, said once, and the access runs again. The handler
+// only reads lock-free atomics and calls mmap and write (async-signal safe); a
+// slot is published before its begin and retired before its unmap.
 struct GuardSlot {
   std::atomic<uintptr_t> begin{0};  // 0: free
   std::atomic<uintptr_t> end{0};
@@ -221,8 +220,7 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
       if (state.load(std::memory_order_acquire) != 0) detail::futexWake(word, 1, event->shared());
       return WaitResult::stopped;
     }
-    // Any word but 0 is a signal: a client may write garbage into the file,
-    // and waiting on "not 0, not 1" would spin.
+    // Any word but 0 is a signal: waiting on "not 0, not 1" would spin on garbage.
     uint32_t expected = state.load(std::memory_order_relaxed);
     if (expected != 0) {
       if (state.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
@@ -238,8 +236,7 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
 
 bool setEvent(NamedEvent* event) {
   if (!event) return false;
-  // Release: what was written before the set (a frame in a block) is seen by
-  // the waiter whose swap acquires the signal.
+  // Release: a frame written before the set is seen by the waiter that takes it.
   std::atomic_ref(*event->word()).store(1, std::memory_order_release);
   detail::futexWake(event->word(), 1, event->shared());
   return true;
@@ -259,10 +256,9 @@ struct NamedMutex {
   int fd;  // holds the shared lock while open
 };
 
-// "Does another live process hold the name?" cannot be a bare try-exclusive-
-// then-downgrade: flock converts by dropping the lock first, so two instances
-// starting together could both see the name free. A write lock on the same
-// file (an OFD lock, which flock never sees) serialises the check-and-downgrade.
+// Whether another process holds the name: flock converts by dropping the lock,
+// so a bare try-exclusive-then-downgrade lets two starters both see it free. An
+// OFD write lock (which flock never sees) serialises the check-and-downgrade.
 NamedMutex* createMutex(const char* name, bool& alreadyExisted) {
   alreadyExisted = false;
   const std::optional<std::string> path = objectPath(name ? name : "");

@@ -1,7 +1,6 @@
-// Device paths come from a system whose names ignore case, some from route
-// files and clients: resolution never leaves the device root and gives the
-// same answer every time. Links inside the root are followed: that is how
-// real devices are attached.
+// Device paths come from a case-blind system, some from route files and clients:
+// resolution never leaves the device root and always gives the same answer.
+// Links inside the root are followed: that is how real devices are attached.
 #include "platform/paths.h"
 
 #include <dirent.h>

@@ -18,9 +18,8 @@ std::string ceObjects();
 // The non-empty runs of `path` between any of `separators`.
 std::vector<std::string_view> splitPath(std::string_view path, const char* separators);
 
-// The host path of an existing file or directory below ceRoot(): '\' and '/'
-// separate, ".." stops at the root, each component is matched without regard
-// to case (an exact match wins, else the first in byte order).
+// The host path of an existing file or directory below ceRoot(): '\' and '/' split,
+// ".." stops at the root, components match case-blind (exact first, else byte order).
 std::optional<std::string> resolveDevicePath(std::string_view devicePath);
 
 // `name` in host directory `dir`, matched as above.
@@ -42,9 +41,8 @@ std::string executableDirectory();
 // Named object `name` in ceObjects(); nullopt for a name that would leave it.
 std::optional<std::string> objectPath(std::string_view name);
 
-// For the daemon: makes the objects directory (mode 2770) or checks that it
-// is a real directory of this user or root that others cannot write. Empty
-// when usable, else what is wrong, naming the directory.
+// For the daemon: makes the objects directory (mode 2770) or checks it is a real
+// one of this user or root that others cannot write. Empty, or what is wrong.
 std::string prepareObjectsDirectory();
 
 }  // namespace ce

@@ -1,12 +1,8 @@
-// The sinks of pointer events (see pointer.h; XTest lives in xlib.cpp). The
-// uinput mouse has no touch bits, so every desktop takes it for a plain
-// absolute pointer; it is made anew only when the node leads elsewhere or a
-// write failed.
-//
-// Must survive: a node that is not uinput or that we may not open, or no
-// libevdev (said once, retried at most once a second); values beyond the
-// axes (clamped); concurrent callers (a recorded line is one append-mode
-// write; one mutex around the mouse).
+// The sinks of pointer events (XTest lives in xlib.cpp). The uinput mouse has no
+// touch bits, so desktops take it for a plain absolute pointer; it is remade only
+// when the node leads elsewhere or a write failed. Survives a foreign node or no
+// libevdev (said once, retried at most once a second), values beyond the axes
+// (clamped) and concurrent callers (one append-mode write a line; one mutex).
 #include "platform/pointer.h"
 
 #include <fcntl.h>
@@ -97,8 +93,7 @@ int make(Mouse& m, const EvdevApi& api, const std::string& path) {
   return rc < 0 ? -rc : EIO;
 }
 
-// The mouse over `path`, made now unless it is made there or an attempt is
-// not yet due; with m.mutex held.
+// Called with m.mutex held.
 bool ensure(Mouse& m, const std::string& path) {
   if (m.device != nullptr && m.path == path) return true;
   destroy(m);  // the node now leads elsewhere
@@ -131,8 +126,7 @@ bool uinputPointerEvent(const std::string& path, const PointerEvent* event) {
 
 std::vector<detail::InputEvent> detail::uinputEvents(const PointerEvent& event) {
   std::vector<InputEvent> events;
-  // A move without the absolute flag would be relative; the touch path never
-  // sends one, and the mouse has no relative axes.
+  // A move without the absolute flag would be relative: the mouse has no such axes.
   if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
     events.push_back({EV_ABS, ABS_X, std::clamp(event.x, 0, kAxisMax)});
     events.push_back({EV_ABS, ABS_Y, std::clamp(event.y, 0, kAxisMax)});

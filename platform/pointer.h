@@ -1,9 +1,7 @@
-// Absolute pointer injection for the touch injector: flags, x and y in
-// 0..65535 spanning the screen, wheel data and extra information. Each event
-// goes where $CE_ROOT/dev/pointer says at that moment: a regular file records
-// "flags x y data extra"; a character device (/dev/uinput) feeds an absolute
-// mouse made over it; no node sends it to $DISPLAY through XTest; anything
-// else drops it. Safe from any thread.
+// Absolute pointer injection for the touch injector, x and y in 0..65535 over the
+// screen. Each event goes where $CE_ROOT/dev/pointer says at that moment: a regular
+// file records "flags x y data extra"; a character device (/dev/uinput) feeds a
+// mouse made over it; no node means XTest on $DISPLAY; else it is dropped. Thread-safe.
 #pragma once
 
 #include <cstdint>

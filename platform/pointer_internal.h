@@ -1,6 +1,5 @@
-// Private to platform/, open to tests: the gate that paces retries of the
-// uinput mouse and the daemon's X connection, so neither hammers what is
-// missing nor fills stderr; the input events of the uinput mouse.
+// Private to platform/, open to tests: the retry gate of the uinput mouse and the X
+// connection (no hammering, no flooded stderr), and the uinput mouse's input events.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// Must survive nodes of another kind, a sysfs directory without bl_power
-// (nothing is created), a FIFO or a huge file (small non-blocking reads of
-// regular files only), malformed text (no answer) and unreadable supplies
-// (off line).
+// Survives nodes of another kind, a sysfs directory without bl_power (nothing is
+// created), a FIFO or a huge file (small non-blocking reads of regular files
+// only), malformed text (no answer) and unreadable supplies (off line).
 #include "platform/power_nodes.h"
 
 #include <dirent.h>

@@ -1,9 +1,8 @@
-// The lamp and the battery, nodes of $CE_ROOT/dev. BKL1, found at each switch:
-// a sysfs backlight directory gets the blank level in `bl_power`; a regular
-// file (a simulated lamp) gets the request code appended as "0x%06X\n".
-// BAT1, found once at start-up and read at each request: a regular file whose
-// first line (0 to 255) is the status; a sysfs power supply (its `online`); or
-// /sys/class/power_supply, on line when a Mains or USB supply is, or there is none.
+// The lamp and the battery, nodes of $CE_ROOT/dev. BKL1 (found at each switch):
+// sysfs backlight gets `bl_power`, a regular file the code appended as "0x%06X\n".
+// BAT1 (found once, read per request): a file whose first line (0-255) is the
+// status, a sysfs supply (`online`), or /sys/class/power_supply (on line when a
+// Mains or USB supply is, or there is none).
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,7 @@
-// Program start with posix_spawn: no code of ours runs between fork and exec.
-// The daemon never waits for what it starts. A double fork: the intermediate
-// child spawns the program and exits at once with the spawn's error as its
-// status; it is reaped here, and the program by init (or the nearest
-// subreaper), so no zombie piles up and no SIGCHLD handler is needed. Other
-// threads may hold locks at the fork: the child only spawns (posix_spawn
-// without a path search allocates nothing) and exits.
+// Program start with posix_spawn, never waited for: a double fork whose middle
+// child exits with the spawn's error, so init reaps the program, no zombie piles
+// up and no SIGCHLD handler is needed. Other threads may hold locks at the fork:
+// the child only spawns (no path search, so no allocation) and exits.
 #include "platform/process.h"
 
 #include <fcntl.h>

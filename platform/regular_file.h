@@ -1,6 +1,5 @@
-// Reading a whole file by path when only a regular file makes sense:
-// configuration files, and the few characters of simulated device nodes, sysfs
-// attributes and registry values, read anew at each use.
+// Reading a whole file when only a regular file makes sense: configuration, and the
+// few characters of simulated nodes, sysfs attributes and registry values.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +16,7 @@ struct FileRead {
   bool truncated = false;           // longer than asked for: text holds the first maxBytes
 };
 
-// At most `maxBytes` bytes of the regular file at `path`, opened non-blocking
-// so that a FIFO there cannot hang the caller.
+// At most `maxBytes` bytes of the regular file at `path`.
 FileRead readRegularFile(const std::string& path, size_t maxBytes);
 
 namespace detail {

@@ -1,7 +1,6 @@
-// The screen's size in pixels, from the node $CE_ROOT/dev/screen
-// ("WIDTHxHEIGHT", read anew at each call), else the X server of $DISPLAY,
-// else the first framebuffer's virtual_size, else 0x0 (unknown). Cheap
-// enough to ask for every touch frame.
+// The screen's size in pixels, from $CE_ROOT/dev/screen ("WIDTHxHEIGHT", read anew
+// at each call), else $DISPLAY's X server, else the first framebuffer's
+// virtual_size, else 0x0 (unknown). Cheap enough to ask for every touch frame.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,8 @@
-// The serial port on a Linux tty or pty. It must survive a second opener
-// (refused), the other end closing (a hang-up, no busy loop), a full output
-// queue (the write time-out bounds the wait) and a stop while a call waits (an
-// eventfd wakes the poll). A pty is made raw from the master's side at once, so
-// bytes written before the reader opens the slave are neither echoed nor edited.
-// The live view changes only the echo and canonical flags, so output
-// processing (LF to CR LF) and Ctrl-C keep working; poll() is never restarted
-// after a signal handler, so a key wait ends at once on Ctrl-C or SIGTERM.
+// The serial port on a Linux tty or pty: a second opener is refused, a hang-up
+// never busy-loops, the write time-out bounds a full queue, an eventfd wakes a
+// call on a stop. A pty is made raw from the master at once, so early bytes are
+// neither echoed nor edited. The live view keeps output processing and Ctrl-C;
+// poll() is never restarted, so a key wait ends at once on Ctrl-C or SIGTERM.
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
@@ -90,8 +87,7 @@ class TtyPort final : public SerialPort {
   }
 
  private:
-  // Polls the port for `events` and the stop eventfd, draining the latter;
-  // the port's revents (0 on a time-out or a signal), or -1.
+  // The port's revents (0 on a time-out or a signal), or -1; drains a stop.
   int waitFor(short events, int stopFd, int timeoutMs) const {
     pollfd fds[2] = {{fd_, events, 0}, {stopFd, POLLIN, 0}};
     if (poll(fds, 2, timeoutMs) < 0) return errno == EINTR ? 0 : -1;
@@ -123,10 +119,9 @@ bool setRaw(int fd) {
   return tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
-// `path` opened as an exclusive raw terminal, or -1 with `failure` said.
-// flock keeps out our own processes, root included; TIOCEXCL other openers
-// that are not root. A pty slave keeps that flag while its master lives, so
-// after a crash no daemon could reopen it: there the flock alone serves.
+// -1 with `failure` said. flock keeps out our own processes, root included;
+// TIOCEXCL other non-root openers. A pty slave keeps that flag while its master
+// lives, so no daemon could reopen it after a crash: there the flock alone serves.
 int openExclusiveTerminal(const std::string& path, std::string& failure) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {

@@ -1,10 +1,7 @@
-// The serial port "COM7:" to the peer: the node dev/COM7 below $CE_ROOT, a
-// link to a tty or a pty, opened exclusively and raw at 19200 8N1. The other
-// end going away is a hang-up, never an endless stream of empty reads; a wait
-// ends at once on a stop. One reader and one writer at a time. Beside it, the
-// other terminal lines, all set up through termios: the pty whose master plays
-// the peer (crtctl replay writes a capture into it while a daemon reads the
-// other end as its port), and the terminal crtctl top reads keys from.
+// The serial port "COM7:" ($CE_ROOT/dev/COM7, a tty or pty), exclusive and raw
+// at 19200 8N1, one reader and one writer at a time; a hang-up never gives
+// endless empty reads, a stop ends a wait at once. Beside it, the other termios
+// lines: the pty master playing the peer (crtctl replay) and crtctl top's keys.
 #pragma once
 
 #include <cstddef>
@@ -43,9 +40,8 @@ struct PortOpenReport {
   std::string failure;  // "" when opened
 };
 
-// Opens the node `deviceName` ("COM7:", the colon optional) of $CE_ROOT/dev,
-// found anew at each call. nullptr when it is missing, is not a terminal, or
-// is taken (a second opener, here or elsewhere, fails).
+// Opens $CE_ROOT/dev/`deviceName` ("COM7:", colon optional), found anew each call;
+// nullptr when missing, not a terminal, or taken (a second opener anywhere fails).
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
 struct Pty {
@@ -65,9 +61,8 @@ bool isTerminal(int fd);
 // Columns of the terminal on `fd`; 0 when it is none or does not say.
 uint32_t terminalColumns(int fd);
 
-// Turns off echo and line editing on terminal `fd`, keeping signals; false
-// (nothing changed) when it is not a terminal. Whatever ends the live view (a
-// key, Ctrl-C, SIGTERM), leaveKeyMode() puts back what it found.
+// Turns off echo and line editing on terminal `fd`, keeping signals; false when it
+// is none. However the live view ends, leaveKeyMode() puts back what it found.
 bool enterKeyMode(int fd);
 void leaveKeyMode(int fd);
 

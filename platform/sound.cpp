@@ -1,8 +1,7 @@
-// A tap must cost no decoding, so the decoded sound stays in memory while its
-// file is unchanged, and ALSA plays it on a player thread. Must survive bad
-// files, no libsndfile or libasound (nothing plays, said once), no sound card,
-// callers on several threads and exit while a sound plays. Both libraries are
-// mapped on the first click: an idle daemon plays nothing.
+// A tap costs no decoding: the decoded sound stays in memory while its file is
+// unchanged; ALSA plays it on a player thread. Survives bad files, no library or
+// card (nothing plays, said once), several callers and exit mid-sound. Both
+// libraries are mapped on the first click: an idle daemon plays nothing.
 #include "platform/sound.h"
 
 #include <alsa/asoundlib.h>
@@ -86,8 +85,7 @@ std::shared_ptr<const Sound> decode(const std::string& path) {
 void playOnAlsa(const Sound& sound, std::stop_token stop) {
   const AlsaApi& api = *alsa();
   snd_pcm_t* pcm = nullptr;
-  // "default", never hw:, lets a sound server share the card. Opened
-  // non-blocking so a busy card cannot hang the player, then made blocking.
+  // "default", never hw:, shares the card with a sound server; a busy card must not hang us.
   if (api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return;
   api.nonblock(pcm, 0);
   const auto channels = static_cast<unsigned>(sound.info.channels);
@@ -145,8 +143,7 @@ bool playSoundAsyncNoStop(const char* devicePath) {
   if (p.busy || static_cast<uint32_t>(nowMs(p) - p.simulatedStart) < p.simulatedMs) return false;
   struct stat info {};
   if (stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  // The stamp is taken before the decode: a file replaced meanwhile costs one
-  // more decode, never a stale sound.
+  // Stamped before the decode: a file replaced meanwhile costs a decode, never a stale sound.
   auto stamp = std::make_tuple(*path, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
   if (stamp != p.cachedStamp) p.cached = decode(*path);
   p.cachedStamp = std::move(stamp);

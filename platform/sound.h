@@ -1,7 +1,6 @@
-// The click's sound, played without waiting for it and never over one still
-// playing: on ALSA's "default" PCM, or where $CE_ROOT/dev/sound is a regular
-// file, recorded there as the device path of each sound that starts, which
-// then counts as playing for its frames divided by its sample rate.
+// The click's sound, played without waiting and never over one still playing: on
+// ALSA's "default" PCM, or, where $CE_ROOT/dev/sound is a regular file, recorded
+// there by device path and counted as playing for frames / sample rate.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
-// The daemon's status object CRT:STATUS (layout in serialhub/protocol.h),
-// mapped for the daemon's life and locked so that clients can tell a running
-// daemon from a file left by one that has gone.
+// The daemon's status object CRT:STATUS (layout in serialhub/protocol.h), mapped
+// for its life and locked so clients tell a live daemon from a file left behind.
 #pragma once
 
 #include <cstdint>

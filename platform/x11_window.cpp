@@ -1,8 +1,6 @@
-// Top-level X11 windows (see x11_window.h). Must survive windows of other
-// processes vanishing while the tree is walked (errors are ignored, every
-// reply is checked), window managers that wrap clients in frames, client
-// messages from anyone (only our type is taken), Expose series (one paint for
-// the last) and a dying connection.
+// Top-level X11 windows. Survives windows vanishing mid-walk (errors ignored,
+// every reply checked), window-manager frames, client messages from anyone (only
+// our type is taken), Expose series (one paint for the last), a dying connection.
 #include "platform/x11_window.h"
 
 #include <X11/Xatom.h>
@@ -32,8 +30,7 @@ constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
                                  XOpenDisplay};
 
-// The bytes of property `name` when it has type `type` (AnyPropertyType: any
-// type); format-32 items are longs, as Xlib hands them out.
+// Format-32 items come back as longs, as Xlib hands them out.
 std::optional<std::string> readProperty(Display* display, ::Window window, const char* name, Atom type) {
   Atom actual = None;
   int format = 0;
@@ -80,8 +77,8 @@ bool windowMatches(Display* display, ::Window window, const char* className, con
   return name && strcasecmp(name->c_str(), title) == 0;
 }
 
-// The matching client at or below `window`: a top-level window itself, or
-// below it, inside a window manager's frame, one that carries WM_STATE.
+// The matching client at or below `window`: the top-level itself, or one carrying
+// WM_STATE inside a window manager's frame.
 ::Window clientIn(Display* display, ::Window window, int depth, const char* className, const char* title) {
   if ((depth == 0 || readProperty(display, window, "WM_STATE", AnyPropertyType)) &&
       windowMatches(display, window, className, title)) {
@@ -133,16 +130,14 @@ unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
 }
 
-// Runs `act` on the window found, on a connection of its own closed at once,
-// so that a tool that exits next loses nothing.
+// A connection of its own, closed at once: a tool that exits next loses nothing.
 template <typename Act>
 bool withTopLevel(const char* className, const char* title, Act act) {
   std::atomic<bool> lost{false};
   Display* display = openXConnection(kLinkedXlib, nullptr, &lost);
   if (display == nullptr) return false;
   const bool done = act(display, findTopLevel(display, className, title));
-  // A round trip, not a flush: the server may drop what it has not read when
-  // the connection closes.
+  // A round trip, not a flush: the server drops what is unread at the close.
   XSync(display, False);
   XCloseDisplay(display);
   return done;

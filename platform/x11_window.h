@@ -1,7 +1,6 @@
-// Top-level X11 windows: duskcard's notice window, and a window found by
-// class and title (without regard to case, through window-manager frames) to
-// post a message to (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit
-// values) or to bring to the foreground.
+// Top-level X11 windows: duskcard's notice window, and a window found by class
+// and title (case-blind, through frames) to bring forward or post a message to
+// (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit values).
 #pragma once
 
 #include <atomic>
@@ -33,13 +32,11 @@ struct NoticeWindowEvent {
   uint32_t message = 0;
 };
 
-// A window at (0, 0) the size of the screen, undecorated, without backing
-// store so every Expose asks for a repaint. A lost server is said once; later
-// waits simply run out.
+// A screen-sized undecorated window at (0, 0), without backing store so every
+// Expose asks for a repaint. A lost server is said once; later waits run out.
 class NoticeWindow {
  public:
-  // Made on $DISPLAY and brought to the foreground (an Expose follows);
-  // nullptr, with the reason in `failure`, when it cannot.
+  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `failure`.
   static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
   ~NoticeWindow();
   NoticeWindow(const NoticeWindow&) = delete;

@@ -1,12 +1,8 @@
 // Opening an X connection, and the daemon's connection for XTest and screen
-// metrics, which resumes touch injection after a display manager restart.
-//
-// Must survive: a lost server (our handlers return where Xlib's would end the
-// process; the next use connects again); a server that accepts but never
-// answers (each attempt has a thread of its own, waited for at most a
-// second); one that stops reading (nothing is sent while its socket is not
-// writable); a write racing its death (SIGPIPE is ignored; started programs
-// get the default back); xrandr; several threads (one mutex).
+// metrics, made anew after a display manager restart. Survives a lost server
+// (our handlers return; the next use reconnects), a mute one (each attempt on a
+// thread of its own, waited for at most a second), one that stops reading (we
+// send only when writable) and a write racing its death (SIGPIPE is ignored).
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -112,8 +108,7 @@ void drainEvents(Connection& c) {
   }
 }
 
-// The connection to `name`, after dropping a lost or outdated one and
-// adopting or starting an attempt; nullptr when none is usable now.
+// Drops a lost or outdated connection, adopts or starts an attempt.
 Connection* current(Link& l, const std::string& name) {
   if (l.connection) drainEvents(*l.connection);  // may find the connection lost
   if (l.connection && (l.connection->lost || l.connection->name != name)) {
@@ -177,9 +172,8 @@ Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* 
   std::call_once(once, [&x] {
     x.initThreads();
     x.setErrorHandler(ignoreProtocolError);
-    // Both this and the per-display exit handler must return for a lost
-    // connection to leave the process alive; a longjmp out of Xlib would
-    // leave its locks held.
+    // This and the per-display exit handler must return for a lost connection to
+    // leave the process alive; a longjmp out of Xlib would leave its locks held.
     x.setIOErrorHandler(ignoreConnectionLoss);
   });
   Display* display = x.openDisplay(name);

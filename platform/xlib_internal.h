@@ -1,6 +1,5 @@
-// Private to platform/: opening an X connection one way for duskcard, which
-// links libX11, and the daemon, which maps it at its first X use; and the
-// daemon's X use.
+// Private to platform/: one way to open an X connection for duskcard (linked
+// libX11) and the daemon (libX11 mapped at first use); and the daemon's X use.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -22,9 +21,8 @@ struct XlibApi {
 };
 
 // A close-on-exec connection to `name` ($DISPLAY when nullptr), or nullptr.
-// Protocol errors are ignored (a window of another process may vanish while
-// we look at it; callers check every reply); a lost connection sets `*lost`
-// instead of ending the process.
+// Protocol errors are ignored (foreign windows vanish; callers check every
+// reply); a lost connection sets `*lost` instead of ending the process.
 Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* lost);
 
 // On $DISPLAY, over a connection made anew after a server restart: the event
