@@ -24,7 +24,7 @@
 #include "client/tool.h"
 #include "libserialhub/status_reader.h"
 #include "platform/client_objects.h"
-#include "platform/serial_port.h"
+#include "platform/terminal.h"
 
 namespace client {
 

@@ -1,8 +1,7 @@
 // The serial port on a Linux tty or pty: a second opener is refused, a hang-up
 // never busy-loops, the write time-out bounds a full queue, an eventfd wakes a
 // call on a stop. A pty is made raw from the master at once, so early bytes are
-// neither echoed nor edited. The live view keeps output processing and Ctrl-C;
-// poll() is never restarted, so a key wait ends at once on Ctrl-C or SIGTERM.
+// neither echoed nor edited.
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
@@ -30,7 +29,6 @@ namespace {
 
 constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
 constexpr short kLineDown = POLLHUP | POLLERR | POLLNVAL;
-std::optional<termios> keyModeSaved;  // what enterKeyMode() found
 
 // Makes a stop readable on `eventFd` during one call. A count left by an
 // earlier call costs one extra pass, since the token is looked at first.
@@ -188,39 +186,6 @@ bool writePty(const Pty& pty, const uint8_t* bytes, size_t count) {
     count -= static_cast<size_t>(n);
   }
   return true;
-}
-
-bool isTerminal(int fd) { return isatty(fd) == 1; }
-
-uint32_t terminalColumns(int fd) {
-  winsize size{};
-  return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-}
-
-bool enterKeyMode(int fd) {
-  termios settings{};
-  if (tcgetattr(fd, &settings) != 0) return false;
-  keyModeSaved = settings;
-  settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  settings.c_cc[VMIN] = 1;
-  settings.c_cc[VTIME] = 0;
-  return tcsetattr(fd, TCSANOW, &settings) == 0;
-}
-
-void leaveKeyMode(int fd) {
-  if (keyModeSaved) tcsetattr(fd, TCSANOW, &*keyModeSaved);
-  keyModeSaved.reset();
-}
-
-int waitKey(int fd, int timeoutMs) {
-  pollfd input{fd, POLLIN, 0};
-  const int ready = poll(&input, 1, timeoutMs);
-  if (ready == 0 || (ready < 0 && errno == EINTR)) return kNoKey;
-  if (ready < 0) return kInputGone;
-  unsigned char key = 0;
-  const ssize_t got = read(fd, &key, 1);
-  if (got == 1) return key;
-  return got < 0 && errno == EINTR ? kNoKey : kInputGone;
 }
 
 }  // namespace ce

@@ -1,7 +1,7 @@
 // The serial port "COM7:" ($CE_ROOT/dev/COM7, a tty or pty), exclusive and raw
 // at 19200 8N1, one reader and one writer at a time; a hang-up never gives
-// endless empty reads, a stop ends a wait at once. Beside it, the other termios
-// lines: the pty master playing the peer (crtctl replay) and crtctl top's keys.
+// endless empty reads, a stop ends a wait at once. Beside it, the pty whose
+// master plays the peer (crtctl replay).
 #pragma once
 
 #include <cstddef>
@@ -55,21 +55,5 @@ bool openPty(Pty& out);
 void closePty(Pty& pty);
 // Writes all `count` bytes; false with errno set on failure.
 bool writePty(const Pty& pty, const uint8_t* bytes, size_t count);
-
-bool isTerminal(int fd);
-
-// Columns of the terminal on `fd`; 0 when it is none or does not say.
-uint32_t terminalColumns(int fd);
-
-// Turns off echo and line editing on terminal `fd`, keeping signals; false when it
-// is none. However the live view ends, leaveKeyMode() puts back what it found.
-bool enterKeyMode(int fd);
-void leaveKeyMode(int fd);
-
-inline constexpr int kNoKey = -1;      // time ran out, or a signal came
-inline constexpr int kInputGone = -2;  // the input ended or failed: waiting again would spin
-
-// Waits up to `timeoutMs` for a key on `fd`: the key's byte, kNoKey or kInputGone.
-int waitKey(int fd, int timeoutMs);
 
 }  // namespace ce
