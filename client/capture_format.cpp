@@ -2,6 +2,7 @@
 // serialhub-capture(5). Lines may end in CR LF; '#' starts a comment
 // anywhere on a line.
 #include "client/capture_format.h"
+#include "client/tool.h"
 
 #include <charconv>
 
@@ -119,14 +120,7 @@ bool parseCapture(std::string_view text, Capture& out, std::string& error) {
 }
 
 std::string readLine(uint64_t timeUs, const uint8_t* bytes, uint32_t count) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string line = std::to_string(timeUs);
-  for (uint32_t i = 0; i < count; ++i) {
-    line += ' ';
-    line += kHex[bytes[i] >> 4];
-    line += kHex[bytes[i] & 15];
-  }
-  return line + '\n';
+  return std::to_string(timeUs) + (count != 0 ? " " : "") + hexText(bytes, count) + '\n';
 }
 
 std::string eventLine(uint64_t timeUs, CaptureEvent event, bool on) {

@@ -244,9 +244,7 @@ void OwnDevice::printFrames() {
       std::fprintf(context_.err, "crtctl replay: CRT%d: %" PRIu64 " frame(s) went by unseen\n", watched.number,
                    watched.seq - before - 1);
     }
-    std::fprintf(context_.out, "CRT%d:", watched.number);
-    for (int i = 0; i < length; ++i) std::fprintf(context_.out, " %02x", frame[i]);
-    std::fputc('\n', context_.out);
+    std::fprintf(context_.out, "CRT%d: %s\n", watched.number, hexText(frame, static_cast<size_t>(length)).c_str());
     std::fflush(context_.out);
   }
 }

@@ -44,16 +44,7 @@ std::string printable(std::string_view text) {
   return out;
 }
 
-std::string hex(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty()) return "-";
-  std::string out;
-  for (const uint8_t byte : bytes) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, out.empty() ? "%02x" : " %02x", byte);
-    out += pair;
-  }
-  return out;
-}
+std::string hex(const std::vector<uint8_t>& bytes) { return bytes.empty() ? "-" : hexText(bytes.data(), bytes.size()); }
 
 // The header as the frame assembler compares it (it may run on into the
 // second pattern and the name).

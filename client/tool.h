@@ -64,6 +64,8 @@ bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_
 int usageError(const ToolContext& context, const char* command, const char* message);  // kExitUsage
 int failure(const ToolContext& context, const char* command, const std::string& message);  // kExitFailed
 bool interrupted(const ToolContext& context);
+// Bytes as lower-case hex pairs, one blank apart ("aa 55 0d").
+std::string hexText(const uint8_t* bytes, size_t count);
 void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
 // daemon_program.cpp: serialhub beside crtctl, else installed, else on PATH.
 std::optional<std::string> findDaemonProgram();

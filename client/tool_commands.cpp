@@ -232,8 +232,17 @@ bool interrupted(const ToolContext& context) {
   return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
 }
 
-void printHex(FILE* out, const uint8_t* bytes, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) std::fprintf(out, i ? " %02x" : "%02x", bytes[i]);
+std::string hexText(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    if (i != 0) text += ' ';
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 15];
+  }
+  return text;
 }
+
+void printHex(FILE* out, const uint8_t* bytes, uint32_t count) { std::fputs(hexText(bytes, count).c_str(), out); }
 
 }  // namespace client

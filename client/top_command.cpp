@@ -122,18 +122,10 @@ std::string rate(const TopSample& now, const TopSample* before, uint32_t entry) 
 
 // As many bytes as fit in `room` columns, with ".." when some were left out.
 std::string hexThatFits(const LastFrame& frame, size_t room) {
-  std::string out;
-  for (uint32_t k = 0; k < frame.length; ++k) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, k ? " %02x" : "%02x", frame.bytes[k]);
-    const bool last = k + 1 == frame.length;
-    if (room != 0 && out.size() + strlen(pair) + (last ? 0 : 3) > room) {
-      out += out.empty() ? ".." : " ..";
-      break;
-    }
-    out += pair;
-  }
-  return out;
+  const std::string all = hexText(frame.bytes, frame.length);
+  if (room == 0 || all.size() <= room) return all;
+  const size_t pairs = room >= 5 ? (room - 5) / 3 + 1 : 0;  // each "xx " and the closing " .." fit
+  return pairs == 0 ? ".." : all.substr(0, 3 * pairs - 1) + " ..";
 }
 
 __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
