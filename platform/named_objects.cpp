@@ -1,18 +1,17 @@
 // Named blocks, events, mutexes and the daemon's status object: files in
 // $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
 // creators racing for a name (nobody sees an object half made), files planted
-// or shrunk by other processes, and a stop or a set just before a sleep.
+// or shrunk by other processes (mapping_guard.h), and a stop or a set just
+// before a sleep.
 #include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <span>
 
 #include <fcntl.h>
 #include <linux/membarrier.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -25,6 +24,7 @@
 #include "platform/client_objects.h"
 #include "platform/futex_internal.h"
 #include "platform/log.h"
+#include "platform/mapping_guard.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
@@ -68,75 +68,13 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   return -1;
 }
 
-// The SIGBUS guard: a page past the end of a file another process shrank gets
-// zero pages mapped over it, said once, and the access runs again. The handler
-// only reads lock-free atomics and calls mmap and write (async-signal safe); a
-// slot is published before its begin and retired before its unmap.
-struct GuardSlot {
-  std::atomic<uintptr_t> begin{0};  // 0: free
-  std::atomic<uintptr_t> end{0};
-  std::atomic<size_t> messageLength{0};  // taken by the first repair: said once
-  char message[512] = {};
-};
-
-GuardSlot slots[128];  // far above the few dozen objects a process maps
-struct sigaction previousAction {};
-std::mutex slotsMutex;  // serialises claims and releases; never taken by the handler
-
-void onBusError(int, siginfo_t* info, void*) {
-  const int savedErrno = errno;
-  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-  for (GuardSlot& slot : slots) {
-    const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
-    const uintptr_t end = slot.end.load(std::memory_order_relaxed);
-    if (begin == 0 || address < begin || address >= end) continue;
-    void* zeros = mmap(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    if (zeros == MAP_FAILED) break;
-    if (const size_t length = slot.messageLength.exchange(0)) {
-      [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, slot.message, length);
-    }
-    errno = savedErrno;
-    return;
-  }
-  // Not ours: the access runs again and meets the action from before us.
-  sigaction(SIGBUS, &previousAction, nullptr);
-  errno = savedErrno;
-}
-
-// Maps `fd` shared under the guard; nullptr on failure.
+// Maps `fd` shared under the SIGBUS guard, which says once that the file shrank.
 void* mapObjectFile(int fd, size_t size, const std::string& path) {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction action {};
-    action.sa_sigaction = onBusError;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigaction(SIGBUS, &action, &previousAction);
-  });
-  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (address == MAP_FAILED) return nullptr;
-  std::lock_guard lock(slotsMutex);
-  for (GuardSlot& slot : slots) {
-    if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
-    const std::string line = logLinePrefix(LogLevel::warning) + path +
-                             ": the file shrank under us (another process truncated it); this object no longer works\n";
-    slot.messageLength.store(line.copy(slot.message, sizeof slot.message));
-    slot.end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
-    slot.begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
-    return address;
-  }
-  munmap(address, size);
-  return nullptr;
+  return mapGuarded(fd, size, logLinePrefix(LogLevel::warning) + path +
+                                  ": the file shrank under us (another process truncated it); this object no longer works\n");
 }
 
-void unmapObjectFile(void* address, size_t size) {
-  if (address == nullptr) return;
-  std::lock_guard lock(slotsMutex);
-  for (GuardSlot& slot : slots) {
-    if (auto mine = reinterpret_cast<uintptr_t>(address); slot.begin.compare_exchange_strong(mine, 0)) break;
-  }
-  munmap(address, size);
-}
+void unmapObjectFile(void* address, size_t size) { unmapGuarded(address, size); }
 
 constexpr uint32_t kEventMagic = 0x544E5645;  // "EVNT"
 constexpr uint32_t kEventFileSize = 8;

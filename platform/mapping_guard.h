@@ -1,0 +1,24 @@
+// Shared mappings of object files that any group member may shrink. A page
+// past the new end of such a file raises SIGBUS on access; under the guard the
+// whole mapping is replaced by zero pages instead, marked tripped, and the
+// access runs again, so neither the daemon nor a program using the client
+// library dies of another process's truncate. A SIGBUS that is not ours goes
+// on to whatever handled it before the guard was installed.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace ce {
+
+// Maps `fd` shared read/write, `size` bytes, under the guard; nullptr with
+// errno set on failure. `notice`, when not empty, is written to stderr at the
+// first repair (a whole line, made in advance: the handler cannot format).
+void* mapGuarded(int fd, size_t size, std::string_view notice = {});
+void unmapGuarded(void* address, size_t size);
+
+// True once the file under the mapping at `address` shrank: it reads as
+// zeros from then on and nothing written there reaches the file.
+bool guardTripped(const void* address);
+
+}  // namespace ce
