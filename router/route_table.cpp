@@ -21,6 +21,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/regular_file.h"
+#include "router/route_check.h"
 
 namespace {
 
@@ -297,6 +298,9 @@ int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
     ce::logLine(ce::LogLevel::warning, std::string(path) + ":" + std::to_string(line.lineNumber) + ": " + line.reason);
     ++refused;
   }
+  // A legal file can still leave a channel dead; the operator hears it here,
+  // where crtctl routes would have told it.
+  for (const std::string& warning : routeWarnings(table, reading, path)) ce::logLine(ce::LogLevel::warning, warning);
   ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
                                       (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +
                                       (refused == 1 ? " line refused" : " lines refused"));

@@ -44,12 +44,6 @@ TEST(ServiceStartup, ARefusedStartSaysWhyExitsNonZeroAndCreatesNothing) {
          chmod(s.objects().c_str(), 0777);
        },
        "objects: writable by others"},
-      {"a CRT:WRITE that is no block",
-       [&](DeviceSandbox& s, DaemonProcess& d) {
-         d.writeRoutes(routes);
-         testing_support::writeHostFile(s.objects() + "/CRT:WRITE", "short");
-       },
-       "cannot make CRT:WRITE: Invalid argument"},
       {"an objects directory below a file",
        [&](DeviceSandbox& s, DaemonProcess& d) {
          d.writeRoutes(routes);
@@ -71,6 +65,29 @@ TEST(ServiceStartup, ARefusedStartSaysWhyExitsNonZeroAndCreatesNothing) {
     EXPECT_NE(said.find("serialhub: "), std::string::npos) << said;
     EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT3")) << "nothing is created";
   }
+}
+
+// A route file the parser takes but that leaves a channel dead is warned
+// about at load, by the checker crtctl routes uses, at the journal's warning
+// priority; stdout holds only what a refused line prints, so nothing here.
+TEST(ServiceStartup, ARouteFileThatIsLegalButWrongIsWarnedAboutAtLoad) {
+  DeviceSandbox sandbox;
+  DaemonProcess daemon(sandbox);
+  daemon.writeRoutes("1,FE,,0-0,6,touch\n3,aa 55,,0-0,6,first\n3,aa 56,,0-0,6,second\n");
+  testing_support::writeHostFile(sandbox.base() + "/serialhub.err", "");
+  struct stat err {};
+  ASSERT_EQ(stat((sandbox.base() + "/serialhub.err").c_str(), &err), 0);
+  daemon.addEnvironment("JOURNAL_STREAM=" + std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino));
+  ASSERT_TRUE(daemon.startReady());
+  const std::string said = daemon.stderrText();
+  const std::string file = daemon.folder() + "/ctl_rt.st";
+  for (const std::string& warning :
+       {file + ":1: warning: header token FE reads as 75: only 0-9 and lower-case a-f are hex digits",
+        file + ":3: warning: entry 2 shares CRT3 with entry 1 (line 2): one block and one event"}) {
+    EXPECT_EQ(testing_support::occurrences(said, "<4>serialhub: " + warning + "\n"), 1u) << said;
+  }
+  EXPECT_EQ(daemon.stdoutText(), "");
+  EXPECT_EQ(daemon.stop(), 0);
 }
 
 TEST(ServiceRunning, FeedsTheWatchdogAndKeepsTheManagersVariablesToItself) {

@@ -31,6 +31,7 @@ DaemonProcess::DaemonProcess(const DeviceSandbox& sandbox) {
                              std::filesystem::copy_options::overwrite_existing);
   notifyPath_ = sandbox.base() + "/notify";
   stderrPath_ = sandbox.base() + "/serialhub.err";
+  stdoutPath_ = sandbox.base() + "/serialhub.out";
   notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -47,6 +48,9 @@ DaemonProcess::~DaemonProcess() {
 void DaemonProcess::writeRoutes(const std::string& text) const { writeHostFile(bin_ + "/ctl_rt.st", text); }
 
 bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
+  // What an earlier run said (its STOPPING=1) is not this run's.
+  for (char drop[256]; recv(notify_, drop, sizeof drop, MSG_DONTWAIT) > 0;) {
+  }
   const std::string program = bin_ + "/serialhub";
   const std::string notify = "NOTIFY_SOCKET=" + notifyPath_;
   std::vector<char*> env;
@@ -68,16 +72,19 @@ bool DaemonProcess::start(std::optional<uid_t> uid, gid_t gid) {
   for (const std::string& argument : arguments_) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   const int err = open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  const int out = open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   exited_ = false;
   pid_ = fork();
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
     dup2(err, STDERR_FILENO);
+    dup2(out, STDOUT_FILENO);
     if (uid && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(*uid) != 0)) _exit(126);
     execve(program.c_str(), argv.data(), env.data());
     _exit(127);
   }
   close(err);
+  close(out);
   return pid_ > 0;
 }
 
@@ -143,6 +150,7 @@ bool DaemonProcess::blocksStopSignals() const {
 }
 
 std::string DaemonProcess::stderrText() const { return readHostFile(stderrPath_); }
+std::string DaemonProcess::stdoutText() const { return readHostFile(stdoutPath_); }
 
 std::string DaemonProcess::mapsText() const { return readHostFile("/proc/" + std::to_string(pid_) + "/maps"); }
 

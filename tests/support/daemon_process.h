@@ -51,10 +51,11 @@ class DaemonProcess {
   // SIGTERM, SIGINT and SIGHUP are blocked in its main thread.
   bool blocksStopSignals() const;
   std::string stderrText() const;
+  std::string stdoutText() const;
   std::string mapsText() const;  // /proc/PID/maps
 
  private:
-  std::string bin_, notifyPath_, stderrPath_;
+  std::string bin_, notifyPath_, stderrPath_, stdoutPath_;
   std::vector<std::string> extraEnvironment_;
   std::vector<std::string> arguments_;
   int notify_ = -1;
