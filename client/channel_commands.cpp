@@ -34,12 +34,15 @@ struct Deadline {
   bool passed() const { return timeoutMs && ce::tickCount() - start >= *timeoutMs; }
 };
 
-Outcome waitInterruptibly(const ToolContext& context, ce::NamedEvent* event, const Deadline& deadline) {
+// With `presence`, every slice without a signal also looks at the daemon.
+Outcome waitInterruptibly(const ToolContext& context, ce::NamedEvent* event, const Deadline& deadline,
+                          DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
     const ce::WaitResult result = ce::waitEvent(event, deadline.sliceLeft());
     if (result == ce::WaitResult::signalled) return Outcome::signalled;
     if (result == ce::WaitResult::failed) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
+    if (presence) presence->look();
   }
   return Outcome::interrupted;
 }
@@ -105,10 +108,11 @@ int runWatch(const ToolContext& context) {
   std::fprintf(context.err, "watching %s (interrupt to stop)\n", channel.blockName.c_str());
   std::fflush(context.err);
   const Deadline deadline{args->timeoutMs};
+  DaemonPresence presence(context, "watch");
   uint32_t frames = 0;
   Outcome outcome = Outcome::signalled;
   while (!args->count || frames < *args->count) {
-    outcome = waitInterruptibly(context, channel.event.get(), deadline);
+    outcome = waitInterruptibly(context, channel.event.get(), deadline, &presence);
     if (outcome != Outcome::signalled) break;
     Frame frame;
     readFrame(channel.view.get(), frame);

@@ -1,7 +1,8 @@
 // The crtctl commands built on libserialhub: watch --peek (any number of
-// channels, taking no signal from their consumers), stats, and write (which
-// refuses when no daemon runs, instead of leaving bytes for a later one).
-// Peeks run in slices so that SIGINT or SIGTERM ends them promptly.
+// channels, taking no signal from their consumers, outliving a daemon that
+// dies), stats, and write (which refuses when no daemon runs, instead of
+// leaving bytes for a later one). Peeks run in slices so that SIGINT or
+// SIGTERM ends them promptly.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -35,6 +36,11 @@ std::string explain(int error, const char* kind, const std::string& object) {
     }
     return std::string("serialhub is not running (nobody holds ") + SHUB_STATUS_NAME + " in " + ce::ceObjects() + ")";
   }
+  if (error == ETIMEDOUT) {
+    return "serialhub did not take the bytes within " + std::to_string(SHUB_WRITE_TIMEOUT_MS) +
+           " ms (COM7 missing, the line stalled, or the daemon stopped); nothing was sent";
+  }
+  if (error == EIO) return object + ": truncated by another process; it no longer works";
   return object + ": " + std::strerror(error);
 }
 
@@ -45,9 +51,10 @@ const char* powerName(uint32_t power) {
 
 // The frames every peeking thread prints, one line at a time.
 struct PeekShared {
-  PeekShared(const ToolContext& c, const ToolArgs& a) : context(c), args(a) {}
+  PeekShared(const ToolContext& c, const ToolArgs& a) : context(c), args(a), presence(c, "watch") {}
   const ToolContext& context;
   const ToolArgs& args;
+  DaemonPresence presence;
   uint32_t start = ce::tickCount();
   std::mutex lock;
   uint32_t printed = 0;
@@ -66,6 +73,13 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
     const uint64_t before = seq;
     const int length = shub_channel_peek(ch, kSliceMs, frame, sizeof frame, &seq);
     if (length == 0) continue;
+    if (length < 0 && (errno == ENOTCONN || errno == EINTR)) {
+      // Gone: said once, then looked for once a slice until one is back.
+      if (errno == ENOTCONN) shared.presence.gone();
+      if (!shared.presence.look()) ce::pauseMs(kSliceMs);
+      continue;
+    }
+    shared.presence.back();
     std::lock_guard<std::mutex> hold(shared.lock);
     if (length < 0) {
       std::fprintf(shared.context.err, "crtctl watch: CRT%d: %s\n", number, std::strerror(errno));
@@ -77,7 +91,7 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
     std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", (ce::tickCount() - shared.start) / 1000.0, number,
                  seq, length);
     printHex(out, frame, static_cast<uint32_t>(length));
-    if (before != 0 && seq > before + 1) std::fprintf(out, "  (%" PRIu64 " missed)", seq - before - 1);
+    if (const uint64_t missed = shub_frames_missed(before, seq)) std::fprintf(out, "  (%" PRIu64 " missed)", missed);
     std::fputc('\n', out);
     std::fflush(out);
     ++shared.printed;
@@ -125,7 +139,7 @@ int runStats(const ToolContext& context) {
   shub_status status;
   if (shub_stats(&status) != 0) return failure(context, "stats", explain(errno, "status object", SHUB_STATUS_NAME));
   FILE* out = context.out;
-  std::fprintf(out, "daemon           %s\n", status.daemon_alive ? "running" : "not running");
+  std::fprintf(out, "daemon           %s\n", status.daemon_alive ? "running" : "not running (figures as it left them)");
   std::fprintf(out, "power            %s\n", powerName(status.power));
   std::fprintf(out, "backlight        %s\n", status.backlight ? "on" : "off");
   std::fprintf(out, "watchers         %u\n", status.watchers);
@@ -139,6 +153,7 @@ int runStats(const ToolContext& context) {
     std::fprintf(out, "CRT%-4d frames %-10" PRIu64 " bytes %-12" PRIu64 " seq %" PRIu64 "\n", entry.channel,
                  entry.frames, entry.bytes, entry.seq);
   }
+  if (!status.daemon_alive) return failure(context, "stats", explain(ENOTCONN, "status object", SHUB_STATUS_NAME));
   return kExitOk;
 }
 

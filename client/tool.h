@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "router/hex_text.h"
+
 namespace client {
 
 // Exit statuses of crtctl.
@@ -64,9 +66,26 @@ bool parseHexBytes(std::span<const std::string_view> args, uint8_t* out, uint32_
 int usageError(const ToolContext& context, const char* command, const char* message);  // kExitUsage
 int failure(const ToolContext& context, const char* command, const std::string& message);  // kExitFailed
 bool interrupted(const ToolContext& context);
-// Bytes as lower-case hex pairs, one blank apart ("aa 55 0d").
-std::string hexText(const uint8_t* bytes, size_t count);
+// Bytes as hexText() shows them.
 void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
+// Says once on stderr that the daemon is gone and once that it is back, for
+// commands that outlive a daemon: they wait for the next one instead of
+// ending or saying nothing. Safe from several threads.
+class DaemonPresence {
+ public:
+  DaemonPresence(const ToolContext& context, const char* command) : context_(context), command_(command) {}
+  // Looks at the status object's alive lock and says what changed; false
+  // while no daemon holds it (without a status object nothing can be told: true).
+  bool look();
+  void gone();
+  void back();
+
+ private:
+  const ToolContext& context_;
+  const char* command_;
+  std::atomic<bool> gone_{false};
+};
+
 // daemon_program.cpp: serialhub beside crtctl, else installed, else on PATH.
 std::optional<std::string> findDaemonProgram();
 

@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <charconv>
 
+#include <serialhub/protocol.h>
+
+#include "platform/client_objects.h"
 #include "platform/named_event.h"
+#include "platform/paths.h"
 
 namespace client {
 
@@ -232,15 +236,30 @@ bool interrupted(const ToolContext& context) {
   return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
 }
 
-std::string hexText(const uint8_t* bytes, size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < count; ++i) {
-    if (i != 0) text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
+bool DaemonPresence::look() {
+  ce::MappedObject status;
+  if (!ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return true;
+  const bool running = ce::lockedByAnother(status.fd);
+  ce::closeMappedObject(status);
+  if (running) {
+    back();
+  } else {
+    gone();
   }
-  return text;
+  return running;
+}
+
+void DaemonPresence::gone() {
+  if (gone_.exchange(true)) return;
+  std::fprintf(context_.err, "crtctl %s: serialhub is gone (nobody holds %s in %s); waiting for it to come back\n",
+               command_, SHUB_STATUS_NAME, ce::ceObjects().c_str());
+  std::fflush(context_.err);
+}
+
+void DaemonPresence::back() {
+  if (!gone_.exchange(false)) return;
+  std::fprintf(context_.err, "crtctl %s: serialhub is back\n", command_);
+  std::fflush(context_.err);
 }
 
 void printHex(FILE* out, const uint8_t* bytes, uint32_t count) { std::fputs(hexText(bytes, count).c_str(), out); }

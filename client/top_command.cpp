@@ -24,6 +24,7 @@
 #include "client/tool.h"
 #include "libserialhub/status_reader.h"
 #include "platform/client_objects.h"
+#include "platform/paths.h"
 #include "platform/terminal.h"
 
 namespace client {
@@ -176,7 +177,10 @@ int once(const ToolContext& context) {
   for (const std::string& line : topScreen(now, nullptr, ce::isTerminal(fd) ? ce::terminalColumns(fd) : 0)) {
     std::fprintf(context.out, "%s\n", line.c_str());
   }
-  return kExitOk;
+  if (now.status.daemon_alive) return kExitOk;
+  std::fprintf(context.err, "crtctl top: serialhub is not running (nobody holds %s in %s)\n", SHUB_STATUS_NAME,
+               ce::ceObjects().c_str());
+  return kExitFailed;
 }
 
 // Waits out the rest of a refresh for a key; false when the view should end.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <serialhub/protocol.h>
@@ -20,6 +21,7 @@
 #include "platform/pointer.h"
 #include "platform/registry.h"
 #include "router/channel_blocks.h"
+#include "router/hex_text.h"
 
 namespace {
 
@@ -31,13 +33,8 @@ class AssemblerHooks final : public FrameAssemblerHooks {
   void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
   bool tellsFrames() override { return ce::verboseLog(); }
   void frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override {
-    std::string line = "CRT" + std::to_string(channel) + (delivered ? ":" : ": dropped while dark:");
-    for (uint32_t i = 0; i < length; ++i) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
-      line += hex;
-    }
-    ce::logLine(ce::LogLevel::debug, line);
+    ce::logLine(ce::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
+                                         hexText(bytes, length));
   }
 };
 
@@ -126,12 +123,6 @@ bool startDaemon(DaemonState& state) {
   if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
     return endStart(state, kExitConfig, "objects directory " + problem);
   }
-  // Where not even the write block can be made, no client could reach us.
-  if (!ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize).valid()) {
-    const int error = errno;
-    return endStart(state, kExitConfig,
-                    ce::withError("objects directory " + ce::ceObjects() + ": cannot make " + kWriteBlockName, error));
-  }
   // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = ce::openMainLoop(kPowerTickPeriodMs);
   if (state.loop == nullptr) return endStart(state, kExitFailure);
@@ -143,14 +134,16 @@ bool startDaemon(DaemonState& state) {
   return true;
 }
 
-void shutdownDaemon(DaemonState& state) {
+// False when the serial reader would not stop: what it uses is never
+// released then, and only the end of the process may take it.
+bool shutdownDaemon(DaemonState& state) {
   ce::notifyServiceManager("STOPPING=1");
   ce::logLine(ce::LogLevel::info, "stopping");
   // Every thread that reads a channel block stops before the blocks go.
   stopControlChannel();
   stopTouchInjector();  // if the power watcher has not already
   state.gpsDriverActive = false;
-  if (state.link) state.link->stopSerialLink();  // reader and writer end here
+  if (state.link && !state.link->stopSerialLink()) return false;  // reader and writer end here
   releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
@@ -160,6 +153,7 @@ void shutdownDaemon(DaemonState& state) {
   state.battery.reset();
   ce::closeMainLoop(state.loop);
   state.loop = nullptr;
+  return true;
 }
 
 // The loop's only work, once a second: the power watcher, the status line and
@@ -188,6 +182,8 @@ int runDaemon(DaemonState& state) {
   const bool watchdog = ce::watchdogRequested();
   // A stop signal ends the loop.
   ce::runMainLoop(state.loop, [&state, watchdog] { tick(state, watchdog); });
-  shutdownDaemon(state);
+  // A reader stuck in a call still uses the daemon's state: the process ends
+  // at once, without the destructors that would pull it from under it.
+  if (!shutdownDaemon(state)) std::_Exit(0);
   return 0;
 }

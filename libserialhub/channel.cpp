@@ -2,9 +2,12 @@
 // channel's block and event, the write block, and the status object.
 //
 // It runs inside other programs: no exceptions cross the C boundary (nothing
-// here throws but allocation, which is caught), no signal handler, no thread,
-// and every failure leaves errno saying why. Waits are re-checked after every
-// wake-up, so signals and spurious wake-ups only cost a loop.
+// here throws but allocation, which is caught), no thread, and every failure
+// leaves errno saying why. Object files may be shrunk or scribbled on by any
+// group member: mappings are guarded (a shrunk one gives EIO), and nothing read
+// from them can make a call loop or overrun a buffer. Every wait sleeps in
+// slices so that it notices a daemon that died, and a signal handler that
+// interrupts it ends the call with EINTR, as read(2) would.
 #include <serialhub/channel.h>
 
 #include <atomic>
@@ -21,17 +24,31 @@ struct shub_channel {
   ce::MappedObject event;
   ce::MappedObject status;  // unmapped until a daemon has made it
   bool watching = false;    // counted in the status object's watchers
+  int64_t goneSince = -1;   // since when no daemon held the alive lock; -1: one did at the last look
+  // The last frame a peek returned: a sequence number that changed without a
+  // new write of the block (its seqlock word unchanged) names no new frame.
+  uint64_t peekedSeq = 0;
+  uint32_t peekedVersion = 0;
 };
 
 namespace {
 
-// The longest sleep of a peek between looks: a watcher whose registration
-// the daemon could not be fenced for still sees the frame this late at worst.
-constexpr int64_t kPeekSliceMs = 100;
+// Waits look at the daemon this often, and a peek at the block.
+constexpr int64_t kSliceMs = 100;
+// How long no daemon may hold the alive lock before a wait gives up on it: a
+// restart takes far less, and is simply waited through.
+constexpr int64_t kGoneAfterMs = 500;
+// How long shub_write waits for the daemon to take what is in the write block.
+constexpr int64_t kWriteTakeMs = SHUB_WRITE_TIMEOUT_MS;
+// A gap of sequence numbers beyond this was written by another process: no
+// line carries that many frames between two looks.
+constexpr uint64_t kMaxGap = uint64_t{1} << 32;
 
 std::atomic_ref<uint32_t> word(uint8_t* base, uint32_t offset) {
   return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(base + offset));
 }
+
+uint32_t* wordAddress(uint8_t* base, uint32_t offset) { return reinterpret_cast<uint32_t*>(base + offset); }
 
 int64_t deadlineOf(int timeoutMs) { return timeoutMs < 0 ? -1 : ce::monotonicMs() + timeoutMs; }
 
@@ -40,6 +57,13 @@ int64_t remaining(int64_t deadline) {
   if (deadline < 0) return -1;
   const int64_t left = deadline - ce::monotonicMs();
   return left > 0 ? left : 0;
+}
+
+int64_t slice(int64_t left) { return left < 0 || left > kSliceMs ? kSliceMs : left; }
+
+int fail(int error) {
+  errno = error;
+  return -1;
 }
 
 bool openEventObject(const char* name, ce::MappedObject& out) {
@@ -60,22 +84,39 @@ bool haveStatus(ce::MappedObject& status) {
     return false;
   }
   if (!shub::statusReady(status.address)) {
-    errno = ENOTCONN;
+    errno = ce::objectBroken(status) ? EIO : ENOTCONN;
     return false;
   }
   return true;
 }
 
-// Takes the event's signal: swaps a non-zero state for 0, else sleeps while it is 0.
-bool consumeSignal(uint8_t* event, int64_t deadline) {
+// True once no daemon has held the status object's alive lock for
+// kGoneAfterMs. Without a status object nothing can be told: false.
+bool daemonGone(ce::MappedObject& status, int64_t& goneSince) {
+  if (status.address == nullptr && !ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return false;
+  const int64_t now = ce::monotonicMs();
+  if (ce::lockedByAnother(status.fd)) {
+    goneSince = -1;
+    return false;
+  }
+  if (goneSince < 0) goneSince = now;
+  return now - goneSince >= kGoneAfterMs;
+}
+
+enum class Taken { signal, timedOut, interrupted };
+
+// Takes the event's signal: swaps a non-zero state for 0, else sleeps while
+// it is 0, at most `ms`.
+Taken takeSignal(uint8_t* event, int64_t ms) {
   auto state = word(event, SHUB_EVENT_STATE_OFFSET);
+  const int64_t until = ce::monotonicMs() + ms;
   for (;;) {
     uint32_t seen = state.load(std::memory_order_acquire);
-    if (seen != 0 && state.compare_exchange_strong(seen, 0, std::memory_order_acq_rel)) return true;
+    if (seen != 0 && state.compare_exchange_strong(seen, 0, std::memory_order_acq_rel)) return Taken::signal;
     if (seen != 0) continue;
-    const int64_t left = remaining(deadline);
-    if (left == 0) return false;
-    ce::waitSharedWord(reinterpret_cast<uint32_t*>(event + SHUB_EVENT_STATE_OFFSET), 0, left);
+    const int64_t left = until - ce::monotonicMs();
+    if (left <= 0) return Taken::timedOut;
+    if (!ce::waitSharedWord(wordAddress(event, SHUB_EVENT_STATE_OFFSET), 0, left)) return Taken::interrupted;
   }
 }
 
@@ -86,6 +127,75 @@ void startWatching(shub_channel* ch) {
   word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_add(1, std::memory_order_seq_cst);
   ce::fenceRegisteredProcesses();
   ch->watching = true;
+}
+
+// The frame of the channel if it is newer than `cursor`: the sequence number
+// moved and the block was written since the last frame returned. Whatever
+// the words hold, this never waits longer than a slice.
+bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub::FrameCopy& copy) {
+  const int entry = shub::findEntry(ch->status.address, ch->number);
+  // 1 is the number before a channel's first frame: there is nothing to copy yet.
+  if (entry < 0 || shub::entrySeq(ch->status.address, entry) == cursor ||
+      shub::entrySeq(ch->status.address, entry) < 2) {
+    return false;
+  }
+  if (!shub::copyConsistent(ch->status.address, entry, ch->block.address, buf, cap, copy,
+                            ce::monotonicMs() + kSliceMs / 10)) {
+    return false;
+  }
+  const bool rewritten = cursor != ch->peekedSeq || copy.version != ch->peekedVersion;
+  return copy.seq != cursor && copy.seq >= 2 && rewritten;
+}
+
+// The write block and its event, and the lock that lets one writer at a time
+// use them; all released by the destructor.
+struct WriteObjects {
+  ce::MappedObject status, block, event;
+  int64_t goneSince = -1;
+  ~WriteObjects() {
+    ce::closeMappedObject(event);
+    ce::closeMappedObject(block);  // drops the writers' lock with the descriptor
+    ce::closeMappedObject(status);
+  }
+};
+
+// Waits until the write block is empty: the daemon took what was there (it
+// clears the length word after copying the bytes out). 0, or the errno.
+int waitBlockEmpty(WriteObjects& w, int64_t deadline) {
+  uint32_t* length = wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET);
+  for (;;) {
+    if (ce::objectBroken(w.block) || ce::objectBroken(w.event)) return EIO;
+    const uint32_t seen = std::atomic_ref<uint32_t>(*length).load(std::memory_order_acquire);
+    if (seen == 0) return 0;
+    if (daemonGone(w.status, w.goneSince)) return ENOTCONN;
+    const int64_t left = remaining(deadline);
+    if (left == 0) return ETIMEDOUT;
+    ce::waitSharedWord(length, seen, slice(left));  // a signal only costs a look
+  }
+}
+
+// Hands `count` bytes to the daemon through the empty block; 0 once it took
+// them, else the errno, with the block left empty and nothing sent.
+int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t deadline) {
+  uint8_t* block = w.block.address;
+  for (uint32_t k = 0; k < count; ++k) {
+    std::atomic_ref<uint8_t>(block[SHUB_BLOCK_DATA_OFFSET + k]).store(bytes[k], std::memory_order_relaxed);
+  }
+  // Data, then the length, then the event with release: the daemon's writer
+  // never sees a length without its bytes.
+  word(block, SHUB_BLOCK_LENGTH_OFFSET).store(count, std::memory_order_relaxed);
+  auto state = word(w.event.address, SHUB_EVENT_STATE_OFFSET);
+  state.store(1, std::memory_order_release);
+  ce::wakeSharedWord(wordAddress(w.event.address, SHUB_EVENT_STATE_OFFSET), 1);
+  const int error = waitBlockEmpty(w, deadline);
+  if (error == 0 || error == EIO) return error;
+  // Not taken in time: withdrawn, unless the daemon takes the signal first.
+  uint32_t signalled = 1;
+  if (!state.compare_exchange_strong(signalled, 0, std::memory_order_acq_rel)) {
+    if (waitBlockEmpty(w, ce::monotonicMs() + kSliceMs) == 0) return 0;
+  }
+  word(block, SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
+  return error;
 }
 
 }  // namespace
@@ -114,7 +224,9 @@ shub_channel* shub_channel_open(int channel) {
 
 void shub_channel_close(shub_channel* ch) {
   if (ch == nullptr) return;
-  if (ch->watching) word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_sub(1, std::memory_order_relaxed);
+  if (ch->watching && !ce::objectBroken(ch->status)) {
+    word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_sub(1, std::memory_order_relaxed);
+  }
   ce::closeMappedObject(ch->status);
   ce::closeMappedObject(ch->event);
   ce::closeMappedObject(ch->block);
@@ -122,116 +234,89 @@ void shub_channel_close(shub_channel* ch) {
 }
 
 int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
-  if (ch == nullptr || (buf == nullptr && cap > 0)) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (ch == nullptr || (buf == nullptr && cap > 0)) return fail(EINVAL);
   const int64_t deadline = deadlineOf(timeout_ms);
-  if (!consumeSignal(ch->event.address, deadline)) return 0;
+  for (;;) {
+    if (ce::objectBroken(ch->event) || ce::objectBroken(ch->block)) return fail(EIO);
+    const Taken taken = takeSignal(ch->event.address, slice(remaining(deadline)));
+    if (taken == Taken::interrupted) return fail(EINTR);
+    if (taken == Taken::signal) break;
+    if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
+    if (remaining(deadline) == 0) return 0;
+  }
   auto* out = static_cast<uint8_t*>(buf);
   const int entry = haveStatus(ch->status) ? shub::findEntry(ch->status.address, ch->number) : -1;
   shub::FrameCopy copy;
   // Bounded: a word left odd by a daemon killed mid-write must not hang a
   // consumer that already has its signal; it gets the plain copy instead.
-  const int64_t copyDeadline = ce::monotonicMs() + kPeekSliceMs;
-  if (entry >= 0 &&
-      shub::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy, copyDeadline)) {
+  if (entry >= 0 && shub::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy,
+                                         ce::monotonicMs() + kSliceMs)) {
     return static_cast<int>(copy.length);
   }
-  return static_cast<int>(shub::copyPlain(ch->block.address, out, cap));
+  const uint32_t length = shub::copyPlain(ch->block.address, out, cap);
+  return ce::objectBroken(ch->block) ? fail(EIO) : static_cast<int>(length);
 }
 
 int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, uint64_t* seq) {
-  if (ch == nullptr || seq == nullptr || (buf == nullptr && cap > 0)) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (ch == nullptr || seq == nullptr || (buf == nullptr && cap > 0)) return fail(EINVAL);
   if (!haveStatus(ch->status)) return -1;
   startWatching(ch);
-  uint8_t* status = ch->status.address;
-  uint32_t* wake = reinterpret_cast<uint32_t*>(status + SHUB_STATUS_WAKE_OFFSET);
+  uint32_t* wake = wordAddress(ch->status.address, SHUB_STATUS_WAKE_OFFSET);
   const int64_t deadline = deadlineOf(timeout_ms);
-  int entry = shub::findEntry(status, ch->number);
-  const uint64_t wanted = (*seq != 0 ? *seq : entry >= 0 ? shub::entrySeq(status, entry) : 0) + 1;
+  const int entry = shub::findEntry(ch->status.address, ch->number);
+  const uint64_t cursor = *seq != 0 ? *seq : entry >= 0 ? shub::entrySeq(ch->status.address, entry) : 0;
   for (;;) {
+    if (ce::objectBroken(ch->status) || ce::objectBroken(ch->block)) return fail(EIO);
     // The wake word is read before the sequence number, so a frame that
     // comes after the look changes it and the sleep below returns at once.
     const uint32_t wakeSeen = std::atomic_ref<uint32_t>(*wake).load(std::memory_order_acquire);
-    entry = shub::findEntry(status, ch->number);
-    if (entry >= 0 && shub::entrySeq(status, entry) >= wanted) {
-      shub::FrameCopy copy;
-      if (!shub::copyConsistent(status, entry, ch->block.address, static_cast<uint8_t*>(buf), cap, copy, deadline)) {
-        *seq = wanted - 1;
-        return 0;
-      }
-      if (copy.seq >= wanted) {
-        *seq = copy.seq;
-        return static_cast<int>(copy.length);
-      }
+    shub::FrameCopy copy;
+    if (newFrame(ch, cursor, static_cast<uint8_t*>(buf), cap, copy)) {
+      ch->peekedSeq = *seq = copy.seq;
+      ch->peekedVersion = copy.version;
+      return static_cast<int>(copy.length);
     }
+    // A caller that started from 0 goes on from the frame current at the
+    // call, so that its next peek misses nothing delivered in between.
+    *seq = cursor;
     const int64_t left = remaining(deadline);
-    if (left == 0) {
-      // A caller that started from 0 goes on from the frame current at the
-      // call, so that its next peek misses nothing delivered in between.
-      *seq = wanted - 1;
-      return 0;
-    }
-    ce::waitSharedWord(wake, wakeSeen, left < 0 || left > kPeekSliceMs ? kPeekSliceMs : left);
+    if (left == 0) return 0;
+    if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
+    if (!ce::waitSharedWord(wake, wakeSeen, slice(left))) return fail(EINTR);
   }
+}
+
+uint64_t shub_frames_missed(uint64_t previous, uint64_t seq) {
+  if (previous == 0 || seq <= previous || seq - previous - 1 >= kMaxGap) return 0;
+  return seq - previous - 1;
 }
 
 int shub_write(const void* bytes, size_t count) {
-  if (count > SHUB_BLOCK_DATA_SIZE) {
-    errno = EMSGSIZE;
+  if (count > SHUB_BLOCK_DATA_SIZE) return fail(EMSGSIZE);
+  if (bytes == nullptr || count == 0) return fail(EINVAL);
+  WriteObjects w;
+  if (!ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, w.status)) return fail(errno == ENOENT ? ENOTCONN : errno);
+  if (!ce::lockedByAnother(w.status.fd)) return fail(ENOTCONN);
+  if (!ce::openMappedObject(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE, w.block) ||
+      !openEventObject(SHUB_WRITE_EVENT_NAME, w.event)) {
     return -1;
   }
-  if (bytes == nullptr || count == 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  ce::MappedObject status;
-  if (!ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) {
-    if (errno == ENOENT) errno = ENOTCONN;
-    return -1;
-  }
-  const bool alive = ce::lockedByAnother(status.fd);
-  ce::closeMappedObject(status);
-  if (!alive) {
-    errno = ENOTCONN;
-    return -1;
-  }
-  ce::MappedObject block;
-  ce::MappedObject event;
-  if (!ce::openMappedObject(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE, block) ||
-      !openEventObject(SHUB_WRITE_EVENT_NAME, event)) {
-    const int error = errno;
-    ce::closeMappedObject(block);
-    errno = error;
-    return -1;
-  }
-  const auto* in = static_cast<const uint8_t*>(bytes);
-  for (size_t k = 0; k < count; ++k) {
-    std::atomic_ref<uint8_t>(block.address[SHUB_BLOCK_DATA_OFFSET + k]).store(in[k], std::memory_order_relaxed);
-  }
-  // Data, then the length, then the event with release: the daemon's writer
-  // never sees a length without its bytes.
-  word(block.address, SHUB_BLOCK_LENGTH_OFFSET).store(static_cast<uint32_t>(count), std::memory_order_relaxed);
-  word(event.address, SHUB_EVENT_STATE_OFFSET).store(1, std::memory_order_release);
-  ce::wakeSharedWord(reinterpret_cast<uint32_t*>(event.address + SHUB_EVENT_STATE_OFFSET), 1);
-  ce::closeMappedObject(event);
-  ce::closeMappedObject(block);
-  return 0;
+  // One writer at a time, across processes: the lock is the block file's own
+  // flock, which the kernel drops however a writer dies.
+  const int64_t deadline = ce::monotonicMs() + kWriteTakeMs;
+  if (!ce::lockExclusiveUntil(w.block.fd, deadline)) return -1;
+  int error = waitBlockEmpty(w, deadline);
+  if (error == 0) error = handOver(w, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count), deadline);
+  return error == 0 ? 0 : fail(error);
 }
 
 int shub_stats(shub_status* out) {
-  if (out == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (out == nullptr) return fail(EINVAL);
   ce::MappedObject status;
   if (!haveStatus(status)) {
+    const int error = errno;
     ce::closeMappedObject(status);
-    return -1;
+    return fail(error);
   }
   const uint8_t* base = status.address;
   const auto u32 = [base](uint32_t offset) {
@@ -261,8 +346,9 @@ int shub_stats(shub_status* out) {
     entry.frames = u64(at + SHUB_STATUS_ENTRY_FRAMES);
     entry.bytes = u64(at + SHUB_STATUS_ENTRY_BYTES);
   }
+  const bool broken = ce::objectBroken(status);
   ce::closeMappedObject(status);
-  return 0;
+  return broken ? fail(EIO) : 0;
 }
 
 }  // extern "C"

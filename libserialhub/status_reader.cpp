@@ -69,14 +69,14 @@ bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint
       copyData(block, buf, std::min<size_t>(length, cap));
       std::atomic_thread_fence(std::memory_order_acquire);
       if (load<uint32_t>(status, versionAt) == before) {
-        out = FrameCopy{length, seq};
+        out = FrameCopy{length, seq, before};
         return true;
       }
     }
     // A write takes well under a microsecond; spinning past that means the
     // writer was descheduled, so give the processor back.
     if (attempt % 64 == 63) {
-      if (deadlineMs >= 0 && ce::monotonicMs() >= deadlineMs) return false;
+      if (ce::monotonicMs() >= deadlineMs) return false;
       ce::waitSharedWord(const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(status + versionAt)), before, 1);
     }
   }

@@ -16,14 +16,15 @@ int findEntry(const uint8_t* status, int32_t channel);
 uint64_t entrySeq(const uint8_t* status, int entry);
 
 struct FrameCopy {
-  uint32_t length = 0;  // the frame's length, at most 260; at most `cap` bytes were copied
-  uint64_t seq = 0;     // the sequence number of the frame copied
+  uint32_t length = 0;   // the frame's length, at most 260; at most `cap` bytes were copied
+  uint64_t seq = 0;      // the sequence number of the frame copied
+  uint32_t version = 0;  // the seqlock word around the copy: a new frame changes it
 };
 
 // Copies the frame of `block` while `entry`'s seqlock stays even and
 // unchanged around the copy, trying again otherwise. False when the word is
-// still odd at `deadlineMs` (monotonic ms; negative: none), which only a
-// daemon stopped in the middle of a write can cause.
+// still odd or moving at `deadlineMs` (monotonic ms), which only a daemon
+// stopped in the middle of a write, or another process writing the word, causes.
 bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint8_t* buf, size_t cap,
                     FrameCopy& out, int64_t deadlineMs);
 

@@ -1,6 +1,6 @@
-// Client-side access to named objects, compiled into libserialhub too. These
-// mappings carry no SIGBUS guard: a library must not take over a signal of the
-// program that loads it, and the daemon never shrinks its objects.
+// Client-side access to named objects, compiled into libserialhub too. Any
+// group member can shrink an object under a client, so mappings go through
+// the SIGBUS guard, which passes every other SIGBUS on to the program's own.
 #include "platform/client_objects.h"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "platform/futex_internal.h"
+#include "platform/mapping_guard.h"
 #include "platform/paths.h"
 
 namespace ce {
@@ -33,8 +34,8 @@ bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
   errno = EINVAL;  // for a name that cannot be an object
   const int fd = path ? detail::openObjectFile(*path, size) : -1;
   if (fd < 0) return false;
-  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (address == MAP_FAILED) {
+  void* address = mapGuarded(fd, size);
+  if (address == nullptr) {
     close(fd);  // leaves errno alone: the descriptor is valid
     return false;
   }
@@ -43,14 +44,16 @@ bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
 }
 
 void closeMappedObject(MappedObject& object) {
-  if (object.address != nullptr) munmap(object.address, object.size);
+  unmapGuarded(object.address, object.size);
   if (object.fd >= 0) close(object.fd);
   object = MappedObject{};
 }
 
-void waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
+bool objectBroken(const MappedObject& object) { return object.address != nullptr && guardTripped(object.address); }
+
+bool waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
   const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(timeoutMs, 0, 0x7fffffff));
-  detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, timeoutMs < 0), true);
+  return detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, timeoutMs < 0), true) || errno != EINTR;
 }
 
 void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }
@@ -61,6 +64,21 @@ bool lockedByAnother(int fd) {
   if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
   flock(fd, LOCK_UN);
   return false;
+}
+
+// flock has no time-out of its own: a writer holds it for one hand-over, so
+// short naps waste little.
+bool lockExclusiveUntil(int fd, int64_t deadlineMs) {
+  for (int64_t napUs = 50;; napUs = std::min<int64_t>(napUs * 2, 2000)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (monotonicMs() >= deadlineMs) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    const timespec nap{0, static_cast<long>(napUs) * 1000};
+    nanosleep(&nap, nullptr);
+  }
 }
 
 int64_t monotonicMs() {

@@ -43,9 +43,10 @@ inline Deadline deadlineAfterMs(uint32_t ms, bool infinite) {
 inline bool deadlinePassed(const Deadline& deadline) { return deadline && !before(monotonicNow(), *deadline); }
 
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
-inline void futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
-  syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
-          deadline ? &*deadline : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+// False with errno on any return but a wake-up (EINTR: a signal handler ran).
+inline bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
+  return syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
+                 deadline ? &*deadline : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
 }
 
 inline void futexWake(uint32_t* word, int count, bool shared) {

@@ -135,6 +135,13 @@ std::string prepareObjectsDirectory() {
     return dir + ": belongs to uid " + std::to_string(info.st_uid) + ", not to this user or root; refused";
   }
   if (info.st_mode & S_IWOTH) return dir + ": writable by others; refused";
+  // Every object is made under a dot name first: one made and removed here
+  // proves the daemon can make its objects at all.
+  std::string probe = dir + "/.probe.XXXXXX";
+  const int fd = mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return dir + ": cannot make objects there: " + std::strerror(errno);
+  close(fd);
+  unlink(probe.c_str());
   return {};
 }
 

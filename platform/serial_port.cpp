@@ -5,6 +5,7 @@
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
@@ -117,6 +118,24 @@ bool setRaw(int fd) {
   return tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
+// A pty is anybody's: a link left naming /dev/pts/N could name a user's shell
+// by now. Only a pty of our own user, root or the serialhub group is a line.
+bool ptyOursToOpen(int fd, std::string& failure) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    failure = std::strerror(errno);
+    return false;
+  }
+  group entry {};
+  group* found = nullptr;
+  char buffer[1024];
+  const bool serialhubGroup = getgrnam_r("serialhub", &entry, buffer, sizeof buffer, &found) == 0 &&
+                              found != nullptr && found->gr_gid == info.st_gid;
+  if (info.st_uid == geteuid() || info.st_uid == 0 || serialhubGroup) return true;
+  failure = "a pty of uid " + std::to_string(info.st_uid) + ", not of this user, root or the group serialhub; refused";
+  return false;
+}
+
 // -1 with `failure` said. flock keeps out our own processes, root included;
 // TIOCEXCL other non-root openers. A pty slave keeps that flag while its master
 // lives, so no daemon could reopen it after a crash: there the flock alone serves.
@@ -126,6 +145,8 @@ int openExclusiveTerminal(const std::string& path, std::string& failure) {
     failure = std::strerror(errno);
   } else if (!isatty(fd)) {
     failure = "not a terminal";
+  } else if (isPtySlave(fd) && !ptyOursToOpen(fd, failure)) {
+    // `failure` says why
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     failure = "busy: another process holds its lock";
   } else if (!isPtySlave(fd) && ioctl(fd, TIOCEXCL) != 0) {

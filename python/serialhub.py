@@ -10,7 +10,9 @@ loader, so LD_LIBRARY_PATH finds a staged install. See libserialhub(3).
     print(serialhub.stats()["entries"])
 """
 import ctypes
+import errno
 import os
+import time
 
 __all__ = ["Channel", "write", "stats", "FRAME_MAX"]
 
@@ -42,19 +44,34 @@ _lib.shub_channel_wait.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_
 _lib.shub_channel_peek.restype = ctypes.c_int
 _lib.shub_channel_peek.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t,
                                    ctypes.POINTER(ctypes.c_uint64)]
+_lib.shub_frames_missed.restype = ctypes.c_uint64
+_lib.shub_frames_missed.argtypes = [ctypes.c_uint64, ctypes.c_uint64]
 _lib.shub_write.restype = ctypes.c_int
 _lib.shub_write.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
 _lib.shub_stats.restype = ctypes.c_int
 _lib.shub_stats.argtypes = [ctypes.POINTER(_Stats)]
 
 
-def _error(what):
-    number = ctypes.get_errno()
-    return OSError(number, "%s: %s" % (what, os.strerror(number)))
+def _error(what, number=None):
+    """OSError for the library's errno; ConnectionError when no daemon runs."""
+    number = ctypes.get_errno() if number is None else number
+    kind = ConnectionError if number == errno.ENOTCONN else OSError
+    return kind(number, "%s: %s" % (what, os.strerror(number)))
 
 
-def _milliseconds(timeout):
-    return -1 if timeout is None else max(0, int(timeout * 1000))
+def _call(timeout, call, what):
+    """Runs call(milliseconds) again after a signal interrupted it (a handler
+    that raises, such as KeyboardInterrupt's, raises here instead), with what
+    is left of `timeout` seconds (None: no limit)."""
+    deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
+    while True:
+        left = -1 if deadline is None else max(0, int((deadline - time.monotonic()) * 1000))
+        n = call(left)
+        if n >= 0:
+            return n
+        number = ctypes.get_errno()
+        if number != errno.EINTR:
+            raise _error(what, number)
 
 
 class Channel:
@@ -77,27 +94,28 @@ class Channel:
             raise ValueError("channel CRT%d is closed" % self.number)
 
     def wait(self, timeout=None):
-        """The next frame as bytes, or None when `timeout` seconds passed."""
+        """The next frame as bytes, or None when `timeout` seconds passed.
+        ConnectionError when the daemon is gone."""
         self._check_open()
-        n = _lib.shub_channel_wait(self._handle, _milliseconds(timeout), self._buffer, FRAME_MAX)
-        if n < 0:
-            raise _error("waiting on CRT%d" % self.number)
+        n = _call(timeout, lambda ms: _lib.shub_channel_wait(self._handle, ms, self._buffer, FRAME_MAX),
+                  "waiting on CRT%d" % self.number)
         return self._buffer.raw[:n] if n > 0 else None
 
     def peek(self, timeout=None):
-        """A frame newer than the last one peeked, or None after `timeout` seconds."""
+        """A frame newer than the last one peeked, or None after `timeout` seconds.
+        ConnectionError when the daemon is gone."""
         self._check_open()
         seq = ctypes.c_uint64(self.seq)
-        n = _lib.shub_channel_peek(self._handle, _milliseconds(timeout), self._buffer, FRAME_MAX,
-                                   ctypes.byref(seq))
-        if n < 0:
-            raise _error("peeking at CRT%d" % self.number)
-        if n == 0:
-            self.seq = seq.value  # from 0: the starting point the library took
-            return None
-        self.missed = seq.value - self.seq - 1 if self.seq else 0
-        self.seq = seq.value
-        return self._buffer.raw[:n]
+
+        def call(ms):
+            n = _lib.shub_channel_peek(self._handle, ms, self._buffer, FRAME_MAX, ctypes.byref(seq))
+            self.seq, previous = seq.value, self.seq  # from 0: the starting point the library took
+            if n > 0:
+                self.missed = _lib.shub_frames_missed(previous, seq.value)
+            return n
+
+        n = _call(timeout, call, "peeking at CRT%d" % self.number)
+        return self._buffer.raw[:n] if n > 0 else None
 
     def close(self):
         if self._handle:
@@ -115,14 +133,16 @@ class Channel:
 
 
 def write(data):
-    """Hands 1 to 260 bytes to the serial port; OSError (ENOTCONN) without a daemon."""
+    """Hands 1 to 260 bytes to the serial port and returns once the daemon took
+    them. ConnectionError without a daemon, TimeoutError when it did not take
+    them within 2 s; nothing is sent then."""
     data = bytes(data)
     if _lib.shub_write(data, len(data)) != 0:
         raise _error("writing to the serial port")
 
 
 def stats():
-    """The daemon's counters as a dict; OSError (ENOTCONN) when no daemon ever ran."""
+    """The daemon's counters as a dict; ConnectionError when no daemon ever ran."""
     out = _Stats()
     if _lib.shub_stats(ctypes.byref(out)) != 0:
         raise _error("reading the status object")

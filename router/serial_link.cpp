@@ -7,8 +7,10 @@
 #include <string>
 #include <utility>
 
+#include "platform/client_objects.h"
 #include "platform/clock.h"
 #include "platform/lock_record.h"
+#include "platform/paths.h"
 #include "router/channel_block.h"
 
 std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {
@@ -18,51 +20,98 @@ std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {
 namespace {
 
 constexpr const char* kNodeName = "COM7";
+constexpr uint32_t kPortLookMs = 50;  // how often a writer with bytes but no port looks for one
 
 std::string named(const ce::PortOpenReport& report) {
   return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";
+}
+
+// Why the write block could not be had, from the errno of its open.
+std::string writeBlockProblem(int error) {
+  const std::string what = std::string(kWriteBlockName) + " (" + ce::objectPath(kWriteBlockName).value_or("") + ")";
+  if (error == EINVAL) return what + ": not a file of " + std::to_string(kChannelBlockSize) + " bytes";
+  if (error == ELOOP) return what + ": a symbolic link; refused";
+  return ce::withError(what, error);
+}
+
+// Marks the block's message taken: the bytes are copied out, a client
+// waiting to put the next one in may go on.
+void markTaken(uint8_t* block) {
+  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block)).store(0, std::memory_order_release);
+  ce::wakeSharedWord(reinterpret_cast<uint32_t*>(block), INT32_MAX);
 }
 
 }  // namespace
 
 SerialLink::SerialLink(SerialLinkDeps deps) : deps_(std::move(deps)) {}
 
-SerialLink::~SerialLink() { stopSerialLink(); }
+SerialLink::~SerialLink() {
+  // A reader left running by a stop still uses this object: it ends once its
+  // blocked call returns, and the object must outlive it.
+  if (!stopSerialLink() || readerLeft_) readerEnded_.acquire();
+}
 
 int SerialLink::startSerialLink() {
   if (running_) return 1;
   running_ = true;
-  writeEvent_.reset(ce::createEvent(kWriteEventName, false));
-  // Bytes a client left while no daemon ran are stale: not sent.
-  ce::resetEvent(writeEvent_.get());
-
-  writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-  if (!writeBlock_.valid()) return 1;  // no writer, no reader, no port
-  writeView_ = ce::BlockView(writeBlock_);
-  if (!writeView_.get()) return 1;
-
-  // Stored byte by byte: other processes may have the block mapped already.
-  ce::LockRecord lock{};
-  ce::initLockRecord(lock);
-  storeBlockBytes(writeView_.get(), kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
-
-  writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
+  startWriter();
   port_.store(openAndSay());  // before the reader, which then finds it at once
-  reader_ = ce::startThread([this](std::stop_token stop) { readerLoop(stop); });
+  reader_ = ce::startThread([this](std::stop_token stop) {
+    readerLoop(stop);
+    readerEnded_.release();
+  });
   return 1;
 }
 
-void SerialLink::stopSerialLink() {
-  if (!running_) return;
+// Without the write block (another process left a file of another size or a
+// link there) the daemon runs on without serial writes: said once.
+void SerialLink::startWriter() {
+  writeEvent_.reset(ce::createEvent(kWriteEventName, false));
+  writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
+  const int error = errno;
+  if (writeBlock_.valid()) writeView_ = ce::BlockView(writeBlock_);
+  uint8_t* block = writeView_.get();
+  if (block == nullptr || !writeEvent_) {
+    const std::string problem = block == nullptr ? writeBlockProblem(writeBlock_.valid() ? errno : error)
+                                                 : std::string(kWriteEventName) + ": cannot be made";
+    ce::logLine(ce::LogLevel::error, problem + "; serial writes are off");
+    return;
+  }
+  // Stored byte by byte: other processes may have the block mapped already.
+  ce::LockRecord lock{};
+  ce::initLockRecord(lock);
+  storeBlockBytes(block, kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
+  // Bytes left while no daemon ran are stale: not sent. A client that holds
+  // the writers' lock is still waiting for its bytes to be taken: they stay.
+  if (!ce::lockedByAnother(writeBlock_.fd)) {
+    ce::resetEvent(writeEvent_.get());
+    markTaken(block);
+  }
+  writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
+}
+
+bool SerialLink::stopSerialLink() {
+  if (!running_) return true;
   running_ = false;
   // The writer first, so it never writes to a port being closed; the reader
   // before the caller releases the assembler and the blocks it feeds.
   ce::stopThread(writer_);
-  ce::stopThread(reader_);
+  reader_.request_stop();
+  if (reader_.joinable()) {
+    if (!readerEnded_.try_acquire_for(std::chrono::milliseconds(kReaderStopMs))) {
+      ce::logLine(ce::LogLevel::error, "the serial reader did not stop within " + std::to_string(kReaderStopMs) +
+                                           " ms; it is left to the end of the process");
+      reader_.detach();
+      readerLeft_ = true;
+      return false;
+    }
+    reader_.join();
+  }
   port_.store(nullptr);
   writeView_ = {};
   ce::closeBlock(writeBlock_);
   writeEvent_.reset();
+  return true;
 }
 
 // No port: wait out the back-off (doubling up to a second), then look again.
@@ -123,14 +172,30 @@ void SerialLink::readerLoop(std::stop_token stop) {
   }
 }
 
+// Bytes are taken only while there is a port: a client told that its bytes
+// were taken must not have them dropped for want of a line. Auto-reset:
+// settings that come before the writer wakes give one write.
 void SerialLink::writerLoop(std::stop_token stop) {
-  uint8_t bytes[kBlockDataSize];
-  // Auto-reset: settings that come before the writer wakes give one write.
-  while (ce::waitEvent(writeEvent_.get(), ce::kInfinite, stop) == ce::WaitResult::signalled) {
-    // A length word beyond the data area sends the data area, nothing more.
-    const uint32_t count = std::min(loadBlockLength(writeView_.get()), kBlockDataSize);
-    loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
+  while (!stop.stop_requested()) {
+    if (!port_.load()) {  // not held across the wait: a hung-up port closes at once
+      ce::pauseMs(kPortLookMs, stop);
+      continue;
+    }
+    if (ce::waitEvent(writeEvent_.get(), ce::kInfinite, stop) != ce::WaitResult::signalled) return;
     const std::shared_ptr<ce::SerialPort> port = port_.load();
-    if (port && count > 0) port->write(bytes, count, stop);  // the outcome is not looked at
+    if (!port) {
+      ce::setEvent(writeEvent_.get());  // the line went while we slept: the bytes wait for the next one
+      continue;
+    }
+    sendWriteBlock(*port, stop);
   }
+}
+
+void SerialLink::sendWriteBlock(ce::SerialPort& port, std::stop_token stop) {
+  uint8_t bytes[kBlockDataSize];
+  // A length word beyond the data area sends the data area, nothing more.
+  const uint32_t count = std::min(loadBlockLength(writeView_.get()), kBlockDataSize);
+  loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
+  markTaken(writeView_.get());
+  if (count > 0) port.write(bytes, count, stop);  // the outcome is not looked at
 }

@@ -4,14 +4,23 @@
 //
 // It must survive: no port at start and a port that hangs up (looked for
 // again, backing off to once a second), a client's length word beyond the
-// data area, and a shutdown racing both threads (they are joined before what
-// they use is released). Port and assembler are handed in, so tests can fake them.
+// data area, a write block another process spoiled (no writer, said once),
+// and a shutdown racing both threads (they are joined before what they use
+// is released, the reader waited for at most 2 s). Port and assembler are
+// handed in, so tests can fake them.
+//
+// The write block holds one message at a time. The writer takes it only
+// while there is a port to send it on, and clears the length word once it has
+// copied the bytes out: an empty block tells the client library its message
+// was taken and the next may go in. Writers take turns by the block file's
+// flock, which they hold from before they look until the daemon took theirs.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <stop_token>
 #include <thread>
@@ -68,6 +77,7 @@ class SerialLink {
   static constexpr uint32_t kReadSize = 260;     // one read, one feedBytes() call at most
   static constexpr uint32_t kFirstRetryMs = 50;  // first look for a missing or lost port
   static constexpr uint32_t kMaxRetryMs = 1000;  // the back-off never waits longer
+  static constexpr uint32_t kReaderStopMs = 2000;  // how long a stop waits for the reader
 
   explicit SerialLink(SerialLinkDeps deps);
   ~SerialLink();  // stops the link if it still runs
@@ -75,18 +85,23 @@ class SerialLink {
   SerialLink& operator=(const SerialLink&) = delete;
 
   // Creates the write event and block, starts the writer, opens the port and
-  // starts the reader. Always non-zero: a failure leaves the daemon running
-  // without serial traffic.
+  // starts the reader. Always non-zero: without the write block the daemon
+  // runs on without serial writes, without a port it waits for one.
   int startSerialLink();
   // Joins the writer, then the reader, closes the port, releases the write
   // block and event; nothing is fed or written afterwards. Safe to call twice.
-  void stopSerialLink();
+  // False when the reader did not end within kReaderStopMs (said once): it is
+  // left running with everything it uses, which only the process's end may
+  // release; the destructor waits for it.
+  bool stopSerialLink();
 
   bool portOpen() const { return port_.load() != nullptr; }
 
  private:
+  void startWriter();
   void readerLoop(std::stop_token stop);
   void writerLoop(std::stop_token stop);
+  void sendWriteBlock(ce::SerialPort& port, std::stop_token stop);
   void lookForPort(uint32_t& retryMs, std::stop_token stop);
   std::unique_ptr<ce::SerialPort> openAndSay();
   void say(ce::LogLevel level, const std::string& line, const std::string& state);
@@ -100,5 +115,7 @@ class SerialLink {
   ce::BlockView writeView_;
   std::jthread writer_;
   std::jthread reader_;
+  std::binary_semaphore readerEnded_{0};  // released by the reader as it returns
+  bool readerLeft_ = false;               // the reader outlived a stop
   std::string lastSaid_;  // the port's last state said; start, then the reader thread
 };

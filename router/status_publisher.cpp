@@ -13,6 +13,14 @@ void StatusPublisher::wakeAll() {
   ce::wakeSharedWord(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET), INT_MAX);
 }
 
+namespace {
+
+// No line delivers this many frames in a lifetime (2^48: centuries at the
+// fastest pty); a number beyond it was written by another process.
+constexpr uint64_t kSeqLimit = uint64_t{1} << 48;
+
+}  // namespace
+
 void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
   field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
@@ -26,17 +34,22 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
       }
     }
     field<int32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_CHANNEL)).store(channel, std::memory_order_relaxed);
+    EntryCounts& counts = entries_[i];
+    counts = EntryCounts{};
     // A daemon that died in a write left the word odd: readers would wait for ever.
-    auto version = field<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION));
-    if ((version.load(std::memory_order_relaxed) & 1) != 0) version.fetch_add(1, std::memory_order_release);
+    counts.version = field<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION)).load();
+    counts.version += counts.version & 1;
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION), counts.version, std::memory_order_release);
     // A new entry starts at 1: 0 means "from the next frame" to a watcher.
-    auto seq = field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ));
-    if (seq.load(std::memory_order_relaxed) == 0) seq.store(1, std::memory_order_relaxed);
-    field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES)).store(0, std::memory_order_relaxed);
-    field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_BYTES)).store(0, std::memory_order_relaxed);
+    const uint64_t seq = field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ)).load();
+    counts.seq = seq == 0 || seq >= kSeqLimit ? 1 : seq;
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ), counts.seq);
+    put<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES), 0);
+    put<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_BYTES), 0);
   }
+  noise_ = dark_ = overlong_ = opens_ = hangups_ = 0;
   for (uint32_t offset = SHUB_STATUS_NOISE_OFFSET; offset <= SHUB_STATUS_HANGUPS_OFFSET; offset += 8) {
-    field<uint64_t>(status_, offset).store(0, std::memory_order_relaxed);
+    put<uint64_t>(status_, offset, 0);
   }
   field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
   field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(SHUB_STATUS_POWER_UNKNOWN, std::memory_order_relaxed);
@@ -46,18 +59,18 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
 }
 
-void StatusPublisher::noiseSkipped(uint32_t count) { add<uint64_t>(status_, SHUB_STATUS_NOISE_OFFSET, count); }
-void StatusPublisher::droppedInDark() { add<uint64_t>(status_, SHUB_STATUS_DARK_OFFSET, 1); }
-void StatusPublisher::overlongDiscarded() { add<uint64_t>(status_, SHUB_STATUS_OVERLONG_OFFSET, 1); }
+void StatusPublisher::noiseSkipped(uint32_t count) { put(status_, SHUB_STATUS_NOISE_OFFSET, noise_ += count); }
+void StatusPublisher::droppedInDark() { put(status_, SHUB_STATUS_DARK_OFFSET, ++dark_); }
+void StatusPublisher::overlongDiscarded() { put(status_, SHUB_STATUS_OVERLONG_OFFSET, ++overlong_); }
 
 void StatusPublisher::portOpened() {
-  add<uint64_t>(status_, SHUB_STATUS_PORT_OPENS_OFFSET, 1);
+  put(status_, SHUB_STATUS_PORT_OPENS_OFFSET, ++opens_);
   field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(1, std::memory_order_relaxed);
 }
 
 // The port is dropped at every hang-up or failed read, and only then.
 void StatusPublisher::hungUp() {
-  add<uint64_t>(status_, SHUB_STATUS_HANGUPS_OFFSET, 1);
+  put(status_, SHUB_STATUS_HANGUPS_OFFSET, ++hangups_);
   field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
 }
 

@@ -3,6 +3,9 @@
 // number per channel block, counters, and the broadcast wake-up. It runs for
 // every frame, so with nobody watching it costs a few plain stores and one
 // load. Each field has one writer thread, so counters need no locked operation.
+// Any group member can write the object: the numbers live here and are stored
+// whole at every change, so a word another process spoiled is right again at
+// the next frame, and a seqlock word left odd never blinds the readers.
 #pragma once
 
 #include <atomic>
@@ -18,9 +21,8 @@ std::atomic_ref<Word> field(uint8_t* base, uint32_t offset) {
 }
 
 template <typename Word>
-void add(uint8_t* base, uint32_t offset, Word amount) {
-  auto word = field<Word>(base, offset);
-  word.store(word.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+void put(uint8_t* base, uint32_t offset, Word value, std::memory_order order = std::memory_order_relaxed) {
+  field<Word>(base, offset).store(value, order);
 }
 
 inline uint32_t entryOffset(uint32_t entry, uint32_t member) {
@@ -36,13 +38,14 @@ class StatusPublisher {
 
   // Fills in the route entries' channels, zeroes the counters, keeps the
   // sequence numbers (they go on across restarts, so a watcher never sees one
-  // go back) and stores the magic last. `count` is at most 10.
+  // go back, unless the object holds one no line could have reached: then
+  // they start again at 1) and stores the magic last. `count` is at most 10.
   void initialise(const int32_t* channels, uint32_t count);
 
   // Around every write of a channel block by route entry `entry`.
   void beginBlockWrite(uint32_t entry);
   void endFrame(uint32_t entry, uint32_t length);  // a frame was delivered
-  void endBlockClear(uint32_t entry) { stepVersion(entry, std::memory_order_release); }  // cleared, no frame
+  void endBlockClear(uint32_t entry) { stepVersion(entry); }  // cleared, no frame
 
   void noiseSkipped(uint32_t count);
   void droppedInDark();
@@ -55,14 +58,24 @@ class StatusPublisher {
  private:
   void wakeWatchers();
   void wakeAll();
-  void stepVersion(uint32_t entry, std::memory_order order) {  // of the block's seqlock
-    auto version = status_fields::field<uint32_t>(
-        status_, status_fields::entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_VERSION));
-    version.store(version.load(std::memory_order_relaxed) + 1, order);
+  // The block's seqlock word, one step on: odd while it is written, even after.
+  void stepVersion(uint32_t entry, std::memory_order order = std::memory_order_release) {
+    const uint32_t at = seqlockEntry_[entry];
+    status_fields::put(status_, status_fields::entryOffset(at, SHUB_STATUS_ENTRY_VERSION), ++entries_[at].version,
+                       order);
   }
 
+  struct EntryCounts {
+    uint32_t version = 0;  // kept in the seqlock entry of the channel
+    uint64_t seq = 1;      // likewise
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+  };
+
   uint8_t* status_;
-  uint32_t seqlockEntry_[10] = {};  // the first entry with the same channel
+  uint32_t seqlockEntry_[SHUB_STATUS_ENTRY_COUNT] = {};  // the first entry with the same channel
+  EntryCounts entries_[SHUB_STATUS_ENTRY_COUNT];
+  uint64_t noise_ = 0, dark_ = 0, overlong_ = 0, opens_ = 0, hangups_ = 0;
 };
 
 inline void StatusPublisher::beginBlockWrite(uint32_t entry) {
@@ -73,10 +86,11 @@ inline void StatusPublisher::beginBlockWrite(uint32_t entry) {
 
 inline void StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
   using namespace status_fields;
-  add<uint64_t>(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_SEQ), 1);
-  stepVersion(entry, std::memory_order_release);
-  add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_FRAMES), 1);
-  add<uint64_t>(status_, entryOffset(entry, SHUB_STATUS_ENTRY_BYTES), length);
+  EntryCounts& counts = entries_[entry];
+  put(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_SEQ), ++entries_[seqlockEntry_[entry]].seq);
+  stepVersion(entry);
+  put(status_, entryOffset(entry, SHUB_STATUS_ENTRY_FRAMES), ++counts.frames);
+  put(status_, entryOffset(entry, SHUB_STATUS_ENTRY_BYTES), counts.bytes += length);
   wakeWatchers();
 }
 
@@ -88,6 +102,7 @@ inline void StatusPublisher::wakeWatchers() {
   using namespace status_fields;
   std::atomic_signal_fence(std::memory_order_seq_cst);
   if (field<uint32_t>(status_, SHUB_STATUS_WATCHERS_OFFSET).load(std::memory_order_relaxed) == 0) return;
-  add<uint32_t>(status_, SHUB_STATUS_WAKE_OFFSET, 1);
+  auto wake = field<uint32_t>(status_, SHUB_STATUS_WAKE_OFFSET);
+  wake.store(wake.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   wakeAll();
 }

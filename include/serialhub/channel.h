@@ -35,23 +35,37 @@ SHUB_API void shub_channel_close(shub_channel *ch);
  * does (the daemon's own consumers of channels 1 and 4 included). Copies at
  * most `cap` bytes of the frame and returns the frame's length (0 to 260; a
  * length above cap means the copy was cut). 0 on time-out; timeout_ms < 0
- * waits for ever. */
+ * waits for ever. -1 with errno: ENOTCONN when no daemon has held the status
+ * object CRT:STATUS for half a second (it died or was stopped; a restart is
+ * waited through), EINTR when a signal handler interrupted the wait, EIO when
+ * another process truncated the channel's objects. */
 SHUB_API int shub_channel_wait(shub_channel *ch, int timeout_ms, void *buf, size_t cap);
 
 /* Waits for a frame newer than *seq without taking any signal (*seq == 0:
  * the next frame delivered after the call), copies it whole and consistent,
- * and sets *seq to its sequence number: a gap from the previous one is the
- * number of frames missed. On time-out *seq is set to the sequence number
+ * and sets *seq to its sequence number; shub_frames_missed() says how many
+ * frames went by between two. On time-out *seq is set to the sequence number
  * the wait started from, so a call with timeout 0 and *seq == 0 takes a
- * starting point. Returns as shub_channel_wait. -1 with ENOTCONN when no
- * daemon has made the status object CRT:STATUS, EINVAL when the file there
- * is not one. */
+ * starting point. Returns as shub_channel_wait, with ENOTCONN also when no
+ * daemon has made CRT:STATUS, and EINVAL when the file there is not one. */
 SHUB_API int shub_channel_peek(shub_channel *ch, int timeout_ms, void *buf, size_t cap, uint64_t *seq);
 
+/* Frames that went by unseen between two peeked frames numbered `previous`
+ * and `seq`. 0 when previous is 0, when seq is not above it (the numbering
+ * began anew with a new status object), or when the gap is beyond what a line
+ * could carry (another process wrote the number). */
+SHUB_API uint64_t shub_frames_missed(uint64_t previous, uint64_t seq);
+
 /* Hands 1 to SHUB_BLOCK_DATA_SIZE (260) bytes to the serial port through
- * CRT:WRITE. 0 when handed over; -1 with errno: EMSGSIZE above 260, EINVAL for
- * none, ENOTCONN when no daemon is running (nothing is written then). */
+ * CRT:WRITE and returns once the daemon has taken them: 0. A write never
+ * replaces one the daemon has not taken, whichever process made it; it waits
+ * for its turn and for the daemon, at most SHUB_WRITE_TIMEOUT_MS (2 s) in
+ * all. -1 with errno, and nothing sent: EMSGSIZE above 260, EINVAL for none,
+ * ENOTCONN when no daemon is running, ETIMEDOUT when the daemon did not take
+ * the bytes in time (the line is stalled, COM7 is missing, or the daemon is
+ * stopped), EIO when another process truncated the write objects. */
 SHUB_API int shub_write(const void *bytes, size_t count);
+#define SHUB_WRITE_TIMEOUT_MS 2000
 
 /* One route entry's counters. */
 typedef struct shub_entry_status {

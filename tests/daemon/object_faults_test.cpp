@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,60 @@ TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
   EXPECT_EQ(pty.receive(1), Bytes{0x51}) << "the stale bytes went out first";
   ASSERT_TRUE(waitUntil([&] { return !sandbox.readFile("dev/pointer").empty(); }));
   EXPECT_EQ(sandbox.readFile("dev/pointer"), "4 0 0 0 0\n") << "a stale frame was injected";
+}
+
+// A CRT:WRITE another process spoiled costs the serial writes and nothing
+// else: said once, frames still flow, and the power watcher still runs.
+TEST(SpoiledWriteBlock, TurnsOffOnlyTheWrites) {
+  struct Spoil {
+    const char* legend;
+    std::function<void(const std::string& path)> make;
+    const char* said;
+  };
+  const Spoil spoils[] = {
+      {"100 bytes", [](const std::string& path) { testing_support::writeHostFile(path, std::string(100, 'x')); },
+       "not a file of 288 bytes; serial writes are off"},
+      {"truncated to nothing", [](const std::string& path) { testing_support::writeHostFile(path, ""); },
+       "not a file of 288 bytes; serial writes are off"},
+      {"a link", [](const std::string& path) { ASSERT_EQ(symlink("/dev/null", path.c_str()), 0); },
+       "a symbolic link; refused; serial writes are off"},
+  };
+  for (const Spoil& spoil : spoils) {
+    SCOPED_TRACE(spoil.legend);
+    testing_support::DeviceSandbox sandbox;
+    PtyPair pty;
+    ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
+    sandbox.writeFile("dev/BAT1", "0\n");
+    DaemonProcess daemon(sandbox);
+    daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+    spoil.make(sandbox.objects() + "/CRT:WRITE");
+    ASSERT_TRUE(daemon.startReady()) << daemon.stderrText();
+    Channel fixed("CRT3", Channel::Event::open);
+    EXPECT_TRUE(pty.resendUntil({0xAA, 0x55, 1, 2, 3, 4}, [&] { return !fixed.nextFrame(200).empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return occurrences(daemon.stderrText(), "AC power lost") == 1; }, 5s))
+        << daemon.stderrText();
+    EXPECT_EQ(occurrences(daemon.stderrText(), spoil.said), 1u) << daemon.stderrText();
+    EXPECT_EQ(daemon.stop(), 0);
+  }
+}
+
+// A link left naming /dev/pts/N may name someone's shell by now: a pty of
+// another user is no line. Refused and said once; what is typed there reaches
+// no channel; given to us, it is taken.
+TEST_F(ObjectFaults, APtyOfAnotherUserIsNeverOpened) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a pty to another user needs root";
+  ASSERT_EQ(chown(pty.slave.c_str(), 65534, 65534), 0);
+  daemon.writeRoutes("2,aa 33,,0-0,4,text\n");
+  ASSERT_TRUE(daemon.startReady());
+  const std::string refusal = "a pty of uid 65534, not of this user, root or the group serialhub; refused";
+  ASSERT_TRUE(waitUntil([&] { return occurrences(daemon.stderrText(), refusal) == 1; })) << daemon.stderrText();
+  Channel text("CRT2", Channel::Event::open);
+  pty.send({0xAA, 0x33, 's', 'e'});
+  EXPECT_TRUE(text.nextFrame(1500).empty()) << "a line of another user's terminal was read";
+
+  ASSERT_EQ(chown(pty.slave.c_str(), 0, 0), 0);
+  EXPECT_TRUE(pty.resendUntil({0xAA, 0x33, 1, 2}, [&] { return !text.nextFrame(200).empty(); }));
+  EXPECT_EQ(occurrences(daemon.stderrText(), refusal), 1u);
 }
 
 // A pty keeps TIOCEXCL for as long as its master lives, so a daemon killed

@@ -1,12 +1,20 @@
 // libserialhub against the real serialhub in a sandboxed device with a pty as
 // dev/COM7: two peekers and a consumer of one channel all see every frame in
 // sequence, a peeker on the touch channel takes nothing from the daemon's
-// touch injector, and shub_write reaches the port only while a daemon runs.
+// touch injector, shub_write reaches the port only while a daemon runs and
+// never replaces a message the daemon has not taken, waits learn that the
+// daemon died, and hostile object files neither kill nor blind a client.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <numeric>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -169,6 +177,235 @@ TEST_F(Library, WriteReachesThePortOnlyWhileADaemonRuns) {
   shub_status stats;
   ASSERT_EQ(shub_stats(&stats), 0);
   EXPECT_EQ(stats.daemon_alive, 0u);
+}
+
+// A message of writer `writer`, number k: a start byte, the writer, k, a
+// length, and that many bytes, so a torn or lost message shows in the stream.
+Bytes message(uint8_t writer, uint32_t k) {
+  Bytes bytes = {0x7E, writer, static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(1 + k % 23)};
+  for (uint8_t i = 0; i < bytes[4]; ++i) bytes.push_back(static_cast<uint8_t>(k + i));
+  return bytes;
+}
+
+// Each writer's messages, in the order they came out of the port; false on
+// bytes that are no whole message.
+bool splitMessages(const Bytes& stream, std::vector<std::vector<uint32_t>>& byWriter) {
+  for (size_t at = 0; at < stream.size();) {
+    if (stream.size() - at < 5 || stream[at] != 0x7E || stream[at + 1] >= byWriter.size()) return false;
+    const uint32_t k = stream[at + 2] | stream[at + 3] << 8;
+    const Bytes expected = message(stream[at + 1], k);
+    if (stream.size() - at < expected.size() || !std::equal(expected.begin(), expected.end(), stream.begin() + at)) {
+      return false;
+    }
+    byWriter[stream[at + 1]].push_back(k);
+    at += expected.size();
+  }
+  return true;
+}
+
+size_t streamSize(uint8_t writer, uint32_t count) {
+  size_t total = 0;
+  for (uint32_t k = 0; k < count; ++k) total += message(writer, k).size();
+  return total;
+}
+
+// Back-to-back writes from one process, then from two at once: each returns
+// once the daemon took its message, so none replaces another.
+TEST_F(Library, WritesFromOneOrTwoProcessesAllReachThePortWholeAndInOrder) {
+  ASSERT_TRUE(daemon.startReady());
+  const auto writeAll = [](uint8_t writer, uint32_t count) {
+    for (uint32_t k = 0; k < count; ++k) {
+      const Bytes bytes = message(writer, k);
+      if (shub_write(bytes.data(), bytes.size()) != 0) return false;
+    }
+    return true;
+  };
+  std::vector<std::vector<uint32_t>> seen(3);
+  {
+    std::jthread one([&] { EXPECT_TRUE(writeAll(0, 1000)); });
+    ASSERT_TRUE(splitMessages(pty.receive(streamSize(0, 1000)), seen));
+  }
+  pid_t children[2];
+  for (uint8_t writer : {1, 2}) {
+    children[writer - 1] = fork();
+    if (children[writer - 1] == 0) _exit(writeAll(writer, 300) ? 0 : 1);
+  }
+  ASSERT_TRUE(splitMessages(pty.receive(streamSize(1, 300) + streamSize(2, 300)), seen));
+  for (pid_t child : children) {
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << "a writer saw a write refused";
+  }
+  for (uint8_t writer : {0, 1, 2}) {
+    std::vector<uint32_t> inOrder(writer == 0 ? 1000 : 300);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(seen[writer], inOrder) << "writer " << int(writer);
+  }
+}
+
+// A daemon that does not take a message (stopped) fails the write within its
+// bound and sends nothing of it later; a dead one fails it at once.
+TEST_F(Library, AWriteTheDaemonDoesNotTakeFailsAndIsNeverSent) {
+  ASSERT_TRUE(daemon.startReady());
+  ASSERT_EQ(kill(daemon.pid(), SIGSTOP), 0);
+  const auto allStopped = [&] {
+    const std::string tasks = "/proc/" + std::to_string(daemon.pid()) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+      const std::string stat = testing_support::readHostFile(task.path().string() + "/stat");
+      if (stat.find(") T ") == std::string::npos) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(waitUntil(allStopped));
+  const uint8_t late[] = {0x11, 0x22, 0x33};
+  const auto began = std::chrono::steady_clock::now();
+  errno = 0;
+  EXPECT_EQ(shub_write(late, sizeof late), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  const auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_GE(took, 1900ms);
+  EXPECT_LT(took, 4000ms);
+  ASSERT_EQ(kill(daemon.pid(), SIGCONT), 0);
+  const uint8_t next[] = {0x44};
+  ASSERT_EQ(shub_write(next, sizeof next), 0);
+  EXPECT_EQ(pty.receive(1), Bytes{0x44}) << "the withdrawn message went out";
+
+  daemon.killHard();
+  errno = 0;
+  EXPECT_EQ(shub_write(next, sizeof next), -1);
+  EXPECT_EQ(errno, ENOTCONN);
+}
+
+// Waits on a channel learn that the daemon was killed, within a second; a
+// clean restart is waited through.
+TEST_F(Library, WaitsEndWithENOTCONNWhenTheDaemonDiesAndOutliveARestart) {
+  ASSERT_TRUE(daemon.startReady());
+  shub_channel* waiter = shub_channel_open(3);
+  shub_channel* peeker = shub_channel_open(3);
+  ASSERT_NE(waiter, nullptr);
+  ASSERT_NE(peeker, nullptr);
+  uint8_t frame[SHUB_BLOCK_DATA_SIZE];
+  uint64_t seq = 0;
+  ASSERT_EQ(shub_channel_peek(peeker, 0, frame, sizeof frame, &seq), 0);
+
+  std::atomic<int> waited{0}, peeked{0};
+  std::jthread across([&] { waited = shub_channel_wait(waiter, -1, frame, sizeof frame); });
+  ASSERT_EQ(daemon.stop(), 0);
+  ASSERT_TRUE(daemon.startReady());
+  send({0xAA, 0x55, 1, 2, 3, 4});
+  across.join();
+  EXPECT_EQ(waited.load(), 6) << "the wait did not outlive a clean restart";
+
+  seq = 0;  // from the next frame on
+  std::atomic<int64_t> endedAt[2] = {0, 0};
+  const auto sinceEpochMs = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  std::jthread waits[] = {std::jthread([&] {
+                            waited = shub_channel_wait(waiter, -1, frame, sizeof frame) == -1 ? errno : 0;
+                            endedAt[0] = sinceEpochMs();
+                          }),
+                          std::jthread([&] {
+                            uint8_t peek[SHUB_BLOCK_DATA_SIZE];
+                            peeked = shub_channel_peek(peeker, -1, peek, sizeof peek, &seq) == -1 ? errno : 0;
+                            endedAt[1] = sinceEpochMs();
+                          })};
+  const int64_t killedAt = sinceEpochMs();
+  daemon.killHard();
+  for (std::jthread& wait : waits) wait.join();
+  EXPECT_EQ(waited.load(), ENOTCONN);
+  EXPECT_EQ(peeked.load(), ENOTCONN);
+  for (const auto& at : endedAt) EXPECT_LT(at.load() - killedAt, 1500) << "ms from kill -9 to the return";
+  shub_channel_close(waiter);
+  shub_channel_close(peeker);
+}
+
+// Words of the status object written by another process: a seqlock word
+// left odd, a sequence number set back or run up near 2^64 across a
+// restart. Peeks see every later frame once, report no absurd gap, and
+// never loop on one frame.
+TEST_F(Library, HostileStatusWordsNeitherBlindNorMisleadAPeeker) {
+  ASSERT_TRUE(daemon.startReady());
+  shub_channel* ch = shub_channel_open(3);
+  ASSERT_NE(ch, nullptr);
+  const int fd = open((sandbox.objects() + "/CRT:STATUS").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  auto* status = static_cast<uint8_t*>(mmap(nullptr, SHUB_STATUS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  close(fd);
+  ASSERT_NE(status, MAP_FAILED);
+  const uint32_t entry = SHUB_STATUS_ENTRY_OFFSET + 2 * SHUB_STATUS_ENTRY_SIZE;  // CRT3, the third route
+  auto version = std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(status + entry + SHUB_STATUS_ENTRY_VERSION));
+  auto seqWord = std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(status + entry + SHUB_STATUS_ENTRY_SEQ));
+  uint8_t frame[SHUB_BLOCK_DATA_SIZE];
+  uint64_t seq = 0;
+  ASSERT_EQ(shub_channel_peek(ch, 0, frame, sizeof frame, &seq), 0);
+  // Peeks frames numbered `from` on; each must come once, with nothing missed.
+  const auto peekFrames = [&](uint8_t from, int count, const char* legend) {
+    SCOPED_TRACE(legend);
+    for (int k = 0; k < count; ++k) {
+      const uint8_t number = static_cast<uint8_t>(from + k);
+      send({0xAA, 0x55, number, 0, 0, 0});
+      const uint64_t before = seq;
+      ASSERT_EQ(shub_channel_peek(ch, 5000, frame, sizeof frame, &seq), 6) << "frame " << int(number);
+      EXPECT_EQ(frame[2], number);
+      EXPECT_EQ(shub_frames_missed(before, seq), 0u) << before << " then " << seq;
+    }
+  };
+  peekFrames(1, 2, "as delivered");
+  version.store(version.load() | 1);
+  peekFrames(3, 5, "a seqlock word left odd");
+  seqWord.store(seq - 1);
+  EXPECT_EQ(shub_channel_peek(ch, 200, frame, sizeof frame, &seq), 0) << "a number set back is no frame";
+  peekFrames(8, 2, "a number set back");
+
+  munmap(status, SHUB_STATUS_SIZE);
+  ASSERT_EQ(daemon.stop(), 0);
+  {
+    const int again = open((sandbox.objects() + "/CRT:STATUS").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(pwrite(again, "\xfe\xff\xff\xff\xff\xff\xff\xff", 8, entry + SHUB_STATUS_ENTRY_SEQ), 8);
+    close(again);
+  }
+  ASSERT_TRUE(daemon.startReady()) << daemon.stderrText();
+  int returns = 0;
+  for (uint8_t k = 20; k < 23; ++k) {
+    send({0xAA, 0x55, k, 0, 0, 0});
+    const uint64_t before = seq;
+    ASSERT_EQ(shub_channel_peek(ch, 5000, frame, sizeof frame, &seq), 6);
+    ++returns;
+    EXPECT_EQ(frame[2], k);
+    EXPECT_LT(shub_frames_missed(before, seq), 2u) << before << " then " << seq;
+  }
+  EXPECT_EQ(shub_channel_peek(ch, 200, frame, sizeof frame, &seq), 0) << "the same frame came twice";
+  EXPECT_EQ(returns, 3);
+  shub_channel_close(ch);
+}
+
+// Objects truncated under a client by another process: the call reports EIO
+// instead of the process dying of SIGBUS.
+TEST_F(Library, TruncatedObjectsGiveEIOInsteadOfSIGBUS) {
+  ASSERT_TRUE(daemon.startReady());
+  for (const char* name : {"CRT:STATUS", "CRT3", "CRT3:EVENT"}) {
+    SCOPED_TRACE(name);
+    shub_channel* ch = shub_channel_open(3);
+    ASSERT_NE(ch, nullptr);
+    uint8_t frame[SHUB_BLOCK_DATA_SIZE];
+    uint64_t seq = 0;
+    ASSERT_EQ(shub_channel_peek(ch, 0, frame, sizeof frame, &seq), 0);
+    ASSERT_EQ(truncate((sandbox.objects() + "/" + name).c_str(), 0), 0);
+    send({0xAA, 0x55, 9, 9, 9, 9});
+    errno = 0;
+    const int peeked = shub_channel_peek(ch, 1000, frame, sizeof frame, &seq);
+    const int peekError = errno;
+    errno = 0;
+    const int waited = shub_channel_wait(ch, 1000, frame, sizeof frame);
+    EXPECT_TRUE((peeked == -1 && peekError == EIO) || (waited == -1 && errno == EIO))
+        << "peek " << peeked << " " << peekError << ", wait " << waited << " " << errno;
+    shub_channel_close(ch);
+    ASSERT_EQ(daemon.stop(), 0);
+    std::filesystem::remove(sandbox.objects() + "/" + name);
+    ASSERT_TRUE(daemon.startReady());
+  }
 }
 
 // A file of another size where the status object belongs: said once, and the

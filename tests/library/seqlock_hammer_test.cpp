@@ -12,6 +12,7 @@
 #include <serialhub/protocol.h>
 
 #include "libserialhub/status_reader.h"
+#include "platform/client_objects.h"
 #include "router/frame_assembler.h"
 #include "router/status_publisher.h"
 
@@ -46,7 +47,7 @@ TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
     uint8_t buffer[SHUB_BLOCK_DATA_SIZE];
     while (!done.load(std::memory_order_relaxed)) {
       shub::FrameCopy copy;
-      if (!shub::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, -1) || copy.seq < 2) continue;
+      if (!shub::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, ce::monotonicMs() + 1000) || copy.seq < 2) continue;
       // Frame k (seq k + 2) is 0xAB, 7 + k % 200 bytes of k % 256, CR LF.
       const uint64_t k = copy.seq - 2;
       const uint8_t fill = static_cast<uint8_t>(k);
