@@ -1,7 +1,8 @@
 // A tap costs no decoding: the decoded sound stays in memory while its file is
 // unchanged; ALSA plays it on a player thread. Survives bad files, no library or
-// card (nothing plays, said once), several callers and exit mid-sound. Both
-// libraries are mapped on the first click: an idle daemon plays nothing.
+// card (nothing plays, said once, in our words: ALSA's own messages are
+// swallowed), several callers and exit mid-sound. Both libraries are mapped on
+// the first click: an idle daemon plays nothing.
 #include "platform/sound.h"
 
 #include <alsa/asoundlib.h>
@@ -47,6 +48,7 @@ struct AlsaApi {
   decltype(&snd_pcm_recover) recover;
   decltype(&snd_pcm_drain) drain;
   decltype(&snd_pcm_close) close;
+  decltype(&snd_strerror) strerror;
 };
 
 const SndfileApi* sndfile() {
@@ -56,14 +58,29 @@ const SndfileApi* sndfile() {
   });
 }
 
+// ALSA writes its own lines to stderr, unprefixed and several per failed open,
+// at every tap; the one that matters is said by the player, once, in ours.
+void swallowAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
+    decltype(&snd_lib_error_set_handler) setErrorHandler = nullptr;
     return resolveSymbol(library, "snd_pcm_open", api.open) &&
            resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
            resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
            resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_drain", api.drain) &&
-           resolveSymbol(library, "snd_pcm_recover", api.recover) && resolveSymbol(library, "snd_pcm_close", api.close);
+           resolveSymbol(library, "snd_pcm_recover", api.recover) && resolveSymbol(library, "snd_pcm_close", api.close) &&
+           resolveSymbol(library, "snd_strerror", api.strerror) &&
+           resolveSymbol(library, "snd_lib_error_set_handler", setErrorHandler) &&
+           setErrorHandler(swallowAlsaMessage) == 0;  // before any PCM exists
   });
+}
+
+// A PCM that cannot play is said by the first click that meets it, not at every tap.
+void sayPcmFailure(const AlsaApi& api, const char* what, int error) {
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) return;
+  detail::noteFailure("sound (ALSA's default PCM)", (std::string(what) + ": " + api.strerror(error)).c_str(), 0);
 }
 
 // The whole file as 16-bit samples; nullptr when there is nothing to play.
@@ -86,11 +103,16 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
   const AlsaApi& api = *alsa();
   snd_pcm_t* pcm = nullptr;
   // "default", never hw:, shares the card with a sound server; a busy card must not hang us.
-  if (api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return;
+  if (const int error = api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK); error < 0) {
+    sayPcmFailure(api, "cannot be opened", error);
+    return;
+  }
   api.nonblock(pcm, 0);
   const auto channels = static_cast<unsigned>(sound.info.channels);
-  if (api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, channels,
-                    static_cast<unsigned>(sound.info.samplerate), 1, 100000) == 0) {
+  const int refused = api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, channels,
+                                    static_cast<unsigned>(sound.info.samplerate), 1, 100000);
+  if (refused < 0) sayPcmFailure(api, "refuses the click's format", refused);
+  if (refused == 0) {
     // In pieces, so that a stop at exit need not wait for the end of the sound.
     for (size_t done = 0, total = sound.samples.size() / channels; done < total && !stop.stop_requested();) {
       const size_t piece = std::min<size_t>(total - done, 1024);

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxtst-dev libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
+  systemd  # systemd-sysusers and systemd-tmpfiles deploy the staged install
 )
 
 missing=()

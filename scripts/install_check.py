@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Builds the programs alone (no tests, no benchmarks), installs them into a
 staging folder as a package would (DESTDIR), checks the installed tree, has
-systemd-analyze verify the unit where systemd is installed, and runs the
-installed daemon once on a simulated device: a pty as COM7, READY=1, one
-frame read back with the installed crtctl, SIGTERM, exit 0.
+systemd-analyze verify the unit where systemd is installed, deploys the
+staged tree as the README does (systemd-sysusers, then systemd-tmpfiles,
+with --root) and checks the device tree it builds, and runs the installed
+daemon once on a simulated device: a pty as COM7, READY=1, one frame read
+back with the installed crtctl, SIGTERM, exit 0.
 
 usage: install_check.py [BUILD_DIR]   (default build/install)
 """
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -43,6 +46,24 @@ EXPECTED = [
     "usr/lib/python3/dist-packages/serialhub.py",
 ]
 
+# The device root the tmpfiles entry builds: root's, every folder 0750 and the
+# click setting 0640, group serialhub, for a daemon that only reads them; the
+# links to the devices and to the installed notice, bitmap, click and sleep
+# program. The objects directory is the daemon's own.
+DEVICE_ROOT = "var/lib/serialhub"
+DEVICE_LINKS = {
+    "dev/COM7": "/dev/serialhub-peer",
+    "dev/BKL1": "/sys/class/backlight/backlight",
+    "dev/BAT1": "/sys/class/power_supply",
+    "dev/pointer": "/dev/uinput",
+    "residentflash2/korvent/app/duskcard.exe": "/usr/libexec/serialhub/duskcard",
+    "residentflash2/korvent/app/duskcard.bmp": "/usr/share/serialhub/duskcard.bmp",
+    "residentflash2/click.wav": "/usr/share/serialhub/click.wav",
+    "residentflash2/sleep.exe": "/usr/libexec/serialhub/suspend",
+}
+SCREEN_VALUE = "registry/HKEY_CURRENT_USER/ControlPanel/Volume/Screen"
+OBJECTS = "dev/shm/ce"
+
 
 def run(*command, **kwargs):
     subprocess.run(command, check=True, **kwargs)
@@ -65,6 +86,9 @@ def check_tree(stage):
 
 
 def verify_unit(stage, work):
+    with open(os.path.join(stage, "usr/lib/systemd/system/serialhub.service")) as unit:
+        if any(line.startswith("StateDirectory=") for line in unit):
+            sys.exit("install_check: the unit's StateDirectory= gives the root-owned device root to the daemon")
     if shutil.which("systemd-analyze") is None:
         print("install_check: systemd-analyze not installed; unit not verified")
         return
@@ -76,6 +100,71 @@ def verify_unit(stage, work):
     with open(staged, "w") as unit:
         unit.write(text)
     run("systemd-analyze", "verify", "--man=no", staged)
+
+
+def deploy(stage):
+    """The README's deployment on the staged tree: the daemon's user first, as
+    the entry's owners are looked up inside the root, then the entry twice,
+    as every later boot runs it again over what the first run made. False when
+    this is no root, who alone can give the tree its owners."""
+    if os.geteuid() != 0:
+        print("install_check: not run as root; the tmpfiles entry not deployed")
+        return False
+    tmpfiles = ["systemd-tmpfiles", "--root=" + stage, "--create"]
+    for command in (["systemd-sysusers", "--root=" + stage], tmpfiles, tmpfiles):
+        if shutil.which(command[0]) is None:
+            sys.exit("install_check: " + command[0] + " is not installed (scripts/deps.sh installs systemd)")
+        result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if result.returncode != 0:
+            sys.exit("install_check: %s on the staged tree failed with %d:\n%s"
+                     % (" ".join(command[:2]), result.returncode, result.stderr))
+    return True
+
+
+def staged_id(stage, database, name):
+    """The id of user or group `name` in the staged /etc/passwd or /etc/group."""
+    with open(os.path.join(stage, "etc", database)) as entries:
+        for fields in (entry.split(":") for entry in entries):
+            if fields[0] == name and len(fields) > 2:
+                return int(fields[2])
+    sys.exit("install_check: no %s in the staged /etc/%s" % (name, database))
+
+
+def device_tree_faults(stage):
+    """Every way the deployed device tree differs from DEVICE_ROOT's intent."""
+    user, group = staged_id(stage, "passwd", "serialhub"), staged_id(stage, "group", "serialhub")
+    faults = []
+
+    def expect(path, kind, owner, mode):
+        info = os.lstat(path) if os.path.lexists(path) else None
+        found = "%s %d:%d" % (stat.filemode(info.st_mode), info.st_uid, info.st_gid) if info else "missing"
+        wanted = "%s %d:%d" % (stat.filemode(kind | mode), *owner)
+        if found != wanted:
+            faults.append("%s is %s, not %s" % (path, found, wanted))
+
+    root = os.path.join(stage, DEVICE_ROOT)
+    links = {}
+    for folder, _, _ in os.walk(root):
+        expect(folder, stat.S_IFDIR, (0, group), 0o750)
+        for entry in os.scandir(folder):
+            relative = os.path.relpath(entry.path, root)
+            if entry.is_symlink():
+                links[relative] = os.readlink(entry.path)
+            elif relative == SCREEN_VALUE:
+                expect(entry.path, stat.S_IFREG, (0, group), 0o640)
+                with open(entry.path) as value:
+                    if value.read().strip() != "1":
+                        faults.append(entry.path + " does not hold 1")
+            elif not entry.is_dir(follow_symlinks=False):
+                faults.append(entry.path + " is not part of the device tree")
+    faults += ["%s links to %s, not %s" % (link, links.get(link, "nothing"), DEVICE_LINKS.get(link, "nothing"))
+               for link in sorted(set(links) | set(DEVICE_LINKS)) if links.get(link) != DEVICE_LINKS.get(link)]
+    if not os.path.isfile(os.path.join(root, SCREEN_VALUE)):
+        faults.append(SCREEN_VALUE + " is missing")
+    faults += ["%s reaches no installed file" % link for link, target in DEVICE_LINKS.items()
+               if target.startswith("/usr/") and not os.path.isfile(stage + target)]
+    expect(os.path.join(stage, OBJECTS), stat.S_IFDIR, (user, group), 0o2770)
+    return faults
 
 
 def run_daemon_once(stage, work):
@@ -106,8 +195,12 @@ def main():
         build_and_stage(build, stage)
         check_tree(stage)
         verify_unit(stage, work)
+        if deploy(stage):
+            faults = device_tree_faults(stage)
+            if faults:
+                sys.exit("install_check: the deployed device tree is wrong:\n  " + "\n  ".join(faults))
         run_daemon_once(stage, work)
-    print("install_check: the installed tree, its unit and its daemon work")
+    print("install_check: the installed tree, its unit, its device tree and its daemon work")
 
 
 if __name__ == "__main__":
