@@ -59,19 +59,26 @@ def _error(what, number=None):
     return kind(number, "%s: %s" % (what, os.strerror(number)))
 
 
+# A wait returns to Python at least this often: a signal that came just before
+# the library began to sleep interrupts nothing, and is seen only here.
+_SLICE = 0.1
+
+
 def _call(timeout, call, what):
-    """Runs call(milliseconds) again after a signal interrupted it (a handler
-    that raises, such as KeyboardInterrupt's, raises here instead), with what
-    is left of `timeout` seconds (None: no limit)."""
+    """Runs call(milliseconds) in slices until it gives a result or `timeout`
+    seconds (None: no limit) passed; 0 then. Signals are seen between slices
+    (a handler that raises, such as KeyboardInterrupt's, raises here), and a
+    slice a signal interrupted (EINTR) is simply the end of that slice."""
     deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
     while True:
-        left = -1 if deadline is None else max(0, int((deadline - time.monotonic()) * 1000))
-        n = call(left)
-        if n >= 0:
+        left = _SLICE if deadline is None else min(_SLICE, max(0.0, deadline - time.monotonic()))
+        n = call(int(left * 1000))
+        if n > 0:
             return n
-        number = ctypes.get_errno()
-        if number != errno.EINTR:
-            raise _error(what, number)
+        if n < 0 and ctypes.get_errno() != errno.EINTR:
+            raise _error(what, ctypes.get_errno())
+        if deadline is not None and time.monotonic() >= deadline:
+            return 0
 
 
 class Channel:
