@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "tests/sleepscreen/bmp_builder.h"
 #include "tests/sleepscreen/x11_harness.h"
@@ -129,6 +130,28 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
     EXPECT_GE(elapsed, 1900ms);
     EXPECT_LE(elapsed, 10s);
   }
+}
+
+// A message re-arms from its arrival, however long the notice waited before
+// it: one soon after the window appeared, then a chain a second apart, each
+// keeping it alive, and the end 2 s after the last. (Late in the notice's
+// life: see duskcard_timeout_test.) The messages keep a schedule; the end is
+// the exit seen on the pid, measured from the return of the last poster.
+TEST_F(DuskcardTest, EndsTwoSecondsAfterTheLatestMessage) {
+  auto duskcard = start();
+  ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+  const auto shown = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point posted;
+  int second = 0;
+  for (const uint32_t message : {1330u, 1336u, 1330u}) {
+    std::this_thread::sleep_until(shown + ++second * 1s);  // the schedule, not a synchronisation
+    ASSERT_TRUE(post(message)) << "ended before the message of second " << second;
+    posted = std::chrono::steady_clock::now();
+  }
+  EXPECT_EQ(duskcard->finish(10s), 0);
+  const auto elapsed = std::chrono::steady_clock::now() - posted;
+  EXPECT_GE(elapsed, 1600ms);
+  EXPECT_LE(elapsed, 2400ms);
 }
 
 TEST_F(DuskcardTest, MissingBitmapShowsBlackAndStillEndsWithZero) {
