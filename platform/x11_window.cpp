@@ -5,6 +5,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
 #include <poll.h>
 #include <strings.h>
 
@@ -273,6 +274,19 @@ NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
 }
 
 void NoticeWindow::paint(int width, int height, const RowSource& fillRow) {
+  putPicture(width, height, fillRow);
+  if (arrowSet_ || lost_) return;
+  // The standard arrow rather than the root window's cursor. Set after the
+  // first picture: the cursor theme it is loaded from takes longer to read
+  // than the picture takes to draw.
+  const Cursor arrow = XCreateFontCursor(display_, XC_left_ptr);
+  XDefineCursor(display_, window_, arrow);
+  XFreeCursor(display_, arrow);  // the window holds it for as long as it needs it
+  XFlush(display_);
+  arrowSet_ = true;
+}
+
+void NoticeWindow::putPicture(int width, int height, const RowSource& fillRow) {
   const int screen = DefaultScreen(display_);
   Visual* visual = DefaultVisual(display_, screen);
   const int depth = DefaultDepth(display_, screen);

@@ -52,11 +52,12 @@ class NoticeWindow {
   // Puts a picture of width x height pixels at (0, 0), cut at the window's
   // edges, black beyond it; it goes out in bands of rows, one row asked of
   // `fillRow` at a time. Visuals other than 24- or 32-bit TrueColor are left
-  // unpainted.
+  // unpainted. The first paint also gives the window the standard arrow.
   void paint(int width, int height, const RowSource& fillRow);
 
  private:
   NoticeWindow() = default;
+  void putPicture(int width, int height, const RowSource& fillRow);
 
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;
@@ -64,6 +65,7 @@ class NoticeWindow {
   int width_ = 0, height_ = 0;
   std::atomic<bool> lost_{false};  // set by the connection's exit handler
   bool lostSaid_ = false;
+  bool arrowSet_ = false;
 };
 
 }  // namespace ce

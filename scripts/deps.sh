@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev libxtst-dev libxdamage-dev
+  libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
   libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
 )

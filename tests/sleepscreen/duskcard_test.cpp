@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "tests/sleepscreen/bmp_builder.h"
 #include "tests/sleepscreen/x11_harness.h"
@@ -101,7 +102,11 @@ class DuskcardTest : public ::testing::Test {
   testing_support::XvfbServer xvfb_;
 };
 
-TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
+TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreenUnderTheArrow) {
+  // The notice sets the arrow rather than showing whatever the root has.
+  const std::vector<uint32_t> arrow = sleepscreen_test::standardArrow(xvfb_.display());
+  ASSERT_FALSE(arrow.empty()) << "no cursor image from XFixes";
+  ASSERT_NE(sleepscreen_test::cursorShown(xvfb_.display()), arrow) << "the root shows the arrow already";
   struct Case {
     const char* legend;
     BmpRecipe recipe;
@@ -122,6 +127,8 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
     EXPECT_EQ(geometry->width, kWidth);
     EXPECT_EQ(geometry->height, kHeight);
     EXPECT_TRUE(screenShows(&c.recipe));
+    EXPECT_TRUE(testing_support::waitUntil([&] { return sleepscreen_test::cursorShown(xvfb_.display()) == arrow; }))
+        << "the cursor over the notice is not the arrow";
     // A re-arm ends it 2 s later: well short of the 15 s it would otherwise show.
     const auto posted = std::chrono::steady_clock::now();
     ASSERT_TRUE(post(1330));
