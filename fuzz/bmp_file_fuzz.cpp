@@ -1,9 +1,12 @@
 // Fuzzes the BMP reader: the input is the whole file, served from memory.
-// Every colour of an accepted image is looked up and must be 0x00RRGGBB, and
-// the black beyond it checked. A refused file must leave the image untouched.
+// Every colour of an accepted image is looked up, one by one and by whole
+// rows, and must be 0x00RRGGBB, and the black beyond it checked. A refused
+// file must leave the image untouched.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "sleepscreen/bmp_file.h"
 
@@ -19,9 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (image.pixels.size() != size_t{image.rowLength} * static_cast<size_t>(image.height)) std::abort();
+  // Rows copied whole must match the pixels looked up one by one.
+  std::vector<uint32_t> row(std::min(static_cast<size_t>(image.width), size_t{300}));
   for (int y = 0; y < image.height && y < 300; ++y) {
+    if (image.copyRow(y, row) != row.size()) std::abort();
     for (int x = 0; x < image.width && x < 300; ++x) {
-      if (image.colourAt(x, y) > 0xFFFFFF) std::abort();  // 0x00RRGGBB
+      if (image.colourAt(x, y) > 0xFFFFFF || row[static_cast<size_t>(x)] != image.colourAt(x, y)) std::abort();
     }
   }
   // Outside the image: black, never a read.

@@ -5,6 +5,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
 #include <poll.h>
 #include <strings.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -117,17 +119,41 @@ bool sendClientMessage(Display* display, ::Window to, ::Window about, const char
 }
 
 // Raises `frame` (the client itself when 0) and asks the window manager, if
-// any, to activate `client`. The notice takes no input, so no focus is set.
-void bringToForeground(Display* display, ::Window client, ::Window frame) {
+// one is `managed` the screen, to activate `client`. The notice takes no
+// input, so no focus is set.
+void bringToForeground(Display* display, ::Window client, ::Window frame, bool managed) {
   if (client == 0) return;
   XRaiseWindow(display, frame != 0 ? frame : client);
-  if (!windowManagerRunning(display)) return;
+  if (!managed) return;
   sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
                     SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
 }
 
 unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
+}
+
+// The picture goes out in bands of this many rows: the band's memory stays
+// small and warm, and the server draws one band while the next is converted.
+constexpr int kBandRows = 32;
+
+// The usual 32-bit pixel is 0x00RRGGBB in the host's byte order, as picture
+// rows come: those are written into the image in place. Other layouts go
+// through a row of our own and are put pixel by pixel.
+bool hostLayout(const XImage& image) {
+  constexpr int hostOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  return image.bits_per_pixel == 32 && image.byte_order == hostOrder && image.red_mask == 0xFF0000 &&
+         image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
+}
+
+// Colours (0x00RRGGBB) into row `row` of `image`, in whatever layout it has.
+void putPixels(XImage& image, int row, std::span<const uint32_t> colours) {
+  for (size_t x = 0; x < colours.size(); ++x) {
+    const uint32_t rgb = colours[x];
+    XPutPixel(&image, static_cast<int>(x), row,
+              channel(rgb >> 16 & 0xFF, image.red_mask) | channel(rgb >> 8 & 0xFF, image.green_mask) |
+                  channel(rgb & 0xFF, image.blue_mask));
+  }
 }
 
 // A connection of its own, closed at once: a tool that exits next loses nothing.
@@ -158,7 +184,7 @@ bool postWindowMessage(const char* className, const char* title, uint32_t messag
 
 bool bringWindowToForeground(const char* className, const char* title) {
   return withTopLevel(className, title, [](Display* display, Found found) {
-    bringToForeground(display, found.client, found.frame);
+    bringToForeground(display, found.client, found.frame, windowManagerRunning(display));
     return found.client != 0;
   });
 }
@@ -176,9 +202,16 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   const int screen = DefaultScreen(display);
   notice->width_ = DisplayWidth(display, screen);
   notice->height_ = DisplayHeight(display, screen);
-  notice->messageAtom_ = XInternAtom(display, kMessageAtom, False);
-  notice->protocolsAtom_ = XInternAtom(display, "WM_PROTOCOLS", False);
-  notice->deleteAtom_ = XInternAtom(display, "WM_DELETE_WINDOW", False);
+  // Every name the window uses, in one round trip rather than one each; the
+  // look-ups by name below are then answered from Xlib's cache.
+  const char* names[] = {kMessageAtom,   "WM_PROTOCOLS",  "WM_DELETE_WINDOW",         "_NET_SUPPORTING_WM_CHECK",
+                         "_NET_WM_NAME", "UTF8_STRING",   "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE",
+                         "_NET_ACTIVE_WINDOW"};
+  Atom atoms[std::size(names)] = {};
+  XInternAtoms(display, const_cast<char**>(names), static_cast<int>(std::size(names)), False, atoms);
+  notice->messageAtom_ = atoms[0];
+  notice->protocolsAtom_ = atoms[1];
+  notice->deleteAtom_ = atoms[2];
   const bool managed = windowManagerRunning(display);
   XSetWindowAttributes attributes = {};
   attributes.background_pixmap = None;  // nothing is shown but what we paint
@@ -208,7 +241,7 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
     return nullptr;
   }
   XMapRaised(display, window);
-  bringToForeground(display, window, 0);
+  bringToForeground(display, window, 0, managed);
   return notice;
 }
 
@@ -240,30 +273,55 @@ NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-void NoticeWindow::paint(int width, int height, const std::function<uint32_t(int x, int y)>& colourAt) {
+void NoticeWindow::paint(int width, int height, const RowSource& fillRow) {
+  putPicture(width, height, fillRow);
+  if (arrowSet_ || lost_) return;
+  // The standard arrow rather than the root window's cursor. Set after the
+  // first picture: the cursor theme it is loaded from takes longer to read
+  // than the picture takes to draw.
+  const Cursor arrow = XCreateFontCursor(display_, XC_left_ptr);
+  XDefineCursor(display_, window_, arrow);
+  XFreeCursor(display_, arrow);  // the window holds it for as long as it needs it
+  XFlush(display_);
+  arrowSet_ = true;
+}
+
+void NoticeWindow::putPicture(int width, int height, const RowSource& fillRow) {
   const int screen = DefaultScreen(display_);
   Visual* visual = DefaultVisual(display_, screen);
   const int depth = DefaultDepth(display_, screen);
   if (lost_ || visual->c_class != TrueColor || (depth != 24 && depth != 32)) return;
-  XImage* image = XCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
-                               static_cast<unsigned>(width_), static_cast<unsigned>(height_), 32, 0);
-  if (image == nullptr) return;
-  // Zeroed, so black wherever the picture has no pixel.
-  image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line) * height_, 1));
-  if (image->data != nullptr) {
-    for (int y = 0; y < std::min(height, height_); ++y) {
-      for (int x = 0; x < std::min(width, width_); ++x) {
-        const uint32_t rgb = colourAt(x, y);
-        XPutPixel(image, x, y,
-                  channel(rgb >> 16 & 0xFF, image->red_mask) | channel(rgb >> 8 & 0xFF, image->green_mask) |
-                      channel(rgb & 0xFF, image->blue_mask));
+  const int bandRows = std::min(kBandRows, height_);
+  XImage* band = XCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                              static_cast<unsigned>(width_), static_cast<unsigned>(bandRows), 32, 0);
+  if (band == nullptr) return;
+  const auto rowBytes = static_cast<size_t>(band->bytes_per_line);
+  band->data = static_cast<char*>(std::malloc(rowBytes * bandRows));
+  if (band->data != nullptr) {
+    const auto columns = static_cast<size_t>(std::clamp(width, 0, width_));
+    const int rows = std::clamp(height, 0, height_);
+    const bool inPlace = hostLayout(*band);
+    std::vector<uint32_t> converted(inPlace ? 0 : columns);
+    for (int top = 0; top < height_; top += bandRows) {
+      const int count = std::min(bandRows, height_ - top);
+      for (int row = 0; row < count; ++row) {
+        char* const pixels = band->data + rowBytes * row;
+        std::memset(pixels, 0, rowBytes);  // black wherever the picture has no pixel
+        if (top + row >= rows) continue;
+        if (inPlace) {
+          fillRow(top + row, {reinterpret_cast<uint32_t*>(pixels), columns});
+        } else {
+          std::fill(converted.begin(), converted.end(), 0);
+          fillRow(top + row, converted);
+          putPixels(*band, row, converted);
+        }
       }
+      XPutImage(display_, window_, DefaultGC(display_, screen), band, 0, 0, 0, top, static_cast<unsigned>(width_),
+                static_cast<unsigned>(count));
     }
-    XPutImage(display_, window_, DefaultGC(display_, screen), image, 0, 0, 0, 0, static_cast<unsigned>(width_),
-              static_cast<unsigned>(height_));
     XFlush(display_);
   }
-  XDestroyImage(image);  // frees the pixels too
+  XDestroyImage(band);  // frees the pixels too
 }
 
 }  // namespace ce

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
@@ -44,13 +45,19 @@ class NoticeWindow {
 
   // The next event, waiting at most `timeout` for it.
   NoticeWindowEvent wait(std::chrono::milliseconds timeout);
+  // Writes the colours of picture row y (row 0 at the top) as 0x00RRGGBB
+  // into `row`, which holds as many as the window shows of the picture and
+  // is black before; what the source leaves unwritten stays black.
+  using RowSource = std::function<void(int y, std::span<uint32_t> row)>;
   // Puts a picture of width x height pixels at (0, 0), cut at the window's
-  // edges, black beyond it; colourAt(x, y) is 0x00RRGGBB, row 0 at the top.
-  // Visuals other than 24- or 32-bit TrueColor are left unpainted.
-  void paint(int width, int height, const std::function<uint32_t(int x, int y)>& colourAt);
+  // edges, black beyond it; it goes out in bands of rows, one row asked of
+  // `fillRow` at a time. Visuals other than 24- or 32-bit TrueColor are left
+  // unpainted. The first paint also gives the window the standard arrow.
+  void paint(int width, int height, const RowSource& fillRow);
 
  private:
   NoticeWindow() = default;
+  void putPicture(int width, int height, const RowSource& fillRow);
 
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;
@@ -58,6 +65,7 @@ class NoticeWindow {
   int width_ = 0, height_ = 0;
   std::atomic<bool> lost_{false};  // set by the connection's exit handler
   bool lostSaid_ = false;
+  bool arrowSet_ = false;
 };
 
 }  // namespace ce

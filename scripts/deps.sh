@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev libxtst-dev libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
+  libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
+  libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
   systemd  # systemd-sysusers and systemd-tmpfiles deploy the staged install
 )

@@ -159,11 +159,14 @@ const char* bmpRefusalText(BmpRefusal refusal) {
   return "unknown";
 }
 
-uint32_t BmpImage::colourAt(int64_t x, int64_t y) const {
-  if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+const uint8_t* BmpImage::storedRow(int64_t y) const {
+  if (y < 0 || y >= height) return nullptr;
   const size_t start = static_cast<size_t>(topDown ? y : height - 1 - y) * rowLength;
-  if (pixels.size() < start + rowLength) return 0;
-  const uint8_t* row = pixels.data() + start;
+  return pixels.size() < start + rowLength ? nullptr : pixels.data() + start;
+}
+
+// `row` holds rowLength bytes and x < width: every read below stays in the row.
+uint32_t BmpImage::colourIn(const uint8_t* row, size_t x) const {
   auto indexed = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0; };
   auto masked = [&](uint32_t pixel) {
     return channel(pixel, masks[0]) << 16 | channel(pixel, masks[1]) << 8 | channel(pixel, masks[2]);
@@ -177,6 +180,31 @@ uint32_t BmpImage::colourAt(int64_t x, int64_t y) const {
     case 32: return masked(load<uint32_t>(row + 4 * x));
     default: return 0;
   }
+}
+
+uint32_t BmpImage::colourAt(int64_t x, int64_t y) const {
+  const uint8_t* row = storedRow(y);
+  return row == nullptr || x < 0 || x >= width ? 0 : colourIn(row, static_cast<size_t>(x));
+}
+
+size_t BmpImage::copyRow(int64_t y, std::span<uint32_t> out) const {
+  const uint8_t* row = storedRow(y);
+  if (row == nullptr) return 0;
+  const size_t count = std::min(out.size(), static_cast<size_t>(width));
+  // The layouts a notice is made in get loops of their own, which the
+  // compiler can widen; the rest go pixel by pixel.
+  if (bitsPerPixel == 24) {
+    for (size_t x = 0; x < count; ++x) {
+      out[x] = uint32_t{row[3 * x + 2]} << 16 | uint32_t{row[3 * x + 1]} << 8 | row[3 * x];
+    }
+  } else if (bitsPerPixel == 8 && palette.size() == 256) {  // every byte is an index into the table
+    for (size_t x = 0; x < count; ++x) out[x] = palette[row[x]];
+  } else if (bitsPerPixel == 32 && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF) {
+    for (size_t x = 0; x < count; ++x) out[x] = load<uint32_t>(row + 4 * x) & 0xFFFFFF;
+  } else {
+    for (size_t x = 0; x < count; ++x) out[x] = colourIn(row, x);
+  }
+  return count;
 }
 
 BmpRefusal readBmp(std::FILE* file, BmpImage& image) {

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 namespace sleepscreen {
@@ -45,6 +47,15 @@ struct BmpImage {
 
   // Colour of column x, row y (row 0 at the top), 0x00RRGGBB; black outside.
   uint32_t colourAt(int64_t x, int64_t y) const;
+  // The colours of row y from column 0 into `out`, as colourAt gives them,
+  // a whole row at a time; returns how many were written: at most the width,
+  // none for a row outside the image. Entries beyond those are not touched.
+  size_t copyRow(int64_t y, std::span<uint32_t> out) const;
+
+ private:
+  // The stored row that shows as row y, or nullptr outside the image.
+  const uint8_t* storedRow(int64_t y) const;
+  uint32_t colourIn(const uint8_t* row, size_t x) const;
 };
 
 // Reads from the start of `file`; bytes after the pixel rows are not read.

@@ -42,7 +42,7 @@ void paintNotice(ce::NoticeWindow& window) {
                  bmpRefusalText(refusal));
   }
   said = refusal;
-  window.paint(image.width, image.height, [&image](int x, int y) { return image.colourAt(x, y); });
+  window.paint(image.width, image.height, [&image](int y, std::span<uint32_t> row) { image.copyRow(y, row); });
 }
 
 int runDuskcard() {
@@ -62,7 +62,10 @@ int runDuskcard() {
   }
   NoticeState state(now());  // the time-out counts from the window's creation
   for (;;) {
-    const NoticeAction action = state.on(window->wait(state.timeLeft(now())), now());
+    const ce::NoticeWindowEvent event = window->wait(state.timeLeft(now()));
+    // The clock is read once the wait is over: a message re-arms from the
+    // moment it arrived, not from when the wait for it began.
+    const NoticeAction action = state.on(event, now());
     if (action == NoticeAction::paint) paintNotice(*window);
     if (action == NoticeAction::quit) return 0;
   }

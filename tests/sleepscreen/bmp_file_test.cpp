@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <numeric>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,7 @@ std::vector<Case> cases() {
   const BmpRecipe hugeWidth = with(rgb24(0x7FFFFFF0, 2), [](BmpRecipe& r) { r.writePixels = false; });
   const BmpRecipe bigImage = with(rgb24(0x4000, 0x8000), [](BmpRecipe& r) { r.writePixels = false; });
   const BmpRecipe shortPalette = with(indexed(8, index8, 4, 2), [](BmpRecipe& r) { r.palette.resize(16); });
+  const BmpRecipe sixteenColours = with(indexed(8, index8, 9, 4), [](BmpRecipe& r) { r.palette.resize(16); });
   return {
       // Files that load, one per depth and header kind.
       {"24-bit 800x480, offset 54", makeBmp(rgb24(800, 480)), BmpRefusal::none, rgb24(800, 480), {14, 40, 1152000}},
@@ -118,6 +120,8 @@ std::vector<Case> cases() {
       {"124-byte header, 32-bit masks", makeBmp(v5), BmpRefusal::none, v5, {14, 124, 60}},
       {"bytes after the pixels are not read", smallFile + "junk", BmpRefusal::none, small, {14, 40, 24}},
       {"signature is not examined", makeBmp(otherSignature), BmpRefusal::none, otherSignature, {}},
+      {"8-bit, 16 colours: indices beyond the table show black", makeBmp(sixteenColours), BmpRefusal::none,
+       sixteenColours, {}},
       // Files that are refused, and why.
       {"empty file", "", BmpRefusal::shortFileHeader, {}, {}},
       {"13 bytes", smallFile.substr(0, 13), BmpRefusal::shortFileHeader, {}, {}},
@@ -155,19 +159,30 @@ std::vector<Case> cases() {
   };
 }
 
+// Colours pixel by pixel and row by row; a row copy writes the width and no
+// further (a sentinel after it survives), and nothing for rows outside.
 void expectImage(const BmpImage& image, const BmpRecipe& recipe) {
   const int rows = std::abs(recipe.height);
   ASSERT_EQ(image.width, recipe.width);
   ASSERT_EQ(image.height, rows);
   const int step = recipe.width > 64 ? 37 : 1;  // spot-check big images
+  std::vector<uint32_t> row(static_cast<size_t>(recipe.width) + 1);
   for (int y = 0; y < rows; y += step) {
+    row.back() = 0xDEADBEEF;
+    ASSERT_EQ(image.copyRow(y, row), static_cast<size_t>(recipe.width)) << "row " << y;
+    EXPECT_EQ(row.back(), 0xDEADBEEF) << "row " << y;
     for (int x = 0; x < recipe.width; x += step) {
-      ASSERT_EQ(image.colourAt(x, y), sleepscreen_test::expectedColour(recipe, x, y)) << "at " << x << "," << y;
+      const uint32_t expected = sleepscreen_test::expectedColour(recipe, x, y);
+      ASSERT_EQ(image.colourAt(x, y), expected) << "at " << x << "," << y;
+      ASSERT_EQ(row[static_cast<size_t>(x)], expected) << "row copy at " << x << "," << y;
     }
   }
   EXPECT_EQ(image.colourAt(-1, 0), 0u);
   EXPECT_EQ(image.colourAt(recipe.width, rows - 1), 0u);
   EXPECT_EQ(image.colourAt(0, rows), 0u);
+  EXPECT_EQ(image.copyRow(-1, row), 0u);
+  EXPECT_EQ(image.copyRow(rows, row), 0u);
+  EXPECT_EQ(image.copyRow(0, std::span(row).first(1)), 1u);  // a narrower screen cuts the row
 }
 
 // The reader over the first `length` bytes of `file`; closed when done.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "tests/sleepscreen/bmp_builder.h"
 #include "tests/sleepscreen/x11_harness.h"
@@ -100,7 +102,11 @@ class DuskcardTest : public ::testing::Test {
   testing_support::XvfbServer xvfb_;
 };
 
-TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
+TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreenUnderTheArrow) {
+  // The notice sets the arrow rather than showing whatever the root has.
+  const std::vector<uint32_t> arrow = sleepscreen_test::standardArrow(xvfb_.display());
+  ASSERT_FALSE(arrow.empty()) << "no cursor image from XFixes";
+  ASSERT_NE(sleepscreen_test::cursorShown(xvfb_.display()), arrow) << "the root shows the arrow already";
   struct Case {
     const char* legend;
     BmpRecipe recipe;
@@ -121,6 +127,8 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
     EXPECT_EQ(geometry->width, kWidth);
     EXPECT_EQ(geometry->height, kHeight);
     EXPECT_TRUE(screenShows(&c.recipe));
+    EXPECT_TRUE(testing_support::waitUntil([&] { return sleepscreen_test::cursorShown(xvfb_.display()) == arrow; }))
+        << "the cursor over the notice is not the arrow";
     // A re-arm ends it 2 s later: well short of the 15 s it would otherwise show.
     const auto posted = std::chrono::steady_clock::now();
     ASSERT_TRUE(post(1330));
@@ -129,6 +137,28 @@ TEST_F(DuskcardTest, PaintsTheImageOverTheWholeScreen) {
     EXPECT_GE(elapsed, 1900ms);
     EXPECT_LE(elapsed, 10s);
   }
+}
+
+// A message re-arms from its arrival, however long the notice waited before
+// it: one soon after the window appeared, then a chain a second apart, each
+// keeping it alive, and the end 2 s after the last. (Late in the notice's
+// life: see duskcard_timeout_test.) The messages keep a schedule; the end is
+// the exit seen on the pid, measured from the return of the last poster.
+TEST_F(DuskcardTest, EndsTwoSecondsAfterTheLatestMessage) {
+  auto duskcard = start();
+  ASSERT_TRUE(testing_support::waitUntil([&] { return windowShown(); }, 10s));
+  const auto shown = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point posted;
+  int second = 0;
+  for (const uint32_t message : {1330u, 1336u, 1330u}) {
+    std::this_thread::sleep_until(shown + ++second * 1s);  // the schedule, not a synchronisation
+    ASSERT_TRUE(post(message)) << "ended before the message of second " << second;
+    posted = std::chrono::steady_clock::now();
+  }
+  EXPECT_EQ(duskcard->finish(10s), 0);
+  const auto elapsed = std::chrono::steady_clock::now() - posted;
+  EXPECT_GE(elapsed, 1600ms);
+  EXPECT_LE(elapsed, 2400ms);
 }
 
 TEST_F(DuskcardTest, MissingBitmapShowsBlackAndStillEndsWithZero) {

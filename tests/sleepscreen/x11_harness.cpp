@@ -3,6 +3,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <bit>
 
@@ -80,6 +82,44 @@ std::optional<Geometry> findTopLevel(const std::string& display, const std::stri
   }
   XCloseDisplay(connection);
   return result;
+}
+
+namespace {
+
+std::vector<uint32_t> cursorOf(Display* connection) {
+  int event = 0, error = 0;
+  if (!XFixesQueryExtension(connection, &event, &error)) return {};
+  XFixesCursorImage* image = XFixesGetCursorImage(connection);
+  if (image == nullptr) return {};
+  std::vector<uint32_t> cursor = {image->width, image->height, image->xhot, image->yhot};
+  for (size_t i = 0; i < size_t{image->width} * image->height; ++i) {
+    cursor.push_back(static_cast<uint32_t>(image->pixels[i]));  // ARGB, in a long
+  }
+  XFree(image);
+  return cursor;
+}
+
+}  // namespace
+
+std::vector<uint32_t> cursorShown(const std::string& display) {
+  Display* connection = XOpenDisplay(display.c_str());
+  if (connection == nullptr) return {};
+  std::vector<uint32_t> cursor = cursorOf(connection);
+  XCloseDisplay(connection);
+  return cursor;
+}
+
+std::vector<uint32_t> standardArrow(const std::string& display) {
+  Display* connection = XOpenDisplay(display.c_str());
+  if (connection == nullptr) return {};
+  const Cursor arrow = XCreateFontCursor(connection, XC_left_ptr);
+  XDefineCursor(connection, DefaultRootWindow(connection), arrow);
+  XSync(connection, False);
+  std::vector<uint32_t> cursor = cursorOf(connection);
+  XUndefineCursor(connection, DefaultRootWindow(connection));
+  XFreeCursor(connection, arrow);
+  XCloseDisplay(connection);
+  return cursor;
 }
 
 }  // namespace sleepscreen_test

@@ -19,4 +19,11 @@ struct Geometry {
 // `className`, searched through window-manager frames; nullopt when none.
 std::optional<Geometry> findTopLevel(const std::string& display, const std::string& className);
 
+// The cursor the server shows at the pointer now (XFixes): width, height,
+// hot spot, then its ARGB pixels; empty when it cannot be read.
+std::vector<uint32_t> cursorShown(const std::string& display);
+// The standard arrow (XC_left_ptr) as cursorShown() gives it, shown for a
+// moment on the root window: call it while no window covers the pointer.
+std::vector<uint32_t> standardArrow(const std::string& display);
+
 }  // namespace sleepscreen_test
