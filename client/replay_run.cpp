@@ -45,6 +45,7 @@ namespace {
 
 constexpr auto kStartWait = std::chrono::seconds(30);   // a daemon under a sanitizer on a busy machine
 constexpr auto kByteWait = std::chrono::seconds(10);    // until the daemon has read a byte
+constexpr int kByteWaitMs = static_cast<int>(std::chrono::milliseconds(kByteWait).count());
 constexpr auto kPowerWait = std::chrono::seconds(15);   // a tick, then the 2.5 s sleep sequence
 constexpr auto kPortWait = std::chrono::seconds(10);    // a hang-up noticed, the port reopened
 constexpr int kStopWaitMs = 10000;
@@ -250,7 +251,10 @@ void OwnDevice::printFrames() {
 }
 
 bool OwnDevice::sendByte(uint8_t byte) {
-  if (!ce::writePty(pty_, &byte, 1)) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
+  const ce::PtyStatus wrote = ce::writePty(pty_, &byte, 1, kByteWaitMs, context_.interrupted);
+  if (wrote == ce::PtyStatus::stopped) return fail("interrupted");
+  if (wrote == ce::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
+  if (wrote != ce::PtyStatus::done) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");
