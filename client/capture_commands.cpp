@@ -5,7 +5,8 @@
 // The recorder only reads the daemon's objects, so it disturbs nothing; it
 // looks every few milliseconds, far inside the time the 64 KiB ring holds
 // at 19200 baud. A stretch it still missed (the recorder was stopped, the
-// machine stalled) is noted in the file where it happened. The file is
+// machine stalled, the line ran faster than the file is written) is noted
+// in the file where it happened, at the recording's end too. The file is
 // flushed at every look, so a recorder killed outright leaves what it had.
 #include <chrono>
 #include <cinttypes>
@@ -72,11 +73,14 @@ struct Recording {
 
   void write(const std::string& text) { std::fputs(text.c_str(), file); }
 
+  void noteMissed(uint64_t count) {
+    if (count == 0) return;
+    write("# missed " + std::to_string(count) + " bytes here: the tap's ring overran\n");
+    missed += count;
+  }
+
   void take(const TapRecord& record) {
-    if (record.missed != 0) {
-      write("# missed " + std::to_string(record.missed) + " bytes here: the tap's ring overran\n");
-      missed += record.missed;
-    }
+    noteMissed(record.missed);
     if (record.kind == SHUB_TAP_HANGUP) {
       write(eventLine(since(record.timeUs), CaptureEvent::hangup, false));
       return;
@@ -146,8 +150,13 @@ int runRecord(const ToolContext& context) {
   for (uint32_t look = 0;; ++look) {
     const bool last = (context.interrupted != nullptr && context.interrupted->load()) ||
                       (seconds && std::chrono::steady_clock::now() >= end);
-    reader.poll(records);
+    // The last look ends the recording at one moment of the line: whatever
+    // the line carried before it is either written or noted as missed.
+    uint64_t unseen = 0;
+    if (last) unseen = reader.finish(records);
+    else reader.poll(records);
     for (const TapRecord& record : records) recording.take(record);
+    recording.noteMissed(unseen);
     if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(tapClockUs());
     if (std::fflush(recording.file) != 0 || last) break;
     std::this_thread::sleep_for(kLookPeriod);

@@ -1,15 +1,14 @@
 // crtctl replay FILE: its options, its pacing, and playing into a pty linked
 // where a running daemon looks for its port ($CE_ROOT/dev/COM7, or --link).
 //
-// It must leave the device as it found it: a link it replaced (to the real
-// line, say) is put back, and its own link goes before its pty does, so a
-// daemon looking for its lost port never takes a pty it was not meant to.
-// A node that is not a link is never replaced.
+// It plays only once someone (the daemon) has opened the pty, and only while
+// someone holds it: bytes written to a pty nobody holds are lost. SIGINT and
+// SIGTERM end it within a fraction of a second wherever it waits, also while
+// a reader does not take the bytes. The link: see replay_link.h.
 #include "client/replay.h"
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -17,12 +16,11 @@
 #include <serialhub/channel.h>
 
 #include "client/capture_tap.h"
+#include "client/replay_link.h"
 #include "platform/client_objects.h"
 #include "platform/paths.h"
 #include "platform/serial_port.h"
 #include "router/tap_ring.h"
-
-namespace fs = std::filesystem;
 
 namespace client {
 
@@ -30,7 +28,7 @@ namespace {
 
 constexpr uint32_t kDumpBaud = 19200;
 constexpr uint32_t kBitsPerByte = 10;  // 8N1: start, 8 data, stop
-constexpr auto kOpenWait = std::chrono::seconds(10);
+constexpr int kOpenWaitMs = 10000;  // for the daemon to take the pty: it looks for its port every second at most
 constexpr auto kDrainWait = std::chrono::seconds(5);
 
 int fail(const ToolContext& context, const std::string& message) {
@@ -121,78 +119,11 @@ bool loadCapture(const std::string& path, Capture& capture, std::string& problem
   return true;
 }
 
-// The pty behind a link, and what the link was before.
-class LinkedPty {
- public:
-  explicit LinkedPty(std::string link) : link_(std::move(link)) {}
-  ~LinkedPty() { release(); }
-
-  // Saves the old link, then links a new pty in its place.
-  bool take(std::string& problem) {
-    std::error_code failure;
-    const fs::file_status status = fs::symlink_status(link_, failure);
-    if (fs::exists(status) && !fs::is_symlink(status)) {
-      problem = link_ + ": exists and is not a link; not replaced";
-      return false;
-    }
-    // A link to nothing (a pty gone) is not put back: its name may later
-    // belong to another pty, which the daemon would then take for its line.
-    if (fs::is_symlink(status) && fs::exists(link_, failure)) previous_ = fs::read_symlink(link_, failure).string();
-    return plug(problem);
-  }
-  // A new pty behind the link; the old one, if any, hangs up.
-  bool plug(std::string& problem) {
-    unplug();
-    if (!ce::openPty(pty_)) {
-      problem = std::string("no pty: ") + std::strerror(errno);
-      return false;
-    }
-    std::error_code failure;
-    const std::string temporary = link_ + ".replay";
-    fs::remove(temporary, failure);
-    fs::create_symlink(pty_.slave, temporary, failure);
-    if (!failure) fs::rename(temporary, link_, failure);  // replaces the old link at once
-    if (failure) {
-      problem = link_ + ": " + failure.message();
-      fs::remove(temporary, failure);
-      ce::closePty(pty_);
-      return false;
-    }
-    linked_ = true;
-    return true;
-  }
-  // The link goes first, then the pty: the line hangs up.
-  void unplug() {
-    std::error_code failure;
-    if (linked_) fs::remove(link_, failure);
-    linked_ = false;
-    ce::closePty(pty_);
-  }
-  void release() {
-    unplug();
-    std::error_code failure;
-    if (!previous_.empty()) fs::create_symlink(previous_, link_, failure);
-    previous_.clear();
-  }
-  const ce::Pty& pty() const { return pty_; }
-
- private:
-  std::string link_;
-  std::string previous_;
-  bool linked_ = false;
-  ce::Pty pty_;
-};
-
 std::string defaultLink() {
   const std::optional<std::string> node = ce::findDeviceNode("COM7");
   if (node) return *node;
   const std::string root = ce::ceRoot();
   return (root == "/" ? "" : root) + "/dev/COM7";
-}
-
-uint64_t portOpens() {
-  shub_status status;
-  return shub_stats(&status) == 0 ? status.port_opens : 0;
 }
 
 bool daemonRuns() {
@@ -211,37 +142,48 @@ bool waitFor(Condition condition, std::chrono::steady_clock::duration limit, con
   return true;
 }
 
-int replayToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture) {
-  const bool ownPort = !options.link;
-  LinkedPty line(options.link.value_or(defaultLink()));
-  // A daemon that runs takes the pty when it next looks for its port.
-  const bool daemon = ownPort && daemonRuns();
-  const uint64_t opens = daemon ? portOpens() : 0;
-  std::string problem;
-  if (!line.take(problem)) return fail(context, problem);
-  if (daemon && !waitFor([&] { return portOpens() > opens; }, kOpenWait, context.interrupted)) {
-    std::fprintf(context.err, "crtctl replay: serialhub did not take the pty (does it hold another port?); "
-                              "playing anyway\n");
+// Plays into the pty of `line` once someone (the daemon) has opened it.
+int playToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture, ReplayLink& line) {
+  const ce::PtyStatus opened = ce::waitForPtyReader(line.pty(), kOpenWaitMs, context.interrupted);
+  if (opened == ce::PtyStatus::noReader) {
+    return fail(context, "nobody opened the pty linked as " + line.path() + " within " +
+                             std::to_string(kOpenWaitMs / 1000) + " s: no serialhub looks for its port there");
   }
+  if (opened != ce::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
+  // A daemon of ours reads the line now: its tap tells when it has read the bytes.
   ce::MappedObject tap;
   std::optional<TapReader> reader;
-  if (daemon && openTap(tap, problem)) reader.emplace(tap.address);
+  std::string problem;
+  if (!options.link && daemonRuns() && openTap(tap, problem)) reader.emplace(tap.address);
   const uint64_t base = reader ? reader->lineBytes() : 0;
-  ReplayPacer pacer(options, capture.timed);
   uint64_t sent = 0;
+  // Lets the daemon read what was sent before its line goes.
+  const auto drain = [&] {
+    if (reader) waitFor([&] { return reader->lineBytes() - base >= sent; }, kDrainWait, context.interrupted);
+  };
+  ReplayPacer pacer(options, capture.timed);
   bool saidSkipped = false;
   int status = kExitOk;
   for (const CaptureItem& item : capture.items) {
     if (!pacer.waitForItem(item.timeUs, context.interrupted)) break;
     if (item.event == CaptureEvent::bytes) {
-      if (!ce::writePty(line.pty(), item.bytes.data(), item.bytes.size())) {
+      const ce::PtyStatus wrote =
+          ce::writePty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWaitMs, context.interrupted);
+      if (wrote == ce::PtyStatus::stopped) break;
+      if (wrote == ce::PtyStatus::noReader) {
+        status = fail(context, "the pty linked as " + line.path() + " lost its reader, and none came back within " +
+                                   std::to_string(kOpenWaitMs / 1000) + " s");
+        break;
+      }
+      if (wrote == ce::PtyStatus::failed) {
         status = fail(context, "pty " + line.pty().slave + ": " + std::strerror(errno));
         break;
       }
       pacer.sent(item.bytes.size());
       sent += item.bytes.size();
     } else if (item.event == CaptureEvent::hangup) {
-      if (!line.plug(problem)) {
+      drain();
+      if (!line.replug(problem)) {
         status = fail(context, problem);
         break;
       }
@@ -250,10 +192,17 @@ int replayToLink(const ToolContext& context, const ReplayOptions& options, const
       saidSkipped = true;
     }
   }
-  // Let the daemon read the last bytes before the line goes.
-  if (reader) waitFor([&] { return reader->lineBytes() - base >= sent; }, kDrainWait, context.interrupted);
+  if (status == kExitOk) drain();
   ce::closeMappedObject(tap);
-  line.release();
+  return status;
+}
+
+int replayToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture) {
+  ReplayLink line(options.link.value_or(defaultLink()));
+  std::string problem;
+  if (!line.take(problem)) return fail(context, problem);
+  const int status = playToLink(context, options, capture, line);
+  line.release(context.err);
   if (status == kExitOk && interruptedNow(context.interrupted)) return fail(context, "interrupted");
   return status;
 }

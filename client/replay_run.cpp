@@ -16,13 +16,14 @@
 // the pty and wait until the daemon has reopened a new one.
 //
 // Whatever happens, the daemon gets SIGTERM and is waited for, and the
-// folder is removed.
+// folder is removed. Killed outright, we cannot: the daemon then gets SIGTERM
+// from the kernel (its parent-death signal), and the next run removes the
+// folder, whose name tells the pid of its owner.
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -32,8 +33,10 @@
 #include "client/capture_tap.h"
 #include "client/replay.h"
 #include "platform/client_objects.h"
+#include "platform/folder_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/scratch_folder.h"
 #include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
@@ -45,10 +48,12 @@ namespace {
 
 constexpr auto kStartWait = std::chrono::seconds(30);   // a daemon under a sanitizer on a busy machine
 constexpr auto kByteWait = std::chrono::seconds(10);    // until the daemon has read a byte
+constexpr int kByteWaitMs = static_cast<int>(std::chrono::milliseconds(kByteWait).count());
 constexpr auto kPowerWait = std::chrono::seconds(15);   // a tick, then the 2.5 s sleep sequence
 constexpr auto kPortWait = std::chrono::seconds(10);    // a hang-up noticed, the port reopened
 constexpr int kStopWaitMs = 10000;
 constexpr const char* kLampOff = "0x321048";  // the simulated lamp's record of "off"
+constexpr const char* kFolderPrefix = "crtctl-replay";
 
 // The daemon to run: --daemon, else beside crtctl, else where the install
 // puts it, else on PATH.
@@ -123,6 +128,7 @@ class OwnDevice {
   const ToolContext& context_;
   const ReplayOptions& options_;
   fs::path base_, root_, objects_, log_;
+  ce::FolderLock folderLock_;
   ce::Pty pty_;
   int pid_ = -1;
   bool failed_ = false;
@@ -182,16 +188,16 @@ bool OwnDevice::setUp() {
   std::string problem;
   const std::optional<std::string> daemon = findDaemon(options_, problem);
   if (!daemon) return fail(problem);
-  std::random_device random;
-  std::error_code failure;
-  base_ = fs::temp_directory_path(failure) / ("crtctl-replay-" + std::to_string(random()));
+  ce::sweepScratchFolders(kFolderPrefix);
+  base_ = ce::makeScratchFolder(kFolderPrefix);
+  if (base_.empty()) return fail(std::string("temporary folder: ") + std::strerror(errno));
+  // Held for our life: a sweep by another run leaves the folder alone.
+  if (!folderLock_.tryLock(base_.string())) return fail(base_.string() + ": " + std::strerror(errno));
   root_ = base_ / "root";
   objects_ = base_ / "objects";
   log_ = base_ / "serialhub.log";
-  if (!fs::create_directory(base_, failure) || !fs::create_directories(root_ / "dev", failure)) {
-    base_.clear();
-    return fail("temporary folder: " + failure.message());
-  }
+  std::error_code failure;
+  if (!fs::create_directories(root_ / "dev", failure)) return fail(root_.string() + ": " + failure.message());
   const fs::path dev = root_ / "dev";
   const bool made = writeText(dev / "BAT1", "1\n") && writeText(dev / "BKL1", "") && writeText(dev / "pointer", "") &&
                     writeText(dev / "sound", "") && writeText(dev / "screen", "800x480\n");
@@ -250,7 +256,10 @@ void OwnDevice::printFrames() {
 }
 
 bool OwnDevice::sendByte(uint8_t byte) {
-  if (!ce::writePty(pty_, &byte, 1)) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
+  const ce::PtyStatus wrote = ce::writePty(pty_, &byte, 1, kByteWaitMs, context_.interrupted);
+  if (wrote == ce::PtyStatus::stopped) return fail("interrupted");
+  if (wrote == ce::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
+  if (wrote != ce::PtyStatus::done) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");
@@ -329,6 +338,7 @@ bool OwnDevice::tearDown() {
   ce::closePty(pty_);
   if (!base_.empty()) fs::remove_all(base_, failure);
   base_.clear();
+  folderLock_.unlock();
   return !failed_;
 }
 

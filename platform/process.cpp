@@ -2,6 +2,10 @@
 // child exits with the spawn's error, so init reaps the program, no zombie piles
 // up and no SIGCHLD handler is needed. Other threads may hold locks at the fork:
 // the child only spawns (no path search, so no allocation) and exits.
+//
+// A tool's helper is forked and executed by hand instead, as it must get its
+// parent-death signal between the two: it never outlives the tool, even one
+// killed outright.
 #include "platform/process.h"
 
 #include <fcntl.h>
@@ -9,6 +13,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,19 +96,46 @@ int startChild(const std::vector<std::string>& argv, const std::string& outputFi
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  errno = error;
-  return error == 0 ? pid : -1;
+  // The child's errno if it could not exec goes through this pipe, which
+  // exec closes: nothing to read then means the program runs.
+  int report[2];
+  const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (output < 0 || pipe2(report, O_CLOEXEC) != 0) {
+    const int error = errno;
+    if (output >= 0) close(output);
+    errno = error;
+    return -1;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls until exec: other threads may hold locks.
+    setpgid(0, 0);
+    // Dies with us, however we die; a parent already gone (we are adopted)
+    // would never send the signal.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && getppid() == parent && dup2(output, 1) == 1 && dup2(output, 2) == 2) {
+      execv(args[0], args.data());
+    }
+    const int error = errno;
+    (void)!write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  const int forkError = errno;
+  close(output);
+  close(report[1]);
+  int childError = pid < 0 ? forkError : 0;
+  if (pid > 0) {
+    setpgid(pid, pid);  // as the child does: whichever runs first
+    while (read(report[0], &childError, sizeof childError) < 0 && errno == EINTR) {
+    }
+  }
+  close(report[0]);
+  if (childError != 0) {
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    errno = childError;
+    return -1;
+  }
+  return pid;
 }
 
 bool childEnded(int pid, int& status) { return reap(pid, status, WNOHANG); }

@@ -18,7 +18,9 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error = 
 void setEnvironment(const char* name, const std::string& value);
 
 // Starts `argv[0]` in a process group of its own (a terminal's Ctrl-C is ours to
-// pass on), stdout and stderr appended to `outputFile`. The pid, or -1 with errno.
+// pass on), stdout and stderr appended to `outputFile`. It gets SIGTERM when the
+// thread that started it ends, even by SIGKILL: start it from the thread that
+// stops it. The pid, or -1 with errno (also the program's, when it could not run).
 int startChild(const std::vector<std::string>& argv, const std::string& outputFile);
 
 // True once the child has ended, without waiting; `status`: exit code or 128 + signal.

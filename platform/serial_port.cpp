@@ -180,7 +180,7 @@ std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenRepor
 }
 
 bool openPty(Pty& out) {
-  out.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  out.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   char name[128] = {};
   if (out.master < 0 || grantpt(out.master) != 0 || unlockpt(out.master) != 0 ||
       ptsname_r(out.master, name, sizeof name) != 0 || !setRaw(out.master)) {
@@ -189,6 +189,16 @@ bool openPty(Pty& out) {
     errno = error;
     return false;
   }
+  // A slave never opened looks like an open one from the master; once opened
+  // and closed it shows a hang-up (POLLHUP) until someone opens it again.
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (slave < 0) {
+    const int error = errno;
+    closePty(out);
+    errno = error;
+    return false;
+  }
+  close(slave);
   out.slave = name;
   return true;
 }
@@ -198,15 +208,54 @@ void closePty(Pty& pty) {
   pty.master = -1;
 }
 
-bool writePty(const Pty& pty, const uint8_t* bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(pty.master, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    count -= static_cast<size_t>(n);
+namespace {
+
+constexpr int kStopLookMs = 100;  // a stop is seen this soon, whatever the wait
+constexpr int kReaderLookMs = 10;  // a hang-up shows until a reader comes: no event to wait on
+
+bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+
+// The master's events within `timeoutMs`; 0 on a signal or nothing.
+short masterEvents(const Pty& pty, short wanted, int timeoutMs) {
+  pollfd master{pty.master, wanted, 0};
+  return poll(&master, 1, timeoutMs) > 0 ? master.revents : 0;
+}
+
+}  // namespace
+
+bool ptyHasReader(const Pty& pty) { return pty.master >= 0 && (masterEvents(pty, 0, 0) & POLLHUP) == 0; }
+
+PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool>* stop) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ptyHasReader(pty)) {
+    if (stopped(stop)) return PtyStatus::stopped;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return PtyStatus::noReader;
+    (void)poll(nullptr, 0, static_cast<int>(std::min<int64_t>(left, kReaderLookMs)));
   }
-  return true;
+  return stopped(stop) ? PtyStatus::stopped : PtyStatus::done;
+}
+
+PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int readerWaitMs,
+                   const std::atomic<bool>* stop) {
+  while (count > 0) {
+    if (stopped(stop)) return PtyStatus::stopped;
+    if (!ptyHasReader(pty)) {
+      const PtyStatus reader = waitForPtyReader(pty, readerWaitMs, stop);
+      if (reader != PtyStatus::done) return reader;
+    }
+    const ssize_t n = ::write(pty.master, bytes, count);
+    if (n > 0) {
+      bytes += n;
+      count -= static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+      return PtyStatus::failed;
+    } else {
+      (void)masterEvents(pty, POLLOUT, kStopLookMs);  // room, a hang-up, a signal or the time to look at `stop`
+    }
+  }
+  return PtyStatus::done;
 }
 
 }  // namespace ce

@@ -4,6 +4,7 @@
 // master plays the peer (crtctl replay).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -45,15 +46,31 @@ struct PortOpenReport {
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
 struct Pty {
-  int master = -1;    // raw, close-on-exec; -1 when closed
+  int master = -1;    // raw, non-blocking, close-on-exec; -1 when closed
   std::string slave;  // /dev/pts/N, for a link
 };
 
-// False with errno set when no pty could be had.
+enum class PtyStatus {
+  done,      // the call did its job
+  noReader,  // nobody held the slave open within the time given
+  stopped,   // `*stop` became true first
+  failed,    // errno says why
+};
+
+// False with errno set when no pty could be had. The master shows from the
+// start whether anyone holds the slave open.
 bool openPty(Pty& out);
 // Closing the master hangs the line up for whoever holds the slave.
 void closePty(Pty& pty);
-// Writes all `count` bytes; false with errno set on failure.
-bool writePty(const Pty& pty, const uint8_t* bytes, size_t count);
+// True while another opener holds the slave (the daemon took the line).
+bool ptyHasReader(const Pty& pty);
+// Waits up to `timeoutMs` for an opener of the slave; looks at `stop`
+// (may be null) at least every 100 ms.
+PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool>* stop);
+// Writes all `count` bytes. A reader that does not take them makes it wait
+// as long as it takes, but never past `stop`; while nobody holds the slave it
+// waits up to `readerWaitMs` for someone, as bytes written then are lost.
+PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int readerWaitMs,
+                   const std::atomic<bool>* stop);
 
 }  // namespace ce

@@ -66,19 +66,21 @@ void TapWriter::put(uint64_t timeUs, uint16_t kind, const uint8_t* bytes, uint32
 }
 
 TapReader::TapReader(const uint8_t* object) : object_(object) {
-  // The head and the line position of the same moment: a claim equal to the
-  // head on both sides of the line load means no record was under way then
-  // (the writer stores its claim before its line position).
+  uint64_t line = 0;
+  haveLine_ = snapshot(position_, line);
+  expectedLine_ = line;
+}
+
+bool TapReader::snapshot(uint64_t& head, uint64_t& line) const {
+  // A claim equal to the head on both sides of the line load means no record
+  // was under way then (the writer stores its claim before its line position).
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    position_ = load<uint64_t>(object, SHUB_TAP_HEAD_OFFSET, std::memory_order_acquire);
-    const uint64_t line = load<uint64_t>(object, SHUB_TAP_LINE_OFFSET, std::memory_order_acquire);
-    const uint64_t claim = load<uint64_t>(object, SHUB_TAP_CLAIM_OFFSET, std::memory_order_relaxed);
-    if (claim == position_ && load<uint64_t>(object, SHUB_TAP_HEAD_OFFSET, std::memory_order_relaxed) == position_) {
-      expectedLine_ = static_cast<uint32_t>(line);
-      haveLine_ = true;
-      return;
-    }
+    head = load<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET, std::memory_order_acquire);
+    line = load<uint64_t>(object_, SHUB_TAP_LINE_OFFSET, std::memory_order_acquire);
+    const uint64_t claim = load<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET, std::memory_order_relaxed);
+    if (claim == head && load<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET, std::memory_order_relaxed) == head) return true;
   }
+  return false;
 }
 
 bool TapReader::ready(const uint8_t* object) {
@@ -92,8 +94,29 @@ uint64_t TapReader::lineBytes() const {
 }
 
 void TapReader::poll(std::vector<TapRecord>& out) {
-  out.clear();
   const uint64_t head = load<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET, std::memory_order_acquire);
+  // Stored before that head, so at or past every record below it.
+  const uint64_t line = load<uint64_t>(object_, SHUB_TAP_LINE_OFFSET, std::memory_order_acquire);
+  pollTo(head, line, out);
+}
+
+uint64_t TapReader::finish(std::vector<TapRecord>& out) {
+  uint64_t head = 0, line = 0;
+  if (!snapshot(head, line)) {
+    // A writer never idle: the line may then also count a read that comes
+    // after this head, which the recording does not hold either.
+    head = load<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET, std::memory_order_acquire);
+    line = load<uint64_t>(object_, SHUB_TAP_LINE_OFFSET, std::memory_order_acquire);
+  }
+  pollTo(head, line, out);
+  const uint64_t unseen = haveLine_ && line > expectedLine_ ? line - expectedLine_ : 0;
+  haveLine_ = true;
+  expectedLine_ = line;
+  return unseen;
+}
+
+void TapReader::pollTo(uint64_t head, uint64_t line, std::vector<TapRecord>& out) {
+  out.clear();
   const uint64_t from = position_;
   position_ = head;
   // Behind by more than the ring, or a head that went back (a damaged or
@@ -109,10 +132,10 @@ void TapReader::poll(std::vector<TapRecord>& out) {
   std::atomic_thread_fence(std::memory_order_acquire);
   const uint64_t claim = load<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET, std::memory_order_relaxed);
   if (claim - from > SHUB_TAP_RING_SIZE) return;  // overtaken while copying
-  parse(from, head, out);
+  parse(from, head, line, out);
 }
 
-void TapReader::parse(uint64_t from, uint64_t to, std::vector<TapRecord>& out) {
+void TapReader::parse(uint64_t from, uint64_t to, uint64_t line, std::vector<TapRecord>& out) {
   const size_t words = static_cast<size_t>((to - from) / 8);
   for (size_t at = 0; at + 2 <= words;) {
     const uint64_t second = copy_[at + 1];
@@ -120,13 +143,17 @@ void TapReader::parse(uint64_t from, uint64_t to, std::vector<TapRecord>& out) {
     record.timeUs = copy_[at];
     record.count = static_cast<uint32_t>(second & 0xFFFF);
     record.kind = static_cast<uint32_t>(second >> 16 & 0xFFFF);
-    const auto line = static_cast<uint32_t>(second >> 32);
     const size_t size = paddedSize(record.count) / 8;
     if (record.count > SHUB_BLOCK_DATA_SIZE || record.kind > SHUB_TAP_HANGUP || at + size > words) return;
     std::memcpy(record.bytes, &copy_[at + 2], record.count);
-    if (haveLine_) record.missed = static_cast<uint32_t>(line - expectedLine_);
+    // A record keeps the low 32 bits of its line position; it lies at most a
+    // ring behind `line`, so the nearest position at or below `line` with
+    // those bits is its own, and a stretch lost of 4 GiB or more is told whole.
+    const auto low = static_cast<uint32_t>(second >> 32);
+    const uint64_t start = line - static_cast<uint32_t>(static_cast<uint32_t>(line) - low);
+    if (haveLine_ && start > expectedLine_) record.missed = start - expectedLine_;
     haveLine_ = true;
-    expectedLine_ = line + record.count;
+    expectedLine_ = start + record.count;
     out.push_back(record);
     at += size;
   }

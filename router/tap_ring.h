@@ -57,18 +57,30 @@ class TapReader {
   static bool ready(const uint8_t* object);
 
   // Replaces `out` with the records written since the last call, in order.
+  // Line bytes the reader lost (it fell a ring behind, or its copy was
+  // overtaken) are told in the `missed` of the next record it gets.
   void poll(std::vector<TapRecord>& out);
+
+  // The last look: the records up to one moment, and what the line carried
+  // after the last of them that no record showed (a stretch lost that no
+  // record has told yet). With poll's `missed`, every line byte since the
+  // reader began is either in a record or counted.
+  uint64_t finish(std::vector<TapRecord>& out);
 
   // Bytes the daemon has read from the line and handed on, since it made the
   // object. Stored after the frames those bytes completed were delivered.
   uint64_t lineBytes() const;
 
  private:
-  void parse(uint64_t from, uint64_t to, std::vector<TapRecord>& out);
+  // The head and the line position of one moment; false when the writer
+  // kept a record under way throughout.
+  bool snapshot(uint64_t& head, uint64_t& line) const;
+  void pollTo(uint64_t head, uint64_t line, std::vector<TapRecord>& out);
+  void parse(uint64_t from, uint64_t to, uint64_t line, std::vector<TapRecord>& out);
 
   const uint8_t* object_;
   uint64_t position_ = 0;         // ring position of the next record to read
   bool haveLine_ = false;         // expectedLine_ is known
-  uint32_t expectedLine_ = 0;     // line position the next record should start at
+  uint64_t expectedLine_ = 0;     // line position the next record should start at
   std::vector<uint64_t> copy_;    // the ring words of one poll
 };

@@ -4,16 +4,23 @@
 // through a throw-away daemon, and must give the frames the live daemon
 // delivered (its -v lines), in the same order. And a plain replay into the
 // link of a running daemon's COM7 feeds that daemon and puts the link back.
+// And a recording accounts for every byte the line carried, also those that
+// went by while the recorder was stopped.
 #include <gtest/gtest.h>
 
 #include <serialhub/channel.h>
+
+#include <signal.h>
 
 #include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "client/capture_tap.h"
+#include "platform/client_objects.h"
 #include "platform/process.h"
+#include "router/tap_ring.h"
 #include "tests/serial/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
@@ -49,6 +56,16 @@ size_t recordedBytes(const std::string& capture) {
     std::string word;
     if (line.starts_with("#") || !(words >> word)) continue;
     while (words >> word) count += word.size() == 2 && std::isxdigit(word[0]) && std::isxdigit(word[1]) ? 1 : 0;
+  }
+  return count;
+}
+
+// Bytes a capture's "# missed N bytes" notes count.
+size_t missedBytes(const std::string& capture) {
+  std::istringstream lines(capture);
+  size_t count = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("# missed ")) count += std::stoul(line.substr(9));
   }
   return count;
 }
@@ -110,6 +127,40 @@ TEST(CaptureRoundTrip, ARecordedSessionReplaysToTheFramesTheDaemonDelivered) {
   ASSERT_GT(replay, 0);
   EXPECT_EQ(finish(replay), 0);
   EXPECT_EQ(readHostFile(replayLog), live) << recorded;
+}
+
+TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheRecorderWasStopped) {
+  testing_support::DeviceSandbox sandbox;
+  testing_support::PtyPair peer;
+  ASSERT_TRUE(peer.ok() && peer.linkAs(sandbox.root() + "/dev/COM7"));
+  testing_support::DaemonProcess daemon(sandbox);
+  daemon.writeRoutes(readHostFile(SERIALHUB_SOURCE_DIR "/tests/replay/ctl_rt.st"));
+  ASSERT_TRUE(daemon.startReady());
+  ce::MappedObject tap;
+  std::string problem;
+  ASSERT_TRUE(client::openTap(tap, problem)) << problem;
+  const TapReader line(tap.address);
+  const uint64_t start = line.lineBytes();
+
+  const std::string capture = sandbox.base() + "/session.cap";
+  const std::string recorderLog = sandbox.base() + "/record.log";
+  const int recorder = ce::startChild({testing_support::builtProgram("client/crtctl"), "record", capture}, recorderLog);
+  ASSERT_GT(recorder, 0);
+  ASSERT_TRUE(waitUntil([&] { return readHostFile(recorderLog).find("recording") != std::string::npos; }, kDeadline));
+  ASSERT_TRUE(send(peer, std::vector<uint8_t>(10, 0)));
+  ASSERT_TRUE(waitUntil([&] { return recordedBytes(readHostFile(capture)) == 10; }, kDeadline));
+  // Four rings' worth go by while the recorder is stopped, and nothing after.
+  ASSERT_EQ(kill(recorder, SIGSTOP), 0);
+  constexpr size_t kStretch = 4 * SHUB_TAP_RING_SIZE;
+  for (size_t sent = 0; sent < kStretch; sent += 4096) ASSERT_TRUE(send(peer, std::vector<uint8_t>(4096, 0)));
+  ASSERT_TRUE(waitUntil([&] { return line.lineBytes() - start == 10 + kStretch; }, kDeadline));
+  ASSERT_EQ(kill(recorder, SIGCONT), 0);
+  EXPECT_EQ(ce::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
+  ce::closeMappedObject(tap);
+
+  const std::string recorded = readHostFile(capture);
+  EXPECT_GT(missedBytes(recorded), 0u);
+  EXPECT_EQ(recordedBytes(recorded) + missedBytes(recorded), 10 + kStretch) << readHostFile(recorderLog);
 }
 
 TEST(CaptureReplay, APlainHexDumpFeedsTheRunningDaemonThroughItsLinkWhichIsPutBack) {

@@ -1,10 +1,11 @@
 // The tap ring in private memory: what a reader gets back is what the writer
 // appended, in order and whole, across the ring's end; a reader that fell
-// behind by more than the ring is told how many line bytes it missed; and a
-// reader racing the writer never takes a torn record for a whole one.
+// behind by more than the ring is told how many line bytes it missed, at its
+// next record or at its last look; and a reader racing the writer never takes a torn record for a whole one.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -58,7 +59,7 @@ TEST(TapRing, ReadsAndHangUpsComeBackWholeAndInOrderAcrossTheRingsEnd) {
   EXPECT_EQ(reader.lineBytes(), line);
 }
 
-TEST(TapRing, AReaderAWholeRingBehindIsToldWhatItMissed) {
+TEST(TapRing, AReaderAWholeRingBehindIsToldWhatItMissedAtTheNextRecordOrItsLastLook) {
   Ring ring;
   TapWriter writer(ring.object());
   TapReader reader(ring.object());
@@ -72,6 +73,22 @@ TEST(TapRing, AReaderAWholeRingBehindIsToldWhatItMissed) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].missed, 300u * 260);
   EXPECT_EQ(got[0].count, 5u);
+  // Overrun again, and nothing after: the last look still counts it.
+  for (int i = 0; i < 300; ++i) writer.append(i, bytes.data(), 260);
+  reader.poll(got);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(reader.finish(got), 300u * 260);
+  EXPECT_TRUE(got.empty());
+  // A stretch longer than the records' 32-bit line positions (a daemon that
+  // goes on 5 GiB further, as a restart would).
+  constexpr uint64_t kFar = 5ull << 30;
+  const uint64_t line = reader.lineBytes() + kFar;
+  std::memcpy(ring.object() + SHUB_TAP_LINE_OFFSET, &line, sizeof line);
+  TapWriter(ring.object()).append(1, bytes.data(), 7);
+  reader.poll(got);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].missed, kFar);
+  EXPECT_EQ(reader.finish(got), 0u);
 }
 
 TEST(TapRing, ADaemonRestartGoesOnWhereTheLastOneLeft) {
@@ -117,12 +134,12 @@ TEST(TapRing, AReaderRacingTheWriterGetsOnlyWholeRecords) {
   while (!finished.load()) check();
   daemon.join();
   check();
-  // One more read, so that a stretch lost at the very end is counted too.
+  // The last look counts a stretch lost at the very end too.
   uint64_t end = 0;
   while (end < kLine) end += 1 + end % 260;
-  writer.append(end, lineBytes(end, 1).data(), 1);
-  check();
-  EXPECT_EQ(seen, end + 1);
+  seen += reader.finish(got);
+  for (const TapRecord& record : got) seen += record.missed + record.count;
+  EXPECT_EQ(seen, end);
 }
 
 }  // namespace

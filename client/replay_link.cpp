@@ -1,0 +1,134 @@
+// See replay_link.h. Every change to the link is checked just before it is
+// made: what is there must be what we mean to replace, compared by the node
+// itself (device, inode) and what it leads to.
+#include "client/replay_link.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace client {
+
+namespace {
+
+using Kind = ce::NodeIdentity::Kind;
+
+std::string changedMeanwhile(const std::string& link) {
+  return link + ": changed by someone else during the replay; left as it is";
+}
+
+}  // namespace
+
+bool ReplayLink::take(std::string& problem) {
+  std::error_code failure;
+  const fs::path parent = fs::path(link_).parent_path();
+  const fs::path folder = fs::canonical(parent.empty() ? fs::path(".") : parent, failure);
+  if (failure) {
+    problem = parent.string() + ": " + failure.message();
+    return false;
+  }
+  if (!lock_.tryLock(folder.string())) {
+    problem = errno == EWOULDBLOCK ? link_ + ": another crtctl replay plays into " + folder.string() + "; not started"
+                                   : folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const ce::NodeIdentity before = ce::identifyNode(link_);
+  if (before.kind == Kind::unknown || before.kind == Kind::other) {
+    problem = link_ + ": " + (before.kind == Kind::other ? "exists and is not a link; not replaced"
+                                                         : std::string(std::strerror(before.error)));
+  } else if (!ce::openPty(pty_)) {
+    problem = std::string("no pty: ") + std::strerror(errno);
+  } else {
+    // A link to nothing (a pty gone) is not put back: its name may later
+    // belong to another pty, which the daemon would then take for its line.
+    if (before.kind == Kind::link && fs::exists(link_, failure)) previous_ = before.target;
+    if (swapIn(pty_.slave, before, problem)) return true;
+    previous_.clear();
+  }
+  ce::closePty(pty_);
+  lock_.unlock();
+  return false;
+}
+
+bool ReplayLink::replug(std::string& problem) {
+  if (!stillOurs()) {
+    problem = changedMeanwhile(link_);
+    return false;
+  }
+  ce::Pty fresh;
+  if (!ce::openPty(fresh)) {
+    problem = std::string("no pty: ") + std::strerror(errno);
+    return false;
+  }
+  const ce::NodeIdentity old = ours_;
+  if (!swapIn(fresh.slave, old, problem)) {
+    ce::closePty(fresh);
+    return false;
+  }
+  // Linked first, closed after: the daemon, hung up, finds the new pty.
+  ce::closePty(pty_);
+  pty_ = std::move(fresh);
+  return true;
+}
+
+void ReplayLink::release(FILE* err) {
+  std::string problem;
+  if (ours_.kind == Kind::link) {
+    const fs::path previous = fs::path(link_).parent_path() / previous_;  // a relative link reads from there
+    std::error_code failure;
+    if (!stillOurs()) {
+      problem = changedMeanwhile(link_);
+    } else if (!previous_.empty() && fs::exists(previous, failure)) {
+      swapIn(previous_, ours_, problem);
+    } else {
+      if (!previous_.empty()) problem = link_ + ": what it led to, " + previous_ + ", is gone; not put back";
+      if (!fs::remove(link_, failure) && failure) problem = link_ + ": " + failure.message();
+    }
+  }
+  // The link goes before the pty, so a daemon looking for its lost port
+  // never takes a pty it was not meant to under the same name.
+  ours_ = {};
+  previous_.clear();
+  ce::closePty(pty_);
+  lock_.unlock();
+  if (err != nullptr && !problem.empty()) std::fprintf(err, "crtctl replay: %s\n", problem.c_str());
+}
+
+bool ReplayLink::stillOurs() const { return ours_.target == pty_.slave && ce::identifyNode(link_).sameLink(ours_); }
+
+bool ReplayLink::swapIn(const std::string& target, const ce::NodeIdentity& expected, std::string& problem) {
+  std::error_code failure;
+  if (expected.kind == Kind::missing) {
+    if (!ce::makeLink(target, link_)) {
+      problem = link_ + ": " + (errno == EEXIST ? std::string("appeared meanwhile; left as it is") : std::strerror(errno));
+      return false;
+    }
+  } else {
+    // Made aside, then renamed over the old link at once: the daemon never
+    // finds the name missing.
+    const std::optional<std::string> fresh = ce::linkAtFreshName(target, link_, "replay");
+    if (!fresh) {
+      problem = link_ + ": no link beside it: " + std::strerror(errno);
+      return false;
+    }
+    if (!ce::identifyNode(link_).sameLink(expected)) {
+      problem = changedMeanwhile(link_);
+    } else {
+      fs::rename(*fresh, link_, failure);
+      if (failure) problem = link_ + ": " + failure.message();
+    }
+    if (!problem.empty()) {
+      fs::remove(*fresh, failure);
+      return false;
+    }
+  }
+  ours_ = ce::identifyNode(link_);
+  if (ours_.kind == Kind::link && ours_.target == target) return true;
+  ours_ = {};
+  problem = changedMeanwhile(link_);
+  return false;
+}
+
+}  // namespace client

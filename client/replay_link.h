@@ -1,0 +1,62 @@
+// The pty a live `crtctl replay` plays into, linked where a daemon looks for
+// its port ($CE_ROOT/dev/COM7, or --link).
+//
+// It leaves the device as it found it and never deletes what it did not
+// make. A link it replaced (to the real line, say) is put back; a node that
+// is not a link is never replaced. It takes out or replaces only the very
+// link it made (the same node, leading to its pty): a link, file or folder
+// someone else put there meanwhile stays, and is reported. Its own links are
+// made at fresh random names, exclusively, so a name planted beside the link
+// is never followed or removed. Only one replay plays into a folder at a
+// time: a second one refuses to start, as its link would cut the first off
+// from the daemon mid-capture and leave a link to a dead pty behind when the
+// first ended; two streams into one port are no replay of anything.
+//
+// A replay killed outright leaves its link to a pty that is gone; the next
+// replay replaces it and does not put it back.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/folder_lock.h"
+#include "platform/node_links.h"
+#include "platform/serial_port.h"
+
+namespace client {
+
+class ReplayLink {
+ public:
+  explicit ReplayLink(std::string link) : link_(std::move(link)) {}
+  ~ReplayLink() { release(nullptr); }
+  ReplayLink(const ReplayLink&) = delete;
+  ReplayLink& operator=(const ReplayLink&) = delete;
+
+  // Locks the link's folder against other replays, notes what the link
+  // leads to, and links a new pty in its place. False with `problem` said
+  // nowhere yet; nothing is changed then.
+  bool take(std::string& problem);
+  // A hang-up: a new pty behind the link, then the old one closes. False
+  // when the link is no longer ours (it stays as it is then).
+  bool replug(std::string& problem);
+  // Puts back what the link led to, or removes it, if it is still ours;
+  // then the pty goes. What went otherwise is said on `err`.
+  void release(FILE* err);
+
+  const std::string& path() const { return link_; }
+  const ce::Pty& pty() const { return pty_; }
+
+ private:
+  bool stillOurs() const;
+  // Puts a link to `target` in place of the node `expected`; `ours_` then
+  // names it.
+  bool swapIn(const std::string& target, const ce::NodeIdentity& expected, std::string& problem);
+
+  std::string link_;
+  std::string previous_;   // where the replaced link led; "" for none
+  ce::NodeIdentity ours_;  // the link we made, while there is one
+  ce::FolderLock lock_;
+  ce::Pty pty_;
+};
+
+}  // namespace client

@@ -1,0 +1,56 @@
+// See node_links.h. lstat(2) and readlink(2) look at the link itself; the
+// random part of a fresh name comes from getrandom(2).
+#include "platform/node_links.h"
+
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+namespace ce {
+
+NodeIdentity identifyNode(const std::string& path) {
+  NodeIdentity node;
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    node.kind = errno == ENOENT ? NodeIdentity::Kind::missing : NodeIdentity::Kind::unknown;
+    node.error = errno;
+    return node;
+  }
+  node.device = info.st_dev;
+  node.inode = info.st_ino;
+  if (!S_ISLNK(info.st_mode)) {
+    node.kind = NodeIdentity::Kind::other;
+    return node;
+  }
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof target) {
+    node.kind = NodeIdentity::Kind::unknown;
+    node.error = length < 0 ? errno : ENAMETOOLONG;
+    return node;
+  }
+  node.kind = NodeIdentity::Kind::link;
+  node.target.assign(target, static_cast<size_t>(length));
+  return node;
+}
+
+bool makeLink(const std::string& target, const std::string& path) { return symlink(target.c_str(), path.c_str()) == 0; }
+
+std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[12];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return std::nullopt;
+    std::string path = near + "." + std::string(tag) + "-";
+    for (const unsigned char value : random) path += kLetters[value % (sizeof kLetters - 1)];
+    if (makeLink(target, path)) return path;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  errno = EEXIST;
+  return std::nullopt;
+}
+
+}  // namespace ce

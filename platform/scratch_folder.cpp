@@ -1,0 +1,83 @@
+// See scratch_folder.h. The three tests (the name, the owner, the pid) are
+// each cheap and each keeps a sweep off something that is not a leftover: a
+// folder of another user or of a different program, a link planted to make
+// us delete elsewhere, a run that is alive. Its lock covers a live owner in
+// another pid namespace sharing TMPDIR, and a pid reused since.
+#include "platform/scratch_folder.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "platform/folder_lock.h"
+
+namespace fs = std::filesystem;
+
+namespace ce {
+namespace {
+
+constexpr size_t kUniqueLength = 6;  // mkdtemp's XXXXXX
+
+fs::path temporaryFolder() {
+  std::error_code failure;
+  fs::path folder = fs::temp_directory_path(failure);
+  return failure ? fs::path("/tmp") : folder;
+}
+
+// The owner's pid of "<prefix>.<pid>.XXXXXX"; nullopt for any other name.
+std::optional<pid_t> ownerOf(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix) || name.size() < prefix.size() + 3 + kUniqueLength) return std::nullopt;
+  name.remove_prefix(prefix.size());
+  const std::string_view unique = name.substr(name.size() - kUniqueLength);
+  name.remove_suffix(kUniqueLength);
+  if (!name.starts_with('.') || !name.ends_with('.')) return std::nullopt;
+  const std::string_view digits = name.substr(1, name.size() - 2);
+  for (const char c : unique) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+  if (digits.empty() || digits.front() == '0' || error != std::errc() || end != digits.data() + digits.size() ||
+      pid <= 0) {
+    return std::nullopt;
+  }
+  return pid;
+}
+
+bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+
+}  // namespace
+
+std::string makeScratchFolder(const std::string& prefix) {
+  std::string path = (temporaryFolder() / (prefix + "." + std::to_string(getpid()) + ".XXXXXX")).string();
+  return mkdtemp(path.data()) != nullptr ? path : std::string();
+}
+
+size_t sweepScratchFolders(const std::string& prefix) {
+  size_t removed = 0;
+  std::error_code failure;
+  for (const fs::directory_entry& entry : fs::directory_iterator(temporaryFolder(), failure)) {
+    const std::optional<pid_t> owner = ownerOf(entry.path().filename().native(), prefix);
+    struct stat info {};
+    if (!owner || lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
+        processRuns(*owner)) {
+      continue;
+    }
+    FolderLock lock;
+    if (!lock.tryLock(entry.path().string())) continue;
+    std::error_code removal;
+    if (fs::remove_all(entry.path(), removal) != static_cast<uintmax_t>(-1) && !removal) ++removed;
+  }
+  return removed;
+}
+
+}  // namespace ce

@@ -1,0 +1,21 @@
+// A tool's private temporary folder, named after the process that owns it:
+// <TMPDIR>/<prefix>.<pid>.XXXXXX (mode 0700). Nothing runs when a tool is
+// killed outright, so a later run of it removes the folders whose owner is
+// gone instead.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace ce {
+
+// Makes the folder; "" with errno when it cannot.
+std::string makeScratchFolder(const std::string& prefix);
+
+// Removes each <TMPDIR>/<prefix>.<pid>.XXXXXX that is a real folder (not a
+// link) of our user, whose pid is no running process, and whose lock
+// (FolderLock: a live owner holds it, wherever its pid is counted) is free.
+// Anything else of that shape is left alone. How many it removed.
+size_t sweepScratchFolders(const std::string& prefix);
+
+}  // namespace ce
