@@ -155,6 +155,8 @@ int runRecord(const ToolContext& context) {
     uint64_t unseen = 0;
     if (last) unseen = reader.finish(records);
     else reader.poll(records);
+    // A tap shrunk under us reads as zeros from then on: nothing more is its.
+    if (ce::objectBroken(tap)) break;
     for (const TapRecord& record : records) recording.take(record);
     recording.noteMissed(unseen);
     if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(tapClockUs());
@@ -164,8 +166,13 @@ int runRecord(const ToolContext& context) {
   const int error = errno;  // of a failed write, if any
   const bool written = std::ferror(recording.file) == 0;
   const bool closed = std::fclose(recording.file) == 0;
+  const bool broken = ce::objectBroken(tap);
   ce::closeMappedObject(tap);
   if (!written || !closed) return fail(context, file + ": " + std::strerror(error));
+  if (broken) {
+    return fail(context, "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME) +
+                             ": truncated by another process; the recording ends here");
+  }
   std::fprintf(context.err, "%" PRIu64 " bytes in %" PRIu64 " reads recorded", recording.bytes, recording.reads);
   if (recording.missed != 0) std::fprintf(context.err, "; %" PRIu64 " bytes missed", recording.missed);
   std::fputc('\n', context.err);

@@ -72,14 +72,14 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
   while (!shared.stop()) {
     const uint64_t before = seq;
     const int length = shub_channel_peek(ch, kSliceMs, frame, sizeof frame, &seq);
-    if (length == 0) continue;
     if (length < 0 && (errno == ENOTCONN || errno == EINTR)) {
       // Gone: said once, then looked for once a slice until one is back.
       if (errno == ENOTCONN) shared.presence.gone();
       if (!shared.presence.look()) ce::pauseMs(kSliceMs);
       continue;
     }
-    shared.presence.back();
+    shared.presence.back();  // a peek that waited its slice out had a daemon
+    if (length == 0) continue;
     std::lock_guard<std::mutex> hold(shared.lock);
     if (length < 0) {
       std::fprintf(shared.context.err, "crtctl watch: CRT%d: %s\n", number, std::strerror(errno));

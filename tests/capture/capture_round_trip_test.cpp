@@ -5,7 +5,8 @@
 // delivered (its -v lines), in the same order. And a plain replay into the
 // link of a running daemon's COM7 feeds that daemon and puts the link back.
 // And a recording accounts for every byte the line carried, also those that
-// went by while the recorder was stopped.
+// went by while the recorder was stopped; and readers of truncated objects
+// end with a message.
 #include <gtest/gtest.h>
 
 #include <serialhub/channel.h>
@@ -161,6 +162,33 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   const std::string recorded = readHostFile(capture);
   EXPECT_GT(missedBytes(recorded), 0u);
   EXPECT_EQ(recordedBytes(recorded) + missedBytes(recorded), 10 + kStretch) << readHostFile(recorderLog);
+}
+
+// Tools reading the daemon's objects end with a message, not of SIGBUS, when
+// another process truncates those objects under them.
+TEST(CaptureRecord, ATapOrStatusTruncatedUnderItsReadersEndsThemWithAMessage) {
+  testing_support::DeviceSandbox sandbox;
+  testing_support::PtyPair peer;
+  ASSERT_TRUE(peer.ok() && peer.linkAs(sandbox.root() + "/dev/COM7"));
+  testing_support::DaemonProcess daemon(sandbox);
+  daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n");
+  ASSERT_TRUE(daemon.startReady());
+  const std::string crtctl = testing_support::builtProgram("client/crtctl");
+  const std::string recordLog = sandbox.base() + "/record.log", watchLog = sandbox.base() + "/watch.log";
+  const int recorder = ce::startChild({crtctl, "record", sandbox.base() + "/session.cap"}, recordLog);
+  const int watcher = ce::startChild({crtctl, "watch", "--peek", "3"}, watchLog);
+  ASSERT_TRUE(waitUntil([&] {
+    return readHostFile(recordLog).find("recording") != std::string::npos &&
+           readHostFile(watchLog).find("peeking") != std::string::npos;
+  }, kDeadline));
+  for (const char* name : {"CRT:TAP", "CRT:STATUS"}) {
+    ASSERT_EQ(truncate((sandbox.objects() + "/" + name).c_str(), 0), 0);
+  }
+  ASSERT_TRUE(send(peer, {0xAA, 0x55, 1, 2, 3, 4}));
+  EXPECT_EQ(finish(recorder), 1) << readHostFile(recordLog);
+  EXPECT_NE(readHostFile(recordLog).find("truncated by another process"), std::string::npos) << readHostFile(recordLog);
+  EXPECT_EQ(finish(watcher), 1) << readHostFile(watchLog);
+  EXPECT_NE(readHostFile(watchLog).find("Input/output error"), std::string::npos) << readHostFile(watchLog);
 }
 
 TEST(CaptureReplay, APlainHexDumpFeedsTheRunningDaemonThroughItsLinkWhichIsPutBack) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -248,6 +249,51 @@ TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
   EXPECT_TRUE(contains(stats.out(), "daemon           running\n")) << stats.out();
   EXPECT_TRUE(contains(stats.out(), "CRT1    frames 2          bytes 6            seq 3\n")) << stats.out();
   closeStatusObject(status);
+}
+
+// Without a daemon, stats and top --once say so and fail; a watch says once
+// that the daemon is gone, once that it is back, and goes on.
+TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
+  ce::StatusObject status;
+  std::string problem;
+  const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
+  std::optional<StatusPublisher> publisher;
+  const auto daemonUp = [&] {
+    ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
+    publisher.emplace(status.address);
+    publisher->initialise(channels, 3);
+  };
+  daemonUp();
+  Tool watch = run({"watch", "1", "--count", "1", "--timeout", "20000"});
+  Tool peek = run({"watch", "--peek", "2", "--count", "1", "--timeout", "20000"});
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching") && contains(peek.err(), "peeking"); }, kDeadline));
+
+  ce::closeStatusObject(status);
+  const std::string gone = "serialhub is gone (nobody holds CRT:STATUS in " + sandbox.objects() + ")";
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), gone) && contains(peek.err(), gone); }, kDeadline))
+      << watch.err() << peek.err();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"stats"}, {"top", "--once"}}) {
+    Tool tool = run(args);
+    EXPECT_EQ(tool.finish(), 1) << args[0];
+    EXPECT_TRUE(contains(tool.err(), "serialhub is not running")) << args[0];
+  }
+
+  daemonUp();
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "serialhub is back") && contains(peek.err(), "serialhub is back"); },
+                        kDeadline)) << watch.err() << peek.err();
+  for (uint32_t i : {0u, 1u}) {
+    publisher->beginBlockWrite(i);
+    deliver(table.entries[i], {0xAA, static_cast<uint8_t>(i)}, 2);
+    publisher->endFrame(i, 2);
+  }
+  EXPECT_EQ(watch.finish(), 0) << watch.err();
+  EXPECT_EQ(peek.finish(), 0) << peek.err();
+  for (Tool* tool : {&watch, &peek}) {
+    EXPECT_EQ(testing_support::occurrences(tool->err(), gone), 1u) << tool->err();
+    EXPECT_EQ(testing_support::occurrences(tool->err(), "is back"), 1u) << tool->err();
+    EXPECT_EQ(lineCount(tool->out()), 1u) << tool->out();
+  }
+  ce::closeStatusObject(status);
 }
 
 TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 #include "platform/named_block.h"
@@ -72,7 +74,11 @@ class SerialLinkTest : public ::testing::Test {
         .openPort = [this](ce::PortOpenReport&) { return wiring.open(); },
         .portState = {},
         .hungUp = {},
-        .feedBytes = [this](uint32_t count, const uint8_t* bytes) { fed.add(count, bytes); },
+        .feedBytes =
+            [this](uint32_t count, const uint8_t* bytes) {
+              fed.add(count, bytes);
+              if (stall) stall();
+            },
     });
     ASSERT_NE(link->startSerialLink(), 0);
     writeEvent = ce::openEvent(kWriteEventName);
@@ -99,6 +105,7 @@ class SerialLinkTest : public ::testing::Test {
   testing_support::DeviceSandbox sandbox;
   Wiring wiring;
   FeedLog fed;
+  std::function<void()> stall;  // run by the reader after each feed
   std::unique_ptr<SerialLink> link;
   ce::NamedEvent* writeEvent = nullptr;
   ce::NamedBlock writeBlock;
@@ -179,6 +186,7 @@ TEST_F(SerialLinkTest, WithoutAPortTheReaderIdlesAndFindsThePortLater) {
   wiring.available = false;
   start();
   EXPECT_FALSE(link->portOpen());
+  clientSend(2, {0x61, 0x62});  // no line to send them on: they wait in the block
   // The back-off reaches one look a second; in 1.5 s that is at most a handful.
   const auto began = std::chrono::steady_clock::now();
   waitUntil([] { return false; }, 1500ms);
@@ -187,10 +195,35 @@ TEST_F(SerialLinkTest, WithoutAPortTheReaderIdlesAndFindsThePortLater) {
   EXPECT_LE(wiring.opens.load(), 9u);
   EXPECT_EQ(wiring.current()->readCalls.load(), 0u);
 
+  EXPECT_EQ(loadBlockLength(writeAddress), 2u) << "taken without a port";
   const auto line = wiring.replug();
   ASSERT_TRUE(waitUntil([&] { return link->portOpen(); }, 3s));
   line->push({0xAA, 0x55, 0x01});
   ASSERT_TRUE(waitUntil([&] { return fed.all().size() == 3; }));
+  ASSERT_TRUE(waitUntil([&] { return line->writeCount() == 1; }));
+  EXPECT_EQ(line->write(0), (std::vector<uint8_t>{0x61, 0x62}));
+  EXPECT_EQ(loadBlockLength(writeAddress), 0u) << "a taken message empties the block";
+}
+
+// A reader stuck in a call that ignores the stop holds a stop up for 2 s and
+// no longer; it is left to end on its own, and the link outlives it.
+TEST_F(SerialLinkTest, AStopWaitsForAStuckReaderTwoSecondsAtMost) {
+  std::binary_semaphore release{0};
+  std::atomic<bool> stuck{false};
+  stall = [&] {
+    stuck = true;
+    release.acquire();
+  };
+  start();
+  wiring.current()->push({1});
+  ASSERT_TRUE(waitUntil([&] { return stuck.load(); }));
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_FALSE(link->stopSerialLink());
+  const auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_GE(took, 1900ms);
+  EXPECT_LT(took, 3500ms);
+  release.release();
+  link.reset();  // waits for the reader, which now ends
 }
 
 TEST_F(SerialLinkTest, HangUpClosesThePortWithoutSpinningAndAReplugBringsFramesBack) {
