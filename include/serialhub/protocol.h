@@ -12,6 +12,13 @@
  *   offset   8  260  data      frame byte k is block byte 8 + k
  *   offset 268  20   lock area an unowned lock record; the daemon never takes it
  *
+ * CRT:WRITE holds one message at a time. Writers take turns by an exclusive
+ * flock on its file, wait until the length word is 0, store the data, the
+ * length, then set CRT:WRITE:EVENT, and keep the lock until the daemon has
+ * cleared the length word again (FUTEX_WAKE of all on it): the message was
+ * taken. A writer that gives up swaps the event's 1 back to 0 itself; if that
+ * fails, the daemon has taken the message.
+ *
  * Event (CRT<N>:EVENT, CRT:WRITE:EVENT), 8 bytes, auto-reset:
  *   offset 0  u32  state  0 not signalled, anything else signalled; the
  *                         process-shared futex word
