@@ -40,6 +40,7 @@ std::string explain(int error, const char* kind, const std::string& object) {
     return "serialhub did not take the bytes within " + std::to_string(SHUB_WRITE_TIMEOUT_MS) +
            " ms (COM7 missing, the line stalled, or the daemon stopped); nothing was sent";
   }
+  if (error == ECOMM) return "the line did not take the bytes within its write time-out; some may have gone out";
   if (error == EIO) return object + ": truncated by another process; it no longer works";
   return object + ": " + std::strerror(error);
 }

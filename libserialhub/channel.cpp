@@ -38,8 +38,10 @@ constexpr int64_t kSliceMs = 100;
 // How long no daemon may hold the alive lock before a wait gives up on it: a
 // restart takes far less, and is simply waited through.
 constexpr int64_t kGoneAfterMs = 500;
-// How long shub_write waits for the daemon to take what is in the write block.
+// How long shub_write waits for the daemon to take what is in the write block,
+// and the serial line's write time-out: 40 ms a byte, and 10 ms.
 constexpr int64_t kWriteTakeMs = SHUB_WRITE_TIMEOUT_MS;
+constexpr int64_t kLineMsPerByte = 40, kLineConstantMs = 10;
 // A gap of sequence numbers beyond this was written by another process: no
 // line carries that many frames between two looks.
 constexpr uint64_t kMaxGap = uint64_t{1} << 32;
@@ -159,14 +161,18 @@ struct WriteObjects {
   }
 };
 
-// Waits until the write block is empty: the daemon took what was there (it
-// clears the length word after copying the bytes out). 0, or the errno.
-int waitBlockEmpty(WriteObjects& w, int64_t deadline) {
+// Waits until the daemon has written the outcome of the block's message into
+// its length word: 0 when it went out, SHUB_WRITE_NOT_SENT when the line did
+// not take it all; either leaves the block free. 0 (free), or the errno.
+int waitOutcome(WriteObjects& w, int64_t deadline, uint32_t* outcome = nullptr) {
   uint32_t* length = wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET);
   for (;;) {
     if (ce::objectBroken(w.block) || ce::objectBroken(w.event)) return EIO;
     const uint32_t seen = std::atomic_ref<uint32_t>(*length).load(std::memory_order_acquire);
-    if (seen == 0) return 0;
+    if (seen == 0 || seen == SHUB_WRITE_NOT_SENT) {
+      if (outcome) *outcome = seen;
+      return 0;
+    }
     if (daemonGone(w.status, w.goneSince)) return ENOTCONN;
     const int64_t left = remaining(deadline);
     if (left == 0) return ETIMEDOUT;
@@ -174,8 +180,14 @@ int waitBlockEmpty(WriteObjects& w, int64_t deadline) {
   }
 }
 
-// Hands `count` bytes to the daemon through the empty block; 0 once it took
-// them, else the errno, with the block left empty and nothing sent.
+// The block free again for the next writer, whatever its length word says.
+void freeBlock(WriteObjects& w) {
+  word(w.block.address, SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
+  ce::wakeSharedWord(wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
+}
+
+// Hands `count` bytes to the daemon through the free block; 0 once they went
+// out of the port, else the errno, with the block left free.
 int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t deadline) {
   uint8_t* block = w.block.address;
   for (uint32_t k = 0; k < count; ++k) {
@@ -187,15 +199,22 @@ int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t dead
   auto state = word(w.event.address, SHUB_EVENT_STATE_OFFSET);
   state.store(1, std::memory_order_release);
   ce::wakeSharedWord(wordAddress(w.event.address, SHUB_EVENT_STATE_OFFSET), 1);
-  const int error = waitBlockEmpty(w, deadline);
-  if (error == 0 || error == EIO) return error;
-  // Not taken in time: withdrawn, unless the daemon takes the signal first.
-  uint32_t signalled = 1;
-  if (!state.compare_exchange_strong(signalled, 0, std::memory_order_acq_rel)) {
-    if (waitBlockEmpty(w, ce::monotonicMs() + kSliceMs) == 0) return 0;
+  uint32_t outcome = 0;
+  int error = waitOutcome(w, deadline, &outcome);
+  if (error == ETIMEDOUT || error == ENOTCONN) {
+    // Withdrawn, unless the daemon took the signal first: then it is on the
+    // line, and the line's own write time-out bounds the wait for how it went.
+    uint32_t signalled = 1;
+    if (state.compare_exchange_strong(signalled, 0, std::memory_order_acq_rel)) {
+      freeBlock(w);
+      return error;
+    }
+    const int64_t lineMs = kLineMsPerByte * count + kLineConstantMs + kSliceMs;
+    if (waitOutcome(w, ce::monotonicMs() + lineMs, &outcome) == 0) error = 0;
   }
-  word(block, SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
-  return error;
+  if (error == 0 && outcome == 0) return 0;
+  freeBlock(w);
+  return error == 0 || error == ETIMEDOUT ? ECOMM : error;
 }
 
 }  // namespace
@@ -305,7 +324,7 @@ int shub_write(const void* bytes, size_t count) {
   // flock, which the kernel drops however a writer dies.
   const int64_t deadline = ce::monotonicMs() + kWriteTakeMs;
   if (!ce::lockExclusiveUntil(w.block.fd, deadline)) return -1;
-  int error = waitBlockEmpty(w, deadline);
+  int error = waitOutcome(w, deadline);
   if (error == 0) error = handOver(w, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count), deadline);
   return error == 0 ? 0 : fail(error);
 }

@@ -140,9 +140,10 @@ class Channel:
 
 
 def write(data):
-    """Hands 1 to 260 bytes to the serial port and returns once the daemon took
-    them. ConnectionError without a daemon, TimeoutError when it did not take
-    them within 2 s; nothing is sent then."""
+    """Hands 1 to 260 bytes to the serial port and returns once the daemon
+    wrote them to it. ConnectionError without a daemon and TimeoutError when
+    it did not take them within 2 s (nothing is sent then); OSError (ECOMM)
+    when the line did not take them all within its write time-out."""
     data = bytes(data)
     if _lib.shub_write(data, len(data)) != 0:
         raise _error("writing to the serial port")

@@ -34,10 +34,14 @@ std::string writeBlockProblem(int error) {
   return ce::withError(what, error);
 }
 
-// Marks the block's message taken: the bytes are copied out, a client
-// waiting to put the next one in may go on.
-void markTaken(uint8_t* block) {
-  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block)).store(0, std::memory_order_release);
+// Tells the writer of the block's message how it went: the length word it
+// wrote becomes 0 once every byte went out, SHUB_WRITE_NOT_SENT when the line
+// did not take them all. Compared first, so an outcome that comes after the
+// writer gave up never overwrites the next writer's message.
+void tellOutcome(uint8_t* block, uint32_t taken, bool sent) {
+  uint32_t expected = taken;
+  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block))
+      .compare_exchange_strong(expected, sent ? 0 : SHUB_WRITE_NOT_SENT, std::memory_order_release);
   ce::wakeSharedWord(reinterpret_cast<uint32_t*>(block), INT32_MAX);
 }
 
@@ -85,7 +89,7 @@ void SerialLink::startWriter() {
   // the writers' lock is still waiting for its bytes to be taken: they stay.
   if (!ce::lockedByAnother(writeBlock_.fd)) {
     ce::resetEvent(writeEvent_.get());
-    markTaken(block);
+    storeBlockLength(block, 0);
   }
   writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
 }
@@ -193,9 +197,14 @@ void SerialLink::writerLoop(std::stop_token stop) {
 
 void SerialLink::sendWriteBlock(ce::SerialPort& port, std::stop_token stop) {
   uint8_t bytes[kBlockDataSize];
+  const uint32_t length = loadBlockLength(writeView_.get());
   // A length word beyond the data area sends the data area, nothing more.
-  const uint32_t count = std::min(loadBlockLength(writeView_.get()), kBlockDataSize);
+  const uint32_t count = std::min(length, kBlockDataSize);
   loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
-  markTaken(writeView_.get());
-  if (count > 0) port.write(bytes, count, stop);  // the outcome is not looked at
+  const ce::PortResult result = count > 0 ? port.write(bytes, count, stop) : ce::PortResult{ce::PortStatus::done};
+  // Only a writer that holds the writers' lock waits for the outcome; a
+  // client that writes the block on its own may have refilled it already.
+  if (ce::lockedByAnother(writeBlock_.fd)) {
+    tellOutcome(writeView_.get(), length, result.status == ce::PortStatus::done && result.count == count);
+  }
 }

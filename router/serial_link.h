@@ -10,10 +10,13 @@
 // handed in, so tests can fake them.
 //
 // The write block holds one message at a time. The writer takes it only
-// while there is a port to send it on, and clears the length word once it has
-// copied the bytes out: an empty block tells the client library its message
-// was taken and the next may go in. Writers take turns by the block file's
-// flock, which they hold from before they look until the daemon took theirs.
+// while there is a port to send it on, and once the port has the bytes (or
+// its write time-out passed) writes the outcome into the length word for a
+// writer that waits for it: that tells the client library whether its
+// message went out, and that the next may go in. Such writers take turns by
+// the block file's flock, which they hold from before they look until their
+// outcome is known (serialhub/protocol.h); a client that writes the block on
+// its own is served as always, and told nothing.
 #pragma once
 
 #include <cstdint>

@@ -57,13 +57,16 @@ SHUB_API int shub_channel_peek(shub_channel *ch, int timeout_ms, void *buf, size
 SHUB_API uint64_t shub_frames_missed(uint64_t previous, uint64_t seq);
 
 /* Hands 1 to SHUB_BLOCK_DATA_SIZE (260) bytes to the serial port through
- * CRT:WRITE and returns once the daemon has taken them: 0. A write never
- * replaces one the daemon has not taken, whichever process made it; it waits
- * for its turn and for the daemon, at most SHUB_WRITE_TIMEOUT_MS (2 s) in
- * all. -1 with errno, and nothing sent: EMSGSIZE above 260, EINVAL for none,
- * ENOTCONN when no daemon is running, ETIMEDOUT when the daemon did not take
- * the bytes in time (the line is stalled, COM7 is missing, or the daemon is
- * stopped), EIO when another process truncated the write objects. */
+ * CRT:WRITE and returns 0 once the daemon has written them to the port. A
+ * write never replaces one the daemon has not taken, whichever process made
+ * it: it waits for its turn and for the daemon to take it, at most
+ * SHUB_WRITE_TIMEOUT_MS (2 s), then for the line, at most its write time-out
+ * (40 ms a byte and 10 ms). -1 with errno: EMSGSIZE above 260, EINVAL for
+ * none, and, with nothing sent: ENOTCONN when no daemon is running,
+ * ETIMEDOUT when the daemon did not take the bytes in time (COM7 is missing,
+ * the line is stalled by earlier bytes, or the daemon is stopped); ECOMM when
+ * the line did not take them all within its time-out (some may have gone
+ * out); EIO when another process truncated the write objects. */
 SHUB_API int shub_write(const void *bytes, size_t count);
 #define SHUB_WRITE_TIMEOUT_MS 2000
 

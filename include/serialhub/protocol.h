@@ -13,11 +13,13 @@
  *   offset 268  20   lock area an unowned lock record; the daemon never takes it
  *
  * CRT:WRITE holds one message at a time. Writers take turns by an exclusive
- * flock on its file, wait until the length word is 0, store the data, the
- * length, then set CRT:WRITE:EVENT, and keep the lock until the daemon has
- * cleared the length word again (FUTEX_WAKE of all on it): the message was
- * taken. A writer that gives up swaps the event's 1 back to 0 itself; if that
- * fails, the daemon has taken the message.
+ * flock on its file, wait until the block is free (length word 0 or
+ * SHUB_WRITE_NOT_SENT), store the data, the length, then set CRT:WRITE:EVENT,
+ * and keep the lock until the daemon has written the length word again
+ * (FUTEX_WAKE of all on it): 0 once every byte went out of the port,
+ * SHUB_WRITE_NOT_SENT when the line did not take them all within its write
+ * time-out. A writer that gives up before the daemon took its message swaps
+ * the event's 1 back to 0 itself; if that fails, the daemon has it.
  *
  * Event (CRT<N>:EVENT, CRT:WRITE:EVENT), 8 bytes, auto-reset:
  *   offset 0  u32  state  0 not signalled, anything else signalled; the
@@ -90,6 +92,7 @@
 #define SHUB_BLOCK_DATA_SIZE 260u
 #define SHUB_BLOCK_LOCK_OFFSET 268u
 #define SHUB_BLOCK_LOCK_SIZE 20u
+#define SHUB_WRITE_NOT_SENT 0xFFFFFFFFu /* length word of CRT:WRITE after a write the line refused */
 
 #define SHUB_EVENT_SIZE 8u
 #define SHUB_EVENT_STATE_OFFSET 0u

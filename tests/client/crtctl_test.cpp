@@ -192,17 +192,27 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
   ASSERT_NE(event, nullptr);
   fillBlockBytes(address, kBlockDataOffset, 0xFF, kBlockDataSize);
 
-  // The tool returns once the daemon took the bytes, which it shows by
-  // emptying the block.
+  // The tool returns once the daemon wrote the bytes to the port, which it
+  // shows by writing the outcome into the length word: 0, they went out.
+  const auto answer = [&](uint32_t outcome) {
+    storeBlockLength(address, outcome);
+    syscall(SYS_futex, address, FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+  };
   Tool write = run({"write", "aa", "44", "0300"});
   ASSERT_EQ(ce::waitEvent(event, 10000), ce::WaitResult::signalled) << write.err();
   EXPECT_EQ(loadBlockLength(address), 4u);
   uint8_t data[5];
   loadBlockBytes(address, kBlockDataOffset, data, sizeof data);
   EXPECT_EQ(std::vector<uint8_t>(data, data + 5), (std::vector<uint8_t>{0xAA, 0x44, 0x03, 0x00, 0xFF}));
-  storeBlockLength(address, 0);
-  syscall(SYS_futex, address, FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+  answer(0);
   ASSERT_EQ(write.finish(), 0) << write.err();
+
+  Tool refused = run({"write", "bb"});
+  ASSERT_EQ(ce::waitEvent(event, 10000), ce::WaitResult::signalled) << refused.err();
+  answer(SHUB_WRITE_NOT_SENT);
+  EXPECT_EQ(refused.finish(), 1);
+  EXPECT_TRUE(contains(refused.err(), "the line did not take the bytes")) << refused.err();
+  EXPECT_EQ(loadBlockLength(address), 0u) << "the block is free for the next writer";
 
   ce::closeStatusObject(status);
   Tool late = run({"write", "aa"});

@@ -4,7 +4,9 @@
 // blocking call ends when its stop token is stopped.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -23,6 +25,7 @@ struct FakeLine {
   std::vector<std::vector<uint8_t>> writes;
   bool hungUp = false;
   bool holdWrites = false;  // write() blocks while set
+  uint32_t acceptOnly = UINT32_MAX;  // a stalled line: a write's time-out passes after this many bytes
   std::atomic<uint32_t> readCalls{0};
   std::atomic<bool> portAlive{false};
 
@@ -76,7 +79,7 @@ class FakePort final : public ce::SerialPort {
     line_->writes.emplace_back(bytes, bytes + count);
     line_->changed.notify_all();
     if (!line_->changed.wait(lock, stop, [&] { return !line_->holdWrites; })) return {ce::PortStatus::stopped};
-    return {ce::PortStatus::done, count};
+    return {ce::PortStatus::done, std::min(count, line_->acceptOnly)};
   }
 
  private:
