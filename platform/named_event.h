@@ -28,6 +28,8 @@ WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop
 
 bool setEvent(NamedEvent* event);
 bool resetEvent(NamedEvent* event);
+// True while a signal waits to be taken; takes nothing.
+bool eventSignalled(NamedEvent* event);
 void closeEvent(NamedEvent* event);  // nullptr is accepted
 
 struct EventCloser {

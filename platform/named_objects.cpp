@@ -180,6 +180,10 @@ bool setEvent(NamedEvent* event) {
   return true;
 }
 
+bool eventSignalled(NamedEvent* event) {
+  return event != nullptr && std::atomic_ref(*event->word()).load(std::memory_order_acquire) != 0;
+}
+
 bool resetEvent(NamedEvent* event) {
   if (event) std::atomic_ref(*event->word()).store(0, std::memory_order_relaxed);
   return event != nullptr;

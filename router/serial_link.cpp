@@ -202,9 +202,9 @@ void SerialLink::sendWriteBlock(ce::SerialPort& port, std::stop_token stop) {
   const uint32_t count = std::min(length, kBlockDataSize);
   loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
   const ce::PortResult result = count > 0 ? port.write(bytes, count, stop) : ce::PortResult{ce::PortStatus::done};
-  // Only a writer that holds the writers' lock waits for the outcome; a
-  // client that writes the block on its own may have refilled it already.
-  if (ce::lockedByAnother(writeBlock_.fd)) {
+  // A client that writes the block on its own, without waiting for the
+  // outcome, may have put the next message in already: that one stays.
+  if (!ce::eventSignalled(writeEvent_.get())) {
     tellOutcome(writeView_.get(), length, result.status == ce::PortStatus::done && result.count == count);
   }
 }

@@ -11,12 +11,11 @@
 //
 // The write block holds one message at a time. The writer takes it only
 // while there is a port to send it on, and once the port has the bytes (or
-// its write time-out passed) writes the outcome into the length word for a
-// writer that waits for it: that tells the client library whether its
-// message went out, and that the next may go in. Such writers take turns by
-// the block file's flock, which they hold from before they look until their
-// outcome is known (serialhub/protocol.h); a client that writes the block on
-// its own is served as always, and told nothing.
+// its write time-out passed) writes the outcome into the length word, unless
+// a next message was announced meanwhile: that tells the client library
+// whether its message went out, and that the next may go in. Library writers
+// take turns by the block file's flock, which they hold from before they look
+// until their outcome is known (serialhub/protocol.h).
 #pragma once
 
 #include <cstdint>

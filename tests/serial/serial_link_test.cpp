@@ -3,8 +3,6 @@
 // missing port, a hang-up and a stop.
 #include <gtest/gtest.h>
 
-#include <sys/file.h>
-
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -97,8 +95,7 @@ class SerialLinkTest : public ::testing::Test {
     ce::closeEvent(writeEvent);
   }
 
-  // A client's send: length word, data, then the event. One that holds the
-  // writers' lock (as the client library does) is told the outcome.
+  // A client's send: length word, data, then the event.
   void clientSend(uint32_t length, const std::vector<uint8_t>& data) {
     storeBlockBytes(writeAddress, kBlockDataOffset, data.data(), static_cast<uint32_t>(data.size()));
     storeBlockLength(writeAddress, length);
@@ -156,11 +153,10 @@ TEST_F(SerialLinkTest, WriteBlockBytesGoOutAsTheLengthWordSays) {
     ASSERT_TRUE(waitUntil([&] { return wiring.current()->writeCount() == expectedWrites; }));
     const std::vector<uint8_t> want(data.begin(), data.begin() + static_cast<ptrdiff_t>(row.sent));
     EXPECT_EQ(wiring.current()->write(expectedWrites - 1), want);
+    EXPECT_TRUE(waitUntil([&] { return loadBlockLength(writeAddress) == 0; })) << "the outcome: all went out";
   }
-  // A writer holding the writers' lock is told the outcome in the length
-  // word: 0 when all went out, SHUB_WRITE_NOT_SENT when the line took only
-  // part within its time-out.
-  ASSERT_EQ(flock(writeBlock.fd, LOCK_EX), 0);
+  // The outcome in the length word: 0 when all went out, SHUB_WRITE_NOT_SENT
+  // when the line took only part within its time-out.
   for (const uint32_t accepted : {UINT32_MAX, 1u}) {
     wiring.current()->acceptOnly = accepted;
     clientSend(3, data);
@@ -169,7 +165,6 @@ TEST_F(SerialLinkTest, WriteBlockBytesGoOutAsTheLengthWordSays) {
     ++expectedWrites;
   }
   wiring.current()->acceptOnly = UINT32_MAX;
-  flock(writeBlock.fd, LOCK_UN);
   // A length of 0 sends nothing; the next send shows the writer lives on. The
   // writer may wake for the first set after the second send filled the block,
   // and then send those bytes for both sets: never an empty write.
