@@ -39,6 +39,10 @@ struct FakeLine {
     hungUp = true;
     changed.notify_all();
   }
+  void acceptAtMost(uint32_t bytes) {
+    std::lock_guard lock(mutex);
+    acceptOnly = bytes;
+  }
   void setHold(bool hold) {
     std::lock_guard lock(mutex);
     holdWrites = hold;

@@ -158,13 +158,13 @@ TEST_F(SerialLinkTest, WriteBlockBytesGoOutAsTheLengthWordSays) {
   // The outcome in the length word: 0 when all went out, SHUB_WRITE_NOT_SENT
   // when the line took only part within its time-out.
   for (const uint32_t accepted : {UINT32_MAX, 1u}) {
-    wiring.current()->acceptOnly = accepted;
+    wiring.current()->acceptAtMost(accepted);
     clientSend(3, data);
     const uint32_t outcome = accepted == 1 ? SHUB_WRITE_NOT_SENT : 0;
     EXPECT_TRUE(waitUntil([&] { return loadBlockLength(writeAddress) == outcome; })) << accepted;
     ++expectedWrites;
   }
-  wiring.current()->acceptOnly = UINT32_MAX;
+  wiring.current()->acceptAtMost(UINT32_MAX);
   // A length of 0 sends nothing; the next send shows the writer lives on. The
   // writer may wake for the first set after the second send filled the block,
   // and then send those bytes for both sets: never an empty write.
