@@ -75,7 +75,8 @@ class DaemonPresence {
  public:
   DaemonPresence(const ToolContext& context, const char* command) : context_(context), command_(command) {}
   // Looks at the status object's alive lock and says what changed; false
-  // while no daemon holds it (without a status object nothing can be told: true).
+  // while no daemon holds it (without a usable status object nothing can be
+  // told: true).
   bool look();
   void gone();
   void back();

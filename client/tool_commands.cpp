@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include <serialhub/protocol.h>
+#include <serialhub/channel.h>
 
-#include "platform/client_objects.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 
@@ -237,10 +236,8 @@ bool interrupted(const ToolContext& context) {
 }
 
 bool DaemonPresence::look() {
-  ce::MappedObject status;
-  if (!ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return true;
-  const bool running = ce::lockedByAnother(status.fd);
-  ce::closeMappedObject(status);
+  shub_status status;
+  const bool running = shub_stats(&status) != 0 || status.daemon_alive != 0;
   if (running) {
     back();
   } else {

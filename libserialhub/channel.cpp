@@ -136,11 +136,10 @@ void startWatching(shub_channel* ch) {
 // the words hold, this never waits longer than a slice.
 bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub::FrameCopy& copy) {
   const int entry = shub::findEntry(ch->status.address, ch->number);
+  if (entry < 0) return false;
   // 1 is the number before a channel's first frame: there is nothing to copy yet.
-  if (entry < 0 || shub::entrySeq(ch->status.address, entry) == cursor ||
-      shub::entrySeq(ch->status.address, entry) < 2) {
-    return false;
-  }
+  const uint64_t seq = shub::entrySeq(ch->status.address, entry);
+  if (seq == cursor || seq < 2) return false;
   if (!shub::copyConsistent(ch->status.address, entry, ch->block.address, buf, cap, copy,
                             ce::monotonicMs() + kSliceMs / 10)) {
     return false;

@@ -34,12 +34,13 @@ bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
   errno = EINVAL;  // for a name that cannot be an object
   const int fd = path ? detail::openObjectFile(*path, size) : -1;
   if (fd < 0) return false;
-  void* address = mapGuarded(fd, size);
+  const std::atomic<bool>* tripped = nullptr;
+  void* address = mapGuarded(fd, size, {}, &tripped);
   if (address == nullptr) {
     close(fd);  // leaves errno alone: the descriptor is valid
     return false;
   }
-  out = MappedObject{fd, static_cast<uint8_t*>(address), size};
+  out = MappedObject{fd, static_cast<uint8_t*>(address), size, tripped};
   return true;
 }
 
@@ -49,7 +50,9 @@ void closeMappedObject(MappedObject& object) {
   object = MappedObject{};
 }
 
-bool objectBroken(const MappedObject& object) { return object.address != nullptr && guardTripped(object.address); }
+bool objectBroken(const MappedObject& object) {
+  return object.tripped != nullptr && object.tripped->load(std::memory_order_acquire);
+}
 
 bool waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
   const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(timeoutMs, 0, 0x7fffffff));

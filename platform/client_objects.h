@@ -3,6 +3,7 @@
 // object, installs no signal handler, starts no thread, and leaves errno set.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,7 @@ struct MappedObject {
   int fd = -1;
   uint8_t* address = nullptr;
   uint32_t size = 0;
+  const std::atomic<bool>* tripped = nullptr;  // the SIGBUS guard's flag of this mapping
 };
 
 // Opens $CE_OBJECTS/<name>, which must be a regular file of exactly `size`

@@ -78,7 +78,7 @@ void installHandler() {
 
 }  // namespace
 
-void* mapGuarded(int fd, size_t size, std::string_view notice) {
+void* mapGuarded(int fd, size_t size, std::string_view notice, const std::atomic<bool>** tripped) {
   installHandler();
   void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (address == MAP_FAILED) return nullptr;
@@ -89,6 +89,7 @@ void* mapGuarded(int fd, size_t size, std::string_view notice) {
     slot.tripped.store(false, std::memory_order_relaxed);
     slot.end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
     slot.begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
+    if (tripped != nullptr) *tripped = &slot.tripped;
     return address;
   }
   munmap(address, size);
@@ -105,11 +106,6 @@ void unmapGuarded(void* address, size_t size) {
     }
   }
   munmap(address, size);
-}
-
-bool guardTripped(const void* address) {
-  const GuardSlot* slot = slotOf(reinterpret_cast<uintptr_t>(address));
-  return slot != nullptr && slot->tripped.load(std::memory_order_acquire);
 }
 
 }  // namespace ce

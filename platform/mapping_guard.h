@@ -6,6 +6,7 @@
 // on to whatever handled it before the guard was installed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string_view>
 
@@ -14,11 +15,10 @@ namespace ce {
 // Maps `fd` shared read/write, `size` bytes, under the guard; nullptr with
 // errno set on failure. `notice`, when not empty, is written to stderr at the
 // first repair (a whole line, made in advance: the handler cannot format).
-void* mapGuarded(int fd, size_t size, std::string_view notice = {});
+// `tripped`, when given, receives the mapping's flag: true once its file
+// shrank, after which it reads as zeros and nothing written reaches the file.
+// The flag is the mapping's until unmapGuarded().
+void* mapGuarded(int fd, size_t size, std::string_view notice = {}, const std::atomic<bool>** tripped = nullptr);
 void unmapGuarded(void* address, size_t size);
-
-// True once the file under the mapping at `address` shrank: it reads as
-// zeros from then on and nothing written there reaches the file.
-bool guardTripped(const void* address);
 
 }  // namespace ce

@@ -126,12 +126,14 @@ bool ptyOursToOpen(int fd, std::string& failure) {
     failure = std::strerror(errno);
     return false;
   }
+  if (info.st_uid == geteuid() || info.st_uid == 0) return true;
   group entry {};
   group* found = nullptr;
   char buffer[1024];
-  const bool serialhubGroup = getgrnam_r("serialhub", &entry, buffer, sizeof buffer, &found) == 0 &&
-                              found != nullptr && found->gr_gid == info.st_gid;
-  if (info.st_uid == geteuid() || info.st_uid == 0 || serialhubGroup) return true;
+  if (getgrnam_r("serialhub", &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+      found->gr_gid == info.st_gid) {
+    return true;
+  }
   failure = "a pty of uid " + std::to_string(info.st_uid) + ", not of this user, root or the group serialhub; refused";
   return false;
 }

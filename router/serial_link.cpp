@@ -20,7 +20,6 @@ std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {
 namespace {
 
 constexpr const char* kNodeName = "COM7";
-constexpr uint32_t kPortLookMs = 50;  // how often a writer with bytes but no port looks for one
 
 std::string named(const ce::PortOpenReport& report) {
   return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";
@@ -72,12 +71,12 @@ int SerialLink::startSerialLink() {
 void SerialLink::startWriter() {
   writeEvent_.reset(ce::createEvent(kWriteEventName, false));
   writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-  const int error = errno;
   if (writeBlock_.valid()) writeView_ = ce::BlockView(writeBlock_);
+  const int error = errno;  // of the open or the mapping, whichever failed
   uint8_t* block = writeView_.get();
   if (block == nullptr || !writeEvent_) {
-    const std::string problem = block == nullptr ? writeBlockProblem(writeBlock_.valid() ? errno : error)
-                                                 : std::string(kWriteEventName) + ": cannot be made";
+    const std::string problem =
+        block == nullptr ? writeBlockProblem(error) : std::string(kWriteEventName) + ": cannot be made";
     ce::logLine(ce::LogLevel::error, problem + "; serial writes are off");
     return;
   }
@@ -180,11 +179,8 @@ void SerialLink::readerLoop(std::stop_token stop) {
 // were taken must not have them dropped for want of a line. Auto-reset:
 // settings that come before the writer wakes give one write.
 void SerialLink::writerLoop(std::stop_token stop) {
-  while (!stop.stop_requested()) {
-    if (!port_.load()) {  // not held across the wait: a hung-up port closes at once
-      ce::pauseMs(kPortLookMs, stop);
-      continue;
-    }
+  // The port is not held across the wait on the event: a hung-up port closes at once.
+  while (port_.waitForPort(stop)) {
     if (ce::waitEvent(writeEvent_.get(), ce::kInfinite, stop) != ce::WaitResult::signalled) return;
     const std::shared_ptr<ce::SerialPort> port = port_.load();
     if (!port) {

@@ -18,6 +18,7 @@
 // until their outcome is known (serialhub/protocol.h).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,16 +62,23 @@ class PortSlot {
     std::lock_guard lock(mutex_);
     return port_;
   }
+  // Sleeps until there is a port; false when `stop` came first.
+  bool waitForPort(std::stop_token stop) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait(lock, stop, [this] { return port_ != nullptr; });
+  }
   void store(std::shared_ptr<ce::SerialPort> port) {
     {
       std::lock_guard lock(mutex_);
       port_.swap(port);
     }
+    changed_.notify_all();
     // `port` now holds the old one and closes it outside the lock.
   }
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable_any changed_;
   std::shared_ptr<ce::SerialPort> port_;
 };
 
