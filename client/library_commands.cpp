@@ -34,7 +34,7 @@ std::string explain(int error, const char* kind, const std::string& object) {
     if (!std::filesystem::exists(ce::ceObjects() + "/" + SHUB_STATUS_NAME)) {
       return missingObject("status object", SHUB_STATUS_NAME);
     }
-    return std::string("serialhub is not running (nobody holds ") + SHUB_STATUS_NAME + " in " + ce::ceObjects() + ")";
+    return "serialhub is not running (" + noDaemonHolds() + ")";
   }
   if (error == ETIMEDOUT) {
     return "serialhub did not take the bytes within " + std::to_string(SHUB_WRITE_TIMEOUT_MS) +

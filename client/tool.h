@@ -68,6 +68,10 @@ int failure(const ToolContext& context, const char* command, const std::string& 
 bool interrupted(const ToolContext& context);
 // Bytes as hexText() shows them.
 void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
+// "nobody holds CRT:STATUS in <objects folder>": how the tools tell that no
+// daemon runs.
+std::string noDaemonHolds();
+
 // Says once on stderr that the daemon is gone and once that it is back, for
 // commands that outlive a daemon: they wait for the next one instead of
 // ending or saying nothing. Safe from several threads.

@@ -235,6 +235,8 @@ bool interrupted(const ToolContext& context) {
   return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
 }
 
+std::string noDaemonHolds() { return std::string("nobody holds ") + SHUB_STATUS_NAME + " in " + ce::ceObjects(); }
+
 bool DaemonPresence::look() {
   shub_status status;
   const bool running = shub_stats(&status) != 0 || status.daemon_alive != 0;
@@ -248,8 +250,8 @@ bool DaemonPresence::look() {
 
 void DaemonPresence::gone() {
   if (gone_.exchange(true)) return;
-  std::fprintf(context_.err, "crtctl %s: serialhub is gone (nobody holds %s in %s); waiting for it to come back\n",
-               command_, SHUB_STATUS_NAME, ce::ceObjects().c_str());
+  std::fprintf(context_.err, "crtctl %s: serialhub is gone (%s); waiting for it to come back\n", command_,
+               noDaemonHolds().c_str());
   std::fflush(context_.err);
 }
 

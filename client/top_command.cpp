@@ -24,7 +24,6 @@
 #include "client/tool.h"
 #include "libserialhub/status_reader.h"
 #include "platform/client_objects.h"
-#include "platform/paths.h"
 #include "platform/terminal.h"
 
 namespace client {
@@ -178,8 +177,7 @@ int once(const ToolContext& context) {
     std::fprintf(context.out, "%s\n", line.c_str());
   }
   if (now.status.daemon_alive) return kExitOk;
-  std::fprintf(context.err, "crtctl top: serialhub is not running (nobody holds %s in %s)\n", SHUB_STATUS_NAME,
-               ce::ceObjects().c_str());
+  std::fprintf(context.err, "crtctl top: serialhub is not running (%s)\n", noDaemonHolds().c_str());
   return kExitFailed;
 }
 
