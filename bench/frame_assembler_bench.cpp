@@ -16,20 +16,22 @@
 
 #include <serialhub/protocol.h>
 
+using namespace shub::router;
+
 namespace {
 
 struct NoHooks final : FrameAssemblerHooks {
   uint32_t tickCount() override { return 0; }
   int32_t backlightOn() override { return 1; }
   void keyClick(int32_t) override {}
-  void setEvent(ce::NamedEvent*) override {}
+  void setEvent(shub::os::NamedEvent*) override {}
 };
 
 struct EventHooks final : FrameAssemblerHooks {
   uint32_t tickCount() override { return 0; }
   int32_t backlightOn() override { return 1; }
   void keyClick(int32_t) override {}
-  void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
+  void setEvent(shub::os::NamedEvent* event) override { shub::os::setEvent(event); }
 };
 
 // Ten entries, header {0xA0 + i, 0x55}; `frameLength` 0 with relearn learns.
@@ -43,16 +45,16 @@ struct Setup {
       entry.frameLength = frameLength;
       entry.relearn = relearn;
       entry.blockAddress = blocks[i];
-      events[i] = realEvents ? ce::createEvent(nullptr, false) : nullptr;
-      entry.event = realEvents ? events[i] : reinterpret_cast<ce::NamedEvent*>(&blocks[i]);
+      events[i] = realEvents ? shub::os::createEvent(nullptr, false) : nullptr;
+      entry.event = realEvents ? events[i] : reinterpret_cast<shub::os::NamedEvent*>(&blocks[i]);
     }
   }
   ~Setup() {
-    for (ce::NamedEvent* event : events) ce::closeEvent(event);
+    for (shub::os::NamedEvent* event : events) shub::os::closeEvent(event);
   }
   RouteTable table;
   alignas(8) uint8_t blocks[kRouteTableSize][kChannelBlockSize] = {};
-  ce::NamedEvent* events[kRouteTableSize] = {};
+  shub::os::NamedEvent* events[kRouteTableSize] = {};
 };
 
 std::vector<uint8_t> noise() {

@@ -12,6 +12,8 @@
 #include "router/receive_tap.h"
 #include "router/tap_ring.h"
 
+using namespace shub::router;
+
 namespace {
 
 struct Ring {

@@ -28,7 +28,7 @@
 #include "router/receive_tap.h"
 #include "router/tap_ring.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -79,7 +79,7 @@ struct Recording {
     missed += count;
   }
 
-  void take(const TapRecord& record) {
+  void take(const router::TapRecord& record) {
     noteMissed(record.missed);
     if (record.kind == SHUB_TAP_HANGUP) {
       write(eventLine(since(record.timeUs), CaptureEvent::hangup, false));
@@ -122,7 +122,7 @@ int runRecord(const ToolContext& context) {
   }
   if (!path) return usageError(context, "record", "needs the capture file to write");
 
-  ce::MappedObject tap;
+  os::MappedObject tap;
   std::string problem;
   if (!openTap(tap, problem)) return fail(context, problem);
   Recording recording;
@@ -130,13 +130,13 @@ int runRecord(const ToolContext& context) {
   recording.file = std::fopen(file.c_str(), "w");
   if (recording.file == nullptr) {
     const int error = errno;
-    ce::closeMappedObject(tap);
+    os::closeMappedObject(tap);
     return fail(context, file + ": " + std::strerror(error));
   }
-  TapReader reader(tap.address);
-  recording.startUs = tapClockUs();
+  router::TapReader reader(tap.address);
+  recording.startUs = router::tapClockUs();
   recording.device = lookAtDevice();
-  recording.write(std::string(kCaptureHeader) + "\n# recorded by crtctl from " + ce::ceObjects() + " at " +
+  recording.write(std::string(kCaptureHeader) + "\n# recorded by crtctl from " + os::ceObjects() + " at " +
                   utcNow() + "\n");
   if (recording.device.mains && recording.device.backlight) {
     recording.write(std::string("# at the start: ") + (*recording.device.mains ? "on mains" : "on battery") +
@@ -145,7 +145,7 @@ int runRecord(const ToolContext& context) {
   std::fprintf(context.err, "recording the line into %s (interrupt to stop)\n", file.c_str());
   std::fflush(context.err);
 
-  std::vector<TapRecord> records;
+  std::vector<router::TapRecord> records;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
   for (uint32_t look = 0;; ++look) {
     const bool last = (context.interrupted != nullptr && context.interrupted->load()) ||
@@ -156,21 +156,21 @@ int runRecord(const ToolContext& context) {
     if (last) unseen = reader.finish(records);
     else reader.poll(records);
     // A tap shrunk under us reads as zeros from then on: nothing more is its.
-    if (ce::objectBroken(tap)) break;
-    for (const TapRecord& record : records) recording.take(record);
+    if (os::objectBroken(tap)) break;
+    for (const router::TapRecord& record : records) recording.take(record);
     recording.noteMissed(unseen);
-    if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(tapClockUs());
+    if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(router::tapClockUs());
     if (std::fflush(recording.file) != 0 || last) break;
     std::this_thread::sleep_for(kLookPeriod);
   }
   const int error = errno;  // of a failed write, if any
   const bool written = std::ferror(recording.file) == 0;
   const bool closed = std::fclose(recording.file) == 0;
-  const bool broken = ce::objectBroken(tap);
-  ce::closeMappedObject(tap);
+  const bool broken = os::objectBroken(tap);
+  os::closeMappedObject(tap);
   if (!written || !closed) return fail(context, file + ": " + std::strerror(error));
   if (broken) {
-    return fail(context, "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME) +
+    return fail(context, "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME) +
                              ": truncated by another process; the recording ends here");
   }
   std::fprintf(context.err, "%" PRIu64 " bytes in %" PRIu64 " reads recorded", recording.bytes, recording.reads);
@@ -179,4 +179,4 @@ int runRecord(const ToolContext& context) {
   return kExitOk;
 }
 
-}  // namespace client
+}  // namespace shub::client

@@ -6,7 +6,7 @@
 
 #include <charconv>
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -120,7 +120,7 @@ bool parseCapture(std::string_view text, Capture& out, std::string& error) {
 }
 
 std::string readLine(uint64_t timeUs, const uint8_t* bytes, uint32_t count) {
-  return std::to_string(timeUs) + (count != 0 ? " " : "") + hexText(bytes, count) + '\n';
+  return std::to_string(timeUs) + (count != 0 ? " " : "") + router::hexText(bytes, count) + '\n';
 }
 
 std::string eventLine(uint64_t timeUs, CaptureEvent event, bool on) {
@@ -134,4 +134,4 @@ std::string eventLine(uint64_t timeUs, CaptureEvent event, bool on) {
   return line + '\n';
 }
 
-}  // namespace client
+}  // namespace shub::client

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace client {
+namespace shub::client {
 
 inline constexpr std::string_view kCaptureHeader = "# serialhub capture 1";
 
@@ -44,4 +44,4 @@ bool parseCapture(std::string_view text, Capture& out, std::string& error);
 std::string readLine(uint64_t timeUs, const uint8_t* bytes, uint32_t count);
 std::string eventLine(uint64_t timeUs, CaptureEvent event, bool on);
 
-}  // namespace client
+}  // namespace shub::client

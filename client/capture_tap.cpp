@@ -10,22 +10,22 @@
 #include "platform/paths.h"
 #include "router/tap_ring.h"
 
-namespace client {
+namespace shub::client {
 
-bool openTap(ce::MappedObject& tap, std::string& problem) {
-  const std::string path = "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
-  if (!ce::openMappedObject(SHUB_TAP_NAME, SHUB_TAP_SIZE, tap)) {
+bool openTap(os::MappedObject& tap, std::string& problem) {
+  const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
+  if (!os::openMappedObject(SHUB_TAP_NAME, SHUB_TAP_SIZE, tap)) {
     const int error = errno;
     problem = path + ": " + (error == EINVAL ? std::string("not a tap object") : std::strerror(error));
     if (error == ENOENT) problem += " (is serialhub running?)";
     return false;
   }
-  if (!TapReader::ready(tap.address)) {
-    ce::closeMappedObject(tap);
+  if (!router::TapReader::ready(tap.address)) {
+    os::closeMappedObject(tap);
     problem = path + ": not set up by a daemon yet";
     return false;
   }
   return true;
 }
 
-}  // namespace client
+}  // namespace shub::client

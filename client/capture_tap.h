@@ -5,10 +5,10 @@
 
 #include "platform/client_objects.h"
 
-namespace client {
+namespace shub::client {
 
 // Maps CRT:TAP of $CE_OBJECTS once a daemon has set it up. False with
 // `problem` naming the object and why.
-bool openTap(ce::MappedObject& tap, std::string& problem);
+bool openTap(os::MappedObject& tap, std::string& problem);
 
-}  // namespace client
+}  // namespace shub::client

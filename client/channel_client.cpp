@@ -11,7 +11,7 @@
 #include "platform/paths.h"
 #include "router/channel_blocks.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -38,7 +38,7 @@ ObjectInfo describeObject(const fs::directory_entry& entry) {
 }  // namespace
 
 std::string missingObject(const char* kind, const std::string& name) {
-  const std::string folder = ce::ceObjects();
+  const std::string folder = os::ceObjects();
   std::error_code failure;
   (void)fs::status(folder, failure);
   if (failure) return folder + ": " + failure.message() + " (is serialhub running?)";
@@ -48,11 +48,11 @@ std::string missingObject(const char* kind, const std::string& name) {
 bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error) {
   char name[32];
   char eventName[32];
-  channelBlockName(channel, name, sizeof name);
-  channelEventName(channel, eventName, sizeof eventName);
+  router::channelBlockName(channel, name, sizeof name);
+  router::channelEventName(channel, eventName, sizeof eventName);
   // Looked for first because the platform's open also creates, and a client
   // must not make a block that no daemon will ever fill.
-  const std::optional<std::string> path = ce::objectPath(name);
+  const std::optional<std::string> path = os::objectPath(name);
   std::error_code failure;
   const bool exists = path && fs::is_regular_file(*path, failure);
   const uintmax_t size = exists ? fs::file_size(*path, failure) : 0;
@@ -60,18 +60,18 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
     error = missingObject("block", name);
     return false;
   }
-  if (size != kChannelBlockSize) {
-    error = std::string(name) + " is not a block of " + std::to_string(kChannelBlockSize) + " bytes";
+  if (size != router::kChannelBlockSize) {
+    error = std::string(name) + " is not a block of " + std::to_string(router::kChannelBlockSize) + " bytes";
     return false;
   }
   out.blockName = name;
-  out.block = ce::openOrCreateBlock(name, kChannelBlockSize);
-  if (out.block.valid()) out.view = ce::BlockView(out.block);
+  out.block = os::openOrCreateBlock(name, router::kChannelBlockSize);
+  if (out.block.valid()) out.view = os::BlockView(out.block);
   if (out.view.get() == nullptr) {
     error = std::string("cannot map block ") + name;
     return false;
   }
-  if (withEvent) out.event.reset(ce::openEvent(eventName));
+  if (withEvent) out.event.reset(os::openEvent(eventName));
   if (withEvent && !out.event) {
     error = missingObject("event", eventName);
     return false;
@@ -80,14 +80,14 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
 }
 
 void readFrame(const uint8_t* block, Frame& frame) {
-  frame.lengthWord = loadBlockLength(block);
-  frame.length = std::min(frame.lengthWord, kBlockDataSize);
-  loadBlockBytes(block, kBlockDataOffset, frame.data, kBlockDataSize);
+  frame.lengthWord = router::loadBlockLength(block);
+  frame.length = std::min(frame.lengthWord, router::kBlockDataSize);
+  router::loadBlockBytes(block, router::kBlockDataOffset, frame.data, router::kBlockDataSize);
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {
   objects.clear();
-  const std::string folder = ce::ceObjects();
+  const std::string folder = os::ceObjects();
   std::error_code failure;
   fs::directory_iterator it(folder, failure);
   if (failure) {
@@ -104,4 +104,4 @@ bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {
   return true;
 }
 
-}  // namespace client
+}  // namespace shub::client

@@ -16,21 +16,21 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 
-namespace client {
+namespace shub::client {
 
 // An open channel: its block mapped and, when asked for, its event.
 struct Channel {
   std::string blockName;
-  ce::NamedBlock block;
-  ce::BlockView view;
-  ce::EventHandle event;
+  os::NamedBlock block;
+  os::BlockView view;
+  os::EventHandle event;
 };
 
 // A frame copied out; `length` is the block's length word clamped to the data area.
 struct Frame {
   uint32_t lengthWord = 0;
   uint32_t length = 0;
-  uint8_t data[kBlockDataSize] = {};
+  uint8_t data[router::kBlockDataSize] = {};
 };
 
 // Opens the existing block CRT<N> and, `withEvent`, the existing event
@@ -57,4 +57,4 @@ struct ObjectInfo {
 // any other regular file a block. False when the folder cannot be read.
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error);
 
-}  // namespace client
+}  // namespace shub::client

@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 #include "platform/lock_record.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -24,23 +24,23 @@ enum class Outcome { signalled, timedOut, interrupted, failed };
 // Time left of an optional time-out that started at `start` (tick count).
 struct Deadline {
   std::optional<uint32_t> timeoutMs;
-  uint32_t start = ce::tickCount();
+  uint32_t start = os::tickCount();
 
   uint32_t sliceLeft() const {
     if (!timeoutMs) return kSliceMs;
-    const uint32_t elapsed = ce::tickCount() - start;
+    const uint32_t elapsed = os::tickCount() - start;
     return elapsed >= *timeoutMs ? 0 : std::min(*timeoutMs - elapsed, kSliceMs);
   }
-  bool passed() const { return timeoutMs && ce::tickCount() - start >= *timeoutMs; }
+  bool passed() const { return timeoutMs && os::tickCount() - start >= *timeoutMs; }
 };
 
 // With `presence`, every slice without a signal also looks at the daemon.
-Outcome waitInterruptibly(const ToolContext& context, ce::NamedEvent* event, const Deadline& deadline,
+Outcome waitInterruptibly(const ToolContext& context, os::NamedEvent* event, const Deadline& deadline,
                           DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
-    const ce::WaitResult result = ce::waitEvent(event, deadline.sliceLeft());
-    if (result == ce::WaitResult::signalled) return Outcome::signalled;
-    if (result == ce::WaitResult::failed) return Outcome::failed;
+    const os::WaitResult result = os::waitEvent(event, deadline.sliceLeft());
+    if (result == os::WaitResult::signalled) return Outcome::signalled;
+    if (result == os::WaitResult::failed) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
     if (presence) presence->look();
   }
@@ -75,24 +75,24 @@ int runShow(const ToolContext& context) {
   if (!openChannel(number->front(), false, channel, error)) return failure(context, "show", error);
   Frame frame;
   readFrame(channel.view.get(), frame);
-  uint8_t bytes[kChannelBlockSize];
-  loadBlockBytes(channel.view.get(), 0, bytes, kChannelBlockSize);
+  uint8_t bytes[router::kChannelBlockSize];
+  router::loadBlockBytes(channel.view.get(), 0, bytes, router::kChannelBlockSize);
   uint32_t reserved = 0;
   std::memcpy(&reserved, bytes + 4, sizeof reserved);
-  ce::LockRecord lock{};
-  static_assert(sizeof lock == kBlockLockSize);
-  std::memcpy(&lock, bytes + kBlockLockOffset, sizeof lock);
+  os::LockRecord lock{};
+  static_assert(sizeof lock == router::kBlockLockSize);
+  std::memcpy(&lock, bytes + router::kBlockLockOffset, sizeof lock);
 
   FILE* out = context.out;
-  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), kChannelBlockSize);
+  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), router::kChannelBlockSize);
   std::fprintf(out, "length    %u%s\n", frame.lengthWord,
-               frame.lengthWord > kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
+               frame.lengthWord > router::kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
   std::fprintf(out, "reserved  0x%08x\n", reserved);
   std::fputs("data      ", out);
   printHex(out, frame.data, frame.length);
   std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", lock.lockWord ? "owned" : "unowned",
                lock.lockWord, lock.recursion, lock.waiters,
-               lock.magic == ce::kLockRecordMagic ? "initialised" : "no lock record");
+               lock.magic == os::kLockRecordMagic ? "initialised" : "no lock record");
   return kExitOk;
 }
 
@@ -117,7 +117,7 @@ int runWatch(const ToolContext& context) {
     Frame frame;
     readFrame(channel.view.get(), frame);
     ++frames;
-    std::fprintf(context.out, "%10.3f  %3u  ", (ce::tickCount() - deadline.start) / 1000.0, frame.length);
+    std::fprintf(context.out, "%10.3f  %3u  ", (os::tickCount() - deadline.start) / 1000.0, frame.length);
     printHex(context.out, frame.data, frame.length);
     if (frame.lengthWord != frame.length) std::fprintf(context.out, "  (length word %u)", frame.lengthWord);
     std::fputc('\n', context.out);
@@ -134,9 +134,9 @@ int runWatch(const ToolContext& context) {
 int runSet(const ToolContext& context) {
   if (context.args.size() != 1) return usageError(context, "set", "expected one event name");
   const std::string name(context.args[0]);
-  const ce::EventHandle event(ce::openEvent(name.c_str()));
+  const os::EventHandle event(os::openEvent(name.c_str()));
   if (!event) return failure(context, "set", missingObject("event", name));
-  return ce::setEvent(event.get()) ? kExitOk : failure(context, "set", "cannot set " + name);
+  return os::setEvent(event.get()) ? kExitOk : failure(context, "set", "cannot set " + name);
 }
 
 int runWait(const ToolContext& context) {
@@ -144,7 +144,7 @@ int runWait(const ToolContext& context) {
   if (!args) return kExitUsage;
   if (args->positional.size() != 1) return usageError(context, "wait", "expected one event name");
   const std::string name(args->positional[0]);
-  const ce::EventHandle event(ce::openEvent(name.c_str()));
+  const os::EventHandle event(os::openEvent(name.c_str()));
   if (!event) return failure(context, "wait", missingObject("event", name));
   switch (waitInterruptibly(context, event.get(), Deadline{args->timeoutMs})) {
     case Outcome::signalled:
@@ -161,4 +161,4 @@ int runWait(const ToolContext& context) {
   return failure(context, "wait", "waiting on " + name + " failed");
 }
 
-}  // namespace client
+}  // namespace shub::client

@@ -9,10 +9,10 @@
 #include "client/tool.h"
 #include "platform/paths.h"
 
-namespace client {
+namespace shub::client {
 
 std::optional<std::string> findDaemonProgram() {
-  std::vector<std::string> places = {ce::executableDirectory(), SERIALHUB_LIBEXEC_DIR};
+  std::vector<std::string> places = {os::executableDirectory(), SERIALHUB_LIBEXEC_DIR};
   if (const char* path = std::getenv("PATH")) {
     for (std::string_view rest = path; !rest.empty();) {
       const size_t colon = rest.find(':');
@@ -34,4 +34,4 @@ std::optional<std::string> findDaemonProgram() {
   return std::nullopt;
 }
 
-}  // namespace client
+}  // namespace shub::client

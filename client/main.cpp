@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const int status = client::runTool(args, stdout, stderr, &interruptRequested);
+  const int status = shub::client::runTool(args, stdout, stderr, &interruptRequested);
   std::fflush(stdout);
   return status;
 }

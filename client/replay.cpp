@@ -22,7 +22,7 @@
 #include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -120,9 +120,9 @@ bool loadCapture(const std::string& path, Capture& capture, std::string& problem
 }
 
 std::string defaultLink() {
-  const std::optional<std::string> node = ce::findDeviceNode("COM7");
+  const std::optional<std::string> node = os::findDeviceNode("COM7");
   if (node) return *node;
-  const std::string root = ce::ceRoot();
+  const std::string root = os::ceRoot();
   return (root == "/" ? "" : root) + "/dev/COM7";
 }
 
@@ -144,15 +144,15 @@ bool waitFor(Condition condition, std::chrono::steady_clock::duration limit, con
 
 // Plays into the pty of `line` once someone (the daemon) has opened it.
 int playToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture, ReplayLink& line) {
-  const ce::PtyStatus opened = ce::waitForPtyReader(line.pty(), kOpenWaitMs, context.interrupted);
-  if (opened == ce::PtyStatus::noReader) {
+  const os::PtyStatus opened = os::waitForPtyReader(line.pty(), kOpenWaitMs, context.interrupted);
+  if (opened == os::PtyStatus::noReader) {
     return fail(context, "nobody opened the pty linked as " + line.path() + " within " +
                              std::to_string(kOpenWaitMs / 1000) + " s: no serialhub looks for its port there");
   }
-  if (opened != ce::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
+  if (opened != os::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
   // A daemon of ours reads the line now: its tap tells when it has read the bytes.
-  ce::MappedObject tap;
-  std::optional<TapReader> reader;
+  os::MappedObject tap;
+  std::optional<router::TapReader> reader;
   std::string problem;
   if (!options.link && daemonRuns() && openTap(tap, problem)) reader.emplace(tap.address);
   const uint64_t base = reader ? reader->lineBytes() : 0;
@@ -167,15 +167,15 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
   for (const CaptureItem& item : capture.items) {
     if (!pacer.waitForItem(item.timeUs, context.interrupted)) break;
     if (item.event == CaptureEvent::bytes) {
-      const ce::PtyStatus wrote =
-          ce::writePty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWaitMs, context.interrupted);
-      if (wrote == ce::PtyStatus::stopped) break;
-      if (wrote == ce::PtyStatus::noReader) {
+      const os::PtyStatus wrote =
+          os::writePty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWaitMs, context.interrupted);
+      if (wrote == os::PtyStatus::stopped) break;
+      if (wrote == os::PtyStatus::noReader) {
         status = fail(context, "the pty linked as " + line.path() + " lost its reader, and none came back within " +
                                    std::to_string(kOpenWaitMs / 1000) + " s");
         break;
       }
-      if (wrote == ce::PtyStatus::failed) {
+      if (wrote == os::PtyStatus::failed) {
         status = fail(context, "pty " + line.pty().slave + ": " + std::strerror(errno));
         break;
       }
@@ -193,7 +193,7 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
     }
   }
   if (status == kExitOk) drain();
-  ce::closeMappedObject(tap);
+  os::closeMappedObject(tap);
   return status;
 }
 
@@ -252,4 +252,4 @@ int runReplay(const ToolContext& context) {
   return options->run ? replayOnOwnDevice(context, *options, capture) : replayToLink(context, *options, capture);
 }
 
-}  // namespace client
+}  // namespace shub::client

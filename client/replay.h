@@ -12,7 +12,7 @@
 #include "client/capture_format.h"
 #include "client/tool.h"
 
-namespace client {
+namespace shub::client {
 
 struct ReplayOptions {
   std::string capture;
@@ -55,4 +55,4 @@ bool interruptedNow(const std::atomic<bool>* interrupted);
 // replay --run: the throw-away device (replay_run.cpp).
 int replayOnOwnDevice(const ToolContext& context, const ReplayOptions& options, const Capture& capture);
 
-}  // namespace client
+}  // namespace shub::client

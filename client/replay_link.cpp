@@ -9,11 +9,11 @@
 
 namespace fs = std::filesystem;
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
-using Kind = ce::NodeIdentity::Kind;
+using Kind = os::NodeIdentity::Kind;
 
 std::string changedMeanwhile(const std::string& link) {
   return link + ": changed by someone else during the replay; left as it is";
@@ -34,11 +34,11 @@ bool ReplayLink::take(std::string& problem) {
                                    : folder.string() + ": " + std::strerror(errno);
     return false;
   }
-  const ce::NodeIdentity before = ce::identifyNode(link_);
+  const os::NodeIdentity before = os::identifyNode(link_);
   if (before.kind == Kind::unknown || before.kind == Kind::other) {
     problem = link_ + ": " + (before.kind == Kind::other ? "exists and is not a link; not replaced"
                                                          : std::string(std::strerror(before.error)));
-  } else if (!ce::openPty(pty_)) {
+  } else if (!os::openPty(pty_)) {
     problem = std::string("no pty: ") + std::strerror(errno);
   } else {
     // A link to nothing (a pty gone) is not put back: its name may later
@@ -47,7 +47,7 @@ bool ReplayLink::take(std::string& problem) {
     if (swapIn(pty_.slave, before, problem)) return true;
     previous_.clear();
   }
-  ce::closePty(pty_);
+  os::closePty(pty_);
   lock_.unlock();
   return false;
 }
@@ -57,18 +57,18 @@ bool ReplayLink::replug(std::string& problem) {
     problem = changedMeanwhile(link_);
     return false;
   }
-  ce::Pty fresh;
-  if (!ce::openPty(fresh)) {
+  os::Pty fresh;
+  if (!os::openPty(fresh)) {
     problem = std::string("no pty: ") + std::strerror(errno);
     return false;
   }
-  const ce::NodeIdentity old = ours_;
+  const os::NodeIdentity old = ours_;
   if (!swapIn(fresh.slave, old, problem)) {
-    ce::closePty(fresh);
+    os::closePty(fresh);
     return false;
   }
   // Linked first, closed after: the daemon, hung up, finds the new pty.
-  ce::closePty(pty_);
+  os::closePty(pty_);
   pty_ = std::move(fresh);
   return true;
 }
@@ -91,29 +91,29 @@ void ReplayLink::release(FILE* err) {
   // never takes a pty it was not meant to under the same name.
   ours_ = {};
   previous_.clear();
-  ce::closePty(pty_);
+  os::closePty(pty_);
   lock_.unlock();
   if (err != nullptr && !problem.empty()) std::fprintf(err, "crtctl replay: %s\n", problem.c_str());
 }
 
-bool ReplayLink::stillOurs() const { return ours_.target == pty_.slave && ce::identifyNode(link_).sameLink(ours_); }
+bool ReplayLink::stillOurs() const { return ours_.target == pty_.slave && os::identifyNode(link_).sameLink(ours_); }
 
-bool ReplayLink::swapIn(const std::string& target, const ce::NodeIdentity& expected, std::string& problem) {
+bool ReplayLink::swapIn(const std::string& target, const os::NodeIdentity& expected, std::string& problem) {
   std::error_code failure;
   if (expected.kind == Kind::missing) {
-    if (!ce::makeLink(target, link_)) {
+    if (!os::makeLink(target, link_)) {
       problem = link_ + ": " + (errno == EEXIST ? std::string("appeared meanwhile; left as it is") : std::strerror(errno));
       return false;
     }
   } else {
     // Made aside, then renamed over the old link at once: the daemon never
     // finds the name missing.
-    const std::optional<std::string> fresh = ce::linkAtFreshName(target, link_, "replay");
+    const std::optional<std::string> fresh = os::linkAtFreshName(target, link_, "replay");
     if (!fresh) {
       problem = link_ + ": no link beside it: " + std::strerror(errno);
       return false;
     }
-    if (!ce::identifyNode(link_).sameLink(expected)) {
+    if (!os::identifyNode(link_).sameLink(expected)) {
       problem = changedMeanwhile(link_);
     } else {
       fs::rename(*fresh, link_, failure);
@@ -124,11 +124,11 @@ bool ReplayLink::swapIn(const std::string& target, const ce::NodeIdentity& expec
       return false;
     }
   }
-  ours_ = ce::identifyNode(link_);
+  ours_ = os::identifyNode(link_);
   if (ours_.kind == Kind::link && ours_.target == target) return true;
   ours_ = {};
   problem = changedMeanwhile(link_);
   return false;
 }
 
-}  // namespace client
+}  // namespace shub::client

@@ -23,7 +23,7 @@
 #include "platform/node_links.h"
 #include "platform/serial_port.h"
 
-namespace client {
+namespace shub::client {
 
 class ReplayLink {
  public:
@@ -44,19 +44,19 @@ class ReplayLink {
   void release(FILE* err);
 
   const std::string& path() const { return link_; }
-  const ce::Pty& pty() const { return pty_; }
+  const os::Pty& pty() const { return pty_; }
 
  private:
   bool stillOurs() const;
   // Puts a link to `target` in place of the node `expected`; `ours_` then
   // names it.
-  bool swapIn(const std::string& target, const ce::NodeIdentity& expected, std::string& problem);
+  bool swapIn(const std::string& target, const os::NodeIdentity& expected, std::string& problem);
 
   std::string link_;
   std::string previous_;   // where the replaced link led; "" for none
-  ce::NodeIdentity ours_;  // the link we made, while there is one
-  ce::FolderLock lock_;
-  ce::Pty pty_;
+  os::NodeIdentity ours_;  // the link we made, while there is one
+  os::FolderLock lock_;
+  os::Pty pty_;
 };
 
-}  // namespace client
+}  // namespace shub::client

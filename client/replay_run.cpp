@@ -42,7 +42,7 @@
 
 namespace fs = std::filesystem;
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -128,12 +128,12 @@ class OwnDevice {
   const ToolContext& context_;
   const ReplayOptions& options_;
   fs::path base_, root_, objects_, log_;
-  ce::FolderLock folderLock_;
-  ce::Pty pty_;
+  os::FolderLock folderLock_;
+  os::Pty pty_;
   int pid_ = -1;
   bool failed_ = false;
-  ce::MappedObject tap_;
-  std::optional<TapReader> reader_;
+  os::MappedObject tap_;
+  std::optional<router::TapReader> reader_;
   uint64_t lineStart_ = 0, sent_ = 0;
   std::vector<Watched> channels_;
   std::string where_;  // the capture line being played, for messages
@@ -155,7 +155,7 @@ bool OwnDevice::failWithLog(const std::string& message) {
 
 bool OwnDevice::daemonGone() {
   int status = 0;
-  if (pid_ < 0 || !ce::childEnded(pid_, status)) return false;
+  if (pid_ < 0 || !os::childEnded(pid_, status)) return false;
   pid_ = -1;
   return failWithLog("serialhub ended with status " + std::to_string(status));
 }
@@ -178,7 +178,7 @@ bool OwnDevice::waitFor(Condition condition, std::chrono::steady_clock::duration
 }
 
 bool OwnDevice::linkNewPty() {
-  if (!ce::openPty(pty_)) return fail(std::string("no pty: ") + std::strerror(errno));
+  if (!os::openPty(pty_)) return fail(std::string("no pty: ") + std::strerror(errno));
   std::error_code failure;
   fs::create_symlink(pty_.slave, root_ / "dev" / "COM7", failure);
   return !failure || fail("COM7 link: " + failure.message());
@@ -188,8 +188,8 @@ bool OwnDevice::setUp() {
   std::string problem;
   const std::optional<std::string> daemon = findDaemon(options_, problem);
   if (!daemon) return fail(problem);
-  ce::sweepScratchFolders(kFolderPrefix);
-  base_ = ce::makeScratchFolder(kFolderPrefix);
+  os::sweepScratchFolders(kFolderPrefix);
+  base_ = os::makeScratchFolder(kFolderPrefix);
   if (base_.empty()) return fail(std::string("temporary folder: ") + std::strerror(errno));
   // Held for our life: a sweep by another run leaves the folder alone.
   if (!folderLock_.tryLock(base_.string())) return fail(base_.string() + ": " + std::strerror(errno));
@@ -203,11 +203,11 @@ bool OwnDevice::setUp() {
                     writeText(dev / "sound", "") && writeText(dev / "screen", "800x480\n");
   if (!made) return fail("cannot make the simulated devices in " + dev.string());
   if (!linkNewPty()) return false;
-  ce::setEnvironment("CE_ROOT", root_.string());
-  ce::setEnvironment("CE_OBJECTS", objects_.string());
-  ce::setEnvironment("NOTIFY_SOCKET", "");  // the service manager is ours, not its
-  ce::setEnvironment("WATCHDOG_USEC", "");
-  pid_ = ce::startChild({*daemon, "--routes", *options_.routes}, log_.string());
+  os::setEnvironment("CE_ROOT", root_.string());
+  os::setEnvironment("CE_OBJECTS", objects_.string());
+  os::setEnvironment("NOTIFY_SOCKET", "");  // the service manager is ours, not its
+  os::setEnvironment("WATCHDOG_USEC", "");
+  pid_ = os::startChild({*daemon, "--routes", *options_.routes}, log_.string());
   if (pid_ < 0) return fail(*daemon + ": " + std::strerror(errno));
   // Ready once its first power tick has run: start-up is over by then.
   const auto ready = [] {
@@ -250,16 +250,16 @@ void OwnDevice::printFrames() {
       std::fprintf(context_.err, "crtctl replay: CRT%d: %" PRIu64 " frame(s) went by unseen\n", watched.number,
                    watched.seq - before - 1);
     }
-    std::fprintf(context_.out, "CRT%d: %s\n", watched.number, hexText(frame, static_cast<size_t>(length)).c_str());
+    std::fprintf(context_.out, "CRT%d: %s\n", watched.number, router::hexText(frame, static_cast<size_t>(length)).c_str());
     std::fflush(context_.out);
   }
 }
 
 bool OwnDevice::sendByte(uint8_t byte) {
-  const ce::PtyStatus wrote = ce::writePty(pty_, &byte, 1, kByteWaitMs, context_.interrupted);
-  if (wrote == ce::PtyStatus::stopped) return fail("interrupted");
-  if (wrote == ce::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
-  if (wrote != ce::PtyStatus::done) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
+  const os::PtyStatus wrote = os::writePty(pty_, &byte, 1, kByteWaitMs, context_.interrupted);
+  if (wrote == os::PtyStatus::stopped) return fail("interrupted");
+  if (wrote == os::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
+  if (wrote != os::PtyStatus::done) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");
@@ -274,7 +274,7 @@ bool OwnDevice::hangUp() {
   const uint64_t opens = status.port_opens;
   std::error_code failure;
   fs::remove(root_ / "dev" / "COM7", failure);  // before the pty: see LinkedPty
-  ce::closePty(pty_);
+  os::closePty(pty_);
   const auto counted = [](auto field, uint64_t than) {
     return [field, than] {
       shub_status now;
@@ -327,15 +327,15 @@ bool OwnDevice::tearDown() {
   for (Watched& watched : channels_) shub_channel_close(watched.channel);
   channels_.clear();
   reader_.reset();
-  ce::closeMappedObject(tap_);
+  os::closeMappedObject(tap_);
   if (pid_ >= 0) {
-    const int status = ce::stopChild(pid_, kStopWaitMs);
+    const int status = os::stopChild(pid_, kStopWaitMs);
     pid_ = -1;
     if (status != 0) failWithLog("serialhub ended with status " + std::to_string(status));
   }
   std::error_code failure;
   if (!root_.empty()) fs::remove(root_ / "dev" / "COM7", failure);
-  ce::closePty(pty_);
+  os::closePty(pty_);
   if (!base_.empty()) fs::remove_all(base_, failure);
   base_.clear();
   folderLock_.unlock();
@@ -351,4 +351,4 @@ int replayOnOwnDevice(const ToolContext& context, const ReplayOptions& options, 
   return played && stopped ? kExitOk : kExitFailed;
 }
 
-}  // namespace client
+}  // namespace shub::client

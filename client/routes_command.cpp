@@ -22,19 +22,19 @@
 #include "router/route_check.h"
 #include "router/route_table.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
-std::vector<uint8_t> secondPattern(const RouteEntry& entry) {
+std::vector<uint8_t> secondPattern(const router::RouteEntry& entry) {
   std::vector<uint8_t> bytes;
-  for (uint32_t k = 0; k < kPatternSize && entry.secondPattern[k] != 0; ++k) bytes.push_back(entry.secondPattern[k]);
+  for (uint32_t k = 0; k < router::kPatternSize && entry.secondPattern[k] != 0; ++k) bytes.push_back(entry.secondPattern[k]);
   return bytes;
 }
 
-std::string name(const RouteEntry& entry) {
+std::string name(const router::RouteEntry& entry) {
   const auto* text = reinterpret_cast<const char*>(entry.text);
-  return printableText(std::string_view(text, strnlen(text, kTextSize)));
+  return router::printableText(std::string_view(text, strnlen(text, router::kTextSize)));
 }
 
 // Rows of cells, printed in columns two blanks apart.
@@ -63,8 +63,8 @@ std::optional<std::string> defaultRouteFile(std::string& problem) {
     return std::nullopt;
   }
   const std::string folder = std::filesystem::path(*daemon).parent_path().string();
-  if (std::optional<std::string> file = ce::findInDirectory(folder, kRouteFileName)) return file;
-  problem = std::string("no ") + kRouteFileName + " beside " + *daemon;
+  if (std::optional<std::string> file = os::findInDirectory(folder, router::kRouteFileName)) return file;
+  problem = std::string("no ") + router::kRouteFileName + " beside " + *daemon;
   return std::nullopt;
 }
 
@@ -85,8 +85,8 @@ int runRoutes(const ToolContext& context) {
     path = std::string(context.args[0]);
   }
 
-  RouteTable table;
-  const RouteFileReading reading = readRouteFile(table, path.c_str());
+  router::RouteTable table;
+  const router::RouteFileReading reading = readRouteFile(table, path.c_str());
   if (!reading.opened) {
     std::fprintf(context.err, "crtctl routes: %s\n", reading.failure.c_str());
     return kExitFailed;
@@ -94,18 +94,18 @@ int runRoutes(const ToolContext& context) {
 
   std::vector<std::string> refusals;
   std::vector<std::vector<std::string>> rows = {{"line", "entry", "channel", "header", "second", "length", "relearn", "name"}};
-  for (const RouteLineOutcome& line : reading.lines) {
+  for (const router::RouteLineOutcome& line : reading.lines) {
     if (line.entry < 0) {
       refusals.push_back(path + ":" + std::to_string(line.lineNumber) + ": refused: " + line.reason);
       continue;
     }
-    const RouteEntry& entry = table.entries[line.entry];
+    const router::RouteEntry& entry = table.entries[line.entry];
     rows.push_back({std::to_string(line.lineNumber), std::to_string(line.entry), "CRT" + std::to_string(entry.channel),
-                    hexOrDash(routeHeader(entry)), hexOrDash(secondPattern(entry)),
+                    router::hexOrDash(routeHeader(entry)), router::hexOrDash(secondPattern(entry)),
                     entry.frameLength == 0 ? "CR LF" : std::to_string(entry.frameLength), entry.relearn ? "yes" : "no",
                     name(entry)});
   }
-  const std::vector<std::string> warnings = routeWarnings(table, reading, path);
+  const std::vector<std::string> warnings = router::routeWarnings(table, reading, path);
 
   FILE* out = context.out;
   std::fprintf(out, "%s: %u %s, %zu %s refused\n", path.c_str(), table.count, table.count == 1 ? "route" : "routes",
@@ -117,4 +117,4 @@ int runRoutes(const ToolContext& context) {
   return refusals.empty() ? kExitOk : kExitDataError;
 }
 
-}  // namespace client
+}  // namespace shub::client

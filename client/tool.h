@@ -16,7 +16,7 @@
 
 #include "router/hex_text.h"
 
-namespace client {
+namespace shub::client {
 
 // Exit statuses of crtctl.
 inline constexpr int kExitOk = 0;
@@ -112,4 +112,4 @@ int runTop(const ToolContext& context);
 int runRecord(const ToolContext& context);
 int runReplay(const ToolContext& context);
 
-}  // namespace client
+}  // namespace shub::client

@@ -12,7 +12,7 @@
 #include "platform/named_event.h"
 #include "platform/paths.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -173,7 +173,7 @@ std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* comman
     } else if (isCount || isTimeout) {
       const auto value = i + 1 < context.args.size() ? parseNumber<uint32_t>(context.args[++i]) : std::nullopt;
       // kInfinite is the platform's "no time-out"; a user's MS stays below it.
-      if (!value || (isTimeout && *value == ce::kInfinite)) {
+      if (!value || (isTimeout && *value == os::kInfinite)) {
         usageError(context, command, isCount ? "--count needs a number" : "--timeout needs milliseconds");
         return std::nullopt;
       }
@@ -235,7 +235,7 @@ bool interrupted(const ToolContext& context) {
   return context.interrupted != nullptr && context.interrupted->load(std::memory_order_relaxed);
 }
 
-std::string noDaemonHolds() { return std::string("nobody holds ") + SHUB_STATUS_NAME + " in " + ce::ceObjects(); }
+std::string noDaemonHolds() { return std::string("nobody holds ") + SHUB_STATUS_NAME + " in " + os::ceObjects(); }
 
 bool DaemonPresence::look() {
   shub_status status;
@@ -261,6 +261,6 @@ void DaemonPresence::back() {
   std::fflush(context_.err);
 }
 
-void printHex(FILE* out, const uint8_t* bytes, uint32_t count) { std::fputs(hexText(bytes, count).c_str(), out); }
+void printHex(FILE* out, const uint8_t* bytes, uint32_t count) { std::fputs(router::hexText(bytes, count).c_str(), out); }
 
-}  // namespace client
+}  // namespace shub::client

@@ -26,7 +26,7 @@
 #include "platform/client_objects.h"
 #include "platform/terminal.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -54,13 +54,13 @@ class TopSource {
   TopSource(const TopSource&) = delete;
   TopSource& operator=(const TopSource&) = delete;
   ~TopSource() {
-    ce::closeMappedObject(status_);
-    for (auto& [channel, block] : blocks_) ce::closeMappedObject(block);
+    os::closeMappedObject(status_);
+    for (auto& [channel, block] : blocks_) os::closeMappedObject(block);
   }
 
   bool sample(TopSample& out, std::string& error) {
     out = TopSample{};
-    out.atMs = ce::monotonicMs();
+    out.atMs = os::monotonicMs();
     if (shub_stats(&out.status) != 0) {
       error = errno == ENOTCONN ? missingObject("status object", SHUB_STATUS_NAME)
                                 : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno);
@@ -74,26 +74,26 @@ class TopSource {
   // The channel's block as its sequence number last named it; nothing when
   // no frame was ever put there.
   void peek(int32_t channel, LastFrame& frame) {
-    if (status_.address == nullptr && !ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status_)) return;
-    const int entry = shub::findEntry(status_.address, channel);
-    if (entry < 0 || shub::entrySeq(status_.address, entry) < 2) return;  // 1: no frame yet
-    ce::MappedObject& block = blocks_[channel];
+    if (status_.address == nullptr && !os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status_)) return;
+    const int entry = shub::lib::findEntry(status_.address, channel);
+    if (entry < 0 || shub::lib::entrySeq(status_.address, entry) < 2) return;  // 1: no frame yet
+    os::MappedObject& block = blocks_[channel];
     if (block.address == nullptr) {
       char name[32];
       std::snprintf(name, sizeof name, SHUB_CHANNEL_BLOCK_FORMAT, channel);
-      if (!ce::openMappedObject(name, SHUB_BLOCK_SIZE, block)) return;
+      if (!os::openMappedObject(name, SHUB_BLOCK_SIZE, block)) return;
     }
-    shub::FrameCopy copy;
-    if (!shub::copyConsistent(status_.address, entry, block.address, frame.bytes, sizeof frame.bytes, copy,
-                              ce::monotonicMs() + kCopyPatienceMs)) {
+    shub::lib::FrameCopy copy;
+    if (!shub::lib::copyConsistent(status_.address, entry, block.address, frame.bytes, sizeof frame.bytes, copy,
+                              os::monotonicMs() + kCopyPatienceMs)) {
       return;
     }
     frame.seen = true;
     frame.length = copy.length;
   }
 
-  ce::MappedObject status_;
-  std::map<int32_t, ce::MappedObject> blocks_;
+  os::MappedObject status_;
+  std::map<int32_t, os::MappedObject> blocks_;
 };
 
 const char* powerWord(uint32_t power) {
@@ -122,7 +122,7 @@ std::string rate(const TopSample& now, const TopSample* before, uint32_t entry) 
 
 // As many bytes as fit in `room` columns, with ".." when some were left out.
 std::string hexThatFits(const LastFrame& frame, size_t room) {
-  const std::string all = hexText(frame.bytes, frame.length);
+  const std::string all = router::hexText(frame.bytes, frame.length);
   if (room == 0 || all.size() <= room) return all;
   const size_t pairs = room >= 5 ? (room - 5) / 3 + 1 : 0;  // each "xx " and the closing " .." fit
   return pairs == 0 ? ".." : all.substr(0, 3 * pairs - 1) + " ..";
@@ -173,7 +173,7 @@ int once(const ToolContext& context) {
     return kExitFailed;
   }
   const int fd = fileno(context.out);
-  for (const std::string& line : topScreen(now, nullptr, ce::isTerminal(fd) ? ce::terminalColumns(fd) : 0)) {
+  for (const std::string& line : topScreen(now, nullptr, os::isTerminal(fd) ? os::terminalColumns(fd) : 0)) {
     std::fprintf(context.out, "%s\n", line.c_str());
   }
   if (now.status.daemon_alive) return kExitOk;
@@ -185,10 +185,10 @@ int once(const ToolContext& context) {
 bool waitForRefresh(const ToolContext& context, int64_t dueMs) {
   for (;;) {
     if (interrupted(context)) return false;
-    const int64_t left = dueMs - ce::monotonicMs();
+    const int64_t left = dueMs - os::monotonicMs();
     if (left <= 0) return true;
-    const int key = ce::waitKey(0, static_cast<int>(left));
-    if (key == 'q' || key == 'Q' || key == ce::kInputGone) return false;
+    const int key = os::waitKey(0, static_cast<int>(left));
+    if (key == 'q' || key == 'Q' || key == os::kInputGone) return false;
   }
 }
 
@@ -196,7 +196,7 @@ bool waitForRefresh(const ToolContext& context, int64_t dueMs) {
 // flicker; the terminal is given back as it was found.
 int live(const ToolContext& context) {
   const int fd = fileno(context.out);
-  if (!ce::isTerminal(fd) || !ce::enterKeyMode(0)) {
+  if (!os::isTerminal(fd) || !os::enterKeyMode(0)) {
     return usageError(context, "top", "the live view needs a terminal on input and output; try --once");
   }
   std::fputs("\x1b[?1049h\x1b[?25l", context.out);
@@ -206,7 +206,7 @@ int live(const ToolContext& context) {
   for (int turn = 0;; turn ^= 1) {
     TopSample& now = samples[turn];
     std::string error;
-    const uint32_t width = ce::terminalColumns(fd);
+    const uint32_t width = os::terminalColumns(fd);
     std::vector<std::string> lines;
     if (source.sample(now, error)) {
       lines = topScreen(now, before, width);
@@ -226,7 +226,7 @@ int live(const ToolContext& context) {
   }
   std::fputs("\x1b[?25h\x1b[?1049l", context.out);
   std::fflush(context.out);
-  ce::leaveKeyMode(0);
+  os::leaveKeyMode(0);
   return kExitOk;
 }
 
@@ -238,4 +238,4 @@ int runTop(const ToolContext& context) {
   return usageError(context, "top", "the only option is --once");
 }
 
-}  // namespace client
+}  // namespace shub::client

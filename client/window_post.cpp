@@ -10,7 +10,7 @@
 #include "client/tool.h"
 #include "platform/x11_window.h"
 
-namespace client {
+namespace shub::client {
 
 namespace {
 
@@ -45,7 +45,7 @@ int runPost(const ToolContext& context) {
   const std::string className(args[0]), title(args[1]);
   // A value above INT32_MAX is taken as the same 32 bits read signed.
   auto lParam32 = static_cast<int32_t>(static_cast<uint32_t>(*lParam));
-  if (!ce::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
+  if (!os::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
                              static_cast<uintptr_t>(*wParam), lParam32)) {
     std::fprintf(context.err, "crtctl post: no window of class '%s' titled '%s' (or no display)\n",
                  className.c_str(), title.c_str());
@@ -54,4 +54,4 @@ int runPost(const ToolContext& context) {
   return kExitOk;
 }
 
-}  // namespace client
+}  // namespace shub::client

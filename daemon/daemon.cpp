@@ -23,31 +23,33 @@
 #include "router/channel_blocks.h"
 #include "router/hex_text.h"
 
+namespace shub::daemon {
+
 namespace {
 
-class AssemblerHooks final : public FrameAssemblerHooks {
+class AssemblerHooks final : public router::FrameAssemblerHooks {
  public:
-  uint32_t tickCount() override { return ce::tickCount(); }
-  int32_t backlightOn() override { return ::backlightOn.load(std::memory_order_relaxed); }
-  void keyClick(int32_t kind) override { KeyClick(kind); }
-  void setEvent(ce::NamedEvent* event) override { ce::setEvent(event); }
-  bool tellsFrames() override { return ce::verboseLog(); }
+  uint32_t tickCount() override { return os::tickCount(); }
+  int32_t backlightOn() override { return devices::backlightOn.load(std::memory_order_relaxed); }
+  void keyClick(int32_t kind) override { devices::KeyClick(kind); }
+  void setEvent(os::NamedEvent* event) override { os::setEvent(event); }
+  bool tellsFrames() override { return os::verboseLog(); }
   void frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override {
-    ce::logLine(ce::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
-                                         hexText(bytes, length));
+    os::logLine(os::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
+                                         router::hexText(bytes, length));
   }
 };
 
 AssemblerHooks assemblerHooks;
 
 bool startSerial(DaemonState& state) {
-  state.assembler = std::make_unique<FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
-  FrameAssembler* assembler = state.assembler.get();
-  TapWriter* tap = state.tap ? state.tap->writer.get() : nullptr;
-  state.link = std::make_unique<SerialLink>(SerialLinkDeps{
+  state.assembler = std::make_unique<router::FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
+  router::FrameAssembler* assembler = state.assembler.get();
+  router::TapWriter* tap = state.tap ? state.tap->writer.get() : nullptr;
+  state.link = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
       .openPort =
-          [&state](ce::PortOpenReport& report) {
-            std::unique_ptr<ce::SerialPort> port = openComPort(report);
+          [&state](os::PortOpenReport& report) {
+            std::unique_ptr<os::SerialPort> port = router::openComPort(report);
             if (port && state.publisher) state.publisher->portOpened();
             return port;
           },
@@ -55,13 +57,13 @@ bool startSerial(DaemonState& state) {
       .hungUp =
           [&state, tap] {
             if (state.publisher) state.publisher->hungUp();
-            if (tap) tap->hangUp(tapClockUs());
+            if (tap) tap->hangUp(router::tapClockUs());
           },
       // The tap is written after the assembler, so a reader that sees a read
       // in it also sees the frames that read completed.
       .feedBytes =
           [assembler, tap](uint32_t count, const uint8_t* bytes) {
-            const uint64_t arrived = tap ? tapClockUs() : 0;
+            const uint64_t arrived = tap ? router::tapClockUs() : 0;
             assembler->feedBytes(count, bytes);
             if (tap) tap->append(arrived, bytes, count);
           },
@@ -73,60 +75,60 @@ bool startSerial(DaemonState& state) {
 // the daemon runs on: only watchers and counters are lost, which is said once.
 void startStatus(DaemonState& state) {
   std::string problem;
-  if (!ce::openStatusObject(state.statusObject, problem)) {
-    ce::logLine(ce::LogLevel::error, problem);
+  if (!os::openStatusObject(state.statusObject, problem)) {
+    os::logLine(os::LogLevel::error, problem);
     return;
   }
-  int32_t channels[kRouteTableSize] = {};
-  const uint32_t count = std::min(state.routes.count, kRouteTableSize);
+  int32_t channels[router::kRouteTableSize] = {};
+  const uint32_t count = std::min(state.routes.count, router::kRouteTableSize);
   for (uint32_t i = 0; i < count; ++i) channels[i] = state.routes.entries[i].channel;
-  state.publisher = std::make_unique<StatusPublisher>(state.statusObject.address);
+  state.publisher = std::make_unique<router::StatusPublisher>(state.statusObject.address);
   state.publisher->initialise(channels, count);
-  state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+  state.publisher->setBacklight(devices::backlightOn.load(std::memory_order_relaxed) != 0);
 }
 
 // Fixed points 50 ms apart, once the channel events exist.
 void startDeviceServices(DaemonState& state) {
   constexpr uint32_t kServiceGapMs = 50;
-  ce::pauseMs(kServiceGapMs);
-  backlightOn.store(1);  // taken to be on; no code is sent
-  startControlChannel();
-  ce::pauseMs(kServiceGapMs);
-  ce::preparePointerDevice();  // a uinput mouse must exist before the first touch
-  startTouchInjector();
-  ce::pauseMs(kServiceGapMs);
+  os::pauseMs(kServiceGapMs);
+  devices::backlightOn.store(1);  // taken to be on; no code is sent
+  devices::startControlChannel();
+  os::pauseMs(kServiceGapMs);
+  os::preparePointerDevice();  // a uinput mouse must exist before the first touch
+  devices::startTouchInjector();
+  os::pauseMs(kServiceGapMs);
   // No GPS port driver runs on Linux: it counts as active while its key exists.
-  state.gpsDriverActive = ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2");
-  startPowerWatcher(state.battery);
+  state.gpsDriverActive = os::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2");
+  devices::startPowerWatcher(state.battery);
 }
 
 // The raw receive tap; without it the daemon runs on untapped, said once.
 void startTap(DaemonState& state) {
   std::string problem;
-  state.tap = openReceiveTap(problem);
-  if (!state.tap) ce::logLine(ce::LogLevel::error, problem);
+  state.tap = router::openReceiveTap(problem);
+  if (!state.tap) os::logLine(os::LogLevel::error, problem);
 }
 
 // Start-up ends early with `code`; `line`, when given, says why.
 bool endStart(DaemonState& state, int code, const std::string& line = {}) {
-  if (!line.empty()) ce::logLine(ce::LogLevel::error, line);
+  if (!line.empty()) os::logLine(os::LogLevel::error, line);
   state.exitCode = code;
   return false;
 }
 
 bool startDaemon(DaemonState& state) {
-  ce::initLockRecord(state.lock);
-  state.battery = ce::findBattery();  // absent is fine: the power watcher never transitions
-  const int loaded = state.routesPath.empty() ? loadRouteTable(state.routes)
-                                              : loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
+  os::initLockRecord(state.lock);
+  state.battery = os::findBattery();  // absent is fine: the power watcher never transitions
+  const int loaded = state.routesPath.empty() ? router::loadRouteTable(state.routes)
+                                              : router::loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
   if (loaded == 0) return endStart(state, kExitConfig);  // said by the loader
-  if (const std::string problem = ce::prepareObjectsDirectory(); !problem.empty()) {
+  if (const std::string problem = os::prepareObjectsDirectory(); !problem.empty()) {
     return endStart(state, kExitConfig, "objects directory " + problem);
   }
   // Before anything shutdown releases: without it the daemon can't be stopped.
-  state.loop = ce::openMainLoop(kPowerTickPeriodMs);
+  state.loop = os::openMainLoop(devices::kPowerTickPeriodMs);
   if (state.loop == nullptr) return endStart(state, kExitFailure);
-  createChannelBlocks(state.routes, state.lock);
+  router::createChannelBlocks(state.routes, state.lock);
   startStatus(state);
   startTap(state);
   if (!startSerial(state)) return false;
@@ -137,21 +139,21 @@ bool startDaemon(DaemonState& state) {
 // False when the serial reader would not stop: what it uses is never
 // released then, and only the end of the process may take it.
 bool shutdownDaemon(DaemonState& state) {
-  ce::notifyServiceManager("STOPPING=1");
-  ce::logLine(ce::LogLevel::info, "stopping");
+  os::notifyServiceManager("STOPPING=1");
+  os::logLine(os::LogLevel::info, "stopping");
   // Every thread that reads a channel block stops before the blocks go.
-  stopControlChannel();
-  stopTouchInjector();  // if the power watcher has not already
+  devices::stopControlChannel();
+  devices::stopTouchInjector();  // if the power watcher has not already
   state.gpsDriverActive = false;
   if (state.link && !state.link->stopSerialLink()) return false;  // reader and writer end here
-  releaseChannelBlocks(state.routes);
+  router::releaseChannelBlocks(state.routes);
   state.link.reset();
   state.assembler.reset();
   state.tap.reset();
   state.publisher.reset();
-  ce::closeStatusObject(state.statusObject);
+  os::closeStatusObject(state.statusObject);
   state.battery.reset();
-  ce::closeMainLoop(state.loop);
+  os::closeMainLoop(state.loop);
   state.loop = nullptr;
   return true;
 }
@@ -159,14 +161,14 @@ bool shutdownDaemon(DaemonState& state) {
 // The loop's only work, once a second: the power watcher, the status line and
 // object (the backlight as of this tick), and the watchdog's proof of life.
 void tick(DaemonState& state, bool watchdog) {
-  onPowerTick();
-  const bool onMains = acOnline.load() != 0;
+  devices::onPowerTick();
+  const bool onMains = devices::acOnline.load() != 0;
   state.status.setPower(onMains ? "on mains" : "on battery");
   if (state.publisher) {
     state.publisher->setPower(onMains ? SHUB_STATUS_POWER_MAINS : SHUB_STATUS_POWER_BATTERY);
-    state.publisher->setBacklight(::backlightOn.load(std::memory_order_relaxed) != 0);
+    state.publisher->setBacklight(devices::backlightOn.load(std::memory_order_relaxed) != 0);
   }
-  if (watchdog) ce::notifyServiceManager("WATCHDOG=1");
+  if (watchdog) os::notifyServiceManager("WATCHDOG=1");
 }
 
 }  // namespace
@@ -178,12 +180,14 @@ DaemonState& daemonState() {
 
 int runDaemon(DaemonState& state) {
   if (!startDaemon(state)) return state.exitCode;
-  ce::notifyServiceManager("READY=1");
-  const bool watchdog = ce::watchdogRequested();
+  os::notifyServiceManager("READY=1");
+  const bool watchdog = os::watchdogRequested();
   // A stop signal ends the loop.
-  ce::runMainLoop(state.loop, [&state, watchdog] { tick(state, watchdog); });
+  os::runMainLoop(state.loop, [&state, watchdog] { tick(state, watchdog); });
   // A reader stuck in a call still uses the daemon's state: the process ends
   // at once, without the destructors that would pull it from under it.
   if (!shutdownDaemon(state)) std::_Exit(0);
   return 0;
 }
+
+}  // namespace shub::daemon

@@ -23,6 +23,8 @@
 #include "router/serial_link.h"
 #include "router/status_publisher.h"
 
+namespace shub::daemon {
+
 inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
@@ -30,15 +32,15 @@ inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuse
 // to by the assembler, so the state never moves once start-up has begun.
 struct DaemonState {
   std::string routesPath;              // empty: ctl_rt.st beside the program
-  ce::LockRecord lock{};               // copied into every channel block
-  ce::MainLoop* loop = nullptr;        // the power tick and the stop signals
-  std::optional<ce::Battery> battery;  // for the power watcher; absent when missing at start-up
-  RouteTable routes;
-  ce::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
-  std::unique_ptr<StatusPublisher> publisher;  // null without a status object
-  std::unique_ptr<FrameAssembler> assembler;
-  std::unique_ptr<ReceiveTap> tap;  // CRT:TAP; null when it could not be made
-  std::unique_ptr<SerialLink> link;
+  os::LockRecord lock{};               // copied into every channel block
+  os::MainLoop* loop = nullptr;        // the power tick and the stop signals
+  std::optional<os::Battery> battery;  // for the power watcher; absent when missing at start-up
+  router::RouteTable routes;
+  os::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
+  std::unique_ptr<router::StatusPublisher> publisher;  // null without a status object
+  std::unique_ptr<router::FrameAssembler> assembler;
+  std::unique_ptr<router::ReceiveTap> tap;  // CRT:TAP; null when it could not be made
+  std::unique_ptr<router::SerialLink> link;
   ServiceStatus status;
   bool gpsDriverActive = false;  // "Drivers\GpsCom2", from the last service start to shutdown
   int exitCode = 0;  // when start-up ends early
@@ -50,5 +52,7 @@ DaemonState& daemonState();
 // Start-up, main loop, shutdown. Returns the exit code: 0 after a stop
 // signal, kExitConfig when the route file or the objects directory cannot be
 // used, kExitFailure when the loop cannot be set up. The caller has blocked
-// the stop signals (ce::blockStopSignals()) before any thread was started.
+// the stop signals (os::blockStopSignals()) before any thread was started.
 int runDaemon(DaemonState& state);
+
+}  // namespace shub::daemon

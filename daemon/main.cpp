@@ -7,6 +7,8 @@
 #include "platform/log.h"
 #include "platform/main_loop.h"
 
+using namespace shub::daemon;
+
 namespace {
 
 constexpr char kUsage[] =
@@ -31,8 +33,8 @@ constexpr int kExitUsage = 64;  // EX_USAGE
 int main(int argc, char** argv) {
   // First: every thread inherits the mask, so even an early stop signal
   // waits for the main loop instead of killing the process.
-  ce::blockStopSignals();
-  ce::useOneHeap();
+  shub::os::blockStopSignals();
+  shub::os::useOneHeap();
 
   DaemonState& state = daemonState();
   const option options[] = {{"routes", required_argument, nullptr, 'r'},
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
   for (int option; (option = getopt_long(argc, argv, "r:vhV", options, nullptr)) != -1;) {
     switch (option) {
       case 'r': state.routesPath = optarg; break;
-      case 'v': ce::setVerboseLog(true); break;
+      case 'v': shub::os::setVerboseLog(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case 'V': std::fputs("serialhub " SERIALHUB_VERSION "\n", stdout); return 0;
       default: std::fputs("try serialhub --help\n", stderr); return kExitUsage;

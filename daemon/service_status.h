@@ -8,6 +8,8 @@
 
 #include "platform/main_loop.h"
 
+namespace shub::daemon {
+
 class ServiceStatus {
  public:
   void setPort(const std::string& text) { update(port_, text); }
@@ -18,10 +20,12 @@ class ServiceStatus {
     std::lock_guard lock(mutex_);
     if (field == text) return;
     field = text;
-    ce::notifyServiceManager(("STATUS=" + port_ + "; " + power_).c_str());
+    os::notifyServiceManager(("STATUS=" + port_ + "; " + power_).c_str());
   }
 
   std::mutex mutex_;
   std::string port_ = "waiting for COM7";
   std::string power_ = "on mains";
 };
+
+}  // namespace shub::daemon

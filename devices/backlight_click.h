@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace shub::devices {
+
 // The daemon's own record of the lamp (it is never asked): 1 on, 0 off.
 // Callers update it first, then call BacklightSwitch.
 extern std::atomic<int32_t> backlightOn;
@@ -23,3 +25,5 @@ void BacklightSwitch(int32_t on);
 int32_t KeyClick(int32_t kind);
 
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
+
+}  // namespace shub::devices

@@ -11,14 +11,16 @@
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 
+namespace shub::devices {
+
 struct ChannelConsumer {
-  ce::EventHandle event;
-  ce::NamedBlock block;
-  ce::BlockView view;
+  os::EventHandle event;
+  os::NamedBlock block;
+  os::BlockView view;
   std::jthread thread;
 };
 
-using ConsumerBody = std::function<void(std::stop_token, ce::NamedEvent* event, const uint8_t* block)>;
+using ConsumerBody = std::function<void(std::stop_token, os::NamedEvent* event, const uint8_t* block)>;
 
 // Releases what `consumer` held (a second thread would orphan the first's
 // handles), opens the existing event, opens-or-creates and maps the block,
@@ -28,3 +30,5 @@ void startConsumer(ChannelConsumer& consumer, const char* blockName, const char*
 // Joins the thread first, so it never reads a block that is gone, then
 // releases what is held. A released consumer can be started again.
 void releaseChannel(ChannelConsumer& consumer);
+
+}  // namespace shub::devices

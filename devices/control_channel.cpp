@@ -10,6 +10,8 @@
 #include "platform/log.h"
 #include "router/channel_block.h"
 
+namespace shub::devices {
+
 std::atomic<uint8_t> controlBusy{1};
 
 namespace {
@@ -26,18 +28,18 @@ void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop
     const int32_t on = backlightOn.load() != 0 ? 0 : 1;
     backlightOn.store(on);
     BacklightSwitch(on);
-    ce::logLine(ce::LogLevel::info, on != 0 ? "backlight switched on by the peer" : "backlight switched off by the peer");
+    os::logLine(os::LogLevel::info, on != 0 ? "backlight switched on by the peer" : "backlight switched off by the peer");
   }
   if (command == kCommandPause || command == kCommandToggleBacklight) pause(kControlPauseMs, stop);
 }
 
-void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
-  while (ce::waitEvent(event, ce::kInfinite, stop) == ce::WaitResult::signalled) {
+void controlThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
+  while (os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled) {
     if (controlBusy.load() != 1) continue;
-    const uint8_t command = loadBlockByte(block, kCommandByte);
+    const uint8_t command = router::loadBlockByte(block, kCommandByte);
     controlBusy.store(0);
     runCommand(command, pause, stop);
-    ce::resetEvent(event);  // drop what arrived during the handling
+    os::resetEvent(event);  // drop what arrived during the handling
     controlBusy.store(1);
   }
 }
@@ -46,10 +48,12 @@ void controlThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* b
 
 int startControlChannel(ControlPause pause) {
   startConsumer(channel, "CRT4", "CRT4:EVENT",
-                [pause = std::move(pause)](std::stop_token stop, ce::NamedEvent* event, const uint8_t* block) {
+                [pause = std::move(pause)](std::stop_token stop, os::NamedEvent* event, const uint8_t* block) {
                   controlThread(stop, event, block, pause);
                 });
   return 0;
 }
 
 void stopControlChannel() { releaseChannel(channel); }
+
+}  // namespace shub::devices

@@ -12,6 +12,8 @@
 
 #include "platform/clock.h"
 
+namespace shub::devices {
+
 // 1 ready to take a command; 0 while one is handled. Control thread only.
 extern std::atomic<uint8_t> controlBusy;
 
@@ -23,8 +25,10 @@ using ControlPause = std::function<void(uint32_t ms, std::stop_token stop)>;
 
 // Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
 // case; without the event or the block no thread runs.
-int startControlChannel(ControlPause pause = [](uint32_t ms, std::stop_token stop) { ce::pauseMs(ms, stop); });
+int startControlChannel(ControlPause pause = [](uint32_t ms, std::stop_token stop) { os::pauseMs(ms, stop); });
 
 // Stops the thread, then releases what it held. Shutdown calls it before the
 // channel blocks go away.
 void stopControlChannel();
+
+}  // namespace shub::devices

@@ -15,6 +15,8 @@
 #include "platform/log.h"
 #include "platform/process.h"
 
+namespace shub::devices {
+
 std::atomic<int32_t> acOnline{1};
 
 namespace {
@@ -27,19 +29,19 @@ constexpr uint8_t kLineOnline = 1;
 
 class RealPowerPlatform final : public PowerPlatform {
  public:
-  std::optional<uint8_t> readLineStatus() override { return battery ? ce::readAcLineStatus(*battery) : std::nullopt; }
+  std::optional<uint8_t> readLineStatus() override { return battery ? os::readAcLineStatus(*battery) : std::nullopt; }
   void stopTouch() override { stopTouchInjector(); }
   void startTouch() override { startTouchInjector(); }
   void startProgram(const char* devicePath, const char* commandLine) override {
     int error = 0;
     const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
-    if (ce::startProgram(devicePath, commandLine, &error)) return ce::logLine(ce::LogLevel::info, "started " + program);
-    ce::logLine(ce::LogLevel::warning, ce::withError("cannot start " + program, error));
+    if (os::startProgram(devicePath, commandLine, &error)) return os::logLine(os::LogLevel::info, "started " + program);
+    os::logLine(os::LogLevel::warning, os::withError("cannot start " + program, error));
   }
-  void pause(uint32_t ms) override { ce::pauseMs(ms); }
+  void pause(uint32_t ms) override { os::pauseMs(ms); }
   void backlightSwitch(int32_t on) override { BacklightSwitch(on); }
 
-  std::optional<ce::Battery> battery;  // main thread only
+  std::optional<os::Battery> battery;  // main thread only
 };
 
 RealPowerPlatform realPlatform;
@@ -58,7 +60,7 @@ void runSleepSequence(PowerPlatform& platform) {
 
 void goOffline(PowerPlatform& platform) {
   acOnline.store(0);
-  ce::logLine(ce::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
+  os::logLine(os::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
   platform.stopTouch();
   platform.pause(kOfflineDelayMs);
   runSleepSequence(platform);
@@ -66,7 +68,7 @@ void goOffline(PowerPlatform& platform) {
 
 void goOnline(PowerPlatform& platform) {
   acOnline.store(1);
-  ce::logLine(ce::LogLevel::info, "AC power restored: touch input started");
+  os::logLine(os::LogLevel::info, "AC power restored: touch input started");
   backlightOn.store(1);  // taken to be on after a wake-up; no code is sent
   platform.startTouch();
   platform.pause(kOnlineSettleMs);
@@ -74,7 +76,7 @@ void goOnline(PowerPlatform& platform) {
 
 }  // namespace
 
-void startPowerWatcher(const std::optional<ce::Battery>& battery) { realPlatform.battery = battery; }
+void startPowerWatcher(const std::optional<os::Battery>& battery) { realPlatform.battery = battery; }
 
 void onPowerTick() { runPowerTick(realPlatform); }
 
@@ -84,3 +86,5 @@ void runPowerTick(PowerPlatform& platform) {
   if (*status == kLineOffline && acOnline.load() != 0) goOffline(platform);
   if (*status == kLineOnline && acOnline.load() == 0) goOnline(platform);
 }
+
+}  // namespace shub::devices

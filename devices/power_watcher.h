@@ -10,6 +10,8 @@
 
 #include "platform/power_nodes.h"
 
+namespace shub::devices {
+
 // 1 when the AC line was last seen on line (or taken to be), else 0.
 extern std::atomic<int32_t> acOnline;
 
@@ -33,8 +35,10 @@ class PowerPlatform {
 
 // Hands the watcher the battery found at start-up (none: no tick gets an
 // answer); the main loop then calls onPowerTick() every kPowerTickPeriodMs.
-void startPowerWatcher(const std::optional<ce::Battery>& battery);
+void startPowerWatcher(const std::optional<os::Battery>& battery);
 
 // One look at the AC line and the transition it calls for. Main thread only.
 void onPowerTick();
 void runPowerTick(PowerPlatform& platform);
+
+}  // namespace shub::devices

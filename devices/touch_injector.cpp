@@ -14,6 +14,8 @@
 #include "platform/registry.h"
 #include "router/channel_block.h"
 
+namespace shub::devices {
+
 std::atomic<int32_t> touchState{0};
 std::atomic<uint32_t> tapVolume{0};
 
@@ -25,16 +27,16 @@ constexpr uint32_t kVerticalByte = 10;    // u16 LE, pixels up from the bottom e
 constexpr uint32_t kHorizontalByte = 12;  // u16 LE, pixels from the left edge
 constexpr uint8_t kPenDown = 0x41;        // 'A'; anything else is up
 
-constexpr uint32_t kFlagsDownMove = ce::kPointerAbsolute | ce::kPointerMove | ce::kPointerLeftDown;  // 0x8003
-constexpr uint32_t kFlagsDownStill = ce::kPointerAbsolute | ce::kPointerLeftDown;                    // 0x8002
-constexpr uint32_t kFlagsUp = ce::kPointerLeftUp;                                                    // 0x0004
+constexpr uint32_t kFlagsDownMove = os::kPointerAbsolute | os::kPointerMove | os::kPointerLeftDown;  // 0x8003
+constexpr uint32_t kFlagsDownStill = os::kPointerAbsolute | os::kPointerLeftDown;                    // 0x8002
+constexpr uint32_t kFlagsUp = os::kPointerLeftUp;                                                    // 0x0004
 
 class RealTouchPlatform final : public TouchPlatform {
  public:
-  ce::ScreenSize screenSize() override { return ce::screenMetrics(); }
-  void injectPointer(const ce::PointerEvent& event) override { ce::injectPointerEvent(event); }
+  os::ScreenSize screenSize() override { return os::screenMetrics(); }
+  void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event); }
   uint32_t readTapVolume() override {
-    return ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen").value_or(0);
+    return os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen").value_or(0);
   }
   void keyClick(int32_t kind) override { KeyClick(kind); }
 };
@@ -44,7 +46,7 @@ RealTouchPlatform realPlatform;
 ChannelConsumer injector;  // main thread only
 
 uint32_t loadU16(const uint8_t* block, uint32_t offset) {
-  return loadBlockByte(block, offset) + 256u * loadBlockByte(block, offset + 1);
+  return router::loadBlockByte(block, offset) + 256u * router::loadBlockByte(block, offset + 1);
 }
 
 // Truncation toward zero, saturating at the 32-bit range.
@@ -53,20 +55,20 @@ int32_t toInt32(double value) {
   return static_cast<int32_t>(std::trunc(std::clamp(value, kMin, kMax)));
 }
 
-void touchThread(std::stop_token stop, ce::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
+void touchThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
   const uint32_t clickKind = platform->readTapVolume();
   tapVolume.store(clickKind, std::memory_order_relaxed);
   // A stop racing the frame wins: nothing is injected once it has begun.
-  while (ce::waitEvent(event, ce::kInfinite, stop) == ce::WaitResult::signalled && !stop.stop_requested()) {
+  while (os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested()) {
     handleTouchReport(decodeTouchFrame(block, platform->screenSize()), *platform, clickKind);
   }
 }
 
 }  // namespace
 
-TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
+TouchReport decodeTouchFrame(const uint8_t* block, os::ScreenSize screen) {
   TouchReport report;
-  report.penDown = loadBlockByte(block, kPenStateByte) == kPenDown;
+  report.penDown = router::loadBlockByte(block, kPenStateByte) == kPenDown;
   const double vertical = loadU16(block, kVerticalByte);
   const double horizontal = loadU16(block, kHorizontalByte);
   // Difference, product, quotient in the order the panel's calibration
@@ -78,7 +80,7 @@ TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen) {
 }
 
 void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint32_t clickKind) {
-  ce::PointerEvent event;
+  os::PointerEvent event;
   if (report.penDown) {
     const int32_t state = touchState.load(std::memory_order_relaxed);
     touchState.store(state == 0 ? 1 : 2, std::memory_order_relaxed);
@@ -97,7 +99,7 @@ void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint3
 int startTouchInjector() { return startTouchInjector(realPlatform); }
 
 int startTouchInjector(TouchPlatform& platform) {
-  startConsumer(injector, "CRT1", "CRT1:EVENT", [platform = &platform](std::stop_token stop, ce::NamedEvent* event,
+  startConsumer(injector, "CRT1", "CRT1:EVENT", [platform = &platform](std::stop_token stop, os::NamedEvent* event,
                                                                      const uint8_t* block) {
     touchThread(stop, event, block, platform);
   });
@@ -107,3 +109,5 @@ int startTouchInjector(TouchPlatform& platform) {
 void stopTouchInjector() { releaseChannel(injector); }
 
 bool touchInjectorRunning() { return injector.thread.joinable(); }
+
+}  // namespace shub::devices

@@ -11,6 +11,8 @@
 #include "platform/pointer.h"
 #include "platform/screen.h"
 
+namespace shub::devices {
+
 // 0 pen up; 1 first down report of a touch; 2 later down reports. Kept across
 // stops and starts; only the touch thread writes it while it runs.
 extern std::atomic<int32_t> touchState;
@@ -23,8 +25,8 @@ extern std::atomic<uint32_t> tapVolume;
 class TouchPlatform {
  public:
   virtual ~TouchPlatform() = default;
-  virtual ce::ScreenSize screenSize() = 0;
-  virtual void injectPointer(const ce::PointerEvent& event) = 0;
+  virtual os::ScreenSize screenSize() = 0;
+  virtual void injectPointer(const os::PointerEvent& event) = 0;
   virtual uint32_t readTapVolume() = 0;
   virtual void keyClick(int32_t kind) = 0;
 };
@@ -36,7 +38,7 @@ struct TouchReport {
 };
 
 // Decodes the frame in a mapped channel block for a screen of `screen` pixels.
-TouchReport decodeTouchFrame(const uint8_t* block, ce::ScreenSize screen);
+TouchReport decodeTouchFrame(const uint8_t* block, os::ScreenSize screen);
 
 // Advances touchState, injects, and clicks on the first down report.
 void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint32_t clickKind);
@@ -51,3 +53,5 @@ int startTouchInjector(TouchPlatform& platform);
 // what it held. Injects no pen-up and leaves touchState as it is.
 void stopTouchInjector();
 bool touchInjectorRunning();
+
+}  // namespace shub::devices

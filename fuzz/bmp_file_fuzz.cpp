@@ -13,11 +13,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
   if (file == nullptr) return 0;
-  sleepscreen::BmpImage image;
+  shub::sleepscreen::BmpImage image;
   image.width = -7;  // a sentinel a refusal must leave in place
-  const sleepscreen::BmpRefusal refusal = sleepscreen::readBmp(file, image);
+  const shub::sleepscreen::BmpRefusal refusal = shub::sleepscreen::readBmp(file, image);
   std::fclose(file);
-  if (refusal != sleepscreen::BmpRefusal::none) {
+  if (refusal != shub::sleepscreen::BmpRefusal::none) {
     if (image.width != -7) std::abort();
     return 0;
   }

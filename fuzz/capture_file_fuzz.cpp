@@ -10,17 +10,17 @@
 #include "client/capture_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  client::Capture capture;
+  shub::client::Capture capture;
   std::string error;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!client::parseCapture(text, capture, error)) {
+  if (!shub::client::parseCapture(text, capture, error)) {
     if (error.rfind("line ", 0) != 0) std::abort();  // a refusal always names its line
     return 0;
   }
   uint64_t time = 0;
-  for (const client::CaptureItem& item : capture.items) {
-    if (item.timeUs < time || (item.event == client::CaptureEvent::bytes && item.bytes.empty())) std::abort();
-    if (!capture.timed && item.event != client::CaptureEvent::bytes) std::abort();
+  for (const shub::client::CaptureItem& item : capture.items) {
+    if (item.timeUs < time || (item.event == shub::client::CaptureEvent::bytes && item.bytes.empty())) std::abort();
+    if (!capture.timed && item.event != shub::client::CaptureEvent::bytes) std::abort();
     time = item.timeUs;
   }
   return 0;

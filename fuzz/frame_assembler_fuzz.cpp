@@ -13,6 +13,8 @@
 #include "router/frame_assembler.h"
 #include "router/route_table.h"
 
+using namespace shub::router;
+
 namespace {
 
 constexpr uint32_t kGuard = 32;
@@ -25,7 +27,7 @@ struct Hooks final : FrameAssemblerHooks {
   void keyClick(int32_t kind) override {
     if (kind != 2) abort();
   }
-  void setEvent(ce::NamedEvent*) override {}
+  void setEvent(shub::os::NamedEvent*) override {}
   uint32_t tick = 0;
   int32_t backlight = 1;
 };
@@ -66,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool withoutBlock = i < 7 && (settings & (2u << i)) != 0;
     if (withoutBlock) continue;
     table.entries[i].blockAddress = memory[i] + kGuard;
-    table.entries[i].event = reinterpret_cast<ce::NamedEvent*>(&eventTokens[i]);
+    table.entries[i].event = reinterpret_cast<shub::os::NamedEvent*>(&eventTokens[i]);
   }
 
   Hooks hooks;

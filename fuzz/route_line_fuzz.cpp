@@ -10,6 +10,8 @@
 
 #include "router/route_table.h"
 
+using namespace shub::router;
+
 namespace {
 
 constexpr size_t kMaxLine = 259;

@@ -12,6 +12,8 @@
 
 #include "router/tap_ring.h"
 
+using namespace shub::router;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first 16 bytes are two heads the reader finds, one after the other;
   // the rest is laid over the object from its start, header and ring.

@@ -20,9 +20,9 @@
 
 struct shub_channel {
   int number = 0;
-  ce::MappedObject block;
-  ce::MappedObject event;
-  ce::MappedObject status;  // unmapped until a daemon has made it
+  shub::os::MappedObject block;
+  shub::os::MappedObject event;
+  shub::os::MappedObject status;  // unmapped until a daemon has made it
   bool watching = false;    // counted in the status object's watchers
   int64_t goneSince = -1;   // since when no daemon held the alive lock; -1: one did at the last look
   // The last frame a peek returned: a sequence number that changed without a
@@ -52,12 +52,12 @@ std::atomic_ref<uint32_t> word(uint8_t* base, uint32_t offset) {
 
 uint32_t* wordAddress(uint8_t* base, uint32_t offset) { return reinterpret_cast<uint32_t*>(base + offset); }
 
-int64_t deadlineOf(int timeoutMs) { return timeoutMs < 0 ? -1 : ce::monotonicMs() + timeoutMs; }
+int64_t deadlineOf(int timeoutMs) { return timeoutMs < 0 ? -1 : shub::os::monotonicMs() + timeoutMs; }
 
 // Milliseconds left, 0 when passed, -1 for no deadline.
 int64_t remaining(int64_t deadline) {
   if (deadline < 0) return -1;
-  const int64_t left = deadline - ce::monotonicMs();
+  const int64_t left = deadline - shub::os::monotonicMs();
   return left > 0 ? left : 0;
 }
 
@@ -68,10 +68,10 @@ int fail(int error) {
   return -1;
 }
 
-bool openEventObject(const char* name, ce::MappedObject& out) {
-  if (!ce::openMappedObject(name, SHUB_EVENT_SIZE, out)) return false;
+bool openEventObject(const char* name, shub::os::MappedObject& out) {
+  if (!shub::os::openMappedObject(name, SHUB_EVENT_SIZE, out)) return false;
   if (word(out.address, SHUB_EVENT_MAGIC_OFFSET).load(std::memory_order_acquire) != SHUB_EVENT_MAGIC) {
-    ce::closeMappedObject(out);
+    shub::os::closeMappedObject(out);
     errno = EINVAL;
     return false;
   }
@@ -80,13 +80,13 @@ bool openEventObject(const char* name, ce::MappedObject& out) {
 
 // The status object, mapped on first need: the daemon may start after the
 // channel was opened. False with ENOTCONN when there is none yet.
-bool haveStatus(ce::MappedObject& status) {
-  if (status.address == nullptr && !ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) {
+bool haveStatus(shub::os::MappedObject& status) {
+  if (status.address == nullptr && !shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) {
     if (errno == ENOENT) errno = ENOTCONN;
     return false;
   }
-  if (!shub::statusReady(status.address)) {
-    errno = ce::objectBroken(status) ? EIO : ENOTCONN;
+  if (!shub::lib::statusReady(status.address)) {
+    errno = shub::os::objectBroken(status) ? EIO : ENOTCONN;
     return false;
   }
   return true;
@@ -94,10 +94,10 @@ bool haveStatus(ce::MappedObject& status) {
 
 // True once no daemon has held the status object's alive lock for
 // kGoneAfterMs. Without a status object nothing can be told: false.
-bool daemonGone(ce::MappedObject& status, int64_t& goneSince) {
-  if (status.address == nullptr && !ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return false;
-  const int64_t now = ce::monotonicMs();
-  if (ce::lockedByAnother(status.fd)) {
+bool daemonGone(shub::os::MappedObject& status, int64_t& goneSince) {
+  if (status.address == nullptr && !shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return false;
+  const int64_t now = shub::os::monotonicMs();
+  if (shub::os::lockedByAnother(status.fd)) {
     goneSince = -1;
     return false;
   }
@@ -111,14 +111,14 @@ enum class Taken { signal, timedOut, interrupted };
 // it is 0, at most `ms`.
 Taken takeSignal(uint8_t* event, int64_t ms) {
   auto state = word(event, SHUB_EVENT_STATE_OFFSET);
-  const int64_t until = ce::monotonicMs() + ms;
+  const int64_t until = shub::os::monotonicMs() + ms;
   for (;;) {
     uint32_t seen = state.load(std::memory_order_acquire);
     if (seen != 0 && state.compare_exchange_strong(seen, 0, std::memory_order_acq_rel)) return Taken::signal;
     if (seen != 0) continue;
-    const int64_t left = until - ce::monotonicMs();
+    const int64_t left = until - shub::os::monotonicMs();
     if (left <= 0) return Taken::timedOut;
-    if (!ce::waitSharedWord(wordAddress(event, SHUB_EVENT_STATE_OFFSET), 0, left)) return Taken::interrupted;
+    if (!shub::os::waitSharedWord(wordAddress(event, SHUB_EVENT_STATE_OFFSET), 0, left)) return Taken::interrupted;
   }
 }
 
@@ -127,21 +127,21 @@ Taken takeSignal(uint8_t* event, int64_t ms) {
 void startWatching(shub_channel* ch) {
   if (ch->watching) return;
   word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_add(1, std::memory_order_seq_cst);
-  ce::fenceRegisteredProcesses();
+  shub::os::fenceRegisteredProcesses();
   ch->watching = true;
 }
 
 // The frame of the channel if it is newer than `cursor`: the sequence number
 // moved and the block was written since the last frame returned. Whatever
 // the words hold, this never waits longer than a slice.
-bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub::FrameCopy& copy) {
-  const int entry = shub::findEntry(ch->status.address, ch->number);
+bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub::lib::FrameCopy& copy) {
+  const int entry = shub::lib::findEntry(ch->status.address, ch->number);
   if (entry < 0) return false;
   // 1 is the number before a channel's first frame: there is nothing to copy yet.
-  const uint64_t seq = shub::entrySeq(ch->status.address, entry);
+  const uint64_t seq = shub::lib::entrySeq(ch->status.address, entry);
   if (seq == cursor || seq < 2) return false;
-  if (!shub::copyConsistent(ch->status.address, entry, ch->block.address, buf, cap, copy,
-                            ce::monotonicMs() + kSliceMs / 10)) {
+  if (!shub::lib::copyConsistent(ch->status.address, entry, ch->block.address, buf, cap, copy,
+                            shub::os::monotonicMs() + kSliceMs / 10)) {
     return false;
   }
   const bool rewritten = cursor != ch->peekedSeq || copy.version != ch->peekedVersion;
@@ -151,12 +151,12 @@ bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub:
 // The write block and its event, and the lock that lets one writer at a time
 // use them; all released by the destructor.
 struct WriteObjects {
-  ce::MappedObject status, block, event;
+  shub::os::MappedObject status, block, event;
   int64_t goneSince = -1;
   ~WriteObjects() {
-    ce::closeMappedObject(event);
-    ce::closeMappedObject(block);  // drops the writers' lock with the descriptor
-    ce::closeMappedObject(status);
+    shub::os::closeMappedObject(event);
+    shub::os::closeMappedObject(block);  // drops the writers' lock with the descriptor
+    shub::os::closeMappedObject(status);
   }
 };
 
@@ -166,7 +166,7 @@ struct WriteObjects {
 int waitOutcome(WriteObjects& w, int64_t deadline, uint32_t* outcome = nullptr) {
   uint32_t* length = wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET);
   for (;;) {
-    if (ce::objectBroken(w.block) || ce::objectBroken(w.event)) return EIO;
+    if (shub::os::objectBroken(w.block) || shub::os::objectBroken(w.event)) return EIO;
     const uint32_t seen = std::atomic_ref<uint32_t>(*length).load(std::memory_order_acquire);
     if (seen == 0 || seen == SHUB_WRITE_NOT_SENT) {
       if (outcome) *outcome = seen;
@@ -175,14 +175,14 @@ int waitOutcome(WriteObjects& w, int64_t deadline, uint32_t* outcome = nullptr) 
     if (daemonGone(w.status, w.goneSince)) return ENOTCONN;
     const int64_t left = remaining(deadline);
     if (left == 0) return ETIMEDOUT;
-    ce::waitSharedWord(length, seen, slice(left));  // a signal only costs a look
+    shub::os::waitSharedWord(length, seen, slice(left));  // a signal only costs a look
   }
 }
 
 // The block free again for the next writer, whatever its length word says.
 void freeBlock(WriteObjects& w) {
   word(w.block.address, SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
-  ce::wakeSharedWord(wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
+  shub::os::wakeSharedWord(wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
 }
 
 // Hands `count` bytes to the daemon through the free block; 0 once they went
@@ -197,7 +197,7 @@ int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t dead
   word(block, SHUB_BLOCK_LENGTH_OFFSET).store(count, std::memory_order_relaxed);
   auto state = word(w.event.address, SHUB_EVENT_STATE_OFFSET);
   state.store(1, std::memory_order_release);
-  ce::wakeSharedWord(wordAddress(w.event.address, SHUB_EVENT_STATE_OFFSET), 1);
+  shub::os::wakeSharedWord(wordAddress(w.event.address, SHUB_EVENT_STATE_OFFSET), 1);
   uint32_t outcome = 0;
   int error = waitOutcome(w, deadline, &outcome);
   if (error == ETIMEDOUT || error == ENOTCONN) {
@@ -209,7 +209,7 @@ int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t dead
       return error;
     }
     const int64_t lineMs = kLineMsPerByte * count + kLineConstantMs + kSliceMs;
-    if (waitOutcome(w, ce::monotonicMs() + lineMs, &outcome) == 0) error = 0;
+    if (waitOutcome(w, shub::os::monotonicMs() + lineMs, &outcome) == 0) error = 0;
   }
   if (error == 0 && outcome == 0) return 0;
   freeBlock(w);
@@ -231,7 +231,7 @@ shub_channel* shub_channel_open(int channel) {
     return nullptr;
   }
   ch->number = channel;
-  if (!ce::openMappedObject(blockName, SHUB_BLOCK_SIZE, ch->block) || !openEventObject(eventName, ch->event)) {
+  if (!shub::os::openMappedObject(blockName, SHUB_BLOCK_SIZE, ch->block) || !openEventObject(eventName, ch->event)) {
     const int error = errno;
     shub_channel_close(ch);
     errno = error;
@@ -242,12 +242,12 @@ shub_channel* shub_channel_open(int channel) {
 
 void shub_channel_close(shub_channel* ch) {
   if (ch == nullptr) return;
-  if (ch->watching && !ce::objectBroken(ch->status)) {
+  if (ch->watching && !shub::os::objectBroken(ch->status)) {
     word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_sub(1, std::memory_order_relaxed);
   }
-  ce::closeMappedObject(ch->status);
-  ce::closeMappedObject(ch->event);
-  ce::closeMappedObject(ch->block);
+  shub::os::closeMappedObject(ch->status);
+  shub::os::closeMappedObject(ch->event);
+  shub::os::closeMappedObject(ch->block);
   delete ch;
 }
 
@@ -255,7 +255,7 @@ int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
   if (ch == nullptr || (buf == nullptr && cap > 0)) return fail(EINVAL);
   const int64_t deadline = deadlineOf(timeout_ms);
   for (;;) {
-    if (ce::objectBroken(ch->event) || ce::objectBroken(ch->block)) return fail(EIO);
+    if (shub::os::objectBroken(ch->event) || shub::os::objectBroken(ch->block)) return fail(EIO);
     const Taken taken = takeSignal(ch->event.address, slice(remaining(deadline)));
     if (taken == Taken::interrupted) return fail(EINTR);
     if (taken == Taken::signal) break;
@@ -263,16 +263,16 @@ int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
     if (remaining(deadline) == 0) return 0;
   }
   auto* out = static_cast<uint8_t*>(buf);
-  const int entry = haveStatus(ch->status) ? shub::findEntry(ch->status.address, ch->number) : -1;
-  shub::FrameCopy copy;
+  const int entry = haveStatus(ch->status) ? shub::lib::findEntry(ch->status.address, ch->number) : -1;
+  shub::lib::FrameCopy copy;
   // Bounded: a word left odd by a daemon killed mid-write must not hang a
   // consumer that already has its signal; it gets the plain copy instead.
-  if (entry >= 0 && shub::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy,
-                                         ce::monotonicMs() + kSliceMs)) {
+  if (entry >= 0 && shub::lib::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy,
+                                         shub::os::monotonicMs() + kSliceMs)) {
     return static_cast<int>(copy.length);
   }
-  const uint32_t length = shub::copyPlain(ch->block.address, out, cap);
-  return ce::objectBroken(ch->block) ? fail(EIO) : static_cast<int>(length);
+  const uint32_t length = shub::lib::copyPlain(ch->block.address, out, cap);
+  return shub::os::objectBroken(ch->block) ? fail(EIO) : static_cast<int>(length);
 }
 
 int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, uint64_t* seq) {
@@ -281,14 +281,14 @@ int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, u
   startWatching(ch);
   uint32_t* wake = wordAddress(ch->status.address, SHUB_STATUS_WAKE_OFFSET);
   const int64_t deadline = deadlineOf(timeout_ms);
-  const int entry = shub::findEntry(ch->status.address, ch->number);
-  const uint64_t cursor = *seq != 0 ? *seq : entry >= 0 ? shub::entrySeq(ch->status.address, entry) : 0;
+  const int entry = shub::lib::findEntry(ch->status.address, ch->number);
+  const uint64_t cursor = *seq != 0 ? *seq : entry >= 0 ? shub::lib::entrySeq(ch->status.address, entry) : 0;
   for (;;) {
-    if (ce::objectBroken(ch->status) || ce::objectBroken(ch->block)) return fail(EIO);
+    if (shub::os::objectBroken(ch->status) || shub::os::objectBroken(ch->block)) return fail(EIO);
     // The wake word is read before the sequence number, so a frame that
     // comes after the look changes it and the sleep below returns at once.
     const uint32_t wakeSeen = std::atomic_ref<uint32_t>(*wake).load(std::memory_order_acquire);
-    shub::FrameCopy copy;
+    shub::lib::FrameCopy copy;
     if (newFrame(ch, cursor, static_cast<uint8_t*>(buf), cap, copy)) {
       ch->peekedSeq = *seq = copy.seq;
       ch->peekedVersion = copy.version;
@@ -300,7 +300,7 @@ int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, u
     const int64_t left = remaining(deadline);
     if (left == 0) return 0;
     if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
-    if (!ce::waitSharedWord(wake, wakeSeen, slice(left))) return fail(EINTR);
+    if (!shub::os::waitSharedWord(wake, wakeSeen, slice(left))) return fail(EINTR);
   }
 }
 
@@ -313,16 +313,16 @@ int shub_write(const void* bytes, size_t count) {
   if (count > SHUB_BLOCK_DATA_SIZE) return fail(EMSGSIZE);
   if (bytes == nullptr || count == 0) return fail(EINVAL);
   WriteObjects w;
-  if (!ce::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, w.status)) return fail(errno == ENOENT ? ENOTCONN : errno);
-  if (!ce::lockedByAnother(w.status.fd)) return fail(ENOTCONN);
-  if (!ce::openMappedObject(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE, w.block) ||
+  if (!shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, w.status)) return fail(errno == ENOENT ? ENOTCONN : errno);
+  if (!shub::os::lockedByAnother(w.status.fd)) return fail(ENOTCONN);
+  if (!shub::os::openMappedObject(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE, w.block) ||
       !openEventObject(SHUB_WRITE_EVENT_NAME, w.event)) {
     return -1;
   }
   // One writer at a time, across processes: the lock is the block file's own
   // flock, which the kernel drops however a writer dies.
-  const int64_t deadline = ce::monotonicMs() + kWriteTakeMs;
-  if (!ce::lockExclusiveUntil(w.block.fd, deadline)) return -1;
+  const int64_t deadline = shub::os::monotonicMs() + kWriteTakeMs;
+  if (!shub::os::lockExclusiveUntil(w.block.fd, deadline)) return -1;
   int error = waitOutcome(w, deadline);
   if (error == 0) error = handOver(w, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count), deadline);
   return error == 0 ? 0 : fail(error);
@@ -330,10 +330,10 @@ int shub_write(const void* bytes, size_t count) {
 
 int shub_stats(shub_status* out) {
   if (out == nullptr) return fail(EINVAL);
-  ce::MappedObject status;
+  shub::os::MappedObject status;
   if (!haveStatus(status)) {
     const int error = errno;
-    ce::closeMappedObject(status);
+    shub::os::closeMappedObject(status);
     return fail(error);
   }
   const uint8_t* base = status.address;
@@ -344,7 +344,7 @@ int shub_stats(shub_status* out) {
     return std::atomic_ref<const uint64_t>(*reinterpret_cast<const uint64_t*>(base + offset)).load(std::memory_order_relaxed);
   };
   *out = {};
-  out->daemon_alive = ce::lockedByAnother(status.fd) ? 1 : 0;
+  out->daemon_alive = shub::os::lockedByAnother(status.fd) ? 1 : 0;
   out->power = u32(SHUB_STATUS_POWER_OFFSET);
   out->backlight = u32(SHUB_STATUS_BACKLIGHT_OFFSET);
   out->watchers = u32(SHUB_STATUS_WATCHERS_OFFSET);
@@ -364,8 +364,8 @@ int shub_stats(shub_status* out) {
     entry.frames = u64(at + SHUB_STATUS_ENTRY_FRAMES);
     entry.bytes = u64(at + SHUB_STATUS_ENTRY_BYTES);
   }
-  const bool broken = ce::objectBroken(status);
-  ce::closeMappedObject(status);
+  const bool broken = shub::os::objectBroken(status);
+  shub::os::closeMappedObject(status);
   return broken ? fail(EIO) : 0;
 }
 

@@ -12,7 +12,7 @@
 
 #include "platform/client_objects.h"
 
-namespace shub {
+namespace shub::lib {
 
 namespace {
 
@@ -76,8 +76,8 @@ bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint
     // A write takes well under a microsecond; spinning past that means the
     // writer was descheduled, so give the processor back.
     if (attempt % 64 == 63) {
-      if (ce::monotonicMs() >= deadlineMs) return false;
-      ce::waitSharedWord(const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(status + versionAt)), before, 1);
+      if (shub::os::monotonicMs() >= deadlineMs) return false;
+      shub::os::waitSharedWord(const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(status + versionAt)), before, 1);
     }
   }
 }
@@ -88,4 +88,4 @@ uint32_t copyPlain(const uint8_t* block, uint8_t* buf, size_t cap) {
   return length;
 }
 
-}  // namespace shub
+}  // namespace shub::lib

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace shub {
+namespace shub::lib {
 
 // True when the object carries the magic and a version this reader knows.
 bool statusReady(const uint8_t* status);
@@ -31,4 +31,4 @@ bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint
 // A copy with no seqlock, for channels the status object does not list.
 uint32_t copyPlain(const uint8_t* block, uint8_t* buf, size_t cap);
 
-}  // namespace shub
+}  // namespace shub::lib

@@ -16,7 +16,7 @@
 #include "platform/mapping_guard.h"
 #include "platform/paths.h"
 
-namespace ce {
+namespace shub::os {
 
 int detail::openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
@@ -89,4 +89,4 @@ int64_t monotonicMs() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-}  // namespace ce
+}  // namespace shub::os

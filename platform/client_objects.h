@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 struct MappedObject {
   int fd = -1;
@@ -54,4 +54,4 @@ int openObjectFile(const std::string& path, uint32_t size);
 
 }  // namespace detail
 
-}  // namespace ce
+}  // namespace shub::os

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-namespace ce {
+namespace shub::os {
 
 // Monotonic milliseconds, wrapping at 2^32: subtract two ticks in uint32_t for the time between.
 inline uint32_t tickCount() {
@@ -43,4 +43,4 @@ inline void stopThread(std::jthread& thread) {
   if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
 }
 
-}  // namespace ce
+}  // namespace shub::os

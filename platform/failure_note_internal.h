@@ -6,11 +6,11 @@
 
 #include "platform/log.h"
 
-namespace ce::detail {
+namespace shub::os::detail {
 
 inline void noteFailure(const std::string& object, const char* what, int error) {
   const std::string text = object + ": " + what;
   logLine(LogLevel::warning, error != 0 ? withError(text, error) : text);
 }
 
-}  // namespace ce::detail
+}  // namespace shub::os::detail

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-namespace ce {
+namespace shub::os {
 
 bool FolderLock::tryLock(const std::string& folder) {
   unlock();
@@ -29,4 +29,4 @@ void FolderLock::unlock() {
   fd_ = -1;
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 class FolderLock {
  public:
@@ -26,4 +26,4 @@ class FolderLock {
   int fd_ = -1;
 };
 
-}  // namespace ce
+}  // namespace shub::os

@@ -16,7 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace ce::detail {
+namespace shub::os::detail {
 
 // An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches; nullopt: none.
 using Deadline = std::optional<timespec>;
@@ -84,4 +84,4 @@ inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, con
   futexWaitUntil(word, 0, !deadline || before(*slice, *deadline) ? slice : deadline, shared);
 }
 
-}  // namespace ce::detail
+}  // namespace shub::os::detail

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace ce {
+namespace shub::os {
 
 inline constexpr uint32_t kLockRecordMagic = 0x4B434F4C;  // "LOCK"
 
@@ -20,4 +20,4 @@ static_assert(sizeof(LockRecord) == 20);
 
 inline void initLockRecord(LockRecord& record) { record = LockRecord{0, 0, 0, 0, kLockRecordMagic}; }
 
-}  // namespace ce
+}  // namespace shub::os

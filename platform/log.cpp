@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 std::atomic<bool> verbose{false};
@@ -44,4 +44,4 @@ bool verboseLog() { return verbose.load(std::memory_order_relaxed); }
 
 std::string withError(const std::string& text, int error) { return text + ": " + std::strerror(error); }
 
-}  // namespace ce
+}  // namespace shub::os

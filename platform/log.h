@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 enum class LogLevel { error = 3, warning = 4, info = 6, debug = 7 };
 
@@ -20,4 +20,4 @@ bool verboseLog();
 // "text: strerror(error)".
 std::string withError(const std::string& text, int error);
 
-}  // namespace ce
+}  // namespace shub::os

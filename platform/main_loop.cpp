@@ -20,7 +20,7 @@
 
 #include "platform/log.h"
 
-namespace ce {
+namespace shub::os {
 
 struct MainLoop {
   int signalFd, timerFd;  // the timer is disarmed until the loop runs
@@ -103,4 +103,4 @@ bool watchdogRequested() {
          (pid == nullptr || std::strtol(pid, nullptr, 10) == static_cast<long>(getpid()));
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace ce {
+namespace shub::os {
 
 // Called on the first line of main, so that every thread inherits the mask
 // and a stop signal that comes before the loop runs stays pending until it does.
@@ -32,4 +32,4 @@ bool notifyServiceManager(const char* state);
 // True when WATCHDOG_USEC is set and WATCHDOG_PID, if set, names this process.
 bool watchdogRequested();
 
-}  // namespace ce
+}  // namespace shub::os

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 struct GuardSlot {
@@ -108,4 +108,4 @@ void unmapGuarded(void* address, size_t size) {
   munmap(address, size);
 }
 
-}  // namespace ce
+}  // namespace shub::os

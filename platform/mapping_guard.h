@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace ce {
+namespace shub::os {
 
 // Maps `fd` shared read/write, `size` bytes, under the guard; nullptr with
 // errno set on failure. `notice`, when not empty, is written to stderr at the
@@ -21,4 +21,4 @@ namespace ce {
 void* mapGuarded(int fd, size_t size, std::string_view notice = {}, const std::atomic<bool>** tripped = nullptr);
 void unmapGuarded(void* address, size_t size);
 
-}  // namespace ce
+}  // namespace shub::os

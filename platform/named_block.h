@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-namespace ce {
+namespace shub::os {
 
 // An owned, move-only handle to an open block; `fd` -1 is "no block".
 struct NamedBlock {
@@ -49,4 +49,4 @@ class BlockView {
   std::unique_ptr<uint8_t, Unmap> mapping_;
 };
 
-}  // namespace ce
+}  // namespace shub::os

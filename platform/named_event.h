@@ -7,7 +7,7 @@
 #include <memory>
 #include <stop_token>
 
-namespace ce {
+namespace shub::os {
 
 inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
@@ -37,4 +37,4 @@ struct EventCloser {
 };
 using EventHandle = std::unique_ptr<NamedEvent, EventCloser>;
 
-}  // namespace ce
+}  // namespace shub::os

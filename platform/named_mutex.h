@@ -2,7 +2,7 @@
 // shared flock by each process that has it open; a crashed one's file does not count.
 #pragma once
 
-namespace ce {
+namespace shub::os {
 
 struct NamedMutex;  // opaque
 
@@ -12,4 +12,4 @@ NamedMutex* createMutex(const char* name, bool& alreadyExisted);
 
 void closeMutex(NamedMutex* mutex);
 
-}  // namespace ce
+}  // namespace shub::os

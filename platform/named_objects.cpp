@@ -33,7 +33,7 @@
 
 static_assert(std::endian::native == std::endian::little, "the event file is little-endian");
 
-namespace ce {
+namespace shub::os {
 
 struct NamedEvent {
   uint32_t* mapping;   // the event file's; nullptr when unnamed
@@ -254,4 +254,4 @@ void closeStatusObject(StatusObject& status) {
   status = StatusObject{};  // closes the block
 }
 
-}  // namespace ce
+}  // namespace shub::os

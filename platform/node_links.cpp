@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <climits>
 
-namespace ce {
+namespace shub::os {
 
 NodeIdentity identifyNode(const std::string& path) {
   NodeIdentity node;
@@ -53,4 +53,4 @@ std::optional<std::string> linkAtFreshName(const std::string& target, const std:
   return std::nullopt;
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace ce {
+namespace shub::os {
 
 struct NodeIdentity {
   enum class Kind {
@@ -42,4 +42,4 @@ bool makeLink(const std::string& target, const std::string& path);
 // followed nor touched, another is drawn. Its path, or nullopt with errno.
 std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag);
 
-}  // namespace ce
+}  // namespace shub::os

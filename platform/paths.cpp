@@ -16,7 +16,7 @@
 
 #include <serialhub/protocol.h>
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 std::string environmentOr(const char* name, const char* fallback) {
@@ -145,4 +145,4 @@ std::string prepareObjectsDirectory() {
   return {};
 }
 
-}  // namespace ce
+}  // namespace shub::os

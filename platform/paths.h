@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ce {
+namespace shub::os {
 
 // $CE_ROOT (default "/") and $CE_OBJECTS (default "/dev/shm/ce"), without a trailing '/'.
 std::string ceRoot();
@@ -45,4 +45,4 @@ std::optional<std::string> objectPath(std::string_view name);
 // one of this user or root that others cannot write. Empty, or what is wrong.
 std::string prepareObjectsDirectory();
 
-}  // namespace ce
+}  // namespace shub::os

@@ -25,7 +25,7 @@
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 constexpr int kAxisMax = 65535;
@@ -153,4 +153,4 @@ bool injectPointerEvent(const PointerEvent& event) {
   return type == S_IFCHR && uinputPointerEvent(*node, &event);
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace ce {
+namespace shub::os {
 
 inline constexpr uint32_t kPointerAbsolute = 0x8000;
 inline constexpr uint32_t kPointerMove = 0x0001;
@@ -28,4 +28,4 @@ void preparePointerDevice();
 // True when a sink took the event; false when it was dropped or failed.
 bool injectPointerEvent(const PointerEvent& event);
 
-}  // namespace ce
+}  // namespace shub::os

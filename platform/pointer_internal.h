@@ -9,7 +9,7 @@
 
 #include "platform/pointer.h"
 
-namespace ce::detail {
+namespace shub::os::detail {
 
 struct RetryGate {
   // True when an attempt at `next` may start at tick `now` (ms): at most one
@@ -38,4 +38,4 @@ struct InputEvent {
 
 std::vector<InputEvent> uinputEvents(const PointerEvent& event);
 
-}  // namespace ce::detail
+}  // namespace shub::os::detail

@@ -12,7 +12,7 @@
 #include "platform/paths.h"
 #include "platform/regular_file.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 // The first line as a decimal 0..255, white space around it allowed.
@@ -73,4 +73,4 @@ std::optional<uint8_t> readAcLineStatus(const Battery& battery) {
   return readSupplyClass(battery.path);
 }
 
-}  // namespace ce
+}  // namespace shub::os

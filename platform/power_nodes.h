@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 // True when the node took the request.
 bool switchBacklight(bool on, uint32_t requestCode);
@@ -26,4 +26,4 @@ std::optional<Battery> findBattery();
 // the node cannot be read or holds anything else.
 std::optional<uint8_t> readAcLineStatus(const Battery& battery);
 
-}  // namespace ce
+}  // namespace shub::os

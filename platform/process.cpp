@@ -25,7 +25,7 @@
 
 extern char** environ;
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 // Reaps the child if it has ended (with `options` 0: once it ends).
@@ -151,4 +151,4 @@ int stopChild(int pid, int timeoutMs) {
   return status;
 }
 
-}  // namespace ce
+}  // namespace shub::os

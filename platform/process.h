@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ce {
+namespace shub::os {
 
 // Starts the program at `devicePath` (below $CE_ROOT), `commandLine` split at
 // blanks, argv[0] the host path; with our working directory, descriptors 0-2,
@@ -29,4 +29,4 @@ bool childEnded(int pid, int& status);
 // SIGTERM, then up to `timeoutMs` for it to end, then SIGKILL. Its status as above.
 int stopChild(int pid, int timeoutMs);
 
-}  // namespace ce
+}  // namespace shub::os

@@ -11,7 +11,7 @@
 #include "platform/paths.h"
 #include "platform/regular_file.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 constexpr size_t kMaxValueText = 64;  // longer files cannot hold a valid DWORD
@@ -46,4 +46,4 @@ bool registryKeyExists(std::string_view hive, std::string_view keyPath) {
   return keyDirectory(hive, keyPath).has_value();
 }
 
-}  // namespace ce
+}  // namespace shub::os

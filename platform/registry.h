@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace ce {
+namespace shub::os {
 
 // A DWORD value: decimal or 0x-hex text from 0 to 0xFFFFFFFF, white space
 // around it allowed. Anything else, or no such value, is nullopt.
@@ -16,4 +16,4 @@ std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_vie
 
 bool registryKeyExists(std::string_view hive, std::string_view keyPath);
 
-}  // namespace ce
+}  // namespace shub::os

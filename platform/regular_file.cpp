@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ce {
+namespace shub::os {
 
 namespace {
 
@@ -50,4 +50,4 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes) {
   return result;
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace ce {
+namespace shub::os {
 
 struct FileRead {
   std::optional<std::string> text;  // nullopt: nothing was read
@@ -41,4 +41,4 @@ inline std::string_view trimSpace(std::string_view text) {
 
 }  // namespace detail
 
-}  // namespace ce
+}  // namespace shub::os

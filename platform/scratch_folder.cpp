@@ -22,7 +22,7 @@
 
 namespace fs = std::filesystem;
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 constexpr size_t kUniqueLength = 6;  // mkdtemp's XXXXXX
@@ -80,4 +80,4 @@ size_t sweepScratchFolders(const std::string& prefix) {
   return removed;
 }
 
-}  // namespace ce
+}  // namespace shub::os

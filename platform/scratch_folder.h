@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 // Makes the folder; "" with errno when it cannot.
 std::string makeScratchFolder(const std::string& prefix);
@@ -18,4 +18,4 @@ std::string makeScratchFolder(const std::string& prefix);
 // Anything else of that shape is left alone. How many it removed.
 size_t sweepScratchFolders(const std::string& prefix);
 
-}  // namespace ce
+}  // namespace shub::os

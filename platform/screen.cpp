@@ -12,7 +12,7 @@
 #include "platform/regular_file.h"
 #include "platform/xlib_internal.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 constexpr uint32_t kMaxDimension = 1 << 20;  // far beyond any screen; keeps sums in range
@@ -44,4 +44,4 @@ ScreenSize screenMetrics() {
   return ScreenSize{};
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace ce {
+namespace shub::os {
 
 struct ScreenSize {
   int32_t width = 0;
@@ -14,4 +14,4 @@ struct ScreenSize {
 
 ScreenSize screenMetrics();
 
-}  // namespace ce
+}  // namespace shub::os

@@ -25,7 +25,7 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
@@ -260,4 +260,4 @@ PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int reade
   return PtyStatus::done;
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -11,7 +11,7 @@
 #include <stop_token>
 #include <string>
 
-namespace ce {
+namespace shub::os {
 
 enum class PortStatus {
   done,     // the call did its job (count says how much)
@@ -73,4 +73,4 @@ PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool
 PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int readerWaitMs,
                    const std::atomic<bool>* stop);
 
-}  // namespace ce
+}  // namespace shub::os

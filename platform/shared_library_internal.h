@@ -5,7 +5,7 @@
 
 #include <dlfcn.h>
 
-namespace ce::detail {
+namespace shub::os::detail {
 
 // Stores `name` from `library` in `function`; false when it is missing.
 template <typename Function>
@@ -28,4 +28,4 @@ const Api* loadLibraryApi(const char* soname, bool (*resolve)(void* library, Api
   return loaded;
 }
 
-}  // namespace ce::detail
+}  // namespace shub::os::detail

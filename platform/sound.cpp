@@ -22,7 +22,7 @@
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 using detail::resolveSymbol;
@@ -195,4 +195,4 @@ void setSoundClock(SoundClock clock) {
   player().simulatedMs = 0;
 }
 
-}  // namespace ce
+}  // namespace shub::os

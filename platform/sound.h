@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace ce {
+namespace shub::os {
 
 // A missing or undecodable file plays nothing. True when the sound started.
 bool playSoundAsyncNoStop(const char* devicePath);
@@ -15,4 +15,4 @@ bool playSoundAsyncNoStop(const char* devicePath);
 using SoundClock = uint64_t (*)();
 void setSoundClock(SoundClock clock);
 
-}  // namespace ce
+}  // namespace shub::os

@@ -7,7 +7,7 @@
 
 #include "platform/named_block.h"
 
-namespace ce {
+namespace shub::os {
 
 struct StatusObject {
   NamedBlock block;
@@ -22,4 +22,4 @@ bool openStatusObject(StatusObject& out, std::string& problem);
 // Unmaps, closes and so releases the lock; a closed object is left as is.
 void closeStatusObject(StatusObject& status);
 
-}  // namespace ce
+}  // namespace shub::os

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <optional>
 
-namespace ce {
+namespace shub::os {
 
 static std::optional<termios> keyModeSaved;  // what enterKeyMode() found
 
@@ -47,4 +47,4 @@ int waitKey(int fd, int timeoutMs) {
   return got < 0 && errno == EINTR ? kNoKey : kInputGone;
 }
 
-}  // namespace ce
+}  // namespace shub::os

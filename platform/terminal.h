@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace ce {
+namespace shub::os {
 
 bool isTerminal(int fd);
 
@@ -22,4 +22,4 @@ inline constexpr int kInputGone = -2;  // the input ended or failed: waiting aga
 // Waits up to `timeoutMs` for a key on `fd`: the key's byte, kNoKey or kInputGone.
 int waitKey(int fd, int timeoutMs);
 
-}  // namespace ce
+}  // namespace shub::os

@@ -23,7 +23,7 @@
 #include "platform/failure_note_internal.h"
 #include "platform/xlib_internal.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 // Format 32: data.l[0] the message number, data.l[1] wParam, data.l[2] lParam.
@@ -324,4 +324,4 @@ void NoticeWindow::putPicture(int width, int height, const RowSource& fillRow) {
   XDestroyImage(band);  // frees the pixels too
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -13,7 +13,7 @@
 
 struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 
-namespace ce {
+namespace shub::os {
 
 // False when there is no display, no such window, or it was not sent.
 bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
@@ -68,4 +68,4 @@ class NoticeWindow {
   bool arrowSet_ = false;
 };
 
-}  // namespace ce
+}  // namespace shub::os

@@ -26,7 +26,7 @@
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 
-namespace ce {
+namespace shub::os {
 namespace {
 
 // The daemon's Xlib and XTest functions, through libXtst, which brings libX11.
@@ -206,4 +206,4 @@ std::optional<ScreenSize> xScreenSize() {
   return size;
 }
 
-}  // namespace ce
+}  // namespace shub::os

@@ -10,7 +10,7 @@
 #include "platform/pointer.h"
 #include "platform/screen.h"
 
-namespace ce {
+namespace shub::os {
 
 struct XlibApi {
   decltype(&XInitThreads) initThreads = nullptr;
@@ -31,4 +31,4 @@ Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* 
 bool xtestPointerEvent(const PointerEvent& event);
 std::optional<ScreenSize> xScreenSize();
 
-}  // namespace ce
+}  // namespace shub::os

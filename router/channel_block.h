@@ -10,6 +10,8 @@
 
 #include <serialhub/protocol.h>
 
+namespace shub::router {
+
 inline constexpr uint32_t kChannelBlockSize = SHUB_BLOCK_SIZE;
 inline constexpr uint32_t kBlockDataOffset = SHUB_BLOCK_DATA_OFFSET;
 inline constexpr uint32_t kBlockDataSize = SHUB_BLOCK_DATA_SIZE;
@@ -44,3 +46,5 @@ inline void storeBlockBytes(uint8_t* block, uint32_t offset, const uint8_t* byte
 inline void fillBlockBytes(uint8_t* block, uint32_t offset, uint8_t value, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) storeBlockByte(block, offset + i, value);
 }
+
+}  // namespace shub::router

@@ -13,6 +13,8 @@
 
 #include "router/channel_block.h"
 
+namespace shub::router {
+
 namespace {
 
 void formatName(char* name, size_t size, const char* format, int32_t channel) {
@@ -21,24 +23,24 @@ void formatName(char* name, size_t size, const char* format, int32_t channel) {
   std::snprintf(name, size, format, static_cast<int>(channel));
 }
 
-bool createChannelBlock(RouteEntry& entry, const ce::LockRecord& lock) {
+bool createChannelBlock(RouteEntry& entry, const os::LockRecord& lock) {
   char name[32];
   channelBlockName(entry.channel, name, sizeof name);
-  ce::NamedBlock block = ce::openOrCreateBlock(name, kChannelBlockSize);
-  uint8_t* address = block.valid() ? ce::mapBlock(block) : nullptr;
+  os::NamedBlock block = os::openOrCreateBlock(name, kChannelBlockSize);
+  uint8_t* address = block.valid() ? os::mapBlock(block) : nullptr;
   if (address == nullptr) {
-    ce::closeBlock(block);
+    os::closeBlock(block);
     return false;
   }
   channelEventName(entry.channel, name, sizeof name);
   // Without its event a channel gets no wake-ups but still its frames.
-  entry.event = ce::createEvent(name, false);
+  entry.event = os::createEvent(name, false);
   // A signal left from before this daemon ran is stale: acted on, it would
   // inject a phantom tap or toggle the backlight with no command.
-  ce::resetEvent(entry.event);
+  os::resetEvent(entry.event);
   entry.block = std::move(block);
   entry.blockAddress = address;
-  static_assert(sizeof(ce::LockRecord) == kBlockLockSize);
+  static_assert(sizeof(os::LockRecord) == kBlockLockSize);
   storeBlockBytes(address, kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
   return true;
 }
@@ -51,7 +53,7 @@ void channelBlockName(int32_t channel, char* name, size_t size) { formatName(nam
 
 void channelEventName(int32_t channel, char* name, size_t size) { formatName(name, size, SHUB_CHANNEL_EVENT_FORMAT, channel); }
 
-void createChannelBlocks(RouteTable& table, const ce::LockRecord& lock) {
+void createChannelBlocks(RouteTable& table, const os::LockRecord& lock) {
   for (uint32_t i = 0; i < entryCount(table); ++i) {
     if (!createChannelBlock(table.entries[i], lock)) return;
   }
@@ -61,10 +63,12 @@ void releaseChannelBlocks(RouteTable& table) {
   for (uint32_t i = 0; i < entryCount(table); ++i) {
     RouteEntry& entry = table.entries[i];
     if (entry.blockAddress == nullptr) continue;
-    ce::unmapBlock(entry.blockAddress, kChannelBlockSize);
-    ce::closeBlock(entry.block);
-    ce::closeEvent(entry.event);
+    os::unmapBlock(entry.blockAddress, kChannelBlockSize);
+    os::closeBlock(entry.block);
+    os::closeEvent(entry.event);
     entry.blockAddress = nullptr;
     entry.event = nullptr;
   }
 }
+
+}  // namespace shub::router

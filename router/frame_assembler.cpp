@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstring>
 
+namespace shub::router {
+
 namespace {
 constexpr uint8_t kCr = 13;
 constexpr uint8_t kLf = 10;
@@ -187,3 +189,5 @@ void FrameAssembler::dropInDark(RouteEntry& entry) {
   fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
   if (status_ != nullptr) status_->endBlockClear(0);
 }
+
+}  // namespace shub::router

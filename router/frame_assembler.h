@@ -15,6 +15,8 @@
 #include "router/route_table.h"
 #include "router/status_publisher.h"
 
+namespace shub::router {
+
 // What the assembler asks of the rest of the daemon; called only on delivery,
 // never per byte.
 class FrameAssemblerHooks {
@@ -22,7 +24,7 @@ class FrameAssemblerHooks {
   virtual uint32_t tickCount() = 0;         // wrapping millisecond tick
   virtual int32_t backlightOn() = 0;        // the daemon-wide flag
   virtual void keyClick(int32_t kind) = 0;  // the dark-screen click
-  virtual void setEvent(ce::NamedEvent* event) = 0;
+  virtual void setEvent(os::NamedEvent* event) = 0;
   // Asked once: whether frameSeen() wants every frame delivered or dropped
   // while dark (an operator's debug lines); false keeps it off the hot path.
   virtual bool tellsFrames() { return false; }
@@ -83,3 +85,5 @@ class FrameAssembler {
   bool clickArmed_ = true;              // the next dark-screen frame clicks
   uint32_t clickTime_ = 0;              // tick of the last dark-screen click
 };
+
+}  // namespace shub::router

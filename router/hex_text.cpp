@@ -1,5 +1,7 @@
 #include "router/hex_text.h"
 
+namespace shub::router {
+
 std::string hexText(const uint8_t* bytes, size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
@@ -11,3 +13,5 @@ std::string hexText(const uint8_t* bytes, size_t count) {
   }
   return text;
 }
+
+}  // namespace shub::router

@@ -6,4 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace shub::router {
+
 std::string hexText(const uint8_t* bytes, size_t count);
+
+}  // namespace shub::router

@@ -9,13 +9,15 @@
 
 #include "platform/paths.h"
 
+namespace shub::router {
+
 std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem) {
   auto tap = std::make_unique<ReceiveTap>();
   errno = 0;
-  tap->block = ce::openOrCreateBlock(SHUB_TAP_NAME, SHUB_TAP_SIZE);
-  if (tap->block.valid()) tap->view = ce::BlockView(tap->block);
+  tap->block = os::openOrCreateBlock(SHUB_TAP_NAME, SHUB_TAP_SIZE);
+  if (tap->block.valid()) tap->view = os::BlockView(tap->block);
   if (tap->view.get() == nullptr) {
-    const std::string path = "tap " + ce::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
+    const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
     // EINVAL: the name is taken by a file of another size.
     problem = errno != 0 && errno != EINVAL ? path + ": " + std::strerror(errno)
                                             : path + ": not a file of " + std::to_string(SHUB_TAP_SIZE) + " bytes";
@@ -31,3 +33,5 @@ uint64_t tapClockUs() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }
+
+}  // namespace shub::router

@@ -14,9 +14,11 @@
 #include "platform/named_block.h"
 #include "router/tap_ring.h"
 
+namespace shub::router {
+
 struct ReceiveTap {
-  ce::NamedBlock block;
-  ce::BlockView view;
+  os::NamedBlock block;
+  os::BlockView view;
   std::unique_ptr<TapWriter> writer;
 };
 
@@ -26,3 +28,5 @@ std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem);
 
 // Microseconds on the clock the tap's records carry (CLOCK_MONOTONIC).
 uint64_t tapClockUs();
+
+}  // namespace shub::router

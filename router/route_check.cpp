@@ -7,6 +7,8 @@
 
 #include "router/hex_text.h"
 
+namespace shub::router {
+
 namespace {
 
 constexpr uint32_t kMaxFrame = 260;  // the data area of a channel block
@@ -158,3 +160,5 @@ std::vector<std::string> routeWarnings(const RouteTable& table, const RouteFileR
   warnPairs(warnings, path, routes);
   return warnings;
 }
+
+}  // namespace shub::router

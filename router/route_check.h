@@ -12,6 +12,8 @@
 
 #include "router/route_table.h"
 
+namespace shub::router {
+
 // One line per finding, "PATH:LINE: warning: ...", in file order, then the
 // findings about pairs of entries.
 std::vector<std::string> routeWarnings(const RouteTable& table, const RouteFileReading& reading,
@@ -27,3 +29,5 @@ std::string printableText(std::string_view text);
 
 // Bytes as hex pairs, "-" for none.
 std::string hexOrDash(const std::vector<uint8_t>& bytes);
+
+}  // namespace shub::router

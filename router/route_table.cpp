@@ -23,6 +23,8 @@
 #include "platform/regular_file.h"
 #include "router/route_check.h"
 
+namespace shub::router {
+
 namespace {
 
 constexpr size_t kLineBufferSize = 260;  // a line is at most 259 characters
@@ -247,7 +249,7 @@ bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::str
 }
 
 // The file as the operator should find it in a message.
-std::string describeRead(const ce::FileRead& file) {
+std::string describeRead(const os::FileRead& file) {
   if (file.notRegular) return file.error == EISDIR ? "is a directory" : "is not a regular file";
   return std::string("cannot be read: ") + std::strerror(file.error);
 }
@@ -257,7 +259,7 @@ RouteFileReading readRouteFile(RouteTable& table, const char* path) {
   if (path == nullptr) return reading;
   // Only a regular file counts: a FIFO would block start-up, a link to a
   // device could be read for ever, and a directory is not an empty table.
-  const ce::FileRead file = ce::readRegularFile(path, kMaxRouteFileBytes);
+  const os::FileRead file = os::readRegularFile(path, kMaxRouteFileBytes);
   if (!file.text) {
     reading.failure = std::string(path) + ": " + describeRead(file);
     return reading;
@@ -284,35 +286,37 @@ RouteFileReading readRouteFile(RouteTable& table, const char* path) {
 int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   const RouteFileReading reading = readRouteFile(table, path);
   if (!reading.opened) {
-    if (!reading.failure.empty()) ce::logLine(ce::LogLevel::error, reading.failure);
+    if (!reading.failure.empty()) os::logLine(os::LogLevel::error, reading.failure);
     return 0;
   }
   if (reading.truncated) {
-    ce::logLine(ce::LogLevel::warning,
+    os::logLine(os::LogLevel::warning,
                 std::string(path) + ": longer than " + std::to_string(kMaxRouteFileBytes) + " bytes; the rest is ignored");
   }
   uint32_t refused = 0;
   for (const RouteLineOutcome& line : reading.lines) {
     if (line.entry >= 0) continue;
     reportRejectedLine(messages);
-    ce::logLine(ce::LogLevel::warning, std::string(path) + ":" + std::to_string(line.lineNumber) + ": " + line.reason);
+    os::logLine(os::LogLevel::warning, std::string(path) + ":" + std::to_string(line.lineNumber) + ": " + line.reason);
     ++refused;
   }
   // A legal file can still leave a channel dead; the operator hears it here,
   // where crtctl routes would have told it.
-  for (const std::string& warning : routeWarnings(table, reading, path)) ce::logLine(ce::LogLevel::warning, warning);
-  ce::logLine(ce::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
+  for (const std::string& warning : routeWarnings(table, reading, path)) os::logLine(os::LogLevel::warning, warning);
+  os::logLine(os::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
                                       (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +
                                       (refused == 1 ? " line refused" : " lines refused"));
   return 1;
 }
 
 int loadRouteTable(RouteTable& table) {
-  const std::string directory = ce::executableDirectory();
-  const std::optional<std::string> path = ce::findInDirectory(directory, kRouteFileName);
+  const std::string directory = os::executableDirectory();
+  const std::optional<std::string> path = os::findInDirectory(directory, kRouteFileName);
   if (!path) {
-    ce::logLine(ce::LogLevel::error, directory + "/" + kRouteFileName + ": no route file beside the program");
+    os::logLine(os::LogLevel::error, directory + "/" + kRouteFileName + ": no route file beside the program");
     return 0;
   }
   return loadRouteTableFrom(table, path->c_str(), stdout);
 }
+
+}  // namespace shub::router

@@ -13,6 +13,8 @@
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 
+namespace shub::router {
+
 inline constexpr uint32_t kRouteTableSize = 10;
 inline constexpr uint32_t kPatternSize = 10;
 inline constexpr uint32_t kTextSize = 260;
@@ -29,8 +31,8 @@ struct RouteEntry {
   uint16_t relearn = 0;          // non-zero: forget frameLength after every frame
   uint16_t relearnAux = 0;       // read by nothing
   // Set by createChannelBlocks(); invalid/null until then.
-  ce::NamedBlock block;
-  ce::NamedEvent* event = nullptr;
+  os::NamedBlock block;
+  os::NamedEvent* event = nullptr;
   uint8_t* blockAddress = nullptr;
 };
 
@@ -88,3 +90,5 @@ uint8_t patternByte(std::string_view token);
 bool isRouteLine(const char* line, size_t length);
 // `reason`, when given, says why a line was refused.
 bool parseRouteLine(const char* line, size_t length, RouteEntry& entry, std::string* reason = nullptr);
+
+}  // namespace shub::router

@@ -13,24 +13,26 @@
 #include "platform/paths.h"
 #include "router/channel_block.h"
 
-std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report) {
-  return ce::openSerialPort(kSerialPortName, &report);
+namespace shub::router {
+
+std::unique_ptr<os::SerialPort> openComPort(os::PortOpenReport& report) {
+  return os::openSerialPort(kSerialPortName, &report);
 }
 
 namespace {
 
 constexpr const char* kNodeName = "COM7";
 
-std::string named(const ce::PortOpenReport& report) {
+std::string named(const os::PortOpenReport& report) {
   return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";
 }
 
 // Why the write block could not be had, from the errno of its open.
 std::string writeBlockProblem(int error) {
-  const std::string what = std::string(kWriteBlockName) + " (" + ce::objectPath(kWriteBlockName).value_or("") + ")";
+  const std::string what = std::string(kWriteBlockName) + " (" + os::objectPath(kWriteBlockName).value_or("") + ")";
   if (error == EINVAL) return what + ": not a file of " + std::to_string(kChannelBlockSize) + " bytes";
   if (error == ELOOP) return what + ": a symbolic link; refused";
-  return ce::withError(what, error);
+  return os::withError(what, error);
 }
 
 // Tells the writer of the block's message how it went: the length word it
@@ -41,7 +43,7 @@ void tellOutcome(uint8_t* block, uint32_t taken, bool sent) {
   uint32_t expected = taken;
   std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block))
       .compare_exchange_strong(expected, sent ? 0 : SHUB_WRITE_NOT_SENT, std::memory_order_release);
-  ce::wakeSharedWord(reinterpret_cast<uint32_t*>(block), INT32_MAX);
+  os::wakeSharedWord(reinterpret_cast<uint32_t*>(block), INT32_MAX);
 }
 
 }  // namespace
@@ -59,7 +61,7 @@ int SerialLink::startSerialLink() {
   running_ = true;
   startWriter();
   port_.store(openAndSay());  // before the reader, which then finds it at once
-  reader_ = ce::startThread([this](std::stop_token stop) {
+  reader_ = os::startThread([this](std::stop_token stop) {
     readerLoop(stop);
     readerEnded_.release();
   });
@@ -69,28 +71,28 @@ int SerialLink::startSerialLink() {
 // Without the write block (another process left a file of another size or a
 // link there) the daemon runs on without serial writes: said once.
 void SerialLink::startWriter() {
-  writeEvent_.reset(ce::createEvent(kWriteEventName, false));
-  writeBlock_ = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-  if (writeBlock_.valid()) writeView_ = ce::BlockView(writeBlock_);
+  writeEvent_.reset(os::createEvent(kWriteEventName, false));
+  writeBlock_ = os::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
+  if (writeBlock_.valid()) writeView_ = os::BlockView(writeBlock_);
   const int error = errno;  // of the open or the mapping, whichever failed
   uint8_t* block = writeView_.get();
   if (block == nullptr || !writeEvent_) {
     const std::string problem =
         block == nullptr ? writeBlockProblem(error) : std::string(kWriteEventName) + ": cannot be made";
-    ce::logLine(ce::LogLevel::error, problem + "; serial writes are off");
+    os::logLine(os::LogLevel::error, problem + "; serial writes are off");
     return;
   }
   // Stored byte by byte: other processes may have the block mapped already.
-  ce::LockRecord lock{};
-  ce::initLockRecord(lock);
+  os::LockRecord lock{};
+  os::initLockRecord(lock);
   storeBlockBytes(block, kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
   // Bytes left while no daemon ran are stale: not sent. A client that holds
   // the writers' lock is still waiting for its bytes to be taken: they stay.
-  if (!ce::lockedByAnother(writeBlock_.fd)) {
-    ce::resetEvent(writeEvent_.get());
+  if (!os::lockedByAnother(writeBlock_.fd)) {
+    os::resetEvent(writeEvent_.get());
     storeBlockLength(block, 0);
   }
-  writer_ = ce::startThread([this](std::stop_token stop) { writerLoop(stop); });
+  writer_ = os::startThread([this](std::stop_token stop) { writerLoop(stop); });
 }
 
 bool SerialLink::stopSerialLink() {
@@ -98,11 +100,11 @@ bool SerialLink::stopSerialLink() {
   running_ = false;
   // The writer first, so it never writes to a port being closed; the reader
   // before the caller releases the assembler and the blocks it feeds.
-  ce::stopThread(writer_);
+  os::stopThread(writer_);
   reader_.request_stop();
   if (reader_.joinable()) {
     if (!readerEnded_.try_acquire_for(std::chrono::milliseconds(kReaderStopMs))) {
-      ce::logLine(ce::LogLevel::error, "the serial reader did not stop within " + std::to_string(kReaderStopMs) +
+      os::logLine(os::LogLevel::error, "the serial reader did not stop within " + std::to_string(kReaderStopMs) +
                                            " ms; it is left to the end of the process");
       reader_.detach();
       readerLeft_ = true;
@@ -112,16 +114,16 @@ bool SerialLink::stopSerialLink() {
   }
   port_.store(nullptr);
   writeView_ = {};
-  ce::closeBlock(writeBlock_);
+  os::closeBlock(writeBlock_);
   writeEvent_.reset();
   return true;
 }
 
 // No port: wait out the back-off (doubling up to a second), then look again.
 void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
-  ce::pauseMs(retryMs, stop);
+  os::pauseMs(retryMs, stop);
   if (stop.stop_requested()) return;
-  std::unique_ptr<ce::SerialPort> opened = openAndSay();
+  std::unique_ptr<os::SerialPort> opened = openAndSay();
   if (!opened) {
     retryMs = std::min(retryMs * 2, kMaxRetryMs);
     return;
@@ -130,21 +132,21 @@ void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
 }
 
 // One line per change of state: a port missing for an hour is said once.
-std::unique_ptr<ce::SerialPort> SerialLink::openAndSay() {
-  ce::PortOpenReport report;
-  std::unique_ptr<ce::SerialPort> port = deps_.openPort ? deps_.openPort(report) : nullptr;
+std::unique_ptr<os::SerialPort> SerialLink::openAndSay() {
+  os::PortOpenReport report;
+  std::unique_ptr<os::SerialPort> port = deps_.openPort ? deps_.openPort(report) : nullptr;
   if (port) {
-    say(ce::LogLevel::info, named(report) + ": opened", named(report) + " open");
+    say(os::LogLevel::info, named(report) + ": opened", named(report) + " open");
   } else {
-    say(ce::LogLevel::warning, named(report) + ": " + report.failure, std::string("waiting for ") + kNodeName);
+    say(os::LogLevel::warning, named(report) + ": " + report.failure, std::string("waiting for ") + kNodeName);
   }
   return port;
 }
 
-void SerialLink::say(ce::LogLevel level, const std::string& line, const std::string& state) {
+void SerialLink::say(os::LogLevel level, const std::string& line, const std::string& state) {
   if (line == lastSaid_) return;
   lastSaid_ = line;
-  ce::logLine(level, line);
+  os::logLine(level, line);
   if (deps_.portState) deps_.portState(state);
 }
 
@@ -154,16 +156,16 @@ void SerialLink::readerLoop(std::stop_token stop) {
   uint32_t retryMs = kFirstRetryMs;
   uint8_t buffer[kReadSize];
   while (!stop.stop_requested()) {
-    const std::shared_ptr<ce::SerialPort> port = port_.load();
+    const std::shared_ptr<os::SerialPort> port = port_.load();
     if (!port) {
       lookForPort(retryMs, stop);
       continue;
     }
-    const ce::PortResult got = port->read(buffer, kReadSize, stop);
-    if (got.status == ce::PortStatus::stopped) return;
-    if (got.status != ce::PortStatus::done) {
+    const os::PortResult got = port->read(buffer, kReadSize, stop);
+    if (got.status == os::PortStatus::stopped) return;
+    if (got.status != os::PortStatus::done) {
       port_.store(nullptr);  // closed here, or by the writer as it lets go
-      say(ce::LogLevel::warning, std::string(kNodeName) + ": hung up; looking for it again",
+      say(os::LogLevel::warning, std::string(kNodeName) + ": hung up; looking for it again",
           std::string("waiting for ") + kNodeName);
       if (deps_.hungUp) deps_.hungUp();
       continue;
@@ -181,26 +183,28 @@ void SerialLink::readerLoop(std::stop_token stop) {
 void SerialLink::writerLoop(std::stop_token stop) {
   // The port is not held across the wait on the event: a hung-up port closes at once.
   while (port_.waitForPort(stop)) {
-    if (ce::waitEvent(writeEvent_.get(), ce::kInfinite, stop) != ce::WaitResult::signalled) return;
-    const std::shared_ptr<ce::SerialPort> port = port_.load();
+    if (os::waitEvent(writeEvent_.get(), os::kInfinite, stop) != os::WaitResult::signalled) return;
+    const std::shared_ptr<os::SerialPort> port = port_.load();
     if (!port) {
-      ce::setEvent(writeEvent_.get());  // the line went while we slept: the bytes wait for the next one
+      os::setEvent(writeEvent_.get());  // the line went while we slept: the bytes wait for the next one
       continue;
     }
     sendWriteBlock(*port, stop);
   }
 }
 
-void SerialLink::sendWriteBlock(ce::SerialPort& port, std::stop_token stop) {
+void SerialLink::sendWriteBlock(os::SerialPort& port, std::stop_token stop) {
   uint8_t bytes[kBlockDataSize];
   const uint32_t length = loadBlockLength(writeView_.get());
   // A length word beyond the data area sends the data area, nothing more.
   const uint32_t count = std::min(length, kBlockDataSize);
   loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
-  const ce::PortResult result = count > 0 ? port.write(bytes, count, stop) : ce::PortResult{ce::PortStatus::done};
+  const os::PortResult result = count > 0 ? port.write(bytes, count, stop) : os::PortResult{os::PortStatus::done};
   // A client that writes the block on its own, without waiting for the
   // outcome, may have put the next message in already: that one stays.
-  if (!ce::eventSignalled(writeEvent_.get())) {
-    tellOutcome(writeView_.get(), length, result.status == ce::PortStatus::done && result.count == count);
+  if (!os::eventSignalled(writeEvent_.get())) {
+    tellOutcome(writeView_.get(), length, result.status == os::PortStatus::done && result.count == count);
   }
 }
+
+}  // namespace shub::router

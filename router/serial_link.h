@@ -33,6 +33,8 @@
 #include "platform/named_event.h"
 #include "platform/serial_port.h"
 
+namespace shub::router {
+
 inline constexpr const char* kSerialPortName = "COM7:";
 inline constexpr const char* kWriteBlockName = "CRT:WRITE";
 inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
@@ -40,7 +42,7 @@ inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
 struct SerialLinkDeps {
   // Opens the port anew (node resolved again); nullptr with the reason in
   // the report. Called at start and by the reader looking for a lost port.
-  std::function<std::unique_ptr<ce::SerialPort>(ce::PortOpenReport&)> openPort;
+  std::function<std::unique_ptr<os::SerialPort>(os::PortOpenReport&)> openPort;
   // Each change of the port's state in an operator's words ("waiting for
   // COM7"), never once per retry; main thread at start, then the reader.
   std::function<void(const std::string& state)> portState;
@@ -50,7 +52,7 @@ struct SerialLinkDeps {
 };
 
 // The real port: "COM7:" through the platform.
-std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report);
+std::unique_ptr<os::SerialPort> openComPort(os::PortOpenReport& report);
 
 // The port shared by reader, writer and main thread. Each holder keeps its own
 // reference, so a descriptor in use is never closed (and its number reused).
@@ -58,7 +60,7 @@ std::unique_ptr<ce::SerialPort> openComPort(ce::PortOpenReport& report);
 // ThreadSanitizer. Held only to copy the pointer, never across I/O.
 class PortSlot {
  public:
-  std::shared_ptr<ce::SerialPort> load() const {
+  std::shared_ptr<os::SerialPort> load() const {
     std::lock_guard lock(mutex_);
     return port_;
   }
@@ -67,7 +69,7 @@ class PortSlot {
     std::unique_lock lock(mutex_);
     return changed_.wait(lock, stop, [this] { return port_ != nullptr; });
   }
-  void store(std::shared_ptr<ce::SerialPort> port) {
+  void store(std::shared_ptr<os::SerialPort> port) {
     {
       std::lock_guard lock(mutex_);
       port_.swap(port);
@@ -79,7 +81,7 @@ class PortSlot {
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable_any changed_;
-  std::shared_ptr<ce::SerialPort> port_;
+  std::shared_ptr<os::SerialPort> port_;
 };
 
 class SerialLink {
@@ -111,21 +113,23 @@ class SerialLink {
   void startWriter();
   void readerLoop(std::stop_token stop);
   void writerLoop(std::stop_token stop);
-  void sendWriteBlock(ce::SerialPort& port, std::stop_token stop);
+  void sendWriteBlock(os::SerialPort& port, std::stop_token stop);
   void lookForPort(uint32_t& retryMs, std::stop_token stop);
-  std::unique_ptr<ce::SerialPort> openAndSay();
-  void say(ce::LogLevel level, const std::string& line, const std::string& state);
+  std::unique_ptr<os::SerialPort> openAndSay();
+  void say(os::LogLevel level, const std::string& line, const std::string& state);
 
   SerialLinkDeps deps_;
   PortSlot port_;         // the open port, or null
   bool running_ = false;  // main thread only
 
-  ce::EventHandle writeEvent_;  // "CRT:WRITE:EVENT"
-  ce::NamedBlock writeBlock_;   // "CRT:WRITE"
-  ce::BlockView writeView_;
+  os::EventHandle writeEvent_;  // "CRT:WRITE:EVENT"
+  os::NamedBlock writeBlock_;   // "CRT:WRITE"
+  os::BlockView writeView_;
   std::jthread writer_;
   std::jthread reader_;
   std::binary_semaphore readerEnded_{0};  // released by the reader as it returns
   bool readerLeft_ = false;               // the reader outlived a stop
   std::string lastSaid_;  // the port's last state said; start, then the reader thread
 };
+
+}  // namespace shub::router

@@ -7,10 +7,12 @@
 
 #include "platform/client_objects.h"
 
+namespace shub::router {
+
 using namespace status_fields;
 
 void StatusPublisher::wakeAll() {
-  ce::wakeSharedWord(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET), INT_MAX);
+  os::wakeSharedWord(reinterpret_cast<uint32_t*>(status_ + SHUB_STATUS_WAKE_OFFSET), INT_MAX);
 }
 
 namespace {
@@ -81,3 +83,5 @@ void StatusPublisher::setPower(uint32_t state) {
 void StatusPublisher::setBacklight(bool on) {
   field<uint32_t>(status_, SHUB_STATUS_BACKLIGHT_OFFSET).store(on ? 1 : 0, std::memory_order_relaxed);
 }
+
+}  // namespace shub::router

@@ -13,6 +13,8 @@
 
 #include <serialhub/protocol.h>
 
+namespace shub::router {
+
 namespace status_fields {
 
 template <typename Word>
@@ -106,3 +108,5 @@ inline void StatusPublisher::wakeWatchers() {
   wake.store(wake.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   wakeAll();
 }
+
+}  // namespace shub::router

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace shub::router {
+
 namespace {
 
 constexpr uint64_t kRingMask = SHUB_TAP_RING_SIZE - 1;
@@ -158,3 +160,5 @@ void TapReader::parse(uint64_t from, uint64_t to, uint64_t line, std::vector<Tap
     at += size;
   }
 }
+
+}  // namespace shub::router

@@ -18,6 +18,8 @@
 
 #include <serialhub/protocol.h>
 
+namespace shub::router {
+
 // One record as a reader sees it.
 struct TapRecord {
   uint64_t timeUs = 0;             // CLOCK_MONOTONIC microseconds of the read
@@ -84,3 +86,5 @@ class TapReader {
   uint64_t expectedLine_ = 0;     // line position the next record should start at
   std::vector<uint64_t> copy_;    // the ring words of one poll
 };
+
+}  // namespace shub::router

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <limits>
 
-namespace sleepscreen {
+namespace shub::sleepscreen {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "BMP fields are little-endian and read in place");
@@ -240,4 +240,4 @@ BmpRefusal readBmpFile(const char* path, BmpImage& image) {
   return refusal;
 }
 
-}  // namespace sleepscreen
+}  // namespace shub::sleepscreen

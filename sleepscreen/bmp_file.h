@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-namespace sleepscreen {
+namespace shub::sleepscreen {
 
 // Why a file was refused; bmpRefusalText() says it in words.
 enum class BmpRefusal {
@@ -65,4 +65,4 @@ BmpRefusal readBmp(std::FILE* file, BmpImage& image);
 // The same from a regular host file at `path`.
 BmpRefusal readBmpFile(const char* path, BmpImage& image);
 
-}  // namespace sleepscreen
+}  // namespace shub::sleepscreen

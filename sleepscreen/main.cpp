@@ -17,7 +17,7 @@
 #include "sleepscreen/bmp_file.h"
 #include "sleepscreen/notice_state.h"
 
-namespace sleepscreen {
+namespace shub::sleepscreen {
 namespace {
 
 constexpr char kMutexName[] = "GUID_SLEEP_20130830";
@@ -31,8 +31,8 @@ Millis now() { return std::chrono::duration_cast<Millis>(std::chrono::steady_clo
 
 // The file is read anew at each paint: it may appear, vanish or be replaced
 // while the notice shows. Where there is no usable image the screen is black.
-void paintNotice(ce::NoticeWindow& window) {
-  const std::optional<std::string> path = ce::resolveDevicePath(kBitmapPath);
+void paintNotice(os::NoticeWindow& window) {
+  const std::optional<std::string> path = os::resolveDevicePath(kBitmapPath);
   BmpImage image;
   const BmpRefusal refusal = path ? readBmpFile(path->c_str(), image) : BmpRefusal::cannotOpen;
   // Said once per reason: every repaint reads the file again.
@@ -49,20 +49,20 @@ int runDuskcard() {
   // Kept open to the end of the process: only the name's existence matters.
   // A mutex that cannot be made at all leaves this run without the guard.
   bool existed = false;
-  static ce::NamedMutex* const guard = ce::createMutex(kMutexName, existed);
+  static os::NamedMutex* const guard = os::createMutex(kMutexName, existed);
   if (guard != nullptr && existed) {
-    ce::bringWindowToForeground(kClassName, kTitle);
+    os::bringWindowToForeground(kClassName, kTitle);
     return kExitAlreadyRunning;
   }
   std::string failure;
-  const std::unique_ptr<ce::NoticeWindow> window = ce::NoticeWindow::create(kClassName, kTitle, failure);
+  const std::unique_ptr<os::NoticeWindow> window = os::NoticeWindow::create(kClassName, kTitle, failure);
   if (window == nullptr) {
     std::fprintf(stderr, "duskcard: no window: %s\n", failure.c_str());
     return kExitNoWindow;
   }
   NoticeState state(now());  // the time-out counts from the window's creation
   for (;;) {
-    const ce::NoticeWindowEvent event = window->wait(state.timeLeft(now()));
+    const os::NoticeWindowEvent event = window->wait(state.timeLeft(now()));
     // The clock is read once the wait is over: a message re-arms from the
     // moment it arrived, not from when the wait for it began.
     const NoticeAction action = state.on(event, now());
@@ -72,7 +72,7 @@ int runDuskcard() {
 }
 
 }  // namespace
-}  // namespace sleepscreen
+}  // namespace shub::sleepscreen
 
 int main(int argc, char** argv) {
   // Only these two are options; every other command line ("sleep" from the
@@ -92,6 +92,6 @@ int main(int argc, char** argv) {
       std::fputs("duskcard " SERIALHUB_VERSION "\n", stdout);
       return 0;
     default:
-      return sleepscreen::runDuskcard();
+      return shub::sleepscreen::runDuskcard();
   }
 }

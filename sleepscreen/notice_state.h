@@ -10,7 +10,7 @@
 
 #include "platform/x11_window.h"
 
-namespace sleepscreen {
+namespace shub::sleepscreen {
 
 using Millis = std::chrono::milliseconds;
 
@@ -25,8 +25,8 @@ struct NoticeState {
 
   // A re-arm replaces whatever remains of the time-out, so it can shorten the
   // showing as well as lengthen it.
-  NoticeAction on(const ce::NoticeWindowEvent& event, Millis now) {
-    using Kind = ce::NoticeWindowEvent::Kind;
+  NoticeAction on(const os::NoticeWindowEvent& event, Millis now) {
+    using Kind = os::NoticeWindowEvent::Kind;
     if (event.kind == Kind::message && (event.message == 1330 || event.message == 1336)) {
       deadline = now + Millis{2000};
     }
@@ -40,4 +40,4 @@ struct NoticeState {
   Millis deadline;
 };
 
-}  // namespace sleepscreen
+}  // namespace shub::sleepscreen

@@ -6,13 +6,13 @@
 
 namespace {
 
-using client::Capture;
-using client::CaptureEvent;
+using shub::client::Capture;
+using shub::client::CaptureEvent;
 
 TEST(CaptureFormat, ReadsTimedLinesEventsCommentsAndCrLf) {
   Capture capture;
   std::string error;
-  ASSERT_TRUE(client::parseCapture("# serialhub capture 1\r\n"
+  ASSERT_TRUE(shub::client::parseCapture("# serialhub capture 1\r\n"
                                    "# a comment\n"
                                    "\n"
                                    "0 aa 55 0D0a   # trailing comment\r\n"
@@ -56,7 +56,7 @@ TEST(CaptureFormat, RefusesBadLinesByNumber) {
   for (const auto& bad : cases) {
     Capture capture;
     std::string error;
-    EXPECT_FALSE(client::parseCapture(bad.text, capture, error)) << bad.text;
+    EXPECT_FALSE(shub::client::parseCapture(bad.text, capture, error)) << bad.text;
     EXPECT_EQ(error.rfind(bad.error, 0), 0u) << bad.text << " gave: " << error;
   }
 }
@@ -64,7 +64,7 @@ TEST(CaptureFormat, RefusesBadLinesByNumber) {
 TEST(CaptureFormat, APlainHexDumpIsUntimedOneWriteALine) {
   Capture capture;
   std::string error;
-  ASSERT_TRUE(client::parseCapture("# from xxd -p\nfe41100020 00\n\naa44 0100\n", capture, error)) << error;
+  ASSERT_TRUE(shub::client::parseCapture("# from xxd -p\nfe41100020 00\n\naa44 0100\n", capture, error)) << error;
   EXPECT_FALSE(capture.timed);
   ASSERT_EQ(capture.items.size(), 2u);
   EXPECT_EQ(capture.items[0].bytes.size(), 6u);
@@ -73,14 +73,14 @@ TEST(CaptureFormat, APlainHexDumpIsUntimedOneWriteALine) {
 
 TEST(CaptureFormat, WrittenLinesReadBack) {
   const uint8_t bytes[] = {0x00, 0xfe, 0x0a};
-  const std::string text = std::string(client::kCaptureHeader) + "\n" + client::readLine(12, bytes, 3) +
-                           client::eventLine(13, CaptureEvent::hangup, false) +
-                           client::eventLine(14, CaptureEvent::power, true) +
-                           client::eventLine(15, CaptureEvent::backlight, false);
+  const std::string text = std::string(shub::client::kCaptureHeader) + "\n" + shub::client::readLine(12, bytes, 3) +
+                           shub::client::eventLine(13, CaptureEvent::hangup, false) +
+                           shub::client::eventLine(14, CaptureEvent::power, true) +
+                           shub::client::eventLine(15, CaptureEvent::backlight, false);
   EXPECT_EQ(text, "# serialhub capture 1\n12 00 fe 0a\n13 hangup\n14 power mains\n15 backlight off\n");
   Capture capture;
   std::string error;
-  ASSERT_TRUE(client::parseCapture(text, capture, error)) << error;
+  ASSERT_TRUE(shub::client::parseCapture(text, capture, error)) << error;
   EXPECT_EQ(capture.items.size(), 4u);
 }
 

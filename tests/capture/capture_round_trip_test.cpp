@@ -27,6 +27,8 @@
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+
 namespace {
 
 using testing_support::readHostFile;
@@ -79,7 +81,7 @@ uint64_t portOpens() {
 // Runs a child to its end; its exit status, or -1 after the deadline.
 int finish(int pid) {
   int status = -1;
-  if (!waitUntil([&] { return ce::childEnded(pid, status); }, kDeadline)) return ce::stopChild(pid, 1000), -1;
+  if (!waitUntil([&] { return shub::os::childEnded(pid, status); }, kDeadline)) return shub::os::stopChild(pid, 1000), -1;
   return status;
 }
 
@@ -95,7 +97,7 @@ TEST(CaptureRoundTrip, ARecordedSessionReplaysToTheFramesTheDaemonDelivered) {
   const std::string crtctl = testing_support::builtProgram("client/crtctl");
   const std::string capture = sandbox.base() + "/session.cap";
   const std::string recorderLog = sandbox.base() + "/record.log";
-  const int recorder = ce::startChild({crtctl, "record", capture}, recorderLog);
+  const int recorder = shub::os::startChild({crtctl, "record", capture}, recorderLog);
   ASSERT_GT(recorder, 0);
   ASSERT_TRUE(waitUntil([&] { return readHostFile(recorderLog).find("recording") != std::string::npos; }, kDeadline));
 
@@ -111,7 +113,7 @@ TEST(CaptureRoundTrip, ARecordedSessionReplaysToTheFramesTheDaemonDelivered) {
   ASSERT_TRUE(waitUntil([&] { return portOpens() > opens; }, kDeadline));
   ASSERT_TRUE(send(*peer, {0x70, 0x0d, 0x0a, 0xbb, 0x01, 0x01, 0x02, 0x03, 0x04, 0xfe, 0x42, 0x10, 0x00, 0x20, 0x00}));
   ASSERT_TRUE(waitUntil([&] { return recordedBytes(readHostFile(capture)) == 41; }, kDeadline));
-  EXPECT_EQ(ce::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
+  EXPECT_EQ(shub::os::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
 
   const std::string live = deliveredFrames(daemon.stderrText());
   EXPECT_EQ(live,
@@ -122,7 +124,7 @@ TEST(CaptureRoundTrip, ARecordedSessionReplaysToTheFramesTheDaemonDelivered) {
   EXPECT_NE(recorded.find(" hangup\n"), std::string::npos) << recorded;
 
   const std::string replayLog = sandbox.base() + "/replay.log";
-  const int replay = ce::startChild({crtctl, "replay", "--run", capture, "--routes", daemon.folder() + "/ctl_rt.st",
+  const int replay = shub::os::startChild({crtctl, "replay", "--run", capture, "--routes", daemon.folder() + "/ctl_rt.st",
                                      "--daemon", testing_support::builtProgram("daemon/serialhub")},
                                     replayLog);
   ASSERT_GT(replay, 0);
@@ -137,15 +139,15 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   testing_support::DaemonProcess daemon(sandbox);
   daemon.writeRoutes(readHostFile(SERIALHUB_SOURCE_DIR "/tests/replay/ctl_rt.st"));
   ASSERT_TRUE(daemon.startReady());
-  ce::MappedObject tap;
+  shub::os::MappedObject tap;
   std::string problem;
-  ASSERT_TRUE(client::openTap(tap, problem)) << problem;
+  ASSERT_TRUE(shub::client::openTap(tap, problem)) << problem;
   const TapReader line(tap.address);
   const uint64_t start = line.lineBytes();
 
   const std::string capture = sandbox.base() + "/session.cap";
   const std::string recorderLog = sandbox.base() + "/record.log";
-  const int recorder = ce::startChild({testing_support::builtProgram("client/crtctl"), "record", capture}, recorderLog);
+  const int recorder = shub::os::startChild({testing_support::builtProgram("client/crtctl"), "record", capture}, recorderLog);
   ASSERT_GT(recorder, 0);
   ASSERT_TRUE(waitUntil([&] { return readHostFile(recorderLog).find("recording") != std::string::npos; }, kDeadline));
   ASSERT_TRUE(send(peer, std::vector<uint8_t>(10, 0)));
@@ -156,8 +158,8 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   for (size_t sent = 0; sent < kStretch; sent += 4096) ASSERT_TRUE(send(peer, std::vector<uint8_t>(4096, 0)));
   ASSERT_TRUE(waitUntil([&] { return line.lineBytes() - start == 10 + kStretch; }, kDeadline));
   ASSERT_EQ(kill(recorder, SIGCONT), 0);
-  EXPECT_EQ(ce::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
-  ce::closeMappedObject(tap);
+  EXPECT_EQ(shub::os::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
+  shub::os::closeMappedObject(tap);
 
   const std::string recorded = readHostFile(capture);
   EXPECT_GT(missedBytes(recorded), 0u);
@@ -175,8 +177,8 @@ TEST(CaptureRecord, ATapOrStatusTruncatedUnderItsReadersEndsThemWithAMessage) {
   ASSERT_TRUE(daemon.startReady());
   const std::string crtctl = testing_support::builtProgram("client/crtctl");
   const std::string recordLog = sandbox.base() + "/record.log", watchLog = sandbox.base() + "/watch.log";
-  const int recorder = ce::startChild({crtctl, "record", sandbox.base() + "/session.cap"}, recordLog);
-  const int watcher = ce::startChild({crtctl, "watch", "--peek", "3"}, watchLog);
+  const int recorder = shub::os::startChild({crtctl, "record", sandbox.base() + "/session.cap"}, recordLog);
+  const int watcher = shub::os::startChild({crtctl, "watch", "--peek", "3"}, watchLog);
   ASSERT_TRUE(waitUntil([&] {
     return readHostFile(recordLog).find("recording") != std::string::npos &&
            readHostFile(watchLog).find("peeking") != std::string::npos;
@@ -202,7 +204,7 @@ TEST(CaptureReplay, APlainHexDumpFeedsTheRunningDaemonThroughItsLinkWhichIsPutBa
   ASSERT_TRUE(daemon.startReady());
   const std::string dump = sandbox.writeFile("peer.hex", "# as xxd -p writes\nfe41e803\nd007aa4401\n00\n");
   const std::string log = sandbox.base() + "/replay.log";
-  const int replay = ce::startChild({testing_support::builtProgram("client/crtctl"), "replay", dump}, log);
+  const int replay = shub::os::startChild({testing_support::builtProgram("client/crtctl"), "replay", dump}, log);
   ASSERT_GT(replay, 0);
   EXPECT_EQ(finish(replay), 0) << readHostFile(log);
   EXPECT_TRUE(waitUntil([&] { return deliveredFrames(daemon.stderrText()).size() == 42; }, kDeadline));

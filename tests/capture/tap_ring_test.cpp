@@ -13,6 +13,8 @@
 
 #include "router/tap_ring.h"
 
+using namespace shub::router;
+
 namespace {
 
 struct Ring {

@@ -30,6 +30,8 @@
 #include "tests/support/text.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+
 namespace {
 
 using testing_support::lineCount;
@@ -81,8 +83,8 @@ class Crtctl : public ::testing::Test {
     ASSERT_EQ(loadRouteTableFrom(table, routeFile.c_str(), sink), 1);
     std::fclose(sink);
     ASSERT_EQ(table.count, 3u);
-    ce::LockRecord lock;
-    ce::initLockRecord(lock);
+    shub::os::LockRecord lock;
+    shub::os::initLockRecord(lock);
     createChannelBlocks(table, lock);
     for (uint32_t i = 0; i < table.count; ++i) ASSERT_NE(table.entries[i].blockAddress, nullptr);
   }
@@ -96,7 +98,7 @@ class Crtctl : public ::testing::Test {
     fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
     storeBlockLength(entry.blockAddress, lengthWord);
     storeBlockBytes(entry.blockAddress, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
-    ASSERT_TRUE(ce::setEvent(entry.event));
+    ASSERT_TRUE(shub::os::setEvent(entry.event));
   }
 
   testing_support::DeviceSandbox sandbox;
@@ -107,9 +109,9 @@ class Crtctl : public ::testing::Test {
 TEST_F(Crtctl, ListNamesEveryObjectAndSkipsDotFiles) {
   testing_support::writeHostFile(sandbox.objects() + "/.CRT9.tmp", "");
   bool existed = true;
-  ce::NamedMutex* mutex = ce::createMutex("GUID_SLEEP_20130830", existed);
+  shub::os::NamedMutex* mutex = shub::os::createMutex("GUID_SLEEP_20130830", existed);
   ASSERT_NE(mutex, nullptr);
-  ASSERT_TRUE(ce::setEvent(table.entries[2].event));
+  ASSERT_TRUE(shub::os::setEvent(table.entries[2].event));
 
   Tool list = run({"list"});
   ASSERT_EQ(list.finish(), 0) << list.err();
@@ -120,8 +122,8 @@ TEST_F(Crtctl, ListNamesEveryObjectAndSkipsDotFiles) {
   EXPECT_TRUE(contains(out, "CRT4:EVENT               event (signalled)\n"));
   EXPECT_TRUE(contains(out, "GUID_SLEEP_20130830      mutex\n"));
   EXPECT_FALSE(contains(out, ".CRT9"));
-  EXPECT_EQ(ce::waitEvent(table.entries[2].event, 0), ce::WaitResult::signalled) << "listing consumes nothing";
-  ce::closeMutex(mutex);
+  EXPECT_EQ(shub::os::waitEvent(table.entries[2].event, 0), shub::os::WaitResult::signalled) << "listing consumes nothing";
+  shub::os::closeMutex(mutex);
 }
 
 TEST_F(Crtctl, ShowSeesThe288ByteLayout) {
@@ -153,7 +155,7 @@ TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
   const std::string second = out.substr(out.find('\n') + 1);
   EXPECT_TRUE(contains(second, "  260  33 33"));
   EXPECT_TRUE(endsWith(second, " 33  (length word 300)\n")) << "clamped to the data area";
-  EXPECT_EQ(ce::waitEvent(touch.event, 0), ce::WaitResult::timeout) << "both signals consumed";
+  EXPECT_EQ(shub::os::waitEvent(touch.event, 0), shub::os::WaitResult::timeout) << "both signals consumed";
 }
 
 TEST_F(Crtctl, WatchEndsCleanlyOnSigterm) {
@@ -177,18 +179,18 @@ TEST_F(Crtctl, SetAndWaitUseAnyNamedEvent) {
   Tool wait = run({"wait", "CRT4:EVENT", "--timeout", "10000"});
   ASSERT_EQ(wait.finish(), 0) << wait.err();
   EXPECT_EQ(wait.out(), "CRT4:EVENT signalled\n");
-  EXPECT_EQ(ce::waitEvent(table.entries[2].event, 0), ce::WaitResult::timeout) << "the wait consumed it";
+  EXPECT_EQ(shub::os::waitEvent(table.entries[2].event, 0), shub::os::WaitResult::timeout) << "the wait consumed it";
 }
 
 // The test holds the status object's lock, as a running daemon does.
 TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
-  ce::StatusObject status;
+  shub::os::StatusObject status;
   std::string problem;
-  ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
-  ce::NamedBlock block = ce::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
-  uint8_t* address = ce::mapBlock(block);
+  ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
+  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
+  uint8_t* address = shub::os::mapBlock(block);
   ASSERT_NE(address, nullptr);
-  ce::NamedEvent* event = ce::createEvent("CRT:WRITE:EVENT", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("CRT:WRITE:EVENT", false);
   ASSERT_NE(event, nullptr);
   fillBlockBytes(address, kBlockDataOffset, 0xFF, kBlockDataSize);
 
@@ -199,7 +201,7 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
     syscall(SYS_futex, address, FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
   };
   Tool write = run({"write", "aa", "44", "0300"});
-  ASSERT_EQ(ce::waitEvent(event, 10000), ce::WaitResult::signalled) << write.err();
+  ASSERT_EQ(shub::os::waitEvent(event, 10000), shub::os::WaitResult::signalled) << write.err();
   EXPECT_EQ(loadBlockLength(address), 4u);
   uint8_t data[5];
   loadBlockBytes(address, kBlockDataOffset, data, sizeof data);
@@ -208,29 +210,29 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
   ASSERT_EQ(write.finish(), 0) << write.err();
 
   Tool refused = run({"write", "bb"});
-  ASSERT_EQ(ce::waitEvent(event, 10000), ce::WaitResult::signalled) << refused.err();
+  ASSERT_EQ(shub::os::waitEvent(event, 10000), shub::os::WaitResult::signalled) << refused.err();
   answer(SHUB_WRITE_NOT_SENT);
   EXPECT_EQ(refused.finish(), 1);
   EXPECT_TRUE(contains(refused.err(), "the line did not take the bytes")) << refused.err();
   EXPECT_EQ(loadBlockLength(address), 0u) << "the block is free for the next writer";
 
-  ce::closeStatusObject(status);
+  shub::os::closeStatusObject(status);
   Tool late = run({"write", "aa"});
   EXPECT_EQ(late.finish(), 1);
   EXPECT_TRUE(contains(late.err(), "serialhub is not running")) << "the lock went with its holder";
-  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
+  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
 
-  ce::closeEvent(event);
-  ce::unmapBlock(address, kChannelBlockSize);
-  ce::closeBlock(block);
+  shub::os::closeEvent(event);
+  shub::os::unmapBlock(address, kChannelBlockSize);
+  shub::os::closeBlock(block);
 }
 
 // Peeking at two channels prints every frame of both and leaves their
 // signals to the consumers; stats shows what was counted.
 TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
-  ce::StatusObject status;
+  shub::os::StatusObject status;
   std::string problem;
-  ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
+  ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
   StatusPublisher publisher(status.address);
   const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
   publisher.initialise(channels, 3);
@@ -252,7 +254,7 @@ TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
   EXPECT_TRUE(contains(out, "CRT1   seq 2          3  aa 55 01\n")) << out;
   EXPECT_TRUE(contains(out, "CRT2   seq 2          3  aa 33 02\n")) << out;
   EXPECT_TRUE(contains(out, "CRT1   seq 3          3  aa 55 03\n")) << out;
-  EXPECT_EQ(ce::waitEvent(table.entries[0].event, 0), ce::WaitResult::signalled) << "left to the consumer";
+  EXPECT_EQ(shub::os::waitEvent(table.entries[0].event, 0), shub::os::WaitResult::signalled) << "left to the consumer";
 
   Tool stats = run({"stats"});
   ASSERT_EQ(stats.finish(), 0) << stats.err();
@@ -264,12 +266,12 @@ TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
 // Without a daemon, stats and top --once say so and fail; a watch says once
 // that the daemon is gone, once that it is back, and goes on.
 TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
-  ce::StatusObject status;
+  shub::os::StatusObject status;
   std::string problem;
   const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
   std::optional<StatusPublisher> publisher;
   const auto daemonUp = [&] {
-    ASSERT_TRUE(ce::openStatusObject(status, problem)) << problem;
+    ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
     publisher.emplace(status.address);
     publisher->initialise(channels, 3);
   };
@@ -278,7 +280,7 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
   Tool peek = run({"watch", "--peek", "2", "--count", "1", "--timeout", "20000"});
   ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching") && contains(peek.err(), "peeking"); }, kDeadline));
 
-  ce::closeStatusObject(status);
+  shub::os::closeStatusObject(status);
   const std::string gone = "serialhub is gone (nobody holds CRT:STATUS in " + sandbox.objects() + ")";
   ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), gone) && contains(peek.err(), gone); }, kDeadline))
       << watch.err() << peek.err();
@@ -303,11 +305,11 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
     EXPECT_EQ(testing_support::occurrences(tool->err(), "is back"), 1u) << tool->err();
     EXPECT_EQ(lineCount(tool->out()), 1u) << tool->out();
   }
-  ce::closeStatusObject(status);
+  shub::os::closeStatusObject(status);
 }
 
 TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
-  ce::NamedBlock lonely = ce::openOrCreateBlock("CRT5", kChannelBlockSize);  // no event beside it
+  shub::os::NamedBlock lonely = shub::os::openOrCreateBlock("CRT5", kChannelBlockSize);  // no event beside it
   testing_support::writeHostFile(sandbox.objects() + "/CRT6", "not a block");
   struct Case {
     std::vector<std::string> args;
@@ -340,7 +342,7 @@ TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
     EXPECT_TRUE(contains(tool.err(), c.message));
   }
   EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT9")) << "a client never creates a block";
-  ce::closeBlock(lonely);
+  shub::os::closeBlock(lonely);
 }
 
 TEST_F(Crtctl, AMissingObjectsDirectoryIsNeverCreated) {

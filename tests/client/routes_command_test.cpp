@@ -30,7 +30,7 @@ Report routes(const std::string& path) {
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();
   Report report;
-  report.status = client::runTool(args, out, err, nullptr);
+  report.status = shub::client::runTool(args, out, err, nullptr);
   report.out = contents(out);
   report.err = contents(err);
   return report;

@@ -28,7 +28,7 @@ using testing_support::waitUntil;
 std::string topOnce() {
   const std::vector<std::string_view> args = {"top", "--once"};
   FILE* out = std::tmpfile();
-  EXPECT_EQ(client::runTool(args, out, stderr, nullptr), client::kExitOk);
+  EXPECT_EQ(shub::client::runTool(args, out, stderr, nullptr), shub::client::kExitOk);
   const std::string text = testing_support::readAll(out);
   std::fclose(out);
   return text;

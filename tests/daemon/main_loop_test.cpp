@@ -16,31 +16,31 @@ using namespace std::chrono_literals;
 namespace {
 
 TEST(MainLoop, OverrunTickGivesOneMoreCallAndSigtermEndsTheLoop) {
-  ce::blockStopSignals();
-  ce::MainLoop* loop = ce::openMainLoop(5);
+  shub::os::blockStopSignals();
+  shub::os::MainLoop* loop = shub::os::openMainLoop(5);
   ASSERT_NE(loop, nullptr);
   int ticks = 0;
-  ce::runMainLoop(loop, [&] {
+  shub::os::runMainLoop(loop, [&] {
     ++ticks;
     // A tick as slow as the sleep sequence, against the period: about a dozen
     // expirations pile up, which must come back as one call.
     if (ticks == 1) testing_support::waitUntil([] { return false; }, 60ms);
     if (ticks == 3) kill(getpid(), SIGTERM);
   });
-  ce::closeMainLoop(loop);
+  shub::os::closeMainLoop(loop);
   EXPECT_EQ(ticks, 3);
 }
 
 TEST(MainLoop, EachStopSignalSentBeforeTheLoopEndsItWithoutATick) {
-  ce::blockStopSignals();
+  shub::os::blockStopSignals();
   for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signalNumber);
     ASSERT_EQ(kill(getpid(), signalNumber), 0);
-    ce::MainLoop* loop = ce::openMainLoop(1);
+    shub::os::MainLoop* loop = shub::os::openMainLoop(1);
     ASSERT_NE(loop, nullptr);
     int ticks = 0;
-    ce::runMainLoop(loop, [&] { ++ticks; });
-    ce::closeMainLoop(loop);
+    shub::os::runMainLoop(loop, [&] { ++ticks; });
+    shub::os::closeMainLoop(loop);
     EXPECT_EQ(ticks, 0);
   }
 }

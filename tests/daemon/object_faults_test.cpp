@@ -28,6 +28,8 @@
 #include "tests/support/text.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+
 using testing_support::DaemonProcess;
 using testing_support::occurrences;
 using testing_support::PtyPair;
@@ -129,7 +131,7 @@ TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
   pty.send({0xFE, 0x00, 0, 0, 0, 0});  // pen up
   Channel write("CRT:WRITE");
   write.put({0x51});
-  ce::setEvent(write.event);
+  shub::os::setEvent(write.event);
   EXPECT_EQ(pty.receive(1), Bytes{0x51}) << "the stale bytes went out first";
   ASSERT_TRUE(waitUntil([&] { return !sandbox.readFile("dev/pointer").empty(); }));
   EXPECT_EQ(sandbox.readFile("dev/pointer"), "4 0 0 0 0\n") << "a stale frame was injected";

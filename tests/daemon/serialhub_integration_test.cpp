@@ -24,6 +24,8 @@
 #include "tests/support/test_channel.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+
 using testing_support::PtyPair;
 using testing_support::waitUntil;
 using namespace std::chrono_literals;
@@ -46,7 +48,7 @@ void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
   testing_support::TestChannel write("CRT:WRITE", testing_support::TestChannel::Event::open);
   ASSERT_NE(write.event, nullptr);
   write.put(data, length);
-  ce::setEvent(write.event);
+  shub::os::setEvent(write.event);
 }
 
 class SerialhubTest : public ::testing::Test {

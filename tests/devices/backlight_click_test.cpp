@@ -15,6 +15,8 @@
 #include "tests/support/wait.h"
 #include "tests/support/wav_file.h"
 
+using namespace shub::devices;
+
 namespace {
 
 using testing_support::DeviceSandbox;
@@ -56,10 +58,10 @@ class SimulatedSound : public testing::Test {
   void SetUp() override {
     // Far beyond whatever an earlier test in this process left playing.
     fakeNowMs.store(fakeNowMs.load() + 1'000'000'000);
-    ce::setSoundClock(fakeClock);
+    shub::os::setSoundClock(fakeClock);
     sandbox_.writeFile("dev/sound", "");
   }
-  void TearDown() override { ce::setSoundClock(nullptr); }
+  void TearDown() override { shub::os::setSoundClock(nullptr); }
   void advance(uint64_t ms) { fakeNowMs.store(fakeNowMs.load() + ms); }
   std::string played() const { return sandbox_.readFile("dev/sound"); }
   std::string lines(int count) const {

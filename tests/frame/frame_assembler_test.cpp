@@ -21,6 +21,8 @@
 
 #include <serialhub/protocol.h>
 
+using namespace shub::router;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -82,7 +84,7 @@ class Bench : public FrameAssemblerHooks {
       entry.relearn = routes[i].relearn;
       if (!routes[i].hasBlock) continue;
       entry.blockAddress = block(i);
-      entry.event = reinterpret_cast<ce::NamedEvent*>(&eventTokens_[i]);
+      entry.event = reinterpret_cast<shub::os::NamedEvent*>(&eventTokens_[i]);
     }
   }
 
@@ -103,7 +105,7 @@ class Bench : public FrameAssemblerHooks {
     EXPECT_EQ(kind, 2);
     clicks.push_back(tick);
   }
-  void setEvent(ce::NamedEvent* event) override {
+  void setEvent(shub::os::NamedEvent* event) override {
     const size_t i = static_cast<size_t>(reinterpret_cast<int*>(event) - eventTokens_);
     ASSERT_LT(i, kRouteTableSize);
     const uint8_t* b = block(i);

@@ -16,13 +16,15 @@
 #include "router/frame_assembler.h"
 #include "router/status_publisher.h"
 
+using namespace shub::router;
+
 namespace {
 
 struct NoHooks final : FrameAssemblerHooks {
   uint32_t tickCount() override { return 0; }
   int32_t backlightOn() override { return 1; }
   void keyClick(int32_t) override {}
-  void setEvent(ce::NamedEvent*) override {}
+  void setEvent(shub::os::NamedEvent*) override {}
 };
 
 TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
@@ -46,8 +48,8 @@ TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
   auto reader = [&] {
     uint8_t buffer[SHUB_BLOCK_DATA_SIZE];
     while (!done.load(std::memory_order_relaxed)) {
-      shub::FrameCopy copy;
-      if (!shub::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, ce::monotonicMs() + 1000) || copy.seq < 2) continue;
+      shub::lib::FrameCopy copy;
+      if (!shub::lib::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, shub::os::monotonicMs() + 1000) || copy.seq < 2) continue;
       // Frame k (seq k + 2) is 0xAB, 7 + k % 200 bytes of k % 256, CR LF.
       const uint64_t k = copy.seq - 2;
       const uint8_t fill = static_cast<uint8_t>(k);

@@ -24,59 +24,59 @@ constexpr uint32_t kDataOffset = 8;
 constexpr int kFailed = 3;
 
 int writeFrame(const char* name, const char* text) {
-  ce::NamedBlock block = ce::openOrCreateBlock(name, kBlockSize);
-  uint8_t* bytes = ce::mapBlock(block);
+  shub::os::NamedBlock block = shub::os::openOrCreateBlock(name, kBlockSize);
+  uint8_t* bytes = shub::os::mapBlock(block);
   if (!bytes) return kFailed;
   const uint32_t length = static_cast<uint32_t>(std::strlen(text));
   std::memcpy(bytes + kDataOffset, text, length);
   std::memcpy(bytes, &length, sizeof length);
-  ce::NamedEvent* event = ce::createEvent((std::string(name) + ":EVENT").c_str(), false);
-  const bool set = ce::setEvent(event);
-  ce::closeEvent(event);
-  ce::unmapBlock(bytes, kBlockSize);
-  ce::closeBlock(block);
+  shub::os::NamedEvent* event = shub::os::createEvent((std::string(name) + ":EVENT").c_str(), false);
+  const bool set = shub::os::setEvent(event);
+  shub::os::closeEvent(event);
+  shub::os::unmapBlock(bytes, kBlockSize);
+  shub::os::closeBlock(block);
   return set ? 0 : kFailed;
 }
 
 int expectFrame(const char* name, const char* text) {
-  ce::NamedBlock block = ce::openOrCreateBlock(name, kBlockSize);
-  uint8_t* bytes = ce::mapBlock(block);
+  shub::os::NamedBlock block = shub::os::openOrCreateBlock(name, kBlockSize);
+  uint8_t* bytes = shub::os::mapBlock(block);
   if (!bytes) return kFailed;
   uint32_t length = 0;
   std::memcpy(&length, bytes, sizeof length);
   const bool same = length == std::strlen(text) && std::memcmp(bytes + kDataOffset, text, length) == 0;
-  ce::unmapBlock(bytes, kBlockSize);
-  ce::closeBlock(block);
+  shub::os::unmapBlock(bytes, kBlockSize);
+  shub::os::closeBlock(block);
   return same ? 0 : 1;
 }
 
 int setTimes(const char* name, int count) {
-  ce::NamedEvent* event = ce::openEvent(name);
+  shub::os::NamedEvent* event = shub::os::openEvent(name);
   if (!event) return kFailed;
-  for (int i = 0; i < count; ++i) ce::setEvent(event);
-  ce::closeEvent(event);
+  for (int i = 0; i < count; ++i) shub::os::setEvent(event);
+  shub::os::closeEvent(event);
   return 0;
 }
 
 // Exit code: 0 signalled, 1 time-out, 2 stopped, 3 failed.
 int waitOnce(const char* name, uint32_t ms) {
-  ce::NamedEvent* event = ce::openEvent(name);
+  shub::os::NamedEvent* event = shub::os::openEvent(name);
   if (!event) return kFailed;
-  const ce::WaitResult result = ce::waitEvent(event, ms);
-  ce::closeEvent(event);
+  const shub::os::WaitResult result = shub::os::waitEvent(event, ms);
+  shub::os::closeEvent(event);
   return static_cast<int>(result);
 }
 
 int holdMutex(const char* name) {
   bool existed = false;
-  ce::NamedMutex* mutex = ce::createMutex(name, existed);
+  shub::os::NamedMutex* mutex = shub::os::createMutex(name, existed);
   if (!mutex) return kFailed;
   std::printf("%d\n", existed ? 1 : 0);
   std::fflush(stdout);
   char byte;
   while (read(STDIN_FILENO, &byte, 1) > 0) {
   }
-  ce::closeMutex(mutex);
+  shub::os::closeMutex(mutex);
   return 0;
 }
 

@@ -58,7 +58,7 @@ TEST(Paths, ResolveDevicePath) {
   };
   for (const ResolveCase& c : cases) {
     SCOPED_TRACE(c.devicePath);
-    const std::optional<std::string> resolved = ce::resolveDevicePath(c.devicePath);
+    const std::optional<std::string> resolved = shub::os::resolveDevicePath(c.devicePath);
     if (!c.expected) {
       EXPECT_EQ(resolved, std::nullopt);
     } else if (*c.expected == '\0') {
@@ -73,18 +73,18 @@ TEST(Paths, DeviceNodesAndFolderLookups) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/COM7", "");
   fs::create_symlink(sandbox.root() + "/dev/gone", sandbox.root() + "/dev/BKL1");
-  EXPECT_EQ(ce::findDeviceNode("com7"), sandbox.root() + "/dev/COM7");
-  EXPECT_EQ(ce::findDeviceNode("BKL1"), std::nullopt) << "a link to a missing device is no device";
-  EXPECT_EQ(ce::findDeviceNode("BAT1"), std::nullopt);
-  for (const char* odd : {"", ".", "..", "../dev/COM7"}) EXPECT_EQ(ce::findDeviceNode(odd), std::nullopt) << odd;
-  EXPECT_EQ(ce::findInDirectory(sandbox.root(), "DEV"), sandbox.root() + "/dev");
-  EXPECT_EQ(ce::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
+  EXPECT_EQ(shub::os::findDeviceNode("com7"), sandbox.root() + "/dev/COM7");
+  EXPECT_EQ(shub::os::findDeviceNode("BKL1"), std::nullopt) << "a link to a missing device is no device";
+  EXPECT_EQ(shub::os::findDeviceNode("BAT1"), std::nullopt);
+  for (const char* odd : {"", ".", "..", "../dev/COM7"}) EXPECT_EQ(shub::os::findDeviceNode(odd), std::nullopt) << odd;
+  EXPECT_EQ(shub::os::findInDirectory(sandbox.root(), "DEV"), sandbox.root() + "/dev");
+  EXPECT_EQ(shub::os::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
 }
 
 TEST(Paths, ObjectPathNamesAFileInTheObjectsDirectory) {
   DeviceSandbox sandbox;
-  EXPECT_EQ(ce::objectPath("CRT:WRITE:EVENT"), sandbox.objects() + "/CRT:WRITE:EVENT");
-  for (const char* bad : {"", "a/b", "/", ".."}) EXPECT_EQ(ce::objectPath(bad), std::nullopt) << bad;
+  EXPECT_EQ(shub::os::objectPath("CRT:WRITE:EVENT"), sandbox.objects() + "/CRT:WRITE:EVENT");
+  for (const char* bad : {"", "a/b", "/", ".."}) EXPECT_EQ(shub::os::objectPath(bad), std::nullopt) << bad;
 }
 
 // The daemon makes a missing objects directory private to its group, and
@@ -117,7 +117,7 @@ TEST(Paths, ObjectsDirectoryIsMadePrivateOrRefused) {
     setenv("CE_OBJECTS", dir.c_str(), 1);
     c.make(dir);
     const mode_t saved = umask(022);
-    const std::string problem = ce::prepareObjectsDirectory();
+    const std::string problem = shub::os::prepareObjectsDirectory();
     umask(saved);
     if (*c.problem == '\0') {
       EXPECT_EQ(problem, "");
@@ -130,7 +130,7 @@ TEST(Paths, ObjectsDirectoryIsMadePrivateOrRefused) {
   const std::string dir = sandbox.base() + "/made";
   setenv("CE_OBJECTS", dir.c_str(), 1);
   const mode_t saved = umask(077);
-  EXPECT_EQ(ce::prepareObjectsDirectory(), "");
+  EXPECT_EQ(shub::os::prepareObjectsDirectory(), "");
   umask(saved);
   struct stat info {};
   ASSERT_EQ(stat(dir.c_str(), &info), 0);
@@ -138,7 +138,7 @@ TEST(Paths, ObjectsDirectoryIsMadePrivateOrRefused) {
 }
 
 TEST(Paths, ExecutableDirectoryIsWhereThisTestLives) {
-  EXPECT_EQ(ce::executableDirectory(),
+  EXPECT_EQ(shub::os::executableDirectory(),
             fs::canonical(std::string(SERIALHUB_BINARY_DIR) + "/tests/platform").string());
 }
 
@@ -148,7 +148,7 @@ TEST(Clock, TickCountIsTheMonotonicClockCutTo32Bits) {
   const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
   const uint32_t expected = static_cast<uint32_t>(static_cast<uint64_t>(ms));
-  EXPECT_LE(static_cast<uint32_t>(ce::tickCount() - expected), 1000u);
+  EXPECT_LE(static_cast<uint32_t>(shub::os::tickCount() - expected), 1000u);
 
   const uint32_t beforeWrap = 0xFFFFFFF0u, afterWrap = 0x10u;
   EXPECT_EQ(static_cast<uint32_t>(afterWrap - beforeWrap), 0x20u);

@@ -50,12 +50,12 @@ TEST(Registry, DwordValueText) {
   for (const ValueCase& c : cases) {
     SCOPED_TRACE(std::string("\"") + c.text + "\"");
     sandbox.writeFile(kValueFile, c.text);
-    EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), c.expected);
+    EXPECT_EQ(shub::os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), c.expected);
   }
   sandbox.writeFile(kValueFile, std::string("1\0", 2));
-  EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt);
+  EXPECT_EQ(shub::os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt);
   sandbox.writeFile(kValueFile, std::string(100, ' ') + "1");
-  EXPECT_EQ(ce::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt)
+  EXPECT_EQ(shub::os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen"), std::nullopt)
       << "an oversized file is not a DWORD";
 }
 
@@ -82,12 +82,12 @@ TEST(Registry, LookupIgnoresCaseAndStaysInside) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.hive) + " " + c.key + " " + c.value);
-    EXPECT_EQ(ce::readRegistryDword(c.hive, c.key, c.value), c.expected);
+    EXPECT_EQ(shub::os::readRegistryDword(c.hive, c.key, c.value), c.expected);
   }
-  EXPECT_TRUE(ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2"));
-  EXPECT_TRUE(ce::registryKeyExists("hkey_local_machine", "drivers\\gpscom2"));
-  EXPECT_FALSE(ce::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom3"));
-  EXPECT_FALSE(ce::registryKeyExists("HKEY_CURRENT_USER", "Secret")) << "a value is not a key";
+  EXPECT_TRUE(shub::os::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2"));
+  EXPECT_TRUE(shub::os::registryKeyExists("hkey_local_machine", "drivers\\gpscom2"));
+  EXPECT_FALSE(shub::os::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom3"));
+  EXPECT_FALSE(shub::os::registryKeyExists("HKEY_CURRENT_USER", "Secret")) << "a value is not a key";
 }
 
 }  // namespace

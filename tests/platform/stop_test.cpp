@@ -46,10 +46,10 @@ struct Waiter {
   std::atomic<int> result{kNoResult};
   std::jthread thread;
 
-  explicit Waiter(ce::NamedEvent* event) {
-    thread = ce::startThread([this, event](std::stop_token stop) {
+  explicit Waiter(shub::os::NamedEvent* event) {
+    thread = shub::os::startThread([this, event](std::stop_token stop) {
       tid = platform_test::currentTid();
-      result = static_cast<int>(ce::waitEvent(event, ce::kInfinite, stop));
+      result = static_cast<int>(shub::os::waitEvent(event, shub::os::kInfinite, stop));
     });
   }
   bool asleep() const { return tid != 0 && platform_test::asleepOnFutex(getpid(), tid); }
@@ -58,7 +58,7 @@ struct Waiter {
 
 std::chrono::milliseconds timeToStop(std::jthread& thread) {
   const auto start = std::chrono::steady_clock::now();
-  ce::stopThread(thread);
+  shub::os::stopThread(thread);
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
@@ -70,8 +70,8 @@ size_t entriesIn(const char* dir) {
 
 TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* named = ce::createEvent("CRT1:EVENT", false);
-  ce::NamedEvent* unnamed = ce::createEvent(nullptr, false);
+  shub::os::NamedEvent* named = shub::os::createEvent("CRT1:EVENT", false);
+  shub::os::NamedEvent* unnamed = shub::os::createEvent(nullptr, false);
   std::atomic<int> waitResult{kNoResult};
   std::atomic<bool> entered{false};
   struct Case {
@@ -79,40 +79,40 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
     std::function<void(std::stop_token)> routine;
   };
   const Case cases[] = {
-      {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(ce::waitEvent(named, ce::kInfinite, stop)); }},
-      {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(ce::waitEvent(unnamed, 600000, stop)); }},
-      {"pause", [&](std::stop_token stop) { entered = true; ce::pauseMs(600000, stop); }},
+      {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(named, shub::os::kInfinite, stop)); }},
+      {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(unnamed, 600000, stop)); }},
+      {"pause", [&](std::stop_token stop) { entered = true; shub::os::pauseMs(600000, stop); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
     waitResult = kNoResult;
     entered = false;
     std::atomic<bool> returned{false};
-    std::jthread thread = ce::startThread([&](std::stop_token stop) { c.routine(stop); returned = true; });
+    std::jthread thread = shub::os::startThread([&](std::stop_token stop) { c.routine(stop); returned = true; });
     ASSERT_TRUE(thread.joinable());
     ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
     EXPECT_LT(timeToStop(thread), kPrompt);
     EXPECT_TRUE(returned);
     if (waitResult != kNoResult) {
-      EXPECT_EQ(waitResult, static_cast<int>(ce::WaitResult::stopped));
+      EXPECT_EQ(waitResult, static_cast<int>(shub::os::WaitResult::stopped));
     }
   }
-  EXPECT_EQ(ce::waitEvent(named, 0), ce::WaitResult::timeout) << "no stop may leave a signal behind";
-  ce::closeEvent(named);
-  ce::closeEvent(unnamed);
+  EXPECT_EQ(shub::os::waitEvent(named, 0), shub::os::WaitResult::timeout) << "no stop may leave a signal behind";
+  shub::os::closeEvent(named);
+  shub::os::closeEvent(unnamed);
 }
 
 // Another process shrinks the event file under a sleeper: no wake-up can reach
 // the word any more, yet the stop must.
 TEST(Thread, StopReachesASleeperWhoseEventFileWasTruncated) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* event = ce::createEvent("CRT:WRITE:EVENT", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("CRT:WRITE:EVENT", false);
   Waiter waiter(event);
   ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
   ASSERT_EQ(truncate((sandbox.objects() + "/CRT:WRITE:EVENT").c_str(), 0), 0);
   EXPECT_LT(timeToStop(waiter.thread), kPrompt);
-  EXPECT_EQ(waiter.result, static_cast<int>(ce::WaitResult::stopped));
-  ce::closeEvent(event);
+  EXPECT_EQ(waiter.result, static_cast<int>(shub::os::WaitResult::stopped));
+  shub::os::closeEvent(event);
 }
 
 // Makes the calling thread's futex_waitv fail with ENOSYS, as on kernels
@@ -130,59 +130,59 @@ bool refuseVectorWait() {
 
 TEST(Thread, WithoutTheVectorWaitSetsAndStopsStillEndAWait) {
   DeviceSandbox sandbox;
-  const ce::EventHandle event(ce::createEvent("CRT1:EVENT", false));
+  const shub::os::EventHandle event(shub::os::createEvent("CRT1:EVENT", false));
   std::atomic<int> first{kNoResult}, second{kNoResult};
   std::atomic<bool> filtered{false}, entered{false};
   std::jthread waiter([&](std::stop_token stop) {
     filtered = refuseVectorWait();
     entered = true;
-    first = static_cast<int>(ce::waitEvent(event.get(), ce::kInfinite, stop));
-    second = static_cast<int>(ce::waitEvent(event.get(), ce::kInfinite, stop));
+    first = static_cast<int>(shub::os::waitEvent(event.get(), shub::os::kInfinite, stop));
+    second = static_cast<int>(shub::os::waitEvent(event.get(), shub::os::kInfinite, stop));
   });
   ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
   if (!filtered) GTEST_SKIP() << "no seccomp here";  // the waiter's destructor stops it
-  ce::setEvent(event.get());
+  shub::os::setEvent(event.get());
   ASSERT_TRUE(waitUntil([&] { return first != kNoResult; }));
-  EXPECT_EQ(first, static_cast<int>(ce::WaitResult::signalled));
+  EXPECT_EQ(first, static_cast<int>(shub::os::WaitResult::signalled));
   EXPECT_LT(timeToStop(waiter), kPrompt);
-  EXPECT_EQ(second, static_cast<int>(ce::WaitResult::stopped));
+  EXPECT_EQ(second, static_cast<int>(shub::os::WaitResult::stopped));
 }
 
 TEST(Thread, StopOfAFinishedOrEmptyThreadIsHarmless) {
   std::atomic<bool> finished{false};
-  std::jthread quick = ce::startThread([&](std::stop_token) { finished = true; });
+  std::jthread quick = shub::os::startThread([&](std::stop_token) { finished = true; });
   ASSERT_TRUE(waitUntil([&] { return finished.load(); }));
   EXPECT_LT(timeToStop(quick), kPrompt);
-  ce::stopThread(quick);  // twice
-  EXPECT_FALSE(ce::startThread(nullptr).joinable());
+  shub::os::stopThread(quick);  // twice
+  EXPECT_FALSE(shub::os::startThread(nullptr).joinable());
   std::jthread none;
-  ce::stopThread(none);
+  shub::os::stopThread(none);
 }
 
 TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   std::atomic<int> result{kNoResult};
   std::atomic<int64_t> pausedMs{0};
-  ce::NamedEvent* event = ce::createEvent(nullptr, false);
-  std::jthread thread = ce::startThread([&](std::stop_token stop) {
+  shub::os::NamedEvent* event = shub::os::createEvent(nullptr, false);
+  std::jthread thread = shub::os::startThread([&](std::stop_token stop) {
     const auto start = std::chrono::steady_clock::now();
-    ce::pauseMs(40, stop);
+    shub::os::pauseMs(40, stop);
     pausedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    result = static_cast<int>(ce::waitEvent(event, 20, stop));
+    result = static_cast<int>(shub::os::waitEvent(event, 20, stop));
   });
   ASSERT_TRUE(waitUntil([&] { return result != kNoResult; }));
   EXPECT_GE(pausedMs, 40);
-  EXPECT_EQ(result, static_cast<int>(ce::WaitResult::timeout));
-  ce::stopThread(thread);
-  ce::closeEvent(event);
+  EXPECT_EQ(result, static_cast<int>(shub::os::WaitResult::timeout));
+  shub::os::stopThread(thread);
+  shub::os::closeEvent(event);
 
-  const uint32_t before = ce::tickCount();
-  ce::pauseMs(40);
-  EXPECT_GE(static_cast<uint32_t>(ce::tickCount() - before), 39u) << "ticks are whole milliseconds";
+  const uint32_t before = shub::os::tickCount();
+  shub::os::pauseMs(40);
+  EXPECT_GE(static_cast<uint32_t>(shub::os::tickCount() - before), 39u) << "ticks are whole milliseconds";
 }
 
 TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* event = ce::createEvent("CYCLE", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("CYCLE", false);
   {
     // A first cycle lets runtimes that start helper threads lazily (the
     // thread sanitizer's, for one) do so before the count is taken.
@@ -196,26 +196,26 @@ TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
     if (i % 2 == 0) {
       ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
     }
-    ce::stopThread(waiter.thread);
-    ASSERT_EQ(waiter.result, static_cast<int>(ce::WaitResult::stopped)) << "cycle " << i;
+    shub::os::stopThread(waiter.thread);
+    ASSERT_EQ(waiter.result, static_cast<int>(shub::os::WaitResult::stopped)) << "cycle " << i;
   }
   EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasksBefore; }));
   EXPECT_EQ(entriesIn("/proc/self/fd"), fdsBefore);
-  ce::closeEvent(event);
+  shub::os::closeEvent(event);
 }
 
 TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* event = ce::createEvent("CRT1:EVENT", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("CRT1:EVENT", false);
   Waiter a(event), b(event);
   ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
-  ce::stopThread(a.thread);
-  EXPECT_EQ(a.result, static_cast<int>(ce::WaitResult::stopped));
-  ce::setEvent(event);
+  shub::os::stopThread(a.thread);
+  EXPECT_EQ(a.result, static_cast<int>(shub::os::WaitResult::stopped));
+  shub::os::setEvent(event);
   ASSERT_TRUE(waitUntil([&] { return b.done(); }));
-  EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::signalled));
-  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
-  ce::closeEvent(event);
+  EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::signalled));
+  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
+  shub::os::closeEvent(event);
 }
 
 // The set lands while A is being stopped, so the kernel may hand its wake-up
@@ -223,7 +223,7 @@ TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
 // the stop) or B; a lost signal leaves B asleep and fails the deadline.
 TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* event = ce::createEvent("RACE:EVENT", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("RACE:EVENT", false);
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE(round);
     Waiter a(event), b(event);
@@ -231,27 +231,27 @@ TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
     std::latch go(2);
     std::thread setter([&] {
       go.arrive_and_wait();
-      ce::setEvent(event);
+      shub::os::setEvent(event);
     });
     go.arrive_and_wait();
-    ce::stopThread(a.thread);
+    shub::os::stopThread(a.thread);
     setter.join();
-    if (a.result == static_cast<int>(ce::WaitResult::signalled)) {
-      ce::stopThread(b.thread);
-      EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::stopped));
+    if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) {
+      shub::os::stopThread(b.thread);
+      EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::stopped));
     } else {
-      EXPECT_EQ(a.result, static_cast<int>(ce::WaitResult::stopped));
+      EXPECT_EQ(a.result, static_cast<int>(shub::os::WaitResult::stopped));
       ASSERT_TRUE(waitUntil([&] { return b.done(); }, 10s)) << "the signal was lost";
-      EXPECT_EQ(b.result, static_cast<int>(ce::WaitResult::signalled));
+      EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::signalled));
     }
-    ASSERT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout) << "the signal was consumed twice or not at all";
+    ASSERT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "the signal was consumed twice or not at all";
   }
-  ce::closeEvent(event);
+  shub::os::closeEvent(event);
 }
 
 TEST(StoppedWaiter, LeavesTheSignalForAnotherProcess) {
   DeviceSandbox sandbox;
-  ce::NamedEvent* event = ce::createEvent("CRT4:EVENT", false);
+  shub::os::NamedEvent* event = shub::os::createEvent("CRT4:EVENT", false);
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE(round);
     const bool setDuringStop = round % 2 == 1;
@@ -259,15 +259,15 @@ TEST(StoppedWaiter, LeavesTheSignalForAnotherProcess) {
     Waiter a(event);
     ASSERT_TRUE(waitUntil([&] { return a.asleep() && platform_test::asleepOnFutex(other.pid, other.pid); }));
     std::thread setter;
-    if (setDuringStop) setter = std::thread([&] { ce::setEvent(event); });
-    ce::stopThread(a.thread);
+    if (setDuringStop) setter = std::thread([&] { shub::os::setEvent(event); });
+    shub::os::stopThread(a.thread);
     if (setter.joinable()) setter.join();
-    if (!setDuringStop) ce::setEvent(event);
-    if (a.result == static_cast<int>(ce::WaitResult::signalled)) ce::setEvent(event);  // took it before the stop
+    if (!setDuringStop) shub::os::setEvent(event);
+    if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) shub::os::setEvent(event);  // took it before the stop
     EXPECT_EQ(platform_test::finishPeer(other, 20s), 0) << "the other process must get the signal";
   }
-  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout);
-  ce::closeEvent(event);
+  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
+  shub::os::closeEvent(event);
 }
 
 TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
@@ -279,32 +279,32 @@ TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
   for (int i = 0; i < kCreators; ++i) {
     creators.emplace_back([&] {
       go.arrive_and_wait();
-      ce::NamedBlock block = ce::openOrCreateBlock("CRT2", 288);
-      uint8_t* bytes = ce::mapBlock(block);
-      ce::NamedEvent* event = ce::createEvent("CRT2:EVENT", false);
+      shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT2", 288);
+      uint8_t* bytes = shub::os::mapBlock(block);
+      shub::os::NamedEvent* event = shub::os::createEvent("CRT2:EVENT", false);
       if (!bytes || !event) {
         ++failures;
       } else {
         uint32_t* counter = reinterpret_cast<uint32_t*>(bytes);
         std::atomic_ref<uint32_t>(*counter).fetch_add(1);
-        ce::setEvent(event);
+        shub::os::setEvent(event);
       }
-      ce::closeEvent(event);
-      ce::unmapBlock(bytes, 288);
-      ce::closeBlock(block);
+      shub::os::closeEvent(event);
+      shub::os::unmapBlock(bytes, 288);
+      shub::os::closeBlock(block);
     });
   }
   for (std::thread& creator : creators) creator.join();
   EXPECT_EQ(failures, 0);
-  ce::NamedBlock block = ce::openOrCreateBlock("CRT2", 288);
-  uint8_t* bytes = ce::mapBlock(block);
+  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT2", 288);
+  uint8_t* bytes = shub::os::mapBlock(block);
   ASSERT_NE(bytes, nullptr);
   EXPECT_EQ(std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(bytes)).load(), uint32_t{kCreators});
-  ce::unmapBlock(bytes, 288);
-  ce::closeBlock(block);
-  ce::NamedEvent* event = ce::openEvent("CRT2:EVENT");
-  EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::signalled);
-  ce::closeEvent(event);
+  shub::os::unmapBlock(bytes, 288);
+  shub::os::closeBlock(block);
+  shub::os::NamedEvent* event = shub::os::openEvent("CRT2:EVENT");
+  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::signalled);
+  shub::os::closeEvent(event);
   EXPECT_EQ(entriesIn(sandbox.objects().c_str()), 2u) << "no temporary file may remain";
 }
 

@@ -15,6 +15,8 @@
 #include "router/channel_block.h"
 #include "tests/support/device_sandbox.h"
 
+using namespace shub::router;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,7 +52,7 @@ TEST(ChannelNames, TruncatesToTheBuffer) {
 
 class ChannelBlocks : public ::testing::Test {
  protected:
-  ChannelBlocks() { ce::initLockRecord(lock); }
+  ChannelBlocks() { shub::os::initLockRecord(lock); }
 
   void TearDown() override { releaseChannelBlocks(table); }
 
@@ -72,7 +74,7 @@ class ChannelBlocks : public ::testing::Test {
   bool objectExists(const std::string& name) const { return fs::exists(sandbox.objects() + "/" + name); }
 
   testing_support::DeviceSandbox sandbox;
-  ce::LockRecord lock{};
+  shub::os::LockRecord lock{};
   RouteTable table;
 };
 
@@ -88,16 +90,16 @@ TEST_F(ChannelBlocks, EveryEntryGetsBlockEventAndLockRecord) {
     EXPECT_EQ(lockArea(entry), lockBytes());
     const std::string name = "CRT" + std::to_string(entry.channel);
     EXPECT_EQ(fs::file_size(sandbox.objects() + "/" + name), kChannelBlockSize);
-    ce::NamedEvent* event = ce::openEvent((name + ":EVENT").c_str());
+    shub::os::NamedEvent* event = shub::os::openEvent((name + ":EVENT").c_str());
     EXPECT_NE(event, nullptr);
-    EXPECT_EQ(ce::waitEvent(event, 0), ce::WaitResult::timeout) << "created not signalled";
-    ce::closeEvent(event);
+    EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "created not signalled";
+    shub::os::closeEvent(event);
   }
 }
 
 TEST_F(ChannelBlocks, ExistingBlockKeepsItsFramesAndGetsAFreshLockRecord) {
-  ce::NamedBlock earlier = ce::openOrCreateBlock("CRT7", kChannelBlockSize);
-  uint8_t* address = ce::mapBlock(earlier);
+  shub::os::NamedBlock earlier = shub::os::openOrCreateBlock("CRT7", kChannelBlockSize);
+  uint8_t* address = shub::os::mapBlock(earlier);
   ASSERT_NE(address, nullptr);
   const uint8_t frame[] = {0xAA, 0x55, 0x01};
   storeBlockLength(address, 3);
@@ -110,8 +112,8 @@ TEST_F(ChannelBlocks, ExistingBlockKeepsItsFramesAndGetsAFreshLockRecord) {
   EXPECT_EQ(loadBlockLength(table.entries[0].blockAddress), 3u);
   EXPECT_EQ(loadBlockByte(table.entries[0].blockAddress, kBlockDataOffset + 2), 0x01);
   EXPECT_EQ(lockArea(table.entries[0]), lockBytes());
-  ce::unmapBlock(address, kChannelBlockSize);
-  ce::closeBlock(earlier);
+  shub::os::unmapBlock(address, kChannelBlockSize);
+  shub::os::closeBlock(earlier);
 }
 
 TEST_F(ChannelBlocks, CreationStopsAtTheFirstBlockThatCannotBeMade) {
@@ -167,9 +169,9 @@ TEST_F(ChannelBlocks, EntriesWithOneChannelShareBlockAndEvent) {
   ASSERT_NE(second.blockAddress, nullptr);
   storeBlockByte(first.blockAddress, kBlockDataOffset, 0x42);
   EXPECT_EQ(loadBlockByte(second.blockAddress, kBlockDataOffset), 0x42);
-  ASSERT_TRUE(ce::setEvent(first.event));
-  EXPECT_EQ(ce::waitEvent(second.event, 0), ce::WaitResult::signalled);
-  EXPECT_EQ(ce::waitEvent(first.event, 0), ce::WaitResult::timeout) << "one signal, consumed once";
+  ASSERT_TRUE(shub::os::setEvent(first.event));
+  EXPECT_EQ(shub::os::waitEvent(second.event, 0), shub::os::WaitResult::signalled);
+  EXPECT_EQ(shub::os::waitEvent(first.event, 0), shub::os::WaitResult::timeout) << "one signal, consumed once";
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include "tests/support/device_sandbox.h"
 #include "tests/support/text.h"
 
+using namespace shub::router;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -58,32 +58,32 @@ struct FakeLine {
   }
 };
 
-class FakePort final : public ce::SerialPort {
+class FakePort final : public shub::os::SerialPort {
  public:
   explicit FakePort(std::shared_ptr<FakeLine> line) : line_(std::move(line)) { line_->portAlive = true; }
   ~FakePort() override { line_->portAlive = false; }
 
-  ce::PortResult read(uint8_t* buffer, uint32_t size, std::stop_token stop) override {
+  shub::os::PortResult read(uint8_t* buffer, uint32_t size, std::stop_token stop) override {
     line_->readCalls.fetch_add(1);
     std::unique_lock lock(line_->mutex);
     if (!line_->changed.wait(lock, stop, [&] { return line_->hungUp || !line_->incoming.empty(); })) {
-      return {ce::PortStatus::stopped};
+      return {shub::os::PortStatus::stopped};
     }
-    if (line_->hungUp) return {ce::PortStatus::hungUp};
+    if (line_->hungUp) return {shub::os::PortStatus::hungUp};
     uint32_t count = 0;
     while (count < size && !line_->incoming.empty()) {
       buffer[count++] = line_->incoming.front();
       line_->incoming.pop_front();
     }
-    return {ce::PortStatus::done, count};
+    return {shub::os::PortStatus::done, count};
   }
 
-  ce::PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) override {
+  shub::os::PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) override {
     std::unique_lock lock(line_->mutex);
     line_->writes.emplace_back(bytes, bytes + count);
     line_->changed.notify_all();
-    if (!line_->changed.wait(lock, stop, [&] { return !line_->holdWrites; })) return {ce::PortStatus::stopped};
-    return {ce::PortStatus::done, std::min(count, line_->acceptOnly)};
+    if (!line_->changed.wait(lock, stop, [&] { return !line_->holdWrites; })) return {shub::os::PortStatus::stopped};
+    return {shub::os::PortStatus::done, std::min(count, line_->acceptOnly)};
   }
 
  private:

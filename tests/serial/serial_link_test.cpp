@@ -18,6 +18,8 @@
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+
 using testing_support::FakeLine;
 using testing_support::FakePort;
 using testing_support::waitUntil;
@@ -48,7 +50,7 @@ struct Wiring {
   std::atomic<uint32_t> opens{0};
   std::mutex swapMutex;
 
-  std::unique_ptr<ce::SerialPort> open() {
+  std::unique_ptr<shub::os::SerialPort> open() {
     opens.fetch_add(1);
     if (!available.load()) return nullptr;
     std::lock_guard lock(swapMutex);
@@ -71,7 +73,7 @@ class SerialLinkTest : public ::testing::Test {
  protected:
   void start() {
     link = std::make_unique<SerialLink>(SerialLinkDeps{
-        .openPort = [this](ce::PortOpenReport&) { return wiring.open(); },
+        .openPort = [this](shub::os::PortOpenReport&) { return wiring.open(); },
         .portState = {},
         .hungUp = {},
         .feedBytes =
@@ -81,25 +83,25 @@ class SerialLinkTest : public ::testing::Test {
             },
     });
     ASSERT_NE(link->startSerialLink(), 0);
-    writeEvent = ce::openEvent(kWriteEventName);
-    writeBlock = ce::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-    writeAddress = ce::mapBlock(writeBlock);
+    writeEvent = shub::os::openEvent(kWriteEventName);
+    writeBlock = shub::os::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
+    writeAddress = shub::os::mapBlock(writeBlock);
     ASSERT_NE(writeEvent, nullptr);
     ASSERT_NE(writeAddress, nullptr);
   }
 
   void TearDown() override {
     if (link) link->stopSerialLink();
-    if (writeAddress) ce::unmapBlock(writeAddress, kChannelBlockSize);
-    ce::closeBlock(writeBlock);
-    ce::closeEvent(writeEvent);
+    if (writeAddress) shub::os::unmapBlock(writeAddress, kChannelBlockSize);
+    shub::os::closeBlock(writeBlock);
+    shub::os::closeEvent(writeEvent);
   }
 
   // A client's send: length word, data, then the event.
   void clientSend(uint32_t length, const std::vector<uint8_t>& data) {
     storeBlockBytes(writeAddress, kBlockDataOffset, data.data(), static_cast<uint32_t>(data.size()));
     storeBlockLength(writeAddress, length);
-    ce::setEvent(writeEvent);
+    shub::os::setEvent(writeEvent);
   }
 
   testing_support::DeviceSandbox sandbox;
@@ -107,8 +109,8 @@ class SerialLinkTest : public ::testing::Test {
   FeedLog fed;
   std::function<void()> stall;  // run by the reader after each feed
   std::unique_ptr<SerialLink> link;
-  ce::NamedEvent* writeEvent = nullptr;
-  ce::NamedBlock writeBlock;
+  shub::os::NamedEvent* writeEvent = nullptr;
+  shub::os::NamedBlock writeBlock;
   uint8_t* writeAddress = nullptr;
 };
 

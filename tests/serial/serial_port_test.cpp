@@ -30,7 +30,7 @@ class SerialPortTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
     ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
-    port = ce::openSerialPort("COM7:");
+    port = shub::os::openSerialPort("COM7:");
     ASSERT_NE(port, nullptr);
   }
   // A second descriptor on the slave: a pty slave is not TIOCEXCL'd, and
@@ -39,12 +39,12 @@ class SerialPortTest : public ::testing::Test {
 
   testing_support::DeviceSandbox sandbox;
   PtyPair pty;
-  std::unique_ptr<ce::SerialPort> port;
+  std::unique_ptr<shub::os::SerialPort> port;
 };
 
 // Runs `call` on another thread; its result once it returns within `limit`.
 template <typename Call>
-std::optional<ce::PortResult> within(std::chrono::milliseconds limit, Call call) {
+std::optional<shub::os::PortResult> within(std::chrono::milliseconds limit, Call call) {
   auto result = std::async(std::launch::async, call);
   if (result.wait_for(limit) != std::future_status::ready) return std::nullopt;
   return result.get();
@@ -54,17 +54,17 @@ std::optional<ce::PortResult> within(std::chrono::milliseconds limit, Call call)
 
 TEST(SerialPortOpen, RefusesWhatIsNotATerminal) {
   testing_support::DeviceSandbox sandbox;
-  EXPECT_EQ(ce::openSerialPort("COM7:"), nullptr) << "missing node";
+  EXPECT_EQ(shub::os::openSerialPort("COM7:"), nullptr) << "missing node";
   sandbox.writeFile("dev/COM7", "not a tty\n");
-  EXPECT_EQ(ce::openSerialPort("COM7:"), nullptr) << "regular file";
-  EXPECT_EQ(ce::openSerialPort(":"), nullptr);
-  EXPECT_EQ(ce::openSerialPort(nullptr), nullptr);
+  EXPECT_EQ(shub::os::openSerialPort("COM7:"), nullptr) << "regular file";
+  EXPECT_EQ(shub::os::openSerialPort(":"), nullptr);
+  EXPECT_EQ(shub::os::openSerialPort(nullptr), nullptr);
 }
 
 TEST_F(SerialPortTest, OpensByNameWithoutRegardToCaseAndExclusively) {
-  EXPECT_EQ(ce::openSerialPort("com7"), nullptr) << "a second opener must fail";
+  EXPECT_EQ(shub::os::openSerialPort("com7"), nullptr) << "a second opener must fail";
   port.reset();
-  EXPECT_NE(ce::openSerialPort("com7:"), nullptr) << "closing releases the port";
+  EXPECT_NE(shub::os::openSerialPort("com7:"), nullptr) << "closing releases the port";
 }
 
 TEST_F(SerialPortTest, LineIsRawAtNineteenTwoHundredEightNOne) {
@@ -92,14 +92,14 @@ TEST_F(SerialPortTest, EveryByteValuePassesBothWaysUnchangedInReadsOfAtMostTheSi
   while (got.size() < all.size()) {
     uint8_t buffer[100];
     const auto part = within(5s, [&] { return port->read(buffer, sizeof buffer, {}); });
-    ASSERT_TRUE(part && part->status == ce::PortStatus::done);
+    ASSERT_TRUE(part && part->status == shub::os::PortStatus::done);
     ASSERT_LE(part->count, sizeof buffer);
     got.insert(got.end(), buffer, buffer + part->count);
   }
   EXPECT_EQ(got, all);
 
-  const ce::PortResult sent = port->write(all.data(), 256, {});
-  EXPECT_EQ(sent.status, ce::PortStatus::done);
+  const shub::os::PortResult sent = port->write(all.data(), 256, {});
+  EXPECT_EQ(sent.status, shub::os::PortStatus::done);
   EXPECT_EQ(sent.count, 256u);
   EXPECT_EQ(pty.receive(256), all);
 }
@@ -113,7 +113,7 @@ TEST_F(SerialPortTest, ReadEndsOnAStopWheneverItComesAndOnAHangUp) {
     auto reading = std::async(std::launch::async, [&] { return port->read(buffer, sizeof buffer, stop.get_token()); });
     stop.request_stop();
     ASSERT_EQ(reading.wait_for(5s), std::future_status::ready) << "round " << round;
-    EXPECT_EQ(reading.get().status, ce::PortStatus::stopped);
+    EXPECT_EQ(reading.get().status, shub::os::PortStatus::stopped);
   }
   // Stops of earlier reads leave nothing that ends a later one.
   const uint8_t byte = 0x5A;
@@ -121,15 +121,15 @@ TEST_F(SerialPortTest, ReadEndsOnAStopWheneverItComesAndOnAHangUp) {
   EXPECT_EQ(reading.wait_for(50ms), std::future_status::timeout);
   ASSERT_EQ(::write(pty.master, &byte, 1), 1);
   ASSERT_EQ(reading.wait_for(5s), std::future_status::ready);
-  const ce::PortResult got = reading.get();
-  EXPECT_EQ(got.status, ce::PortStatus::done);
+  const shub::os::PortResult got = reading.get();
+  EXPECT_EQ(got.status, shub::os::PortStatus::done);
   EXPECT_EQ(got.count, 1u);
 
   reading = std::async(std::launch::async, [&] { return port->read(buffer, sizeof buffer, {}); });
   pty.closeMaster();
   ASSERT_EQ(reading.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(reading.get().status, ce::PortStatus::hungUp);
-  EXPECT_EQ(port->read(buffer, sizeof buffer, {}).status, ce::PortStatus::hungUp) << "and stays so, without blocking";
+  EXPECT_EQ(reading.get().status, shub::os::PortStatus::hungUp);
+  EXPECT_EQ(port->read(buffer, sizeof buffer, {}).status, shub::os::PortStatus::hungUp) << "and stays so, without blocking";
 }
 
 TEST_F(SerialPortTest, WriteBehindAFullQueueEndsAtItsTimeOutOrOnAStop) {
@@ -147,9 +147,9 @@ TEST_F(SerialPortTest, WriteBehindAFullQueueEndsAtItsTimeOutOrOnAStop) {
   close(slave);
 
   const auto began = std::chrono::steady_clock::now();
-  const ce::PortResult one = port->write(flood.data(), 1, {});
+  const shub::os::PortResult one = port->write(flood.data(), 1, {});
   const auto elapsed = std::chrono::steady_clock::now() - began;
-  EXPECT_EQ(one.status, ce::PortStatus::done);
+  EXPECT_EQ(one.status, shub::os::PortStatus::done);
   EXPECT_EQ(one.count, 0u);
   EXPECT_GE(elapsed, 45ms) << "40 ms a byte plus 10 ms";
   EXPECT_LT(elapsed, 5s);
@@ -161,5 +161,5 @@ TEST_F(SerialPortTest, WriteBehindAFullQueueEndsAtItsTimeOutOrOnAStop) {
   EXPECT_EQ(writing.wait_for(50ms), std::future_status::timeout) << "hours allowed for a mebibyte";
   stop.request_stop();
   ASSERT_EQ(writing.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(writing.get().status, ce::PortStatus::stopped);
+  EXPECT_EQ(writing.get().status, shub::os::PortStatus::stopped);
 }

@@ -9,13 +9,15 @@
 
 #include "devices/touch_injector.h"
 
+using namespace shub::devices;
+
 class FakeTouchPlatform final : public TouchPlatform {
  public:
-  ce::ScreenSize screen{800, 480};
+  shub::os::ScreenSize screen{800, 480};
   uint32_t volume = 1;
 
-  ce::ScreenSize screenSize() override { return screen; }
-  void injectPointer(const ce::PointerEvent& event) override {
+  shub::os::ScreenSize screenSize() override { return screen; }
+  void injectPointer(const shub::os::PointerEvent& event) override {
     char line[64];
     std::snprintf(line, sizeof line, "%u %d %d", event.flags, event.x, event.y);
     add(line);

@@ -75,9 +75,9 @@ TEST(BacklightNode, EachKindOfNodeAfterSwitchingOnThenOff) {
     DeviceSandbox sandbox;
     makeNode(sandbox, row.name, row.node);
     auto expected = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
-    EXPECT_EQ(ce::switchBacklight(true, 0x321044), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(true, 0x321044), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOn));
-    EXPECT_EQ(ce::switchBacklight(false, 0x321048), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(false, 0x321048), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOff));
   }
 }
@@ -119,10 +119,10 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
     SCOPED_TRACE(row.legend);
     DeviceSandbox sandbox;
     makeNode(sandbox, "Bat1", row.node);
-    const std::optional<ce::Battery> found = ce::findBattery();
+    const std::optional<shub::os::Battery> found = shub::os::findBattery();
     EXPECT_EQ(found.has_value(), row.node.file != nullptr || row.node.linkTo != nullptr);
     std::optional<int> status;
-    if (found) status = ce::readAcLineStatus(*found);
+    if (found) status = shub::os::readAcLineStatus(*found);
     EXPECT_EQ(status, row.status);
   }
 }
@@ -130,12 +130,12 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
 TEST(BatteryNode, FoundOnceAndReadAnewAtEachRequest) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/BAT1", "1\n");
-  const std::optional<ce::Battery> found = ce::findBattery();
+  const std::optional<shub::os::Battery> found = shub::os::findBattery();
   ASSERT_TRUE(found.has_value());
   sandbox.writeFile("dev/BAT1", "0\n");
-  EXPECT_EQ(ce::readAcLineStatus(*found), 0);
+  EXPECT_EQ(shub::os::readAcLineStatus(*found), 0);
   std::filesystem::remove(sandbox.root() + "/dev/BAT1");
-  EXPECT_EQ(ce::readAcLineStatus(*found), std::nullopt);
+  EXPECT_EQ(shub::os::readAcLineStatus(*found), std::nullopt);
 }
 
 // A program that records its arguments and its open descriptors, then says done.
@@ -156,12 +156,12 @@ class StartProgram : public ::testing::Test {
 };
 
 TEST_F(StartProgram, ArgumentsComeFromTheCommandLineAndArgv0IsTheResolvedPath) {
-  ASSERT_TRUE(ce::startProgram("\\ResidentFlash2\\korvent\\app\\duskcard.exe", "sleep"));
+  ASSERT_TRUE(shub::os::startProgram("\\ResidentFlash2\\korvent\\app\\duskcard.exe", "sleep"));
   const std::string text = waitOutput();
   EXPECT_EQ(text.substr(0, text.find('\n')),
             sandbox.root() + "/ResidentFlash2/Korvent/App/duskcard.exe|1|sleep");
   std::filesystem::remove(out);
-  ASSERT_TRUE(ce::startProgram("residentflash2\\korvent\\app\\duskcard.exe", nullptr));
+  ASSERT_TRUE(shub::os::startProgram("residentflash2\\korvent\\app\\duskcard.exe", nullptr));
   EXPECT_NE(waitOutput().find("|0|\n"), std::string::npos);
 }
 
@@ -171,7 +171,7 @@ TEST_F(StartProgram, InheritsNoDescriptorBeyondTheStandardOnesAndLeavesNoZombie)
   chmod((sandbox.root() + "/residentflash2/fds.exe").c_str(), 0755);
   const int leaky = fcntl(STDERR_FILENO, F_DUPFD, 40);  // deliberately without close-on-exec
   ASSERT_GE(leaky, 40);
-  ASSERT_TRUE(ce::startProgram("residentflash2\\fds.exe", nullptr));
+  ASSERT_TRUE(shub::os::startProgram("residentflash2\\fds.exe", nullptr));
   close(leaky);
   std::string fds;
   EXPECT_TRUE(waitUntil([&] {
@@ -189,8 +189,8 @@ TEST_F(StartProgram, StartsWithNoSignalBlockedThoughTheDaemonBlocksItsStopSignal
   chmod((sandbox.root() + "/residentflash2/mask.exe").c_str(), 0755);
   sigset_t before;
   sigprocmask(SIG_SETMASK, nullptr, &before);
-  ce::blockStopSignals();
-  const bool started = ce::startProgram("residentflash2\\mask.exe", nullptr);
+  shub::os::blockStopSignals();
+  const bool started = shub::os::startProgram("residentflash2\\mask.exe", nullptr);
   sigprocmask(SIG_SETMASK, &before, nullptr);
   ASSERT_TRUE(started);
   std::string mask;
@@ -202,31 +202,31 @@ TEST_F(StartProgram, StartsWithNoSignalBlockedThoughTheDaemonBlocksItsStopSignal
 }
 
 TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {
-  EXPECT_FALSE(ce::startProgram("residentflash2\\sleep.exe", nullptr));
+  EXPECT_FALSE(shub::os::startProgram("residentflash2\\sleep.exe", nullptr));
   sandbox.writeFile("residentflash2/sleep.exe", "#!/bin/sh\n");  // mode 0644
-  EXPECT_FALSE(ce::startProgram("residentflash2\\sleep.exe", nullptr));
-  EXPECT_FALSE(ce::startProgram(nullptr, nullptr));
+  EXPECT_FALSE(shub::os::startProgram("residentflash2\\sleep.exe", nullptr));
+  EXPECT_FALSE(shub::os::startProgram(nullptr, nullptr));
 }
 
 TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
   DeviceSandbox sandbox;
   unsetenv("DISPLAY");
-  EXPECT_FALSE(ce::injectPointerEvent({0x8003, 1, 2, 0, 0})) << "no node, no display";
+  EXPECT_FALSE(shub::os::injectPointerEvent({0x8003, 1, 2, 0, 0})) << "no node, no display";
   sandbox.writeFile("dev/Pointer", "");
-  EXPECT_TRUE(ce::injectPointerEvent({0x8003, 32767, 32767, 0, 0}));
-  EXPECT_TRUE(ce::injectPointerEvent({0x8002, 0, -2730, 0, 0}));
-  EXPECT_TRUE(ce::injectPointerEvent({0x0004, 0, 0, 0, 0}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0x8003, 32767, 32767, 0, 0}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0x8002, 0, -2730, 0, 0}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0x0004, 0, 0, 0, 0}));
   EXPECT_EQ(sandbox.readFile("dev/Pointer"), "32771 32767 32767 0 0\n32770 0 -2730 0 0\n4 0 0 0 0\n");
   std::filesystem::remove(sandbox.root() + "/dev/Pointer");
   std::filesystem::create_directories(sandbox.root() + "/dev/pointer");
-  EXPECT_FALSE(ce::injectPointerEvent({0x8003, 1, 2, 0, 0}));
+  EXPECT_FALSE(shub::os::injectPointerEvent({0x8003, 1, 2, 0, 0}));
 }
 
 // The rule that paces retries of the uinput mouse and the X connection, on a
 // clock the test moves: at most one attempt a second at the same target, at
 // once at another, and a failure said once until an attempt succeeds.
 TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
-  ce::detail::RetryGate gate;
+  shub::os::detail::RetryGate gate;
   struct Step {
     const char* target;
     uint32_t now;
@@ -244,14 +244,14 @@ TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
 }
 
 TEST(UinputPointer, EachEventIsAbsoluteMotionAndButtonOneThenSynReport) {
-  using E = ce::detail::InputEvent;
+  using E = shub::os::detail::InputEvent;
   // EV_ABS 3 (ABS_X 0, ABS_Y 1), EV_KEY 1 (BTN_LEFT 272), EV_SYN 0.
-  EXPECT_EQ(ce::detail::uinputEvents({0x8003, 400, 70000, 0, 0}),
+  EXPECT_EQ(shub::os::detail::uinputEvents({0x8003, 400, 70000, 0, 0}),
             (std::vector<E>{{3, 0, 400}, {3, 1, 65535}, {1, 272, 1}, {0, 0, 0}}));
-  EXPECT_EQ(ce::detail::uinputEvents({0x8001, -5, 0, 0, 0}), (std::vector<E>{{3, 0, 0}, {3, 1, 0}, {0, 0, 0}}));
-  EXPECT_EQ(ce::detail::uinputEvents({0x0004, 9, 9, 0, 0}), (std::vector<E>{{1, 272, 0}, {0, 0, 0}}))
+  EXPECT_EQ(shub::os::detail::uinputEvents({0x8001, -5, 0, 0, 0}), (std::vector<E>{{3, 0, 0}, {3, 1, 0}, {0, 0, 0}}));
+  EXPECT_EQ(shub::os::detail::uinputEvents({0x0004, 9, 9, 0, 0}), (std::vector<E>{{1, 272, 0}, {0, 0, 0}}))
       << "an up report does not move the pointer";
-  EXPECT_EQ(ce::detail::uinputEvents({0x0001, 9, 9, 0, 0}), (std::vector<E>{{0, 0, 0}})) << "no relative moves";
+  EXPECT_EQ(shub::os::detail::uinputEvents({0x0001, 9, 9, 0, 0}), (std::vector<E>{{0, 0, 0}})) << "no relative moves";
 }
 
 }  // namespace

@@ -17,6 +17,9 @@
 #include "tests/support/wait.h"
 #include "tests/support/xvfb_server.h"
 
+using namespace shub::router;
+using namespace shub::devices;
+
 namespace {
 
 struct PointerState {
@@ -55,15 +58,15 @@ TEST_F(XSession, TouchMovesTheCorePointerAndPressesButtonOne) {
   frame[10] = 240;
   frame[12] = 400 & 0xFF;
   frame[13] = 400 >> 8;
-  const TouchReport down = decodeTouchFrame(frame, ce::screenMetrics());  // metrics from the X server
-  EXPECT_TRUE(ce::injectPointerEvent({0x8003, down.x, down.y, 0, 0}));
+  const TouchReport down = decodeTouchFrame(frame, shub::os::screenMetrics());  // metrics from the X server
+  EXPECT_TRUE(shub::os::injectPointerEvent({0x8003, down.x, down.y, 0, 0}));
   PointerState state;
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return state.x == 400 && state.y == 240 && state.button1;
   })) << state.x << "," << state.y << " button1 " << state.button1;
 
-  EXPECT_TRUE(ce::injectPointerEvent({0x0004, 0, 0, 0, 0}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0x0004, 0, 0, 0, 0}));
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return !state.button1;
@@ -91,7 +94,7 @@ TEST_F(XSession, MetricsFollowAResolutionChange) {
   auto freeResources = reinterpret_cast<FreeResources>(dlsym(randr, "XRRFreeScreenResources"));
   auto setScreenSize = reinterpret_cast<SetScreenSize>(dlsym(randr, "XRRSetScreenSize"));
   ASSERT_TRUE(getResources && setCrtc && freeResources && setScreenSize);
-  EXPECT_EQ(ce::screenMetrics().width, 800);
+  EXPECT_EQ(shub::os::screenMetrics().width, 800);
 
   // Xvfb offers one mode, its start size; a smaller screen needs its CRTC off.
   const ::Window root = DefaultRootWindow(observer);
@@ -103,9 +106,9 @@ TEST_F(XSession, MetricsFollowAResolutionChange) {
   freeResources(resources);
   setScreenSize(observer, root, 640, 400, 169, 106);
   XSync(observer, False);
-  ce::ScreenSize size;
+  shub::os::ScreenSize size;
   EXPECT_TRUE(testing_support::waitUntil([&] {
-    size = ce::screenMetrics();
+    size = shub::os::screenMetrics();
     return size.width == 640 && size.height == 400;
   })) << size.width << "x" << size.height;
 }

@@ -9,6 +9,8 @@
 #include "devices/backlight_click.h"
 #include "devices/power_watcher.h"
 
+using namespace shub::devices;
+
 namespace {
 
 constexpr int kFail = -1;  // the battery gives no answer

@@ -22,6 +22,9 @@
 #include "tests/support/text.h"
 #include "tests/support/wait.h"
 
+using namespace shub::router;
+using namespace shub::devices;
+
 using namespace std::chrono_literals;
 using testing_support::entriesIn;
 using testing_support::waitUntil;
@@ -46,7 +49,7 @@ class TouchThread : public ::testing::Test {
 };
 
 TEST_F(TouchThread, WithoutTheEventNothingStarts) {
-  ce::closeEvent(feeder.event);
+  shub::os::closeEvent(feeder.event);
   std::remove((sandbox.objects() + "/CRT1:EVENT").c_str());
   feeder.event = nullptr;
   EXPECT_EQ(startTouchInjector(fake), 0);

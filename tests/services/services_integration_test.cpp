@@ -205,11 +205,11 @@ TEST_F(DeviceServicesDaemon, PowerLossRunsTheSleepSequenceAndStopsTouchUntilPowe
 
   // The touch injector is stopped: the frame reaches its block and event,
   // and nobody but us consumes the signal.
-  ce::NamedEvent* touchEvent = ce::openEvent("CRT1:EVENT");
+  shub::os::NamedEvent* touchEvent = shub::os::openEvent("CRT1:EVENT");
   ASSERT_NE(touchEvent, nullptr);
   touch(0x41, 240, 400);
-  EXPECT_EQ(ce::waitEvent(touchEvent, 5000), ce::WaitResult::signalled);
-  ce::closeEvent(touchEvent);
+  EXPECT_EQ(shub::os::waitEvent(touchEvent, 5000), shub::os::WaitResult::signalled);
+  shub::os::closeEvent(touchEvent);
   EXPECT_EQ(node("pointer"), "");
 
   sandbox.writeFile("dev/BAT1", "1\n");

@@ -8,6 +8,9 @@
 #include "router/channel_block.h"
 #include "tests/services/fake_touch_platform.h"
 
+using namespace shub::router;
+using namespace shub::devices;
+
 namespace {
 
 struct Frame {
@@ -21,7 +24,7 @@ struct Frame {
   }
 };
 
-constexpr ce::ScreenSize kScreen{800, 480};
+constexpr shub::os::ScreenSize kScreen{800, 480};
 
 TEST(TouchDecode, WorkedValuesOnAn800x480Screen) {
   struct Row {

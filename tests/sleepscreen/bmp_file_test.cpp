@@ -15,8 +15,8 @@
 #include "tests/sleepscreen/bmp_builder.h"
 #include "tests/support/device_sandbox.h"
 
-using sleepscreen::BmpImage;
-using sleepscreen::BmpRefusal;
+using shub::sleepscreen::BmpImage;
+using shub::sleepscreen::BmpRefusal;
 using sleepscreen_test::BmpRecipe;
 using sleepscreen_test::makeBmp;
 
@@ -198,7 +198,7 @@ TEST(BmpFile, LoadsOrRefusesEachFileWithItsReason) {
     InMemory file(c.file, c.file.size());
     BmpImage image;
     image.width = -7;  // a refusal leaves it as it was
-    EXPECT_EQ(sleepscreen::readBmp(file.stream, image), c.result) << sleepscreen::bmpRefusalText(c.result);
+    EXPECT_EQ(shub::sleepscreen::readBmp(file.stream, image), c.result) << shub::sleepscreen::bmpRefusalText(c.result);
     if (c.image) {
       expectImage(image, *c.image);
     } else {
@@ -216,7 +216,7 @@ TEST(BmpFile, FileCutAtEveryBlockBoundaryIsRefused) {
   for (size_t length : {size_t{1}, size_t{14}, size_t{15}, size_t{53}, offset - 1, offset, file.size() - 1}) {
     InMemory cut(file, length);
     BmpImage image;
-    EXPECT_NE(sleepscreen::readBmp(cut.stream, image), BmpRefusal::none) << "cut at " << length;
+    EXPECT_NE(shub::sleepscreen::readBmp(cut.stream, image), BmpRefusal::none) << "cut at " << length;
   }
 }
 
@@ -224,12 +224,12 @@ TEST(BmpFile, ReadsHostFilesOnly) {
   testing_support::DeviceSandbox sandbox;
   const std::string path = sandbox.writeFile("image.bmp", makeBmp(rgb24(3, 2)));
   BmpImage image;
-  EXPECT_EQ(sleepscreen::readBmpFile(path.c_str(), image), BmpRefusal::none);
+  EXPECT_EQ(shub::sleepscreen::readBmpFile(path.c_str(), image), BmpRefusal::none);
   expectImage(image, rgb24(3, 2));
   for (const std::string& other : {sandbox.root() + "/missing.bmp", sandbox.root()}) {
-    EXPECT_EQ(sleepscreen::readBmpFile(other.c_str(), image), BmpRefusal::cannotOpen) << other;
+    EXPECT_EQ(shub::sleepscreen::readBmpFile(other.c_str(), image), BmpRefusal::cannotOpen) << other;
   }
-  EXPECT_EQ(sleepscreen::readBmpFile(nullptr, image), BmpRefusal::cannotOpen);
+  EXPECT_EQ(shub::sleepscreen::readBmpFile(nullptr, image), BmpRefusal::cannotOpen);
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-using Kind = ce::NoticeWindowEvent::Kind;
-using sleepscreen::Millis;
-using sleepscreen::NoticeAction;
-using sleepscreen::NoticeState;
+using Kind = shub::os::NoticeWindowEvent::Kind;
+using shub::sleepscreen::Millis;
+using shub::sleepscreen::NoticeAction;
+using shub::sleepscreen::NoticeState;
 
 namespace {
 

@@ -14,26 +14,28 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 
+using namespace shub::router;
+
 namespace testing_support {
 
 struct TestChannel {
   enum class Event { open, make, makeSignalled };
 
-  ce::NamedBlock block;
+  shub::os::NamedBlock block;
   uint8_t* address = nullptr;
-  ce::NamedEvent* event = nullptr;
+  shub::os::NamedEvent* event = nullptr;
 
   explicit TestChannel(const std::string& name, Event how = Event::make) {
-    block = ce::openOrCreateBlock(name, kChannelBlockSize);
-    address = ce::mapBlock(block);
+    block = shub::os::openOrCreateBlock(name, kChannelBlockSize);
+    address = shub::os::mapBlock(block);
     const std::string eventName = name + ":EVENT";
-    event = how == Event::open ? ce::openEvent(eventName.c_str())
-                               : ce::createEvent(eventName.c_str(), how == Event::makeSignalled);
+    event = how == Event::open ? shub::os::openEvent(eventName.c_str())
+                               : shub::os::createEvent(eventName.c_str(), how == Event::makeSignalled);
   }
   ~TestChannel() {
-    if (address) ce::unmapBlock(address, kChannelBlockSize);
-    ce::closeBlock(block);
-    ce::closeEvent(event);
+    if (address) shub::os::unmapBlock(address, kChannelBlockSize);
+    shub::os::closeBlock(block);
+    shub::os::closeEvent(event);
   }
   TestChannel(const TestChannel&) = delete;
   TestChannel& operator=(const TestChannel&) = delete;
@@ -47,17 +49,17 @@ struct TestChannel {
   // Bytes at a block offset, then the event, as a delivery would.
   void send(uint32_t offset, std::initializer_list<uint8_t> bytes) const {
     for (const uint8_t b : bytes) storeBlockByte(address, offset++, b);
-    ce::setEvent(event);
+    shub::os::setEvent(event);
   }
   // The frame announced by the next signal, or empty after the time-out.
   std::vector<uint8_t> nextFrame(uint32_t timeoutMs = 5000) const {
-    if (ce::waitEvent(event, timeoutMs) != ce::WaitResult::signalled) return {};
+    if (shub::os::waitEvent(event, timeoutMs) != shub::os::WaitResult::signalled) return {};
     std::vector<uint8_t> frame(std::min(loadBlockLength(address), kBlockDataSize));
     loadBlockBytes(address, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
     return frame;
   }
   // True when a signal is pending that nobody consumed (and takes it).
-  bool pending() const { return ce::waitEvent(event, 0) == ce::WaitResult::signalled; }
+  bool pending() const { return shub::os::waitEvent(event, 0) == shub::os::WaitResult::signalled; }
 };
 
 }  // namespace testing_support
