@@ -28,7 +28,7 @@ namespace {
 
 constexpr uint32_t kDumpBaud = 19200;
 constexpr uint32_t kBitsPerByte = 10;  // 8N1: start, 8 data, stop
-constexpr int kOpenWaitMs = 10000;  // for the daemon to take the pty: it looks for its port every second at most
+constexpr auto kOpenWait = std::chrono::seconds(10);  // for the daemon to take the pty: it looks for its port every second at most
 constexpr auto kDrainWait = std::chrono::seconds(5);
 
 int fail(const ToolContext& context, const std::string& message) {
@@ -144,10 +144,10 @@ bool waitFor(Condition condition, std::chrono::steady_clock::duration limit, con
 
 // Plays into the pty of `line` once someone (the daemon) has opened it.
 int playToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture, ReplayLink& line) {
-  const os::PtyStatus opened = os::waitForPtyReader(line.pty(), kOpenWaitMs, context.interrupted);
+  const os::PtyStatus opened = line.pty().waitForReader(kOpenWait, context.interrupted);
   if (opened == os::PtyStatus::noReader) {
     return fail(context, "nobody opened the pty linked as " + line.path() + " within " +
-                             std::to_string(kOpenWaitMs / 1000) + " s: no serialhub looks for its port there");
+                             std::to_string(kOpenWait.count()) + " s: no serialhub looks for its port there");
   }
   if (opened != os::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
   // A daemon of ours reads the line now: its tap tells when it has read the bytes.
@@ -168,15 +168,15 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
     if (!pacer.waitForItem(item.timeUs, context.interrupted)) break;
     if (item.event == CaptureEvent::bytes) {
       const os::PtyStatus wrote =
-          os::writePty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWaitMs, context.interrupted);
+          line.pty().write(item.bytes.data(), item.bytes.size(), kOpenWait, context.interrupted, &problem);
       if (wrote == os::PtyStatus::stopped) break;
       if (wrote == os::PtyStatus::noReader) {
         status = fail(context, "the pty linked as " + line.path() + " lost its reader, and none came back within " +
-                                   std::to_string(kOpenWaitMs / 1000) + " s");
+                                   std::to_string(kOpenWait.count()) + " s");
         break;
       }
       if (wrote == os::PtyStatus::failed) {
-        status = fail(context, "pty " + line.pty().slave + ": " + std::strerror(errno));
+        status = fail(context, problem);
         break;
       }
       pacer.sent(item.bytes.size());

@@ -38,16 +38,16 @@ bool ReplayLink::take(std::string& problem) {
   if (before.kind == Kind::unknown || before.kind == Kind::other) {
     problem = link_ + ": " + (before.kind == Kind::other ? "exists and is not a link; not replaced"
                                                          : std::string(std::strerror(before.error)));
-  } else if (!os::openPty(pty_)) {
-    problem = std::string("no pty: ") + std::strerror(errno);
+  } else if (std::string why; !(pty_ = os::Pty::open(&why))) {
+    problem = "no pty: " + why;
   } else {
     // A link to nothing (a pty gone) is not put back: its name may later
     // belong to another pty, which the daemon would then take for its line.
     if (before.kind == Kind::link && fs::exists(link_, failure)) previous_ = before.target;
-    if (swapIn(pty_.slave, before, problem)) return true;
+    if (swapIn(pty_->slave(), before, problem)) return true;
     previous_.clear();
   }
-  os::closePty(pty_);
+  pty_.reset();
   lock_.unlock();
   return false;
 }
@@ -57,18 +57,15 @@ bool ReplayLink::replug(std::string& problem) {
     problem = changedMeanwhile(link_);
     return false;
   }
-  os::Pty fresh;
-  if (!os::openPty(fresh)) {
-    problem = std::string("no pty: ") + std::strerror(errno);
+  std::string why;
+  std::optional<os::Pty> fresh = os::Pty::open(&why);
+  if (!fresh) {
+    problem = "no pty: " + why;
     return false;
   }
   const os::NodeIdentity old = ours_;
-  if (!swapIn(fresh.slave, old, problem)) {
-    os::closePty(fresh);
-    return false;
-  }
+  if (!swapIn(fresh->slave(), old, problem)) return false;
   // Linked first, closed after: the daemon, hung up, finds the new pty.
-  os::closePty(pty_);
   pty_ = std::move(fresh);
   return true;
 }
@@ -91,12 +88,12 @@ void ReplayLink::release(FILE* err) {
   // never takes a pty it was not meant to under the same name.
   ours_ = {};
   previous_.clear();
-  os::closePty(pty_);
+  pty_.reset();
   lock_.unlock();
   if (err != nullptr && !problem.empty()) std::fprintf(err, "crtctl replay: %s\n", problem.c_str());
 }
 
-bool ReplayLink::stillOurs() const { return ours_.target == pty_.slave && os::identifyNode(link_).sameLink(ours_); }
+bool ReplayLink::stillOurs() const { return pty_ && ours_.target == pty_->slave() && os::identifyNode(link_).sameLink(ours_); }
 
 bool ReplayLink::swapIn(const std::string& target, const os::NodeIdentity& expected, std::string& problem) {
   std::error_code failure;

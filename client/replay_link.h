@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/folder_lock.h"
@@ -44,7 +45,7 @@ class ReplayLink {
   void release(FILE* err);
 
   const std::string& path() const { return link_; }
-  const os::Pty& pty() const { return pty_; }
+  const os::Pty& pty() const { return *pty_; }  // while taken
 
  private:
   bool stillOurs() const;
@@ -56,7 +57,7 @@ class ReplayLink {
   std::string previous_;   // where the replaced link led; "" for none
   os::NodeIdentity ours_;  // the link we made, while there is one
   os::FolderLock lock_;
-  os::Pty pty_;
+  std::optional<os::Pty> pty_;
 };
 
 }  // namespace shub::client

@@ -48,7 +48,6 @@ namespace {
 
 constexpr auto kStartWait = std::chrono::seconds(30);   // a daemon under a sanitizer on a busy machine
 constexpr auto kByteWait = std::chrono::seconds(10);    // until the daemon has read a byte
-constexpr int kByteWaitMs = static_cast<int>(std::chrono::milliseconds(kByteWait).count());
 constexpr auto kPowerWait = std::chrono::seconds(15);   // a tick, then the 2.5 s sleep sequence
 constexpr auto kPortWait = std::chrono::seconds(10);    // a hang-up noticed, the port reopened
 constexpr int kStopWaitMs = 10000;
@@ -129,7 +128,7 @@ class OwnDevice {
   const ReplayOptions& options_;
   fs::path base_, root_, objects_, log_;
   os::FolderLock folderLock_;
-  os::Pty pty_;
+  std::optional<os::Pty> pty_;
   int pid_ = -1;
   bool failed_ = false;
   os::MappedObject tap_;
@@ -178,9 +177,11 @@ bool OwnDevice::waitFor(Condition condition, std::chrono::steady_clock::duration
 }
 
 bool OwnDevice::linkNewPty() {
-  if (!os::openPty(pty_)) return fail(std::string("no pty: ") + std::strerror(errno));
+  std::string why;
+  pty_ = os::Pty::open(&why);
+  if (!pty_) return fail("no pty: " + why);
   std::error_code failure;
-  fs::create_symlink(pty_.slave, root_ / "dev" / "COM7", failure);
+  fs::create_symlink(pty_->slave(), root_ / "dev" / "COM7", failure);
   return !failure || fail("COM7 link: " + failure.message());
 }
 
@@ -256,10 +257,11 @@ void OwnDevice::printFrames() {
 }
 
 bool OwnDevice::sendByte(uint8_t byte) {
-  const os::PtyStatus wrote = os::writePty(pty_, &byte, 1, kByteWaitMs, context_.interrupted);
+  std::string why;
+  const os::PtyStatus wrote = pty_->write(&byte, 1, kByteWait, context_.interrupted, &why);
   if (wrote == os::PtyStatus::stopped) return fail("interrupted");
   if (wrote == os::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
-  if (wrote != os::PtyStatus::done) return fail("pty " + pty_.slave + ": " + std::strerror(errno));
+  if (wrote != os::PtyStatus::done) return fail(why);
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");
@@ -274,7 +276,7 @@ bool OwnDevice::hangUp() {
   const uint64_t opens = status.port_opens;
   std::error_code failure;
   fs::remove(root_ / "dev" / "COM7", failure);  // before the pty: see LinkedPty
-  os::closePty(pty_);
+  pty_.reset();
   const auto counted = [](auto field, uint64_t than) {
     return [field, than] {
       shub_status now;
@@ -335,7 +337,7 @@ bool OwnDevice::tearDown() {
   }
   std::error_code failure;
   if (!root_.empty()) fs::remove(root_ / "dev" / "COM7", failure);
-  os::closePty(pty_);
+  pty_.reset();
   if (!base_.empty()) fs::remove_all(base_, failure);
   base_.clear();
   folderLock_.unlock();

@@ -196,7 +196,8 @@ bool waitForRefresh(const ToolContext& context, int64_t dueMs) {
 // flicker; the terminal is given back as it was found.
 int live(const ToolContext& context) {
   const int fd = fileno(context.out);
-  if (!os::isTerminal(fd) || !os::enterKeyMode(0)) {
+  const os::KeyMode keys(0);
+  if (!os::isTerminal(fd) || !keys.active()) {
     return usageError(context, "top", "the live view needs a terminal on input and output; try --once");
   }
   std::fputs("\x1b[?1049h\x1b[?25l", context.out);
@@ -226,7 +227,6 @@ int live(const ToolContext& context) {
   }
   std::fputs("\x1b[?25h\x1b[?1049l", context.out);
   std::fflush(context.out);
-  os::leaveKeyMode(0);
   return kExitOk;
 }
 

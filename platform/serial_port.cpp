@@ -181,56 +181,58 @@ std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenRepor
   return nullptr;
 }
 
-bool openPty(Pty& out) {
-  out.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+std::optional<Pty> Pty::open(std::string* why) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   char name[128] = {};
-  if (out.master < 0 || grantpt(out.master) != 0 || unlockpt(out.master) != 0 ||
-      ptsname_r(out.master, name, sizeof name) != 0 || !setRaw(out.master)) {
-    const int error = errno;
-    closePty(out);
-    errno = error;
-    return false;
-  }
+  std::optional<Pty> pty;
+  if (master >= 0) pty = Pty(master, "");
   // A slave never opened looks like an open one from the master; once opened
   // and closed it shows a hang-up (POLLHUP) until someone opens it again.
-  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (slave < 0) {
-    const int error = errno;
-    closePty(out);
-    errno = error;
-    return false;
+  int slave = -1;
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0 ||
+      !setRaw(master) || (slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)) < 0) {
+    if (why != nullptr) *why = std::strerror(errno);
+    return std::nullopt;
   }
   close(slave);
-  out.slave = name;
-  return true;
+  pty->slave_ = name;
+  return pty;
 }
 
-void closePty(Pty& pty) {
-  if (pty.master >= 0) ::close(pty.master);
-  pty.master = -1;
+Pty& Pty::operator=(Pty&& other) noexcept {
+  if (this != &other) {
+    if (master_ >= 0) close(master_);
+    master_ = std::exchange(other.master_, -1);
+    slave_ = std::move(other.slave_);
+  }
+  return *this;
+}
+
+Pty::~Pty() {
+  if (master_ >= 0) close(master_);
 }
 
 namespace {
 
-constexpr int kStopLookMs = 100;  // a stop is seen this soon, whatever the wait
+constexpr int kStopLookMs = 100;   // a stop is seen this soon, whatever the wait
 constexpr int kReaderLookMs = 10;  // a hang-up shows until a reader comes: no event to wait on
 
 bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 
+}  // namespace
+
 // The master's events within `timeoutMs`; 0 on a signal or nothing.
-short masterEvents(const Pty& pty, short wanted, int timeoutMs) {
-  pollfd master{pty.master, wanted, 0};
+short Pty::masterEvents(short wanted, int timeoutMs) const {
+  pollfd master{master_, wanted, 0};
   return poll(&master, 1, timeoutMs) > 0 ? master.revents : 0;
 }
 
-}  // namespace
+bool Pty::hasReader() const { return (masterEvents(0, 0) & POLLHUP) == 0; }
 
-bool ptyHasReader(const Pty& pty) { return pty.master >= 0 && (masterEvents(pty, 0, 0) & POLLHUP) == 0; }
-
-PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool>* stop) {
+PtyStatus Pty::waitForReader(std::chrono::milliseconds timeout, const std::atomic<bool>* stop) const {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!ptyHasReader(pty)) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  while (!hasReader()) {
     if (stopped(stop)) return PtyStatus::stopped;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return PtyStatus::noReader;
@@ -239,22 +241,23 @@ PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool
   return stopped(stop) ? PtyStatus::stopped : PtyStatus::done;
 }
 
-PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int readerWaitMs,
-                   const std::atomic<bool>* stop) {
+PtyStatus Pty::write(const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
+                     const std::atomic<bool>* stop, std::string* why) const {
   while (count > 0) {
     if (stopped(stop)) return PtyStatus::stopped;
-    if (!ptyHasReader(pty)) {
-      const PtyStatus reader = waitForPtyReader(pty, readerWaitMs, stop);
+    if (!hasReader()) {
+      const PtyStatus reader = waitForReader(readerWait, stop);
       if (reader != PtyStatus::done) return reader;
     }
-    const ssize_t n = ::write(pty.master, bytes, count);
+    const ssize_t n = ::write(master_, bytes, count);
     if (n > 0) {
       bytes += n;
       count -= static_cast<size_t>(n);
     } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+      if (why != nullptr) *why = "pty " + slave_ + ": " + std::strerror(errno);
       return PtyStatus::failed;
     } else {
-      (void)masterEvents(pty, POLLOUT, kStopLookMs);  // room, a hang-up, a signal or the time to look at `stop`
+      (void)masterEvents(POLLOUT, kStopLookMs);  // room, a hang-up, a signal or the time to look at `stop`
     }
   }
   return PtyStatus::done;

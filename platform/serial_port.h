@@ -5,11 +5,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
+#include <utility>
 
 namespace shub::os {
 
@@ -45,32 +48,42 @@ struct PortOpenReport {
 // nullptr when missing, not a terminal, or taken (a second opener anywhere fails).
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
-struct Pty {
-  int master = -1;    // raw, non-blocking, close-on-exec; -1 when closed
-  std::string slave;  // /dev/pts/N, for a link
-};
-
 enum class PtyStatus {
   done,      // the call did its job
   noReader,  // nobody held the slave open within the time given
   stopped,   // `*stop` became true first
-  failed,    // errno says why
+  failed,    // `why` says why
 };
 
-// False with errno set when no pty could be had. The master shows from the
-// start whether anyone holds the slave open.
-bool openPty(Pty& out);
-// Closing the master hangs the line up for whoever holds the slave.
-void closePty(Pty& pty);
-// True while another opener holds the slave (the daemon took the line).
-bool ptyHasReader(const Pty& pty);
-// Waits up to `timeoutMs` for an opener of the slave; looks at `stop`
-// (may be null) at least every 100 ms.
-PtyStatus waitForPtyReader(const Pty& pty, int timeoutMs, const std::atomic<bool>* stop);
-// Writes all `count` bytes. A reader that does not take them makes it wait
-// as long as it takes, but never past `stop`; while nobody holds the slave it
-// waits up to `readerWaitMs` for someone, as bytes written then are lost.
-PtyStatus writePty(const Pty& pty, const uint8_t* bytes, size_t count, int readerWaitMs,
-                   const std::atomic<bool>* stop);
+// A pty whose master plays the peer; the master is raw, non-blocking and
+// close-on-exec. Destroying it hangs the line up for whoever holds the slave.
+class Pty {
+ public:
+  // nullopt with `why` when no pty could be had. The master shows from the
+  // start whether anyone holds the slave open.
+  static std::optional<Pty> open(std::string* why);
+  Pty(Pty&& other) noexcept : master_(std::exchange(other.master_, -1)), slave_(std::move(other.slave_)) {}
+  Pty& operator=(Pty&& other) noexcept;
+  ~Pty();
+
+  const std::string& slave() const { return slave_; }  // /dev/pts/N, for a link
+  // True while another opener holds the slave (the daemon took the line).
+  bool hasReader() const;
+  // Waits up to `timeout` for an opener of the slave; looks at `stop` (may be
+  // null) at least every 100 ms.
+  PtyStatus waitForReader(std::chrono::milliseconds timeout, const std::atomic<bool>* stop) const;
+  // Writes all `count` bytes. A reader that does not take them makes it wait
+  // as long as it takes, but never past `stop`; while nobody holds the slave it
+  // waits up to `readerWait` for someone, as bytes written then are lost.
+  PtyStatus write(const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
+                  const std::atomic<bool>* stop, std::string* why) const;
+
+ private:
+  Pty(int master, std::string slave) : master_(master), slave_(std::move(slave)) {}
+  short masterEvents(short wanted, int timeoutMs) const;
+
+  int master_ = -1;
+  std::string slave_;
+};
 
 }  // namespace shub::os

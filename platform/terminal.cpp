@@ -8,11 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
 
 namespace shub::os {
-
-static std::optional<termios> keyModeSaved;  // what enterKeyMode() found
 
 bool isTerminal(int fd) { return isatty(fd) == 1; }
 
@@ -21,19 +18,18 @@ uint32_t terminalColumns(int fd) {
   return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
-bool enterKeyMode(int fd) {
+KeyMode::KeyMode(int fd) : fd_(fd) {
   termios settings{};
-  if (tcgetattr(fd, &settings) != 0) return false;
-  keyModeSaved = settings;
+  if (tcgetattr(fd, &settings) != 0) return;
+  const termios found = settings;
   settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
-  return tcsetattr(fd, TCSANOW, &settings) == 0;
+  if (tcsetattr(fd, TCSANOW, &settings) == 0) saved_ = std::make_unique<termios>(found);
 }
 
-void leaveKeyMode(int fd) {
-  if (keyModeSaved) tcsetattr(fd, TCSANOW, &*keyModeSaved);
-  keyModeSaved.reset();
+KeyMode::~KeyMode() {
+  if (saved_) tcsetattr(fd_, TCSANOW, saved_.get());
 }
 
 int waitKey(int fd, int timeoutMs) {

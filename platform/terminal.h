@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+struct termios;
 
 namespace shub::os {
 
@@ -11,10 +14,20 @@ bool isTerminal(int fd);
 // Columns of the terminal on `fd`; 0 when it is none or does not say.
 uint32_t terminalColumns(int fd);
 
-// Turns off echo and line editing on terminal `fd`, keeping signals; false when it
-// is none. However the live view ends, leaveKeyMode() puts back what it found.
-bool enterKeyMode(int fd);
-void leaveKeyMode(int fd);
+// Echo and line editing off on terminal `fd`, signals kept, while it lives;
+// inactive when `fd` is none. However the live view ends, it puts back what it found.
+class KeyMode {
+ public:
+  explicit KeyMode(int fd);
+  ~KeyMode();
+  KeyMode(const KeyMode&) = delete;
+  KeyMode& operator=(const KeyMode&) = delete;
+  bool active() const { return saved_ != nullptr; }
+
+ private:
+  int fd_;
+  std::unique_ptr<termios> saved_;
+};
 
 inline constexpr int kNoKey = -1;      // time ran out, or a signal came
 inline constexpr int kInputGone = -2;  // the input ended or failed: waiting again would spin
