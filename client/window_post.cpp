@@ -37,16 +37,16 @@ int runPost(const ToolContext& context) {
   const auto& args = context.args;
   if (args.size() < 3 || args.size() > 5) return usageError(context, "post", "expected 3 to 5 arguments");
   std::optional<int64_t> message = parseWord(args[2], false);
-  std::optional<int64_t> wParam = args.size() > 3 ? parseWord(args[3], false) : 0;
-  std::optional<int64_t> lParam = args.size() > 4 ? parseWord(args[4], true) : 0;
-  if (!message || !wParam || !lParam) {
+  std::optional<int64_t> unsignedArgument = args.size() > 3 ? parseWord(args[3], false) : 0;
+  std::optional<int64_t> signedArgument = args.size() > 4 ? parseWord(args[4], true) : 0;
+  if (!message || !unsignedArgument || !signedArgument) {
     return usageError(context, "post", "message, wParam and lParam are 32-bit numbers");
   }
   const std::string className(args[0]), title(args[1]);
   // A value above INT32_MAX is taken as the same 32 bits read signed.
-  auto lParam32 = static_cast<int32_t>(static_cast<uint32_t>(*lParam));
   if (!os::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
-                             static_cast<uintptr_t>(*wParam), lParam32)) {
+                             static_cast<uint32_t>(*unsignedArgument),
+                             static_cast<int32_t>(static_cast<uint32_t>(*signedArgument)))) {
     std::fprintf(context.err, "crtctl post: no window of class '%s' titled '%s' (or no display)\n",
                  className.c_str(), title.c_str());
     return kExitFailed;

@@ -22,13 +22,12 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/clock.h"
 #include "platform/paths.h"
 
 namespace shub::os {
 namespace {
 
-constexpr uint32_t kWriteMsPerByte = 40, kWriteConstantMs = 10;
+constexpr std::chrono::milliseconds kWritePerByte{40}, kWriteConstant{10};
 constexpr short kLineDown = POLLHUP | POLLERR | POLLNVAL;
 
 // Makes a stop readable on `eventFd` during one call. A count left by an
@@ -64,8 +63,7 @@ class TtyPort final : public SerialPort {
   }
 
   PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) override {
-    const uint32_t start = tickCount();
-    const uint64_t allowedMs = uint64_t{kWriteMsPerByte} * count + kWriteConstantMs;
+    const auto deadline = std::chrono::steady_clock::now() + kWritePerByte * count + kWriteConstant;
     const auto wake = raiseOnStop(stop, writeStop_);
     uint32_t done = 0;
     while (done < count) {
@@ -76,10 +74,9 @@ class TtyPort final : public SerialPort {
         continue;
       }
       if (n < 0 && errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp, done};
-      const uint32_t spentMs = tickCount() - start;
-      if (spentMs >= allowedMs) break;  // time-out: the caller gets what went out
-      const auto leftMs = static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX));
-      const int events = waitFor(POLLOUT, writeStop_, leftMs);
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;  // time-out: the caller gets what went out
+      const int events = waitFor(POLLOUT, writeStop_, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
       if (events < 0 || (events & kLineDown)) return {PortStatus::hungUp, done};
     }
     return {PortStatus::done, done};

@@ -26,7 +26,7 @@
 namespace shub::os {
 namespace {
 
-// Format 32: data.l[0] the message number, data.l[1] wParam, data.l[2] lParam.
+// Format 32: data.l[0] the message number, data.l[1] and data.l[2] its unsigned and signed arguments.
 constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
 
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
@@ -171,14 +171,14 @@ bool withTopLevel(const char* className, const char* title, Act act) {
 
 }  // namespace
 
-bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
-                       intptr_t lParam) {
+bool postWindowMessage(const char* className, const char* title, uint32_t number, uint32_t unsignedArgument,
+                       int32_t signedArgument) {
   return withTopLevel(className, title, [&](Display* display, Found found) {
     // A window that is gone answers only with an error; this round trip tells.
     XWindowAttributes attributes = {};
     return found.client != 0 && XGetWindowAttributes(display, found.client, &attributes) &&
            sendClientMessage(display, found.client, found.client, kMessageAtom, NoEventMask,
-                             {static_cast<long>(message), static_cast<long>(wParam), static_cast<long>(lParam)});
+                             {long{number}, long{unsignedArgument}, long{signedArgument}});
   });
 }
 

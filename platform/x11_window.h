@@ -15,9 +15,10 @@ struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 
 namespace shub::os {
 
-// False when there is no display, no such window, or it was not sent.
-bool postWindowMessage(const char* className, const char* title, uint32_t message, uintptr_t wParam,
-                       intptr_t lParam);
+// Message `number` with the sender's two arguments, one read unsigned and one
+// signed. False when there is no display, no such window, or it was not sent.
+bool postWindowMessage(const char* className, const char* title, uint32_t number, uint32_t unsignedArgument,
+                       int32_t signedArgument);
 
 // False when there is no display or no such window.
 bool bringWindowToForeground(const char* className, const char* title);
@@ -26,7 +27,7 @@ struct NoticeWindowEvent {
   enum class Kind {
     none,            // the wait ran out
     exposed,         // the content is lost: paint again
-    message,         // a posted message; wParam and lParam are not used
+    message,         // a posted message; its arguments are not used
     closeRequested,  // by the window manager
   };
   Kind kind = Kind::none;
