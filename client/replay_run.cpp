@@ -190,8 +190,9 @@ bool OwnDevice::setUp() {
   const std::optional<std::string> daemon = findDaemon(options_, problem);
   if (!daemon) return fail(problem);
   os::sweepScratchFolders(kFolderPrefix);
-  base_ = os::makeScratchFolder(kFolderPrefix);
-  if (base_.empty()) return fail(std::string("temporary folder: ") + std::strerror(errno));
+  const std::optional<std::string> base = os::makeScratchFolder(kFolderPrefix, &problem);
+  if (!base) return fail("temporary folder: " + problem);
+  base_ = *base;
   // Held for our life: a sweep by another run leaves the folder alone.
   if (!folderLock_.tryLock(base_.string())) return fail(base_.string() + ": " + std::strerror(errno));
   root_ = base_ / "root";

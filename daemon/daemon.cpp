@@ -119,11 +119,11 @@ bool endStart(DaemonState& state, int code, const std::string& line = {}) {
 bool startDaemon(DaemonState& state) {
   os::initLockRecord(state.lock);
   state.battery = os::findBattery();  // absent is fine: the power watcher never transitions
-  const int loaded = state.routesPath.empty() ? router::loadRouteTable(state.routes)
-                                              : router::loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
-  if (loaded == 0) return endStart(state, kExitConfig);  // said by the loader
-  if (const std::string problem = os::prepareObjectsDirectory(); !problem.empty()) {
-    return endStart(state, kExitConfig, "objects directory " + problem);
+  const bool loaded = state.routesPath.empty() ? router::loadRouteTable(state.routes)
+                                               : router::loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
+  if (!loaded) return endStart(state, kExitConfig);  // said by the loader
+  if (std::string why; !os::prepareObjectsDirectory(&why)) {
+    return endStart(state, kExitConfig, "objects directory " + why);
   }
   // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = os::openMainLoop(devices::kPowerTickPeriodMs);

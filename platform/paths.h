@@ -42,7 +42,7 @@ std::string executableDirectory();
 std::optional<std::string> objectPath(std::string_view name);
 
 // For the daemon: makes the objects directory (mode 2770) or checks it is a real
-// one of this user or root that others cannot write. Empty, or what is wrong.
-std::string prepareObjectsDirectory();
+// one of this user or root that others cannot write. False with `why`, naming it.
+bool prepareObjectsDirectory(std::string* why);
 
 }  // namespace shub::os

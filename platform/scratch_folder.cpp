@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -57,9 +58,11 @@ bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
 }  // namespace
 
-std::string makeScratchFolder(const std::string& prefix) {
+std::optional<std::string> makeScratchFolder(const std::string& prefix, std::string* why) {
   std::string path = (temporaryFolder() / (prefix + "." + std::to_string(getpid()) + ".XXXXXX")).string();
-  return mkdtemp(path.data()) != nullptr ? path : std::string();
+  if (mkdtemp(path.data()) != nullptr) return path;
+  if (why != nullptr) *why = std::strerror(errno);
+  return std::nullopt;
 }
 
 size_t sweepScratchFolders(const std::string& prefix) {

@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace shub::os {
 
-// Makes the folder; "" with errno when it cannot.
-std::string makeScratchFolder(const std::string& prefix);
+// Makes the folder: its path, or nullopt with `why`.
+std::optional<std::string> makeScratchFolder(const std::string& prefix, std::string* why);
 
 // Removes each <TMPDIR>/<prefix>.<pid>.XXXXXX that is a real folder (not a
 // link) of our user, whose pid is no running process, and whose lock

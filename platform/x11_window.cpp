@@ -189,8 +189,9 @@ bool bringWindowToForeground(const char* className, const char* title) {
   });
 }
 
-std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title,
-                                                   std::string& failure) {
+std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title, std::string* why) {
+  std::string ignored;
+  std::string& failure = why != nullptr ? *why : ignored;
   std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
   Display* display = notice->display_ = openXConnection(kLinkedXlib, nullptr, &notice->lost_);
   if (display == nullptr) {

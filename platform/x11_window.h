@@ -38,8 +38,8 @@ struct NoticeWindowEvent {
 // Expose asks for a repaint. A lost server is said once; later waits run out.
 class NoticeWindow {
  public:
-  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `failure`.
-  static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string& failure);
+  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `why`.
+  static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string* why);
   ~NoticeWindow();
   NoticeWindow(const NoticeWindow&) = delete;
   NoticeWindow& operator=(const NoticeWindow&) = delete;

@@ -283,11 +283,11 @@ RouteFileReading readRouteFile(RouteTable& table, const char* path) {
   return reading;
 }
 
-int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
+bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   const RouteFileReading reading = readRouteFile(table, path);
   if (!reading.opened) {
     if (!reading.failure.empty()) os::logLine(os::LogLevel::error, reading.failure);
-    return 0;
+    return false;
   }
   if (reading.truncated) {
     os::logLine(os::LogLevel::warning,
@@ -306,15 +306,15 @@ int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   os::logLine(os::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
                                       (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +
                                       (refused == 1 ? " line refused" : " lines refused"));
-  return 1;
+  return true;
 }
 
-int loadRouteTable(RouteTable& table) {
+bool loadRouteTable(RouteTable& table) {
   const std::string directory = os::executableDirectory();
   const std::optional<std::string> path = os::findInDirectory(directory, kRouteFileName);
   if (!path) {
     os::logLine(os::LogLevel::error, directory + "/" + kRouteFileName + ": no route file beside the program");
-    return 0;
+    return false;
   }
   return loadRouteTableFrom(table, path->c_str(), stdout);
 }

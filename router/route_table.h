@@ -48,14 +48,14 @@ uint32_t headerLength(const RouteEntry& entry);
 // The header's bytes, on through secondPattern and text as headerLength() counts.
 uint8_t headerByte(const RouteEntry& entry, uint32_t index);
 
-// Finds ctl_rt.st beside the executable and loads it: 1 when the file was
-// opened (even if it held no usable line), 0 when it could not be opened.
-int loadRouteTable(RouteTable& table);
+// Finds ctl_rt.st beside the executable and loads it: true when the file was
+// opened (even if it held no usable line), false (said) when it could not be.
+bool loadRouteTable(RouteTable& table);
 
 // Loads the route file at `path`; rejection messages go to `messages`, and
 // what an operator should know (the file unreadable, each refused line with
 // its number and reason, the routes kept) to stderr.
-int loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages);
+bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages);
 
 // What reading a route file made of one route line.
 struct RouteLineOutcome {

@@ -55,7 +55,7 @@ int runDuskcard() {
     return kExitAlreadyRunning;
   }
   std::string failure;
-  const std::unique_ptr<os::NoticeWindow> window = os::NoticeWindow::create(kClassName, kTitle, failure);
+  const std::unique_ptr<os::NoticeWindow> window = os::NoticeWindow::create(kClassName, kTitle, &failure);
   if (window == nullptr) {
     std::fprintf(stderr, "duskcard: no window: %s\n", failure.c_str());
     return kExitNoWindow;

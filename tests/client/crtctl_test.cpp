@@ -80,7 +80,7 @@ class Crtctl : public ::testing::Test {
   void SetUp() override {
     FILE* sink = std::tmpfile();
     const std::string routeFile = std::string(SERIALHUB_SOURCE_DIR) + "/daemon/ctl_rt.st";
-    ASSERT_EQ(loadRouteTableFrom(table, routeFile.c_str(), sink), 1);
+    ASSERT_TRUE(loadRouteTableFrom(table, routeFile.c_str(), sink));
     std::fclose(sink);
     ASSERT_EQ(table.count, 3u);
     shub::os::LockRecord lock;

@@ -335,7 +335,7 @@ TEST_F(RouteFile, OnlyARegularFileIsRead) {
   for (const std::string& path : {sandbox.root() + "/none.st", fifo, zero, sandbox.root()}) {
     SCOPED_TRACE(path);
     FILE* sink = std::tmpfile();
-    EXPECT_EQ(loadRouteTableFrom(guarded.table, path.c_str(), sink), 0);
+    EXPECT_FALSE(loadRouteTableFrom(guarded.table, path.c_str(), sink));
     EXPECT_EQ(guarded.table.count, 0u);
     std::fclose(sink);
   }
@@ -347,7 +347,7 @@ TEST_F(RouteFile, OnlyARegularFileIsRead) {
 TEST_F(RouteFile, SampleRouteFileIsValid) {
   FILE* sink = std::tmpfile();
   const std::string path = std::string(SERIALHUB_SOURCE_DIR) + "/daemon/ctl_rt.st";
-  ASSERT_EQ(loadRouteTableFrom(guarded.table, path.c_str(), sink), 1);
+  ASSERT_TRUE(loadRouteTableFrom(guarded.table, path.c_str(), sink));
   std::fclose(sink);
   ASSERT_EQ(guarded.table.count, 3u);
   expectEntry(guarded.table.entries[0], {1, {0xFE}, {}, 1, 0, 0, 6, "touch"});
