@@ -1,5 +1,4 @@
-// See node_links.h. lstat(2) and readlink(2) look at the link itself; the
-// random part of a fresh name comes from getrandom(2).
+// lstat(2) and readlink(2) look at the link itself; fresh names come from getrandom(2).
 #include "platform/node_links.h"
 
 #include <sys/random.h>

@@ -1,8 +1,5 @@
-// Links a tool puts in place of a device node for a while (crtctl replay's
-// COM7). Such a tool must take out only what it put there: so it asks what a
-// node is now (the node itself, never what it leads to) to tell whether it is
-// still the very link it made, and it makes its links at names nobody can
-// guess or hold in advance.
+// Links a tool puts in place of a device node for a while (crtctl replay's port):
+// it tells its own link by the node itself, and makes links at unguessable names.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +21,6 @@ struct NodeIdentity {
   std::string target;
   int error = 0;
 
-  // The same link node, still leading where it did.
   bool sameLink(const NodeIdentity& other) const {
     return kind == Kind::link && other.kind == Kind::link && device == other.device && inode == other.inode &&
            target == other.target;
@@ -33,13 +29,11 @@ struct NodeIdentity {
 
 NodeIdentity identifyNode(const std::string& path);
 
-// A link to `target` at `path`, never over anything: false with errno
-// (EEXIST when the name is taken).
+// A link to `target` at `path`, never over anything: false with errno (EEXIST: taken).
 bool makeLink(const std::string& target, const std::string& path);
 
-// A new link to `target` beside `near`, named "<near>.<tag>-<12 random
-// letters>" and made exclusively: a name something already holds is neither
-// followed nor touched, another is drawn. Its path, or nullopt with errno.
+// A new link to `target` named "<near>.<tag>-<12 random letters>", made
+// exclusively (a taken name is left, another drawn): its path, or nullopt with errno.
 std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag);
 
 }  // namespace shub::os

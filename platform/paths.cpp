@@ -1,6 +1,5 @@
-// Device paths come from a case-blind system, some from route files and clients:
-// resolution never leaves the device root and always gives the same answer.
-// Links inside the root are followed: that is how real devices are attached.
+// Device paths (some from route files and clients) never resolve outside the root and
+// always alike; links inside it are followed: that is how real devices are attached.
 #include "platform/paths.h"
 
 #include <dirent.h>

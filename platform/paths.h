@@ -1,5 +1,4 @@
-// Where the device lives on this machine: its paths ("\ResidentFlash2\x.exe")
-// resolve below $CE_ROOT, its nodes are in $CE_ROOT/dev, named objects in $CE_OBJECTS.
+// The device's paths resolve below $CE_ROOT, its nodes in $CE_ROOT/dev, objects in $CE_OBJECTS.
 #pragma once
 
 #include <sys/types.h>
@@ -31,8 +30,7 @@ std::optional<std::string> findDeviceNode(std::string_view name);
 // The file type bits (S_IFMT) of what `path` leads to; 0 when nothing does.
 mode_t fileType(const std::string& path);
 
-// One write(2) of `text` to the existing file `path`, appended or replacing
-// it: a simulated device's record, whose lines never interleave.
+// One write(2) of `text` to the existing file `path`, appended or replacing it.
 bool writeNodeFile(const std::string& path, std::string_view text, bool append);
 
 // The directory of the running executable, without a trailing '/'.

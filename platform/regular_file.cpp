@@ -1,6 +1,5 @@
-// Reading small files by path when only a regular file makes sense. Whatever
-// stands at the path, the caller never blocks on it (a FIFO), never reads for
-// ever (a link to /dev/zero) and never takes a directory for an empty file.
+// Whatever stands at the path, the caller never blocks on it (a FIFO), never reads
+// for ever (a link to /dev/zero) and never takes a directory for an empty file.
 #include "platform/regular_file.h"
 
 #include <algorithm>
@@ -14,8 +13,7 @@ namespace shub::os {
 
 namespace {
 
-// Appends up to `limit` bytes; false on a read error. Small pieces: the text
-// costs what it holds, not what it may hold, and this may run on a small stack.
+// Appends up to `limit` bytes; false on a read error. Small pieces suit a small stack.
 bool readUpTo(int fd, size_t limit, std::string& out) {
   char piece[512];
   while (out.size() < limit) {

@@ -1,5 +1,5 @@
-// Reading a whole file when only a regular file makes sense: configuration, and the
-// few characters of simulated nodes, sysfs attributes and registry values.
+// A whole file where only a regular file makes sense: configuration, simulated nodes,
+// sysfs attributes and registry values.
 #pragma once
 
 #include <cstddef>

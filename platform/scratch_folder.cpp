@@ -1,8 +1,6 @@
-// See scratch_folder.h. The three tests (the name, the owner, the pid) are
-// each cheap and each keeps a sweep off something that is not a leftover: a
-// folder of another user or of a different program, a link planted to make
-// us delete elsewhere, a run that is alive. Its lock covers a live owner in
-// another pid namespace sharing TMPDIR, and a pid reused since.
+// The name, the owner and the pid each keep a sweep off what is no leftover (another
+// user's or program's folder, a planted link, a live run); the lock covers a live
+// owner in another pid namespace and a pid reused since.
 #include "platform/scratch_folder.h"
 
 #include <signal.h>

@@ -1,5 +1,4 @@
-// crtctl top's keys. poll() is never restarted, so a key wait ends at once on
-// Ctrl-C or SIGTERM.
+// poll() is never restarted, so a key wait ends at once on Ctrl-C or SIGTERM.
 #include "platform/terminal.h"
 
 #include <poll.h>

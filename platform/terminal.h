@@ -1,5 +1,4 @@
-// The terminal crtctl top runs on: its width, and keys read one at a time
-// without echo while Ctrl-C still works; the settings found are put back.
+// crtctl top's terminal: its width, and keys one at a time without echo, Ctrl-C kept.
 #pragma once
 
 #include <cstdint>
