@@ -120,10 +120,10 @@ bool loadCapture(const std::string& path, Capture& capture, std::string& problem
 }
 
 std::string defaultLink() {
-  const std::optional<std::string> node = os::findDeviceNode("COM7");
+  const std::optional<std::string> node = os::findDeviceNode(SHUB_PORT_NAME);
   if (node) return *node;
   const std::string root = os::ceRoot();
-  return (root == "/" ? "" : root) + "/dev/COM7";
+  return (root == "/" ? "" : root) + "/dev/" SHUB_PORT_NAME;
 }
 
 bool daemonRuns() {

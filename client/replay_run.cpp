@@ -181,8 +181,8 @@ bool OwnDevice::linkNewPty() {
   pty_ = os::Pty::open(&why);
   if (!pty_) return fail("no pty: " + why);
   std::error_code failure;
-  fs::create_symlink(pty_->slave(), root_ / "dev" / "COM7", failure);
-  return !failure || fail("COM7 link: " + failure.message());
+  fs::create_symlink(pty_->slave(), root_ / "dev" / SHUB_PORT_NAME, failure);
+  return !failure || fail(SHUB_PORT_NAME " link: " + failure.message());
 }
 
 bool OwnDevice::setUp() {
@@ -276,7 +276,7 @@ bool OwnDevice::hangUp() {
   const uint64_t hangups = status.hangups;
   const uint64_t opens = status.port_opens;
   std::error_code failure;
-  fs::remove(root_ / "dev" / "COM7", failure);  // before the pty: see LinkedPty
+  fs::remove(root_ / "dev" / SHUB_PORT_NAME, failure);  // before the pty: see LinkedPty
   pty_.reset();
   const auto counted = [](auto field, uint64_t than) {
     return [field, than] {
@@ -337,7 +337,7 @@ bool OwnDevice::tearDown() {
     if (status != 0) failWithLog("serialhub ended with status " + std::to_string(status));
   }
   std::error_code failure;
-  if (!root_.empty()) fs::remove(root_ / "dev" / "COM7", failure);
+  if (!root_.empty()) fs::remove(root_ / "dev" / SHUB_PORT_NAME, failure);
   pty_.reset();
   if (!base_.empty()) fs::remove_all(base_, failure);
   base_.clear();

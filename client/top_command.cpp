@@ -141,7 +141,7 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
 std::vector<std::string> topScreen(const TopSample& now, const TopSample* before, uint32_t width) {
   const shub_status& s = now.status;
   std::vector<std::string> lines = {
-      format("serialhub %s   COM7 %s   opens %" PRIu64 "   hang-ups %" PRIu64,
+      format("serialhub %s   " SHUB_PORT_NAME " %s   opens %" PRIu64 "   hang-ups %" PRIu64,
              s.daemon_alive ? "running" : "not running (figures as it left them)",
              !s.daemon_alive ? "closed" : s.port_open ? "open" : "waiting", s.port_opens, s.hangups),
       format("power %s   backlight %s", powerWord(s.power), s.backlight ? "on" : "off"),

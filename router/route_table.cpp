@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include <serialhub/protocol.h>
+
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/regular_file.h"
@@ -30,7 +32,7 @@ namespace {
 constexpr size_t kLineBufferSize = 260;  // a line is at most 259 characters
 constexpr size_t kMaxFieldLength = 19;
 constexpr size_t kMaxNumberPairLength = 9;
-constexpr int32_t kMaxFrameLength = 260;  // the data area of a channel block
+constexpr int32_t kMaxFrameLength = SHUB_BLOCK_DATA_SIZE;  // the data area of a channel block
 constexpr int kFieldCount = 6;
 // Far beyond any real route file (ten entries and their comments).
 constexpr size_t kMaxRouteFileBytes = 64 * 1024;

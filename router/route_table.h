@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include <serialhub/protocol.h>
+
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 
 namespace shub::router {
 
-inline constexpr uint32_t kRouteTableSize = 10;
+inline constexpr uint32_t kRouteTableSize = SHUB_STATUS_ENTRY_COUNT;  // one status entry each
 inline constexpr uint32_t kPatternSize = 10;
 inline constexpr uint32_t kTextSize = 260;
 inline constexpr const char* kRouteFileName = "ctl_rt.st";

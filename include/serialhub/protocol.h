@@ -84,6 +84,7 @@
 #define SERIALHUB_PROTOCOL_H
 
 #define SHUB_OBJECTS_DEFAULT "/dev/shm/ce"
+#define SHUB_PORT_NAME "COM7" /* the serial port's node in $CE_ROOT/dev */
 
 #define SHUB_BLOCK_SIZE 288u
 #define SHUB_BLOCK_LENGTH_OFFSET 0u
