@@ -58,7 +58,7 @@ bool ReplayLink::replug(std::string& problem) {
     return false;
   }
   std::string why;
-  std::optional<os::Pty> fresh = os::Pty::open(&why);
+  std::unique_ptr<os::Pty> fresh = os::Pty::open(&why);
   if (!fresh) {
     problem = "no pty: " + why;
     return false;

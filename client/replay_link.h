@@ -17,7 +17,7 @@
 #pragma once
 
 #include <cstdio>
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "platform/folder_lock.h"
@@ -57,7 +57,7 @@ class ReplayLink {
   std::string previous_;   // where the replaced link led; "" for none
   os::NodeIdentity ours_;  // the link we made, while there is one
   os::FolderLock lock_;
-  std::optional<os::Pty> pty_;
+  std::unique_ptr<os::Pty> pty_;
 };
 
 }  // namespace shub::client

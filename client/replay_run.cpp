@@ -128,7 +128,7 @@ class OwnDevice {
   const ReplayOptions& options_;
   fs::path base_, root_, objects_, log_;
   os::FolderLock folderLock_;
-  std::optional<os::Pty> pty_;
+  std::unique_ptr<os::Pty> pty_;
   int pid_ = -1;
   bool failed_ = false;
   os::MappedObject tap_;

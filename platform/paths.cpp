@@ -123,34 +123,28 @@ std::optional<std::string> objectPath(std::string_view name) {
 
 bool prepareObjectsDirectory(std::string* why) {
   const std::string dir = ceObjects();
-  std::string problem;
+  const auto refuse = [&](const std::string& problem) {
+    if (why != nullptr) *why = dir + ": " + problem;
+    return false;
+  };
   struct stat info {};
   const bool made = lstat(dir.c_str(), &info) == 0 || (errno == ENOENT && makeObjectsDirectory(dir));
+  if (!made || lstat(dir.c_str(), &info) != 0) return refuse(std::strerror(errno));
   // A folder of another user, or one others may write, could hold links and
   // files planted to make us write where we must not: refused, never repaired.
-  // Every object is made under a dot name first: one made and removed here
-  // proves the daemon can make its objects at all.
-  std::string probe = dir + "/.probe.XXXXXX";
-  int fd = -1;
-  if (!made || lstat(dir.c_str(), &info) != 0) {
-    problem = std::strerror(errno);
-  } else if (S_ISLNK(info.st_mode)) {
-    problem = "is a symbolic link; refused";
-  } else if (!S_ISDIR(info.st_mode)) {
-    problem = "not a directory";
-  } else if (info.st_uid != geteuid() && info.st_uid != 0) {
-    problem = "belongs to uid " + std::to_string(info.st_uid) + ", not to this user or root; refused";
-  } else if (info.st_mode & S_IWOTH) {
-    problem = "writable by others; refused";
-  } else if ((fd = mkostemp(probe.data(), O_CLOEXEC)) < 0) {
-    problem = std::string("cannot make objects there: ") + std::strerror(errno);
-  } else {
-    close(fd);
-    unlink(probe.c_str());
-    return true;
+  if (S_ISLNK(info.st_mode)) return refuse("is a symbolic link; refused");
+  if (!S_ISDIR(info.st_mode)) return refuse("not a directory");
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return refuse("belongs to uid " + std::to_string(info.st_uid) + ", not to this user or root; refused");
   }
-  if (why != nullptr) *why = dir + ": " + problem;
-  return false;
+  if (info.st_mode & S_IWOTH) return refuse("writable by others; refused");
+  // Objects are made under a dot name first: one made and removed here proves we can.
+  std::string probe = dir + "/.probe.XXXXXX";
+  const int fd = mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return refuse(std::string("cannot make objects there: ") + std::strerror(errno));
+  close(fd);
+  unlink(probe.c_str());
+  return true;
 }
 
 }  // namespace shub::os

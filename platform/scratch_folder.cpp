@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -37,19 +38,15 @@ std::optional<pid_t> ownerOf(std::string_view name, std::string_view prefix) {
   if (!name.starts_with(prefix) || name.size() < prefix.size() + 3 + kUniqueLength) return std::nullopt;
   name.remove_prefix(prefix.size());
   const std::string_view unique = name.substr(name.size() - kUniqueLength);
-  name.remove_suffix(kUniqueLength);
-  if (!name.starts_with('.') || !name.ends_with('.')) return std::nullopt;
-  const std::string_view digits = name.substr(1, name.size() - 2);
-  for (const char c : unique) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
+  const std::string_view digits = name.substr(1, name.size() - kUniqueLength - 2);
+  const auto alphanumeric = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+  if (name.front() != '.' || name[digits.size() + 1] != '.' || digits.front() == '0' ||
+      !std::ranges::all_of(unique, alphanumeric)) {
+    return std::nullopt;
   }
   pid_t pid = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-  if (digits.empty() || digits.front() == '0' || error != std::errc() || end != digits.data() + digits.size() ||
-      pid <= 0) {
-    return std::nullopt;
-  }
-  return pid;
+  return error == std::errc() && end == digits.data() + digits.size() && pid > 0 ? std::optional(pid) : std::nullopt;
 }
 
 bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }

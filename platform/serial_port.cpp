@@ -178,36 +178,24 @@ std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenRepor
   return nullptr;
 }
 
-std::optional<Pty> Pty::open(std::string* why) {
+std::unique_ptr<Pty> Pty::open(std::string* why) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   char name[128] = {};
-  std::optional<Pty> pty;
-  if (master >= 0) pty = Pty(master, "");
+  std::unique_ptr<Pty> pty(master >= 0 ? new Pty(master, "") : nullptr);
   // A slave never opened looks like an open one from the master; once opened
   // and closed it shows a hang-up (POLLHUP) until someone opens it again.
   int slave = -1;
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0 ||
       !setRaw(master) || (slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)) < 0) {
     if (why != nullptr) *why = std::strerror(errno);
-    return std::nullopt;
+    return nullptr;
   }
   close(slave);
   pty->slave_ = name;
   return pty;
 }
 
-Pty& Pty::operator=(Pty&& other) noexcept {
-  if (this != &other) {
-    if (master_ >= 0) close(master_);
-    master_ = std::exchange(other.master_, -1);
-    slave_ = std::move(other.slave_);
-  }
-  return *this;
-}
-
-Pty::~Pty() {
-  if (master_ >= 0) close(master_);
-}
+Pty::~Pty() { close(master_); }
 
 namespace {
 

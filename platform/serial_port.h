@@ -9,10 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <stop_token>
 #include <string>
-#include <utility>
 
 namespace shub::os {
 
@@ -59,12 +57,12 @@ enum class PtyStatus {
 // close-on-exec. Destroying it hangs the line up for whoever holds the slave.
 class Pty {
  public:
-  // nullopt with `why` when no pty could be had. The master shows from the
+  // nullptr with `why` when no pty could be had. The master shows from the
   // start whether anyone holds the slave open.
-  static std::optional<Pty> open(std::string* why);
-  Pty(Pty&& other) noexcept : master_(std::exchange(other.master_, -1)), slave_(std::move(other.slave_)) {}
-  Pty& operator=(Pty&& other) noexcept;
+  static std::unique_ptr<Pty> open(std::string* why);
   ~Pty();
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
 
   const std::string& slave() const { return slave_; }  // /dev/pts/N, for a link
   // True while another opener holds the slave (the daemon took the line).

@@ -13,14 +13,12 @@ bool isTerminal(int fd);
 // Columns of the terminal on `fd`; 0 when it is none or does not say.
 uint32_t terminalColumns(int fd);
 
-// Echo and line editing off on terminal `fd`, signals kept, while it lives;
-// inactive when `fd` is none. However the live view ends, it puts back what it found.
+// Echo and line editing off on terminal `fd` (signals kept) while it lives, then
+// what it found put back; inactive when `fd` is none.
 class KeyMode {
  public:
   explicit KeyMode(int fd);
   ~KeyMode();
-  KeyMode(const KeyMode&) = delete;
-  KeyMode& operator=(const KeyMode&) = delete;
   bool active() const { return saved_ != nullptr; }
 
  private:
