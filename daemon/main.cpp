@@ -2,6 +2,8 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "daemon/daemon.h"
 #include "platform/log.h"
@@ -36,7 +38,7 @@ int main(int argc, char** argv) {
   shub::os::blockStopSignals();
   shub::os::useOneHeap();
 
-  DaemonState& state = daemonState();
+  std::string routesPath;
   const option options[] = {{"routes", required_argument, nullptr, 'r'},
                             {"verbose", no_argument, nullptr, 'v'},
                             {"help", no_argument, nullptr, 'h'},
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
                             {}};
   for (int option; (option = getopt_long(argc, argv, "r:vhV", options, nullptr)) != -1;) {
     switch (option) {
-      case 'r': state.routesPath = optarg; break;
+      case 'r': routesPath = optarg; break;
       case 'v': shub::os::setVerboseLog(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case 'V': std::fputs("serialhub " SERIALHUB_VERSION "\n", stdout); return 0;
@@ -55,5 +57,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "serialhub: unexpected argument '%s' (try serialhub --help)\n", argv[optind]);
     return kExitUsage;
   }
-  return runDaemon(state);
+  // Off the main thread's stack: the route table and its parts are large.
+  const auto daemon = std::make_unique<Daemon>(routesPath);
+  return daemon->run();
 }

@@ -1,6 +1,6 @@
-// The backlight switch and the key click. Neither keeps state, so the threads
-// that switch and click need no lock; a missing lamp or click file does
-// nothing, and the sound layer drops all but one of two clicks at once.
+// The backlight switch and the key click. The lamp keeps no state of its own,
+// so the threads that switch and click need no lock; a missing lamp or click
+// file does nothing, and the sound layer drops all but one of two clicks at once.
 #include "devices/backlight_click.h"
 
 #include "platform/power_nodes.h"
@@ -8,16 +8,20 @@
 
 namespace shub::devices {
 
-std::atomic<int32_t> backlightOn{1};
-
-void BacklightSwitch(int32_t on) {
+void RealLampAndSpeaker::switchLamp(bool on) {
   // A failed switch leaves the lamp as it was; nothing to do about it.
-  os::switchBacklight(on != 0, on != 0 ? kBacklightOnCode : kBacklightOffCode);
+  os::switchBacklight(on, on ? kBacklightOnCode : kBacklightOffCode);
 }
 
-int32_t KeyClick(int32_t kind) {
-  if (kind == 1 || kind == 2) os::playSoundAsyncNoStop(kClickSoundPath);
-  return 1;
+void RealLampAndSpeaker::playClick() { os::startSoundUnlessPlaying(kClickSoundPath); }
+
+void Backlight::turn(bool on) {
+  on_.store(on);
+  device_.switchLamp(on);
+}
+
+void Backlight::keyClick(int32_t kind) {
+  if (kind == 1 || kind == 2) device_.playClick();
 }
 
 }  // namespace shub::devices

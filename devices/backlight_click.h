@@ -1,6 +1,6 @@
-// The backlight switch, the key click and the daemon-wide backlight flag,
-// shared by the frame assembler, the touch injector, the control channel and
-// the power watcher.
+// The backlight: the daemon's own record of the lamp (it is never asked), the
+// switch that sends the lamp its code, and the key click. Shared by the frame
+// assembler, the touch injector, the control channel and the power watcher.
 #pragma once
 
 #include <atomic>
@@ -8,22 +8,41 @@
 
 namespace shub::devices {
 
-// The daemon's own record of the lamp (it is never asked): 1 on, 0 off.
-// Callers update it first, then call BacklightSwitch.
-extern std::atomic<int32_t> backlightOn;
-
 // Request codes a simulated lamp records; tools watching dev/BKL1 rely on them.
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
 
-// Sends kBacklightOnCode for any non-zero `on`, else kBacklightOffCode. With no
-// lamp nothing happens and the caller's flag stands.
-void BacklightSwitch(int32_t on);
-
-// Plays the click for kinds 1 and 2, never over a sound still playing; other
-// kinds play nothing. Always 1.
-int32_t KeyClick(int32_t kind);
-
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
+
+// What the lamp and the click ask of the device; tests hand in a fake.
+class LampAndSpeaker {
+ public:
+  virtual ~LampAndSpeaker() = default;
+  virtual void switchLamp(bool on) = 0;  // a missing or failing lamp stays as it was
+  virtual void playClick() = 0;          // never over a sound still playing
+};
+
+class RealLampAndSpeaker final : public LampAndSpeaker {
+ public:
+  void switchLamp(bool on) override;
+  void playClick() override;
+};
+
+class Backlight {
+ public:
+  explicit Backlight(LampAndSpeaker& device) : device_(device) {}
+
+  bool on() const { return on_.load(); }
+  // Records `on` first, then sends the lamp its code; with no lamp the record stands.
+  void turn(bool on);
+  // Records `on` without a code: what the lamp is taken to be.
+  void assume(bool on) { on_.store(on); }
+  // Plays the click for kinds 1 and 2; other kinds play nothing.
+  void keyClick(int32_t kind);
+
+ private:
+  LampAndSpeaker& device_;
+  std::atomic<bool> on_{true};
+};
 
 }  // namespace shub::devices

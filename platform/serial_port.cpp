@@ -64,7 +64,7 @@ class TtyPort final : public SerialPort {
   }
 
   PortResult write(const uint8_t* bytes, uint32_t count, std::stop_token stop) override {
-    const uint32_t start = tickCount();
+    const auto start = std::chrono::steady_clock::now();
     const uint64_t allowedMs = uint64_t{kWriteMsPerByte} * count + kWriteConstantMs;
     const auto wake = raiseOnStop(stop, writeStop_);
     uint32_t done = 0;
@@ -76,7 +76,7 @@ class TtyPort final : public SerialPort {
         continue;
       }
       if (n < 0 && errno != EINTR && errno != EAGAIN) return {PortStatus::hungUp, done};
-      const uint32_t spentMs = tickCount() - start;
+      const uint64_t spentMs = msSince(start);
       if (spentMs >= allowedMs) break;  // time-out: the caller gets what went out
       const auto leftMs = static_cast<int>(std::min<uint64_t>(allowedMs - spentMs, INT_MAX));
       const int events = waitFor(POLLOUT, writeStop_, leftMs);
