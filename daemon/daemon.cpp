@@ -21,32 +21,21 @@
 
 namespace shub::daemon {
 
-uint32_t AssemblerHooks::tickCount() { return static_cast<uint32_t>(os::msSince({})); }
+void Daemon::setEvent(os::NamedEvent* event) { os::setEvent(event); }
 
-void AssemblerHooks::setEvent(os::NamedEvent* event) { os::setEvent(event); }
+bool Daemon::tellsFrames() { return os::verboseLog(); }
 
-bool AssemblerHooks::tellsFrames() { return os::verboseLog(); }
-
-void AssemblerHooks::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) {
+void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) {
   os::logLine(os::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
                                        router::hexText(bytes, length));
 }
 
-HeldChannelBlocks::~HeldChannelBlocks() {
-  if (routes != nullptr) router::releaseChannelBlocks(*routes);
-}
-
-HeldStatusObject::~HeldStatusObject() { os::closeStatusObject(object); }
-
-StoppedLink::~StoppedLink() {
-  if (link && !link->stopSerialLink()) std::_Exit(0);
-}
-
 void Daemon::startSerial() {
-  assembler_ = std::make_unique<router::FrameAssembler>(routes_, assemblerHooks_, publisher_.get());
+  assembler_ = std::make_unique<router::FrameAssembler>(
+      routes_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get());
   router::FrameAssembler* assembler = assembler_.get();
   router::TapWriter* tap = tap_ ? tap_->writer.get() : nullptr;
-  link_.link = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
+  link_ = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
       .openPort =
           [this](os::PortOpenReport& report) {
             std::unique_ptr<os::SerialPort> port = router::openComPort(report);
@@ -68,21 +57,27 @@ void Daemon::startSerial() {
             if (tap) tap->append(arrived, bytes, count);
           },
   });
-  link_.link->startSerialLink();  // without a port or write block it runs on
+  link_->startSerialLink();  // without a port or write block it runs on
+  // A reader that would not stop still uses what the daemon holds: the process
+  // ends at once then, without the destructors that would pull it from under it.
+  linkStop_.release = [this] {
+    if (!link_->stopSerialLink()) std::_Exit(0);
+  };
 }
 
 // Made after the channel blocks, so that it names their channels. Without it
 // the daemon runs on: only watchers and counters are lost, which is said once.
 void Daemon::startStatus() {
   std::string problem;
-  if (!os::openStatusObject(statusObject_.object, problem)) {
+  statusObjectClose_.release = [this] { os::closeStatusObject(statusObject_); };
+  if (!os::openStatusObject(statusObject_, problem)) {
     os::logLine(os::LogLevel::error, problem);
     return;
   }
   int32_t channels[router::kRouteTableSize] = {};
   const uint32_t count = std::min(routes_.count, router::kRouteTableSize);
   for (uint32_t i = 0; i < count; ++i) channels[i] = routes_.entries[i].channel;
-  publisher_ = std::make_unique<router::StatusPublisher>(statusObject_.object.address);
+  publisher_ = std::make_unique<router::StatusPublisher>(statusObject_.address);
   publisher_->initialise(channels, count);
   publisher_->setBacklight(backlight_.on());
 }
@@ -127,7 +122,7 @@ bool Daemon::start() {
   // Before anything shutdown releases: without it the daemon can't be stopped.
   if (!loop_.emplace(devices::kPowerTickPeriod).valid()) return endStart(kExitFailure);
   router::createChannelBlocks(routes_, lock_);
-  channelBlocks_.routes = &routes_;
+  channelBlocks_.release = [this] { router::releaseChannelBlocks(routes_); };
   startStatus();
   startTap();
   startSerial();

@@ -8,6 +8,8 @@
 // waits for the loop, the loop ends, shutdown runs in order, exit 0).
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,40 +34,17 @@ namespace shub::daemon {
 inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
-// What the frame assembler asks of the daemon: the clock, the lamp's record,
+// Runs, as the daemon goes, the release of what start-up began.
+struct OnRelease {
+  std::function<void()> release;
+  ~OnRelease() {
+    if (release) release();
+  }
+};
+
+// The frame assembler's hooks are the daemon's: the clock, the lamp's record,
 // the dark-screen click and the operator's debug lines.
-class AssemblerHooks final : public router::FrameAssemblerHooks {
- public:
-  explicit AssemblerHooks(devices::Backlight& backlight) : backlight_(backlight) {}
-  uint32_t tickCount() override;
-  int32_t backlightOn() override { return backlight_.on() ? 1 : 0; }
-  void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
-  void setEvent(os::NamedEvent* event) override;
-  bool tellsFrames() override;
-  void frameSeen(uint32_t entry, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override;
-
- private:
-  devices::Backlight& backlight_;
-};
-
-// Each thing it starts is released by the one member that holds it.
-struct HeldChannelBlocks {
-  router::RouteTable* routes = nullptr;
-  ~HeldChannelBlocks();
-};
-struct HeldStatusObject {
-  os::StatusObject object;  // unmapped when it could not be made
-  ~HeldStatusObject();
-};
-// A serial link whose reader would not stop still uses what the daemon holds:
-// then the process ends at once, without the destructors that would pull it
-// from under it.
-struct StoppedLink {
-  std::unique_ptr<router::SerialLink> link;
-  ~StoppedLink();
-};
-
-class Daemon {
+class Daemon final : private router::FrameAssemblerHooks {
  public:
   explicit Daemon(std::string routesPath) : routesPath_(std::move(routesPath)) {}
 
@@ -84,6 +63,12 @@ class Daemon {
   void startSerial();
   void startDeviceServices();
   void tick(bool watchdog);
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+  bool backlightOn() override { return backlight_.on(); }
+  void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
+  void setEvent(os::NamedEvent* event) override;
+  bool tellsFrames() override;
+  void frameSeen(uint32_t entry, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override;
 
   // Members are in start-up order, so destruction is the shutdown: the
   // threads that read a channel block or the port (power watcher's touch
@@ -94,16 +79,17 @@ class Daemon {
   std::optional<os::Battery> battery_;  // absent when missing at start-up
   router::RouteTable routes_;           // referred to by the assembler: the daemon never moves
   std::optional<os::MainLoop> loop_;    // the power tick and the stop signals
-  HeldChannelBlocks channelBlocks_;
-  HeldStatusObject statusObject_;
+  OnRelease channelBlocks_;
+  os::StatusObject statusObject_;  // unmapped when it could not be made
+  OnRelease statusObjectClose_;
   std::unique_ptr<router::StatusPublisher> publisher_;  // null without a status object
   std::unique_ptr<router::ReceiveTap> tap_;             // CRT:TAP; null when it could not be made
   ServiceStatus status_;
   devices::RealLampAndSpeaker lampAndSpeaker_;
   devices::Backlight backlight_{lampAndSpeaker_};
-  AssemblerHooks assemblerHooks_{backlight_};
   std::unique_ptr<router::FrameAssembler> assembler_;
-  StoppedLink link_;
+  std::unique_ptr<router::SerialLink> link_;
+  OnRelease linkStop_;
   devices::ControlChannel control_{backlight_};
   devices::RealTouchPlatform touchPlatform_{backlight_};
   devices::TouchInjector touch_{touchPlatform_};

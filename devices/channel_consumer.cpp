@@ -10,10 +10,10 @@ namespace shub::devices {
 
 bool ChannelFrames::waitForFrame(std::stop_token stop) const {
   // A stop racing the frame wins: nothing is handled once it has begun.
-  return os::waitEvent(event_, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested();
+  return os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested();
 }
 
-void ChannelFrames::dropDelivered() const { os::resetEvent(event_); }
+void ChannelFrames::dropDelivered() const { os::resetEvent(event); }
 
 void ChannelConsumer::start(const char* blockName, const char* eventName, ConsumerBody body) {
   stop();
@@ -23,7 +23,7 @@ void ChannelConsumer::start(const char* blockName, const char* eventName, Consum
   if (!block_.valid()) return;
   view_ = os::BlockView(block_);
   if (view_.get() == nullptr) return;
-  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames(event_.get(), view_.get())](
+  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames{event_.get(), view_.get()}](
                                 std::stop_token stop) { body(stop, frames); });
 }
 

@@ -15,18 +15,11 @@
 namespace shub::devices {
 
 // The running thread's view of its channel.
-class ChannelFrames {
- public:
-  ChannelFrames(os::NamedEvent* event, const uint8_t* block) : event_(event), block_(block) {}
-  // True when a frame was delivered; false once the stop is requested.
-  bool waitForFrame(std::stop_token stop) const;
-  // Drops the frames delivered since the last wait returned.
-  void dropDelivered() const;
-  const uint8_t* block() const { return block_; }
-
- private:
-  os::NamedEvent* event_;
-  const uint8_t* block_;
+struct ChannelFrames {
+  bool waitForFrame(std::stop_token stop) const;  // true on a frame; false once the stop is requested
+  void dropDelivered() const;                     // the frames delivered since the last wait returned
+  os::NamedEvent* event;
+  const uint8_t* block;
 };
 
 using ConsumerBody = std::function<void(std::stop_token, const ChannelFrames&)>;

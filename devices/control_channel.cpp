@@ -30,7 +30,7 @@ void ControlChannel::runCommand(uint8_t command, std::stop_token stop) {
 void ControlChannel::start() {
   channel_.start("CRT4", "CRT4:EVENT", [this](std::stop_token stop, const ChannelFrames& frames) {
     while (frames.waitForFrame(stop)) {
-      runCommand(router::loadBlockByte(frames.block(), kCommandByte), stop);
+      runCommand(router::loadBlockByte(frames.block, kCommandByte), stop);
       frames.dropDelivered();  // what arrived during the handling
     }
   });

@@ -73,7 +73,7 @@ void TouchInjector::handleReport(const TouchReport& report, uint32_t clickKind) 
 void TouchInjector::start() {
   channel_.start("CRT1", "CRT1:EVENT", [this](std::stop_token stop, const ChannelFrames& frames) {
     const uint32_t clickKind = platform_.readTapVolume();
-    while (frames.waitForFrame(stop)) handleReport(decodeTouchFrame(frames.block(), platform_.screenSize()), clickKind);
+    while (frames.waitForFrame(stop)) handleReport(decodeTouchFrame(frames.block, platform_.screenSize()), clickKind);
   });
 }
 
