@@ -5,7 +5,6 @@
 #include "daemon/daemon.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,17 +12,12 @@
 #include <serialhub/protocol.h>
 
 #include "platform/clock.h"
-#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/pointer.h"
 #include "router/channel_blocks.h"
 #include "router/hex_text.h"
 
 namespace shub::daemon {
-
-void Daemon::setEvent(os::NamedEvent* event) { os::setEvent(event); }
-
-bool Daemon::tellsFrames() { return os::verboseLog(); }
 
 void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) {
   os::logLine(os::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +

@@ -15,14 +15,12 @@
 #include <string>
 
 #include "daemon/service_status.h"
-#include "devices/backlight_click.h"
 #include "devices/control_channel.h"
 #include "devices/power_watcher.h"
-#include "devices/touch_injector.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
-#include "platform/power_nodes.h"
 #include "platform/status_object.h"
+#include "platform/log.h"
 #include "router/frame_assembler.h"
 #include "router/receive_tap.h"
 #include "router/route_table.h"
@@ -34,12 +32,9 @@ namespace shub::daemon {
 inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
-// Runs, as the daemon goes, the release of what start-up began.
-struct OnRelease {
+struct OnRelease {  // runs, as the daemon goes, the release of what start-up began
   std::function<void()> release;
-  ~OnRelease() {
-    if (release) release();
-  }
+  ~OnRelease() { if (release) release(); }
 };
 
 // The frame assembler's hooks are the daemon's: the clock, the lamp's record,
@@ -66,8 +61,8 @@ class Daemon final : private router::FrameAssemblerHooks {
   std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
   bool backlightOn() override { return backlight_.on(); }
   void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
-  void setEvent(os::NamedEvent* event) override;
-  bool tellsFrames() override;
+  void setEvent(os::NamedEvent* event) override { os::setEvent(event); }
+  bool tellsFrames() override { return os::verboseLog(); }
   void frameSeen(uint32_t entry, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override;
 
   // Members are in start-up order, so destruction is the shutdown: the

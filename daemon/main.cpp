@@ -2,8 +2,6 @@
 #include <getopt.h>
 
 #include <cstdio>
-#include <memory>
-#include <string>
 
 #include "daemon/daemon.h"
 #include "platform/log.h"
@@ -57,7 +55,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "serialhub: unexpected argument '%s' (try serialhub --help)\n", argv[optind]);
     return kExitUsage;
   }
-  // Off the main thread's stack: the route table and its parts are large.
-  const auto daemon = std::make_unique<Daemon>(routesPath);
-  return daemon->run();
+  return std::make_unique<Daemon>(routesPath)->run();  // off the stack: the route table is large
 }

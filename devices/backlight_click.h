@@ -1,17 +1,20 @@
 // The backlight: the daemon's own record of the lamp (it is never asked), the
 // switch that sends the lamp its code, and the key click. Shared by the frame
-// assembler, the touch injector, the control channel and the power watcher.
+// assembler, the touch injector, the control channel and the power watcher;
+// the lamp keeps no state of its own, so their threads need no lock.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+
+#include "platform/power_nodes.h"
+#include "platform/sound.h"
 
 namespace shub::devices {
 
 // Request codes a simulated lamp records; tools watching dev/BKL1 rely on them.
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
-
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
 
 // What the lamp and the click ask of the device; tests hand in a fake.
@@ -24,21 +27,23 @@ class LampAndSpeaker {
 
 class RealLampAndSpeaker final : public LampAndSpeaker {
  public:
-  void switchLamp(bool on) override;
-  void playClick() override;
+  void switchLamp(bool on) override { os::switchBacklight(on, on ? kBacklightOnCode : kBacklightOffCode); }
+  void playClick() override { os::startSoundUnlessPlaying(kClickSoundPath); }
 };
 
 class Backlight {
  public:
   explicit Backlight(LampAndSpeaker& device) : device_(device) {}
-
   bool on() const { return on_.load(); }
   // Records `on` first, then sends the lamp its code; with no lamp the record stands.
-  void turn(bool on);
-  // Records `on` without a code: what the lamp is taken to be.
-  void assume(bool on) { on_.store(on); }
-  // Plays the click for kinds 1 and 2; other kinds play nothing.
-  void keyClick(int32_t kind);
+  void turn(bool on) {
+    on_.store(on);
+    device_.switchLamp(on);
+  }
+  void assume(bool on) { on_.store(on); }  // what the lamp is taken to be; no code
+  void keyClick(int32_t kind) {            // kinds 1 and 2 click; others play nothing
+    if (kind == 1 || kind == 2) device_.playClick();
+  }
 
  private:
   LampAndSpeaker& device_;

@@ -1,7 +1,6 @@
 // What a consumer of one channel inside the daemon holds (the touch injector
 // on CRT1, the control channel on CRT4): the event, the mapped block, and the
-// thread that waits on the one and reads the other. Started and stopped on
-// one thread; destroyed stopped.
+// thread that waits on the one and reads the other. Started and stopped on one thread.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +25,7 @@ using ConsumerBody = std::function<void(std::stop_token, const ChannelFrames&)>;
 
 class ChannelConsumer {
  public:
-  ChannelConsumer() = default;
   ~ChannelConsumer() { stop(); }
-  ChannelConsumer(const ChannelConsumer&) = delete;
-  ChannelConsumer& operator=(const ChannelConsumer&) = delete;
-
   // Stops what runs (a second thread would orphan the first's handles), opens
   // the existing event, opens-or-creates and maps the block, and runs `body`
   // on the consumer's thread. Nothing runs when a step fails.

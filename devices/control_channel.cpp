@@ -3,7 +3,6 @@
 // the reset after handling drops what came during it (lost, not deferred).
 #include "devices/control_channel.h"
 
-#include "devices/backlight_click.h"
 #include "platform/log.h"
 #include "router/channel_block.h"
 

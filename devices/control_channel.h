@@ -7,14 +7,12 @@
 
 #include <chrono>
 #include <functional>
-#include <stop_token>
 
+#include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
 #include "platform/clock.h"
 
 namespace shub::devices {
-
-class Backlight;
 
 inline constexpr std::chrono::milliseconds kControlPause{300};
 
@@ -28,11 +26,8 @@ class ControlChannel {
       : backlight_(backlight), pause_(std::move(pause)) {}
 
   // Opens "CRT4:EVENT" and "CRT4" and starts the thread; without the event
-  // or the block no thread runs.
+  // or the block no thread runs. Destruction stops the thread, then releases.
   void start();
-  // Stops the thread, then releases what it held; the daemon does so before
-  // the channel blocks go away.
-  void stop() { channel_.stop(); }
 
  private:
   void runCommand(uint8_t command, std::stop_token stop);

@@ -9,9 +9,6 @@
 
 #include <string>
 
-#include "devices/backlight_click.h"
-#include "devices/touch_injector.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/process.h"
 
@@ -29,22 +26,12 @@ constexpr uint8_t kLineOnline = 1;
 
 }  // namespace
 
-std::optional<uint8_t> RealPowerPlatform::readLineStatus() {
-  return battery_ ? os::readAcLineStatus(*battery_) : std::nullopt;
-}
-
-void RealPowerPlatform::stopTouch() { touch_.stop(); }
-
-void RealPowerPlatform::startTouch() { touch_.start(); }
-
 void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {
   int error = 0;
   const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
   if (os::startProgram(devicePath, commandLine, &error)) return os::logLine(os::LogLevel::info, "started " + program);
   os::logLine(os::LogLevel::warning, os::withError("cannot start " + program, error));
 }
-
-void RealPowerPlatform::pause(milliseconds duration) { os::pauseFor(duration); }
 
 void PowerWatcher::tick() {
   const std::optional<uint8_t> status = platform_.readLineStatus();

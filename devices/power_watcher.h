@@ -4,16 +4,13 @@
 // then the platform's sleep program; when it returns the touch path restarts.
 #pragma once
 
-#include <chrono>
-#include <cstdint>
 #include <optional>
 
-#include "platform/power_nodes.h"
+#include "devices/backlight_click.h"
+#include "devices/touch_injector.h"
+#include "platform/clock.h"
 
 namespace shub::devices {
-
-class Backlight;
-class TouchInjector;
 
 inline constexpr std::chrono::milliseconds kPowerTickPeriod{1000};  // the main loop's tick
 inline constexpr const char* kNoticeProgram = "\\ResidentFlash2\\korvent\\app\\duskcard.exe";
@@ -37,11 +34,11 @@ class RealPowerPlatform final : public PowerPlatform {
  public:
   RealPowerPlatform(std::optional<os::Battery> battery, TouchInjector& touch)
       : battery_(std::move(battery)), touch_(touch) {}
-  std::optional<uint8_t> readLineStatus() override;
-  void stopTouch() override;
-  void startTouch() override;
-  void startProgram(const char* devicePath, const char* commandLine) override;
-  void pause(std::chrono::milliseconds duration) override;
+  std::optional<uint8_t> readLineStatus() override { return battery_ ? os::readAcLineStatus(*battery_) : std::nullopt; }
+  void stopTouch() override { touch_.stop(); }
+  void startTouch() override { touch_.start(); }
+  void startProgram(const char* devicePath, const char* commandLine) override;  // said either way
+  void pause(std::chrono::milliseconds duration) override { os::pauseFor(duration); }
 
  private:
   std::optional<os::Battery> battery_;

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <limits>
 
-#include "devices/backlight_click.h"
 #include "platform/registry.h"
 #include "router/channel_block.h"
 
@@ -35,15 +34,9 @@ int32_t toInt32(double value) {
 
 }  // namespace
 
-os::ScreenSize RealTouchPlatform::screenSize() { return os::screenMetrics(); }
-
-void RealTouchPlatform::injectPointer(const os::PointerEvent& event) { os::injectPointerEvent(event); }
-
 uint32_t RealTouchPlatform::readTapVolume() {
   return os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen").value_or(0);
 }
-
-void RealTouchPlatform::keyClick(int32_t kind) { backlight_.keyClick(kind); }
 
 TouchReport decodeTouchFrame(const uint8_t* block, os::ScreenSize screen) {
   TouchReport report;

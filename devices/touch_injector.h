@@ -6,15 +6,13 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 
+#include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
 #include "platform/pointer.h"
 #include "platform/screen.h"
 
 namespace shub::devices {
-
-class Backlight;
 
 // What the touch thread asks of the platform; tests hand in a fake.
 class TouchPlatform {
@@ -30,10 +28,10 @@ class TouchPlatform {
 class RealTouchPlatform final : public TouchPlatform {
  public:
   explicit RealTouchPlatform(Backlight& backlight) : backlight_(backlight) {}
-  os::ScreenSize screenSize() override;
-  void injectPointer(const os::PointerEvent& event) override;
+  os::ScreenSize screenSize() override { return os::screenMetrics(); }
+  void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event); }
   uint32_t readTapVolume() override;
-  void keyClick(int32_t kind) override;
+  void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
 
  private:
   Backlight& backlight_;
