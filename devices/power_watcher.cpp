@@ -27,10 +27,10 @@ constexpr uint8_t kLineOnline = 1;
 }  // namespace
 
 void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {
-  int error = 0;
+  std::string why;
   const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
-  if (os::startProgram(devicePath, commandLine, &error)) return os::logLine(os::LogLevel::info, "started " + program);
-  os::logLine(os::LogLevel::warning, os::withError("cannot start " + program, error));
+  if (os::startProgram(devicePath, commandLine, &why)) return os::logLine(os::LogLevel::info, "started " + program);
+  os::logLine(os::LogLevel::warning, "cannot start " + program + ": " + why);
 }
 
 void PowerWatcher::tick() {

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "platform/paths.h"
@@ -38,12 +39,10 @@ bool reap(int pid, int& status, int options) {
 
 }  // namespace
 
-bool startProgram(const char* devicePath, const char* commandLine, int* error) {
-  int ignored = 0;
-  int& failure = error != nullptr ? *error : ignored;
+bool startProgram(const char* devicePath, const char* commandLine, std::string* why) {
   const std::optional<std::string> path = devicePath != nullptr ? resolveDevicePath(devicePath) : std::nullopt;
   if (!path) {
-    failure = ENOENT;
+    if (why != nullptr) *why = std::strerror(ENOENT);
     return false;
   }
   std::vector<std::string> words{*path};  // quotes mean nothing: the daemon's command lines hold none
@@ -76,14 +75,14 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
     pid_t program = 0;
     _exit(posix_spawn(&program, argv[0], &actions, &attributes, argv.data(), envp.data()));
   }
-  failure = errno;  // fork's, should it have failed
+  int failure = errno;  // fork's, should it have failed
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (child < 0) return false;
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  failure = WIFEXITED(status) ? WEXITSTATUS(status) : EAGAIN;
+  if (child > 0) failure = WIFEXITED(status) ? WEXITSTATUS(status) : EAGAIN;
+  if (failure != 0 && why != nullptr) *why = std::strerror(failure);
   return failure == 0;
 }
 

@@ -11,8 +11,8 @@ namespace shub::os {
 // Starts the program at `devicePath` (below $CE_ROOT), `commandLine` split at
 // blanks, argv[0] the host path; with our working directory, descriptors 0-2,
 // default signals and the environment less the service manager's variables.
-// Never waited for, never a zombie. False, with the OS error in `error`.
-bool startProgram(const char* devicePath, const char* commandLine, int* error = nullptr);
+// Never waited for, never a zombie. False, with the OS error's text in `why`.
+bool startProgram(const char* devicePath, const char* commandLine, std::string* why = nullptr);
 
 // Sets (an empty value: removes) a variable of the environment started programs inherit.
 void setEnvironment(const char* name, const std::string& value);
