@@ -29,7 +29,6 @@ namespace {
 
 constexpr int kAxisMax = 65535;
 
-
 struct EvdevApi {
   decltype(&libevdev_new) create = nullptr;
   decltype(&libevdev_set_name) setName = nullptr;
