@@ -22,7 +22,8 @@ struct RetryGate {
   }
   // True the first time a failure is met since the last success.
   bool sayOnce() { return !std::exchange(said, true); }
-  void succeeded() { said = false; }
+  // Ends the outage: a loss right after a success is retried at once.
+  void succeeded() { said = tried = false; }
 
   std::string target;  // of the last attempt
   std::chrono::steady_clock::time_point at;

@@ -225,7 +225,8 @@ TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
 
 // The rule that paces retries of the uinput mouse and the X connection, on a
 // clock the test moves: at most one attempt a second at the same target, at
-// once at another, and a failure said once until an attempt succeeds.
+// once at another, and a failure said once until an attempt succeeds, after
+// which a loss is retried at once.
 TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
   shub::os::detail::RetryGate gate;
   struct Step {
@@ -244,6 +245,7 @@ TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
   EXPECT_TRUE(gate.sayOnce());
   EXPECT_FALSE(gate.sayOnce());
   gate.succeeded();
+  EXPECT_TRUE(gate.due("/dev/uinput", std::chrono::steady_clock::time_point(std::chrono::milliseconds(7003))));
   EXPECT_TRUE(gate.sayOnce()) << "a new outage is said again";
 }
 
