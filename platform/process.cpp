@@ -91,7 +91,7 @@ void setEnvironment(const char* name, const std::string& value) {
   else setenv(name, value.c_str(), 1);
 }
 
-int startChild(const std::vector<std::string>& argv, const std::string& outputFile) {
+int startChild(const std::vector<std::string>& argv, const std::string& outputFile, std::string* why) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -100,9 +100,8 @@ int startChild(const std::vector<std::string>& argv, const std::string& outputFi
   int report[2];
   const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (output < 0 || pipe2(report, O_CLOEXEC) != 0) {
-    const int error = errno;
+    if (why != nullptr) *why = std::strerror(errno);
     if (output >= 0) close(output);
-    errno = error;
     return -1;
   }
   const pid_t parent = getpid();
@@ -131,7 +130,7 @@ int startChild(const std::vector<std::string>& argv, const std::string& outputFi
   close(report[0]);
   if (childError != 0) {
     if (pid > 0) waitpid(pid, nullptr, 0);
-    errno = childError;
+    if (why != nullptr) *why = std::strerror(childError);
     return -1;
   }
   return pid;

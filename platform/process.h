@@ -20,8 +20,9 @@ void setEnvironment(const char* name, const std::string& value);
 // Starts `argv[0]` in a process group of its own (a terminal's Ctrl-C is ours to
 // pass on), stdout and stderr appended to `outputFile`. It gets SIGTERM when the
 // thread that started it ends, even by SIGKILL: start it from the thread that
-// stops it. The pid, or -1 with errno (also the program's, when it could not run).
-int startChild(const std::vector<std::string>& argv, const std::string& outputFile);
+// stops it. The pid, or -1 with the OS error's text in `why` (also the
+// program's, when it could not run).
+int startChild(const std::vector<std::string>& argv, const std::string& outputFile, std::string* why = nullptr);
 
 // True once the child has ended, without waiting; `status`: exit code or 128 + signal.
 bool childEnded(int pid, int& status);
