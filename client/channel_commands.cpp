@@ -24,14 +24,14 @@ enum class Outcome { signalled, timedOut, interrupted, failed };
 // Time left of an optional time-out that started at `start` (tick count).
 struct Deadline {
   std::optional<uint32_t> timeoutMs;
-  uint32_t start = os::tickCount();
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
   uint32_t sliceLeft() const {
     if (!timeoutMs) return kSliceMs;
-    const uint32_t elapsed = os::tickCount() - start;
-    return elapsed >= *timeoutMs ? 0 : std::min(*timeoutMs - elapsed, kSliceMs);
+    const uint64_t elapsed = os::msSince(start);
+    return elapsed >= *timeoutMs ? 0 : std::min(*timeoutMs - static_cast<uint32_t>(elapsed), kSliceMs);
   }
-  bool passed() const { return timeoutMs && os::tickCount() - start >= *timeoutMs; }
+  bool passed() const { return timeoutMs && os::msSince(start) >= *timeoutMs; }
 };
 
 // With `presence`, every slice without a signal also looks at the daemon.
@@ -117,7 +117,7 @@ int runWatch(const ToolContext& context) {
     Frame frame;
     readFrame(channel.view.get(), frame);
     ++frames;
-    std::fprintf(context.out, "%10.3f  %3u  ", (os::tickCount() - deadline.start) / 1000.0, frame.length);
+    std::fprintf(context.out, "%10.3f  %3u  ", os::msSince(deadline.start) / 1000.0, frame.length);
     printHex(context.out, frame.data, frame.length);
     if (frame.lengthWord != frame.length) std::fprintf(context.out, "  (length word %u)", frame.lengthWord);
     std::fputc('\n', context.out);

@@ -209,8 +209,9 @@ bool OwnDevice::setUp() {
   os::setEnvironment("CE_OBJECTS", objects_.string());
   os::setEnvironment("NOTIFY_SOCKET", "");  // the service manager is ours, not its
   os::setEnvironment("WATCHDOG_USEC", "");
-  pid_ = os::startChild({*daemon, "--routes", *options_.routes}, log_.string());
-  if (pid_ < 0) return fail(*daemon + ": " + std::strerror(errno));
+  std::string why;
+  pid_ = os::startChild({*daemon, "--routes", *options_.routes}, log_.string(), &why);
+  if (pid_ < 0) return fail(*daemon + ": " + why);
   // Ready once its first power tick has run: start-up is over by then.
   const auto ready = [] {
     shub_status status;

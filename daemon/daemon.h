@@ -1,5 +1,5 @@
-// serialhub's process-wide state and its life: start-up in a fixed order,
-// the main loop, and shutdown in the reverse order of what depends on what.
+// serialhub's parts and their life: start-up in a fixed order, the main loop,
+// and shutdown in the reverse order of what depends on what.
 //
 // It must survive: a missing or unreadable route file (said on stderr, exit
 // 78 at once, the port never touched), an empty route file (runs, frames find
@@ -8,15 +8,19 @@
 // waits for the loop, the loop ends, shutdown runs in order, exit 0).
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "daemon/service_status.h"
-#include "platform/power_nodes.h"
+#include "devices/control_channel.h"
+#include "devices/power_watcher.h"
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "platform/status_object.h"
+#include "platform/log.h"
 #include "router/frame_assembler.h"
 #include "router/receive_tap.h"
 #include "router/route_table.h"
@@ -28,31 +32,65 @@ namespace shub::daemon {
 inline constexpr int kExitFailure = 1;  // a start-up failure of the machine, not the set-up
 inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuses to run on
 
-// Everything the daemon holds for its lifetime. The route table is referred
-// to by the assembler, so the state never moves once start-up has begun.
-struct DaemonState {
-  std::string routesPath;              // empty: ctl_rt.st beside the program
-  os::LockRecord lock{};               // copied into every channel block
-  os::MainLoop* loop = nullptr;        // the power tick and the stop signals
-  std::optional<os::Battery> battery;  // for the power watcher; absent when missing at start-up
-  router::RouteTable routes;
-  os::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
-  std::unique_ptr<router::StatusPublisher> publisher;  // null without a status object
-  std::unique_ptr<router::FrameAssembler> assembler;
-  std::unique_ptr<router::ReceiveTap> tap;  // CRT:TAP; null when it could not be made
-  std::unique_ptr<router::SerialLink> link;
-  ServiceStatus status;
-  bool gpsDriverActive = false;  // "Drivers\GpsCom2", from the last service start to shutdown
-  int exitCode = 0;  // when start-up ends early
+struct OnRelease {  // runs, as the daemon goes, the release of what start-up began
+  std::function<void()> release;
+  ~OnRelease() { if (release) release(); }
 };
 
-// The one instance, outside the main thread's stack.
-DaemonState& daemonState();
+// The frame assembler's hooks are the daemon's: the clock, the lamp's record,
+// the dark-screen click and the operator's debug lines.
+class Daemon final : private router::FrameAssemblerHooks {
+ public:
+  explicit Daemon(std::string routesPath) : routesPath_(std::move(routesPath)) {}
 
-// Start-up, main loop, shutdown. Returns the exit code: 0 after a stop
-// signal, kExitConfig when the route file or the objects directory cannot be
-// used, kExitFailure when the loop cannot be set up. The caller has blocked
-// the stop signals (os::blockStopSignals()) before any thread was started.
-int runDaemon(DaemonState& state);
+  // Start-up and main loop; shutdown is the destruction. Returns the exit
+  // code: 0 after a stop signal, kExitConfig when the route file or the
+  // objects directory cannot be used, kExitFailure when the loop cannot be
+  // set up. The caller has blocked the stop signals (os::blockStopSignals())
+  // before any thread was started.
+  int run();
+
+ private:
+  bool start();
+  bool endStart(int code, const std::string& line = {});
+  void startStatus();
+  void startTap();
+  void startSerial();
+  void startDeviceServices();
+  void tick(bool watchdog);
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+  bool backlightOn() override { return backlight_.on(); }
+  void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
+  void setEvent(os::NamedEvent* event) override { os::setEvent(event); }
+  bool tellsFrames() override { return os::verboseLog(); }
+  void frameSeen(uint32_t entry, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override;
+
+  // Members are in start-up order, so destruction is the shutdown: the
+  // threads that read a channel block or the port (power watcher's touch
+  // restarts, touch, control, then the serial link) stop before the blocks,
+  // the status object and the loop they use go away.
+  std::string routesPath_;  // empty: ctl_rt.st beside the program
+  os::LockRecord lock_{};   // copied into every channel block
+  std::optional<os::Battery> battery_;  // absent when missing at start-up
+  router::RouteTable routes_;           // referred to by the assembler: the daemon never moves
+  std::optional<os::MainLoop> loop_;    // the power tick and the stop signals
+  OnRelease channelBlocks_;
+  os::StatusObject statusObject_;  // unmapped when it could not be made
+  OnRelease statusObjectClose_;
+  std::unique_ptr<router::StatusPublisher> publisher_;  // null without a status object
+  std::unique_ptr<router::ReceiveTap> tap_;             // CRT:TAP; null when it could not be made
+  ServiceStatus status_;
+  devices::RealLampAndSpeaker lampAndSpeaker_;
+  devices::Backlight backlight_{lampAndSpeaker_};
+  std::unique_ptr<router::FrameAssembler> assembler_;
+  std::unique_ptr<router::SerialLink> link_;
+  OnRelease linkStop_;
+  devices::ControlChannel control_{backlight_};
+  devices::RealTouchPlatform touchPlatform_{backlight_};
+  devices::TouchInjector touch_{touchPlatform_};
+  std::optional<devices::RealPowerPlatform> powerPlatform_;
+  std::optional<devices::PowerWatcher> power_;
+  int exitCode_ = 0;  // when start-up ends early
+};
 
 }  // namespace shub::daemon

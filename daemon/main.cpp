@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   shub::os::blockStopSignals();
   shub::os::useOneHeap();
 
-  DaemonState& state = daemonState();
+  std::string routesPath;
   const option options[] = {{"routes", required_argument, nullptr, 'r'},
                             {"verbose", no_argument, nullptr, 'v'},
                             {"help", no_argument, nullptr, 'h'},
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
                             {}};
   for (int option; (option = getopt_long(argc, argv, "r:vhV", options, nullptr)) != -1;) {
     switch (option) {
-      case 'r': state.routesPath = optarg; break;
+      case 'r': routesPath = optarg; break;
       case 'v': shub::os::setVerboseLog(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case 'V': std::fputs("serialhub " SERIALHUB_VERSION "\n", stdout); return 0;
@@ -55,5 +55,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "serialhub: unexpected argument '%s' (try serialhub --help)\n", argv[optind]);
     return kExitUsage;
   }
-  return runDaemon(state);
+  return std::make_unique<Daemon>(routesPath)->run();  // off the stack: the route table is large
 }

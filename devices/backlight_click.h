@@ -1,29 +1,53 @@
-// The backlight switch, the key click and the daemon-wide backlight flag,
-// shared by the frame assembler, the touch injector, the control channel and
-// the power watcher.
+// The backlight: the daemon's own record of the lamp (it is never asked), the
+// switch that sends the lamp its code, and the key click. Shared by the frame
+// assembler, the touch injector, the control channel and the power watcher;
+// the lamp keeps no state of its own, so their threads need no lock.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-namespace shub::devices {
+#include "platform/power_nodes.h"
+#include "platform/sound.h"
 
-// The daemon's own record of the lamp (it is never asked): 1 on, 0 off.
-// Callers update it first, then call BacklightSwitch.
-extern std::atomic<int32_t> backlightOn;
+namespace shub::devices {
 
 // Request codes a simulated lamp records; tools watching dev/BKL1 rely on them.
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
-
-// Sends kBacklightOnCode for any non-zero `on`, else kBacklightOffCode. With no
-// lamp nothing happens and the caller's flag stands.
-void BacklightSwitch(int32_t on);
-
-// Plays the click for kinds 1 and 2, never over a sound still playing; other
-// kinds play nothing. Always 1.
-int32_t KeyClick(int32_t kind);
-
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
+
+// What the lamp and the click ask of the device; tests hand in a fake.
+class LampAndSpeaker {
+ public:
+  virtual ~LampAndSpeaker() = default;
+  virtual void switchLamp(bool on) = 0;  // a missing or failing lamp stays as it was
+  virtual void playClick() = 0;          // never over a sound still playing
+};
+
+class RealLampAndSpeaker final : public LampAndSpeaker {
+ public:
+  void switchLamp(bool on) override { os::switchBacklight(on, on ? kBacklightOnCode : kBacklightOffCode); }
+  void playClick() override { os::startSoundUnlessPlaying(kClickSoundPath); }
+};
+
+class Backlight {
+ public:
+  explicit Backlight(LampAndSpeaker& device) : device_(device) {}
+  bool on() const { return on_.load(); }
+  // Records `on` first, then sends the lamp its code; with no lamp the record stands.
+  void turn(bool on) {
+    on_.store(on);
+    device_.switchLamp(on);
+  }
+  void assume(bool on) { on_.store(on); }  // what the lamp is taken to be; no code
+  void keyClick(int32_t kind) {            // kinds 1 and 2 click; others play nothing
+    if (kind == 1 || kind == 2) device_.playClick();
+  }
+
+ private:
+  LampAndSpeaker& device_;
+  std::atomic<bool> on_{true};
+};
 
 }  // namespace shub::devices

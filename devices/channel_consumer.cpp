@@ -8,26 +8,31 @@
 
 namespace shub::devices {
 
-void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body) {
-  releaseChannel(consumer);
-  consumer.event.reset(os::openEvent(eventName));
-  if (!consumer.event) return;
-  consumer.block = os::openOrCreateBlock(blockName, router::kChannelBlockSize);
-  if (!consumer.block.valid()) return;
-  consumer.view = os::BlockView(consumer.block);
-  const uint8_t* block = consumer.view.get();
-  if (block == nullptr) return;
-  consumer.thread = os::startThread([body = std::move(body), event = consumer.event.get(), block](std::stop_token stop) {
-    body(stop, event, block);
-  });
+bool ChannelFrames::waitForFrame(std::stop_token stop) const {
+  // A stop racing the frame wins: nothing is handled once it has begun.
+  return os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested();
 }
 
-void releaseChannel(ChannelConsumer& consumer) {
-  os::stopThread(consumer.thread);
-  consumer.thread = {};
-  consumer.view = {};
-  consumer.event.reset();
-  os::closeBlock(consumer.block);
+void ChannelFrames::dropDelivered() const { os::resetEvent(event); }
+
+void ChannelConsumer::start(const char* blockName, const char* eventName, ConsumerBody body) {
+  stop();
+  event_.reset(os::openEvent(eventName));
+  if (!event_) return;
+  block_ = os::openOrCreateBlock(blockName, router::kChannelBlockSize);
+  if (!block_.valid()) return;
+  view_ = os::BlockView(block_);
+  if (view_.get() == nullptr) return;
+  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames{event_.get(), view_.get()}](
+                                std::stop_token stop) { body(stop, frames); });
+}
+
+void ChannelConsumer::stop() {
+  os::stopThread(thread_);
+  thread_ = {};
+  view_ = {};
+  event_.reset();
+  os::closeBlock(block_);
 }
 
 }  // namespace shub::devices

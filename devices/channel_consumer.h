@@ -1,6 +1,6 @@
 // What a consumer of one channel inside the daemon holds (the touch injector
 // on CRT1, the control channel on CRT4): the event, the mapped block, and the
-// thread that waits on the one and reads the other. Main thread only.
+// thread that waits on the one and reads the other. Started and stopped on one thread.
 #pragma once
 
 #include <cstdint>
@@ -13,22 +13,32 @@
 
 namespace shub::devices {
 
-struct ChannelConsumer {
-  os::EventHandle event;
-  os::NamedBlock block;
-  os::BlockView view;
-  std::jthread thread;
+// The running thread's view of its channel.
+struct ChannelFrames {
+  bool waitForFrame(std::stop_token stop) const;  // true on a frame; false once the stop is requested
+  void dropDelivered() const;                     // the frames delivered since the last wait returned
+  os::NamedEvent* event;
+  const uint8_t* block;
 };
 
-using ConsumerBody = std::function<void(std::stop_token, os::NamedEvent* event, const uint8_t* block)>;
+using ConsumerBody = std::function<void(std::stop_token, const ChannelFrames&)>;
 
-// Releases what `consumer` held (a second thread would orphan the first's
-// handles), opens the existing event, opens-or-creates and maps the block,
-// and runs `body` on the consumer's thread. Nothing runs when a step fails.
-void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body);
+class ChannelConsumer {
+ public:
+  ~ChannelConsumer() { stop(); }
+  // Stops what runs (a second thread would orphan the first's handles), opens
+  // the existing event, opens-or-creates and maps the block, and runs `body`
+  // on the consumer's thread. Nothing runs when a step fails.
+  void start(const char* blockName, const char* eventName, ConsumerBody body);
+  // Joins the thread first, so it never reads a block that is gone, then
+  // releases what is held. A stopped consumer can be started again.
+  void stop();
 
-// Joins the thread first, so it never reads a block that is gone, then
-// releases what is held. A released consumer can be started again.
-void releaseChannel(ChannelConsumer& consumer);
+ private:
+  os::EventHandle event_;
+  os::NamedBlock block_;
+  os::BlockView view_;
+  std::jthread thread_;
+};
 
 }  // namespace shub::devices

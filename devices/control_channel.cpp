@@ -3,16 +3,10 @@
 // the reset after handling drops what came during it (lost, not deferred).
 #include "devices/control_channel.h"
 
-#include <utility>
-
-#include "devices/backlight_click.h"
-#include "devices/channel_consumer.h"
 #include "platform/log.h"
 #include "router/channel_block.h"
 
 namespace shub::devices {
-
-std::atomic<uint8_t> controlBusy{1};
 
 namespace {
 
@@ -20,40 +14,25 @@ constexpr uint32_t kCommandByte = 10;  // frame byte 2
 constexpr uint8_t kCommandPause = 1;
 constexpr uint8_t kCommandToggleBacklight = 3;
 
-ChannelConsumer channel;  // main thread only
-
-void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop) {
-  if (command == kCommandToggleBacklight) {
-    // Read, then write: the main thread writes only while no command runs.
-    const int32_t on = backlightOn.load() != 0 ? 0 : 1;
-    backlightOn.store(on);
-    BacklightSwitch(on);
-    os::logLine(os::LogLevel::info, on != 0 ? "backlight switched on by the peer" : "backlight switched off by the peer");
-  }
-  if (command == kCommandPause || command == kCommandToggleBacklight) pause(kControlPauseMs, stop);
-}
-
-void controlThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
-  while (os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled) {
-    if (controlBusy.load() != 1) continue;
-    const uint8_t command = router::loadBlockByte(block, kCommandByte);
-    controlBusy.store(0);
-    runCommand(command, pause, stop);
-    os::resetEvent(event);  // drop what arrived during the handling
-    controlBusy.store(1);
-  }
-}
-
 }  // namespace
 
-int startControlChannel(ControlPause pause) {
-  startConsumer(channel, "CRT4", "CRT4:EVENT",
-                [pause = std::move(pause)](std::stop_token stop, os::NamedEvent* event, const uint8_t* block) {
-                  controlThread(stop, event, block, pause);
-                });
-  return 0;
+void ControlChannel::runCommand(uint8_t command, std::stop_token stop) {
+  if (command == kCommandToggleBacklight) {
+    // Read, then write: the main thread writes only while no command runs.
+    const bool on = !backlight_.on();
+    backlight_.turn(on);
+    os::logLine(os::LogLevel::info, on ? "backlight switched on by the peer" : "backlight switched off by the peer");
+  }
+  if (command == kCommandPause || command == kCommandToggleBacklight) pause_(kControlPause, stop);
 }
 
-void stopControlChannel() { releaseChannel(channel); }
+void ControlChannel::start() {
+  channel_.start("CRT4", "CRT4:EVENT", [this](std::stop_token stop, const ChannelFrames& frames) {
+    while (frames.waitForFrame(stop)) {
+      runCommand(router::loadBlockByte(frames.block, kCommandByte), stop);
+      frames.dropDelivered();  // what arrived during the handling
+    }
+  });
+}
 
 }  // namespace shub::devices

@@ -5,30 +5,36 @@
 // nothing queues.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include <chrono>
 #include <functional>
-#include <stop_token>
 
+#include "devices/backlight_click.h"
+#include "devices/channel_consumer.h"
 #include "platform/clock.h"
 
 namespace shub::devices {
 
-// 1 ready to take a command; 0 while one is handled. Control thread only.
-extern std::atomic<uint8_t> controlBusy;
-
-inline constexpr uint32_t kControlPauseMs = 300;
+inline constexpr std::chrono::milliseconds kControlPause{300};
 
 // The pause after commands 1 and 3, ended early only by a stop; tests hand in
 // one they control.
-using ControlPause = std::function<void(uint32_t ms, std::stop_token stop)>;
+using ControlPause = std::function<void(std::chrono::milliseconds, std::stop_token)>;
 
-// Opens "CRT4:EVENT" and "CRT4" and starts the thread. Returns 0 in every
-// case; without the event or the block no thread runs.
-int startControlChannel(ControlPause pause = [](uint32_t ms, std::stop_token stop) { os::pauseMs(ms, stop); });
+class ControlChannel {
+ public:
+  explicit ControlChannel(Backlight& backlight, ControlPause pause = os::pauseFor)
+      : backlight_(backlight), pause_(std::move(pause)) {}
 
-// Stops the thread, then releases what it held. Shutdown calls it before the
-// channel blocks go away.
-void stopControlChannel();
+  // Opens "CRT4:EVENT" and "CRT4" and starts the thread; without the event
+  // or the block no thread runs. Destruction stops the thread, then releases.
+  void start();
+
+ private:
+  void runCommand(uint8_t command, std::stop_token stop);
+
+  Backlight& backlight_;
+  ControlPause pause_;
+  ChannelConsumer channel_;  // last: its thread stops before the rest goes
+};
 
 }  // namespace shub::devices

@@ -9,82 +9,60 @@
 
 #include <string>
 
-#include "devices/backlight_click.h"
-#include "devices/touch_injector.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/process.h"
 
 namespace shub::devices {
 
-std::atomic<int32_t> acOnline{1};
-
 namespace {
 
-constexpr uint32_t kOfflineDelayMs = 1000;
-constexpr uint32_t kNoticeToSleepMs = 1500;
-constexpr uint32_t kOnlineSettleMs = 50;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kOfflineDelay{1000};
+constexpr milliseconds kNoticeToSleep{1500};
+constexpr milliseconds kOnlineSettle{50};
 constexpr uint8_t kLineOffline = 0;
 constexpr uint8_t kLineOnline = 1;
 
-class RealPowerPlatform final : public PowerPlatform {
- public:
-  std::optional<uint8_t> readLineStatus() override { return battery ? os::readAcLineStatus(*battery) : std::nullopt; }
-  void stopTouch() override { stopTouchInjector(); }
-  void startTouch() override { startTouchInjector(); }
-  void startProgram(const char* devicePath, const char* commandLine) override {
-    int error = 0;
-    const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
-    if (os::startProgram(devicePath, commandLine, &error)) return os::logLine(os::LogLevel::info, "started " + program);
-    os::logLine(os::LogLevel::warning, os::withError("cannot start " + program, error));
-  }
-  void pause(uint32_t ms) override { os::pauseMs(ms); }
-  void backlightSwitch(int32_t on) override { BacklightSwitch(on); }
-
-  std::optional<os::Battery> battery;  // main thread only
-};
-
-RealPowerPlatform realPlatform;
-
-// Backlight on if off, sleep notice, 1500 ms, the platform sleep program.
-void runSleepSequence(PowerPlatform& platform) {
-  // The notice must be visible, even if the peer had the lamp off.
-  if (backlightOn.load() == 0) {
-    backlightOn.store(1);
-    platform.backlightSwitch(1);
-  }
-  platform.startProgram(kNoticeProgram, kNoticeCommandLine);
-  platform.pause(kNoticeToSleepMs);
-  platform.startProgram(kSleepProgram, nullptr);
-}
-
-void goOffline(PowerPlatform& platform) {
-  acOnline.store(0);
-  os::logLine(os::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
-  platform.stopTouch();
-  platform.pause(kOfflineDelayMs);
-  runSleepSequence(platform);
-}
-
-void goOnline(PowerPlatform& platform) {
-  acOnline.store(1);
-  os::logLine(os::LogLevel::info, "AC power restored: touch input started");
-  backlightOn.store(1);  // taken to be on after a wake-up; no code is sent
-  platform.startTouch();
-  platform.pause(kOnlineSettleMs);
-}
-
 }  // namespace
 
-void startPowerWatcher(const std::optional<os::Battery>& battery) { realPlatform.battery = battery; }
+void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {
+  std::string why;
+  const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
+  if (os::startProgram(devicePath, commandLine, &why)) return os::logLine(os::LogLevel::info, "started " + program);
+  os::logLine(os::LogLevel::warning, "cannot start " + program + ": " + why);
+}
 
-void onPowerTick() { runPowerTick(realPlatform); }
-
-void runPowerTick(PowerPlatform& platform) {
-  const std::optional<uint8_t> status = platform.readLineStatus();
+void PowerWatcher::tick() {
+  const std::optional<uint8_t> status = platform_.readLineStatus();
   if (!status) return;
-  if (*status == kLineOffline && acOnline.load() != 0) goOffline(platform);
-  if (*status == kLineOnline && acOnline.load() == 0) goOnline(platform);
+  if (*status == kLineOffline && onMains_) goOffline();
+  if (*status == kLineOnline && !onMains_) goOnline();
+}
+
+// Backlight on if off, sleep notice, 1500 ms, the platform sleep program.
+void PowerWatcher::runSleepSequence() {
+  // The notice must be visible, even if the peer had the lamp off.
+  if (!backlight_.on()) backlight_.turn(true);
+  platform_.startProgram(kNoticeProgram, kNoticeCommandLine);
+  platform_.pause(kNoticeToSleep);
+  platform_.startProgram(kSleepProgram, nullptr);
+}
+
+void PowerWatcher::goOffline() {
+  onMains_ = false;
+  os::logLine(os::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
+  platform_.stopTouch();
+  platform_.pause(kOfflineDelay);
+  runSleepSequence();
+}
+
+void PowerWatcher::goOnline() {
+  onMains_ = true;
+  os::logLine(os::LogLevel::info, "AC power restored: touch input started");
+  backlight_.assume(true);  // taken to be on after a wake-up; no code is sent
+  platform_.startTouch();
+  platform_.pause(kOnlineSettle);
 }
 
 }  // namespace shub::devices

@@ -4,18 +4,15 @@
 // then the platform's sleep program; when it returns the touch path restarts.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <optional>
 
-#include "platform/power_nodes.h"
+#include "devices/backlight_click.h"
+#include "devices/touch_injector.h"
+#include "platform/clock.h"
 
 namespace shub::devices {
 
-// 1 when the AC line was last seen on line (or taken to be), else 0.
-extern std::atomic<int32_t> acOnline;
-
-inline constexpr uint32_t kPowerTickPeriodMs = 1000;  // the main loop's tick
+inline constexpr std::chrono::milliseconds kPowerTickPeriod{1000};  // the main loop's tick
 inline constexpr const char* kNoticeProgram = "\\ResidentFlash2\\korvent\\app\\duskcard.exe";
 inline constexpr const char* kNoticeCommandLine = "sleep";
 inline constexpr const char* kSleepProgram = "residentflash2\\sleep.exe";
@@ -29,16 +26,43 @@ class PowerPlatform {
   virtual void stopTouch() = 0;
   virtual void startTouch() = 0;
   virtual void startProgram(const char* devicePath, const char* commandLine) = 0;
-  virtual void pause(uint32_t ms) = 0;
-  virtual void backlightSwitch(int32_t on) = 0;
+  virtual void pause(std::chrono::milliseconds duration) = 0;
 };
 
-// Hands the watcher the battery found at start-up (none: no tick gets an
-// answer); the main loop then calls onPowerTick() every kPowerTickPeriodMs.
-void startPowerWatcher(const std::optional<os::Battery>& battery);
+// Over the battery found at start-up (none: no tick gets an answer).
+class RealPowerPlatform final : public PowerPlatform {
+ public:
+  RealPowerPlatform(std::optional<os::Battery> battery, TouchInjector& touch)
+      : battery_(std::move(battery)), touch_(touch) {}
+  std::optional<uint8_t> readLineStatus() override { return battery_ ? os::readAcLineStatus(*battery_) : std::nullopt; }
+  void stopTouch() override { touch_.stop(); }
+  void startTouch() override { touch_.start(); }
+  void startProgram(const char* devicePath, const char* commandLine) override;  // said either way
+  void pause(std::chrono::milliseconds duration) override { os::pauseFor(duration); }
 
-// One look at the AC line and the transition it calls for. Main thread only.
-void onPowerTick();
-void runPowerTick(PowerPlatform& platform);
+ private:
+  std::optional<os::Battery> battery_;
+  TouchInjector& touch_;
+};
+
+class PowerWatcher {
+ public:
+  PowerWatcher(PowerPlatform& platform, Backlight& backlight) : platform_(platform), backlight_(backlight) {}
+
+  // One look at the AC line and the transition it calls for; the main loop
+  // calls it every kPowerTickPeriod. Main thread only.
+  void tick();
+  // When the AC line was last seen on line (or taken to be).
+  bool onMains() const { return onMains_; }
+
+ private:
+  void goOffline();
+  void goOnline();
+  void runSleepSequence();
+
+  PowerPlatform& platform_;
+  Backlight& backlight_;
+  bool onMains_ = true;
+};
 
 }  // namespace shub::devices

@@ -6,20 +6,13 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 
+#include "devices/backlight_click.h"
+#include "devices/channel_consumer.h"
 #include "platform/pointer.h"
 #include "platform/screen.h"
 
 namespace shub::devices {
-
-// 0 pen up; 1 first down report of a touch; 2 later down reports. Kept across
-// stops and starts; only the touch thread writes it while it runs.
-extern std::atomic<int32_t> touchState;
-
-// The click kind from HKEY_CURRENT_USER\ControlPanel\Volume "Screen", read
-// when the touch thread starts (missing: 0).
-extern std::atomic<uint32_t> tapVolume;
 
 // What the touch thread asks of the platform; tests hand in a fake.
 class TouchPlatform {
@@ -27,8 +20,21 @@ class TouchPlatform {
   virtual ~TouchPlatform() = default;
   virtual os::ScreenSize screenSize() = 0;
   virtual void injectPointer(const os::PointerEvent& event) = 0;
+  // The click kind from HKEY_CURRENT_USER\ControlPanel\Volume "Screen" (missing: 0).
   virtual uint32_t readTapVolume() = 0;
   virtual void keyClick(int32_t kind) = 0;
+};
+
+class RealTouchPlatform final : public TouchPlatform {
+ public:
+  explicit RealTouchPlatform(Backlight& backlight) : backlight_(backlight) {}
+  os::ScreenSize screenSize() override { return os::screenMetrics(); }
+  void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event); }
+  uint32_t readTapVolume() override;
+  void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
+
+ private:
+  Backlight& backlight_;
 };
 
 struct TouchReport {
@@ -40,18 +46,27 @@ struct TouchReport {
 // Decodes the frame in a mapped channel block for a screen of `screen` pixels.
 TouchReport decodeTouchFrame(const uint8_t* block, os::ScreenSize screen);
 
-// Advances touchState, injects, and clicks on the first down report.
-void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint32_t clickKind);
+class TouchInjector {
+ public:
+  explicit TouchInjector(TouchPlatform& platform) : platform_(platform) {}
 
-// Opens "CRT1:EVENT" and "CRT1" and starts the thread. Returns 0 in every
-// case; without the event or the block no thread runs. `platform` must
-// outlive the thread, that is, the next stop.
-int startTouchInjector();
-int startTouchInjector(TouchPlatform& platform);
+  // Opens "CRT1:EVENT" and "CRT1" and starts the thread, which reads the click
+  // kind as it starts; without the event or the block no thread runs.
+  void start();
+  // Joins the thread (no pointer event or click comes after), then releases
+  // what it held. Injects no pen-up and leaves the touch state as it is.
+  void stop() { channel_.stop(); }
 
-// Joins the thread (no pointer event or click comes after), then releases
-// what it held. Injects no pen-up and leaves touchState as it is.
-void stopTouchInjector();
-bool touchInjectorRunning();
+  // Advances the touch state, injects, and clicks on the first down report.
+  void handleReport(const TouchReport& report, uint32_t clickKind);
+  // 0 pen up; 1 first down report of a touch; 2 later down reports. Kept
+  // across stops and starts; only the touch thread writes it while it runs.
+  int32_t touchState() const { return touchState_.load(std::memory_order_relaxed); }
+
+ private:
+  TouchPlatform& platform_;
+  std::atomic<int32_t> touchState_{0};
+  ChannelConsumer channel_;  // last: its thread stops before the rest goes
+};
 
 }  // namespace shub::devices

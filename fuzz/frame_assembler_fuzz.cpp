@@ -22,13 +22,13 @@ constexpr uint8_t kGuardByte = 0xA7;
 constexpr size_t kRoutePartMax = 1024;
 
 struct Hooks final : FrameAssemblerHooks {
-  uint32_t tickCount() override { return tick += 337; }
-  int32_t backlightOn() override { return backlight; }
+  std::chrono::steady_clock::time_point now() override { return tick += std::chrono::milliseconds(337); }
+  bool backlightOn() override { return backlight != 0; }
   void keyClick(int32_t kind) override {
     if (kind != 2) abort();
   }
   void setEvent(shub::os::NamedEvent*) override {}
-  uint32_t tick = 0;
+  std::chrono::steady_clock::time_point tick;
   int32_t backlight = 1;
 };
 

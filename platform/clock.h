@@ -1,5 +1,5 @@
-// Time and threads with a cooperative stop: a wrapping 32-bit millisecond tick,
-// and threads whose stop token ends each wait (waitEvent, pauseMs, serial) at once.
+// Pauses and threads with a cooperative stop: the stop token ends each wait
+// (waitEvent, pauseFor, serial) at once.
 #pragma once
 
 #include <chrono>
@@ -13,18 +13,18 @@
 
 namespace shub::os {
 
-// Monotonic milliseconds, wrapping at 2^32: subtract two ticks in uint32_t for the time between.
-inline uint32_t tickCount() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+// Whole milliseconds of the monotonic clock since `start`.
+inline uint64_t msSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
-// Sleeps for `ms`; a stop ends it at once, even one requested just before.
-inline void pauseMs(uint32_t ms, std::stop_token stop = {}) {
+// Sleeps for `duration`; a stop ends it at once, even one requested just before.
+inline void pauseFor(std::chrono::milliseconds duration, std::stop_token stop = {}) {
   std::mutex mutex;
   std::condition_variable_any wake;
   std::unique_lock lock(mutex);
-  wake.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+  wake.wait_for(lock, stop, duration, [] { return false; });
 }
 
 // `routine` on a new thread, or a thread that is not joinable when the system

@@ -22,11 +22,6 @@
 
 namespace shub::os {
 
-struct MainLoop {
-  int signalFd, timerFd;  // the timer is disarmed until the loop runs
-  uint32_t periodMs;
-};
-
 namespace {
 
 const sigset_t kStopSignals = [] {
@@ -44,22 +39,26 @@ void blockStopSignals() { pthread_sigmask(SIG_BLOCK, &kStopSignals, nullptr); }
 
 void useOneHeap() { mallopt(M_ARENA_MAX, 1); }
 
-MainLoop* openMainLoop(uint32_t periodMs) {
-  const int signalFd = signalfd(-1, &kStopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-  const int timerFd = signalFd < 0 ? -1 : timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (timerFd >= 0) return new MainLoop{signalFd, timerFd, periodMs};
-  sayFailure(signalFd < 0 ? "signalfd for SIGTERM, SIGINT, SIGHUP" : "timerfd for the tick");
-  if (signalFd >= 0) close(signalFd);
-  return nullptr;
+MainLoop::MainLoop(std::chrono::milliseconds period) : period_(period) {
+  signalFd_ = signalfd(-1, &kStopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (signalFd_ >= 0) timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (timerFd_ < 0) sayFailure(signalFd_ < 0 ? "signalfd for SIGTERM, SIGINT, SIGHUP" : "timerfd for the tick");
 }
 
-void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
-  const uint32_t ms = loop->periodMs;
-  const timespec period{ms / 1000, (ms % 1000) * 1000000L + (ms == 0)};  // 0 would disarm the timer
+MainLoop::~MainLoop() {
+  for (const int fd : {signalFd_, timerFd_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void MainLoop::run(const std::function<void()>& onTick) {
+  const auto ms = static_cast<uint64_t>(period_.count());
+  // A period of 0 would disarm the timer.
+  const timespec period{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000 + (ms == 0))};
   const itimerspec schedule{period, period};
   // Without a tick the loop still waits for the stop signal.
-  if (timerfd_settime(loop->timerFd, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");
-  pollfd fds[2] = {{loop->signalFd, POLLIN, 0}, {loop->timerFd, POLLIN, 0}};
+  if (timerfd_settime(timerFd_, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");
+  pollfd fds[2] = {{signalFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -67,16 +66,10 @@ void runMainLoop(MainLoop* loop, const std::function<void()>& onTick) {
       return;
     }
     signalfd_siginfo signal{};
-    if ((fds[0].revents & POLLIN) && read(loop->signalFd, &signal, sizeof signal) == sizeof signal) return;
+    if ((fds[0].revents & POLLIN) && read(signalFd_, &signal, sizeof signal) == sizeof signal) return;
     uint64_t expirations = 0;  // how many is of no interest: missed ticks give one call
-    if ((fds[1].revents & POLLIN) && read(loop->timerFd, &expirations, sizeof expirations) > 0 && onTick) onTick();
+    if ((fds[1].revents & POLLIN) && read(timerFd_, &expirations, sizeof expirations) > 0 && onTick) onTick();
   }
-}
-
-void closeMainLoop(MainLoop* loop) {
-  if (loop == nullptr) return;
-  for (const int fd : {loop->signalFd, loop->timerFd}) close(fd);
-  delete loop;
 }
 
 bool notifyServiceManager(const char* state) {

@@ -2,7 +2,7 @@
 // SIGHUP) lets the ordered shutdown run; and what it tells its service manager.
 #pragma once
 
-#include <cstdint>
+#include <chrono>
 #include <functional>
 
 namespace shub::os {
@@ -14,16 +14,23 @@ void blockStopSignals();
 // An arena per service thread would cost a dirty page or two apiece for good.
 void useOneHeap();
 
-struct MainLoop;
+class MainLoop {
+ public:
+  // Not valid, said on stderr, when the loop's descriptors cannot be made.
+  explicit MainLoop(std::chrono::milliseconds period);
+  ~MainLoop();
+  MainLoop(const MainLoop&) = delete;
+  MainLoop& operator=(const MainLoop&) = delete;
 
-// nullptr, said on stderr, when the loop's descriptors cannot be made.
-MainLoop* openMainLoop(uint32_t periodMs);
+  bool valid() const { return timerFd_ >= 0; }
+  // Calls `onTick` every period from now until a stop signal arrives. Ticks
+  // missed while `onTick` ran give one call, never a burst; a stop pending with a tick wins.
+  void run(const std::function<void()>& onTick);
 
-// Calls `onTick` every `periodMs` from now until a stop signal arrives. Ticks
-// missed while `onTick` ran give one call, never a burst; a stop pending with a tick wins.
-void runMainLoop(MainLoop* loop, const std::function<void()>& onTick);
-
-void closeMainLoop(MainLoop* loop);  // nullptr is accepted
+ private:
+  int signalFd_ = -1, timerFd_ = -1;  // the timer is disarmed until the loop runs
+  std::chrono::milliseconds period_;
+};
 
 // Sends `state` ("READY=1", "STOPPING=1", "WATCHDOG=1") to $NOTIFY_SOCKET, a
 // path or an abstract name written "@name"; false when unset or not sent.

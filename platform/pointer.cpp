@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -29,13 +28,6 @@ namespace shub::os {
 namespace {
 
 constexpr int kAxisMax = 65535;
-
-bool recordPointerEvent(const std::string& path, const PointerEvent& event) {
-  char line[64];
-  const int length = std::snprintf(line, sizeof line, "%u %d %d %d %u\n", event.flags, event.x, event.y,
-                                   event.data, event.extra);
-  return writeNodeFile(path, std::string_view(line, static_cast<size_t>(length)), true);
-}
 
 struct EvdevApi {
   decltype(&libevdev_new) create = nullptr;
@@ -97,7 +89,7 @@ int make(Mouse& m, const EvdevApi& api, const std::string& path) {
 bool ensure(Mouse& m, const std::string& path) {
   if (m.device != nullptr && m.path == path) return true;
   destroy(m);  // the node now leads elsewhere
-  if (!m.gate.due(path, tickCount())) return false;
+  if (!m.gate.due(path, std::chrono::steady_clock::now())) return false;
   const EvdevApi* api = evdev();
   const int error = api != nullptr ? make(m, *api, path) : ELIBACC;
   if (error == 0) {
@@ -126,15 +118,19 @@ bool uinputPointerEvent(const std::string& path, const PointerEvent* event) {
 
 std::vector<detail::InputEvent> detail::uinputEvents(const PointerEvent& event) {
   std::vector<InputEvent> events;
-  // A move without the absolute flag would be relative: the mouse has no such axes.
-  if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
+  if (pointerMoves(event)) {
     events.push_back({EV_ABS, ABS_X, std::clamp(event.x, 0, kAxisMax)});
     events.push_back({EV_ABS, ABS_Y, std::clamp(event.y, 0, kAxisMax)});
   }
-  if ((event.flags & kPointerLeftDown) != 0) events.push_back({EV_KEY, BTN_LEFT, 1});
-  if ((event.flags & kPointerLeftUp) != 0) events.push_back({EV_KEY, BTN_LEFT, 0});
+  events.push_back({EV_KEY, BTN_LEFT, event.buttons.left ? 1 : 0});
   events.push_back({EV_SYN, SYN_REPORT, 0});
   return events;
+}
+
+std::string pointerRecord(const PointerEvent& event) {
+  constexpr unsigned kAbsolute = 0x8000, kMove = 0x1, kLeftDown = 0x2, kLeftUp = 0x4;
+  const unsigned flags = !event.buttons.left ? kLeftUp : kAbsolute | kLeftDown | (pointerMoves(event) ? kMove : 0);
+  return std::to_string(flags) + " " + std::to_string(event.x) + " " + std::to_string(event.y) + " 0 0\n";
 }
 
 void preparePointerDevice() {
@@ -149,7 +145,7 @@ bool injectPointerEvent(const PointerEvent& event) {
     return display != nullptr && *display != '\0' && xtestPointerEvent(event);
   }
   const mode_t type = fileType(*node);  // 0 for a dangling link: no device
-  if (type == S_IFREG) return recordPointerEvent(*node, event);
+  if (type == S_IFREG) return writeNodeFile(*node, pointerRecord(event), true);
   return type == S_IFCHR && uinputPointerEvent(*node, &event);
 }
 

@@ -5,21 +5,30 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace shub::os {
 
-inline constexpr uint32_t kPointerAbsolute = 0x8000;
-inline constexpr uint32_t kPointerMove = 0x0001;
-inline constexpr uint32_t kPointerLeftDown = 0x0002;
-inline constexpr uint32_t kPointerLeftUp = 0x0004;
+struct PointerButtons {
+  bool left = false;
+};
 
+// Each event sets the left button. A press moves the pointer to (x, y) first,
+// except at (0, 0), where the button goes down where the pointer already is;
+// a release stays where the pointer is.
 struct PointerEvent {
-  uint32_t flags = 0;
   int32_t x = 0;
   int32_t y = 0;
-  int32_t data = 0;    // wheel movement; unused here
-  uint32_t extra = 0;  // extra information; unused here
+  PointerButtons buttons;
 };
+
+// Whether `event` moves the pointer before its button changes.
+inline bool pointerMoves(const PointerEvent& event) { return event.buttons.left && (event.x != 0 || event.y != 0); }
+
+// The line a recording node gets: "flags x y data extra" with the mouse-event
+// flags readers of the node know (0x8000 absolute, 0x1 move, 0x2 left down,
+// 0x4 left up) and data and extra always 0.
+std::string pointerRecord(const PointerEvent& event);
 
 // Makes the uinput mouse now, so that desktops have opened it before the
 // first touch; a failure is said once and retried by later events.

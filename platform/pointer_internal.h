@@ -2,6 +2,7 @@
 // connection (no hammering, no flooded stderr), and the uinput mouse's input events.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -12,19 +13,20 @@
 namespace shub::os::detail {
 
 struct RetryGate {
-  // True when an attempt at `next` may start at tick `now` (ms): at most one
-  // a second at the same target, at once at another. Marks the attempt made.
-  bool due(const std::string& next, uint32_t now) {
-    if (tried && next == target && now - at < 1000) return false;
+  // True when an attempt at `next` may start at `now`: at most one a second
+  // at the same target, at once at another. Marks the attempt made.
+  bool due(const std::string& next, std::chrono::steady_clock::time_point now) {
+    if (tried && next == target && now - at < std::chrono::seconds(1)) return false;
     tried = true, target = next, at = now;
     return true;
   }
   // True the first time a failure is met since the last success.
   bool sayOnce() { return !std::exchange(said, true); }
-  void succeeded() { said = false; }
+  // Ends the outage: a loss right after a success is retried at once.
+  void succeeded() { said = tried = false; }
 
   std::string target;  // of the last attempt
-  uint32_t at = 0;
+  std::chrono::steady_clock::time_point at;
   bool tried = false, said = false;
 };
 

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "platform/paths.h"
@@ -38,12 +39,10 @@ bool reap(int pid, int& status, int options) {
 
 }  // namespace
 
-bool startProgram(const char* devicePath, const char* commandLine, int* error) {
-  int ignored = 0;
-  int& failure = error != nullptr ? *error : ignored;
+bool startProgram(const char* devicePath, const char* commandLine, std::string* why) {
   const std::optional<std::string> path = devicePath != nullptr ? resolveDevicePath(devicePath) : std::nullopt;
   if (!path) {
-    failure = ENOENT;
+    if (why != nullptr) *why = std::strerror(ENOENT);
     return false;
   }
   std::vector<std::string> words{*path};  // quotes mean nothing: the daemon's command lines hold none
@@ -76,14 +75,14 @@ bool startProgram(const char* devicePath, const char* commandLine, int* error) {
     pid_t program = 0;
     _exit(posix_spawn(&program, argv[0], &actions, &attributes, argv.data(), envp.data()));
   }
-  failure = errno;  // fork's, should it have failed
+  int failure = errno;  // fork's, should it have failed
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (child < 0) return false;
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  failure = WIFEXITED(status) ? WEXITSTATUS(status) : EAGAIN;
+  if (child > 0) failure = WIFEXITED(status) ? WEXITSTATUS(status) : EAGAIN;
+  if (failure != 0 && why != nullptr) *why = std::strerror(failure);
   return failure == 0;
 }
 
@@ -92,7 +91,7 @@ void setEnvironment(const char* name, const std::string& value) {
   else setenv(name, value.c_str(), 1);
 }
 
-int startChild(const std::vector<std::string>& argv, const std::string& outputFile) {
+int startChild(const std::vector<std::string>& argv, const std::string& outputFile, std::string* why) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -101,9 +100,8 @@ int startChild(const std::vector<std::string>& argv, const std::string& outputFi
   int report[2];
   const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (output < 0 || pipe2(report, O_CLOEXEC) != 0) {
-    const int error = errno;
+    if (why != nullptr) *why = std::strerror(errno);
     if (output >= 0) close(output);
-    errno = error;
     return -1;
   }
   const pid_t parent = getpid();
@@ -132,7 +130,7 @@ int startChild(const std::vector<std::string>& argv, const std::string& outputFi
   close(report[0]);
   if (childError != 0) {
     if (pid > 0) waitpid(pid, nullptr, 0);
-    errno = childError;
+    if (why != nullptr) *why = std::strerror(childError);
     return -1;
   }
   return pid;

@@ -42,8 +42,4 @@ std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_vie
   return dword;
 }
 
-bool registryKeyExists(std::string_view hive, std::string_view keyPath) {
-  return keyDirectory(hive, keyPath).has_value();
-}
-
 }  // namespace shub::os

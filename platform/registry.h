@@ -14,6 +14,4 @@ namespace shub::os {
 std::optional<uint32_t> readRegistryDword(std::string_view hive, std::string_view keyPath,
                                           std::string_view valueName);
 
-bool registryKeyExists(std::string_view hive, std::string_view keyPath);
-
 }  // namespace shub::os

@@ -144,7 +144,7 @@ Player& player() {
   return instance;
 }
 
-uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : tickCount(); }
+uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSince({}); }
 
 // A click that cannot play is said once per cause, not at every tap.
 bool sayOnce(Player& p, int cause, const std::string& object, const char* what) {
@@ -155,7 +155,7 @@ bool sayOnce(Player& p, int cause, const std::string& object, const char* what) 
 
 }  // namespace
 
-bool playSoundAsyncNoStop(const char* devicePath) {
+bool startSoundUnlessPlaying(const char* devicePath) {
   if (devicePath == nullptr) return false;
   const std::optional<std::string> path = resolveDevicePath(devicePath);
   Player& p = player();

@@ -8,7 +8,7 @@
 namespace shub::os {
 
 // A missing or undecodable file plays nothing. True when the sound started.
-bool playSoundAsyncNoStop(const char* devicePath);
+bool startSoundUnlessPlaying(const char* devicePath);
 
 // The millisecond clock of a recorded sound: tests hand in theirs, nullptr
 // restores the real one. A sound playing by the old clock ends.

@@ -119,7 +119,7 @@ Connection* current(Link& l, const std::string& name) {
   }
   if (l.connection || name.empty()) return l.connection.get();
   bool startedNow = false;
-  if (!l.attempt.valid() && l.gate.due(name, tickCount())) {
+  if (!l.attempt.valid() && l.gate.due(name, std::chrono::steady_clock::now())) {
     std::packaged_task<std::unique_ptr<Connection>()> task([name] { return connect(name); });
     l.attempt = task.get_future();
     std::thread(std::move(task)).detach();
@@ -187,12 +187,11 @@ bool xtestPointerEvent(const PointerEvent& event) {
   return withConnection([&event](const Connection& c) {
     if (!c.xtest) return false;
     bool ok = true;
-    if ((event.flags & kPointerMove) != 0 && (event.flags & kPointerAbsolute) != 0) {
+    if (pointerMoves(event)) {
       ok &= c.x->fakeMotion(c.display, DefaultScreen(c.display), toPixel(event.x, c.width), toPixel(event.y, c.height),
                                 CurrentTime) != 0;
     }
-    if ((event.flags & kPointerLeftDown) != 0) ok &= c.x->fakeButton(c.display, 1, True, CurrentTime) != 0;
-    if ((event.flags & kPointerLeftUp) != 0) ok &= c.x->fakeButton(c.display, 1, False, CurrentTime) != 0;
+    ok &= c.x->fakeButton(c.display, 1, event.buttons.left ? True : False, CurrentTime) != 0;
     return ok;
   });
 }

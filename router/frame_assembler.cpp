@@ -132,7 +132,7 @@ void FrameAssembler::endFrame(RouteEntry& entry) {
 }
 
 void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
-  if (index == 0 && hooks_.backlightOn() == 0) {
+  if (index == 0 && !hooks_.backlightOn()) {
     dropInDark(entry);
     return;
   }
@@ -177,10 +177,10 @@ void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
 void FrameAssembler::dropInDark(RouteEntry& entry) {
   if (tellFrames_) hooks_.frameSeen(0, entry.channel, buffer_, received_, false);
   if (clickArmed_) {
-    clickTime_ = hooks_.tickCount();
+    clickTime_ = hooks_.now();
     hooks_.keyClick(2);
     clickArmed_ = false;
-  } else if (static_cast<uint32_t>(hooks_.tickCount() - clickTime_) > kClickGateMs) {
+  } else if (hooks_.now() - clickTime_ > std::chrono::milliseconds(kClickGateMs)) {
     clickArmed_ = true;  // re-armed silently: the next frame clicks
   }
   if (status_ != nullptr) status_->droppedInDark();

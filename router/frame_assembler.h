@@ -8,6 +8,7 @@
 // data area and no frame longer than the data area is ever delivered.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/named_event.h"
@@ -21,8 +22,8 @@ namespace shub::router {
 // never per byte.
 class FrameAssemblerHooks {
  public:
-  virtual uint32_t tickCount() = 0;         // wrapping millisecond tick
-  virtual int32_t backlightOn() = 0;        // the daemon-wide flag
+  virtual std::chrono::steady_clock::time_point now() = 0;
+  virtual bool backlightOn() = 0;           // the daemon's record of the lamp
   virtual void keyClick(int32_t kind) = 0;  // the dark-screen click
   virtual void setEvent(os::NamedEvent* event) = 0;
   // Asked once: whether frameSeen() wants every frame delivered or dropped
@@ -83,7 +84,7 @@ class FrameAssembler {
   uint32_t pendingLength_ = 0;          // while collecting: nothing to do below this length
   const bool tellFrames_;               // hooks_.tellsFrames(), asked once
   bool clickArmed_ = true;              // the next dark-screen frame clicks
-  uint32_t clickTime_ = 0;              // tick of the last dark-screen click
+  std::chrono::steady_clock::time_point clickTime_;  // of the last dark-screen click
 };
 
 }  // namespace shub::router

@@ -121,7 +121,7 @@ bool SerialLink::stopSerialLink() {
 
 // No port: wait out the back-off (doubling up to a second), then look again.
 void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
-  os::pauseMs(retryMs, stop);
+  os::pauseFor(std::chrono::milliseconds(retryMs), stop);
   if (stop.stop_requested()) return;
   std::unique_ptr<os::SerialPort> opened = openAndSay();
   if (!opened) {

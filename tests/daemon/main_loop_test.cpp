@@ -17,17 +17,16 @@ namespace {
 
 TEST(MainLoop, OverrunTickGivesOneMoreCallAndSigtermEndsTheLoop) {
   shub::os::blockStopSignals();
-  shub::os::MainLoop* loop = shub::os::openMainLoop(5);
-  ASSERT_NE(loop, nullptr);
+  shub::os::MainLoop loop(5ms);
+  ASSERT_TRUE(loop.valid());
   int ticks = 0;
-  shub::os::runMainLoop(loop, [&] {
+  loop.run([&] {
     ++ticks;
     // A tick as slow as the sleep sequence, against the period: about a dozen
     // expirations pile up, which must come back as one call.
     if (ticks == 1) testing_support::waitUntil([] { return false; }, 60ms);
     if (ticks == 3) kill(getpid(), SIGTERM);
   });
-  shub::os::closeMainLoop(loop);
   EXPECT_EQ(ticks, 3);
 }
 
@@ -36,11 +35,10 @@ TEST(MainLoop, EachStopSignalSentBeforeTheLoopEndsItWithoutATick) {
   for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signalNumber);
     ASSERT_EQ(kill(getpid(), signalNumber), 0);
-    shub::os::MainLoop* loop = shub::os::openMainLoop(1);
-    ASSERT_NE(loop, nullptr);
+    shub::os::MainLoop loop(1ms);
+    ASSERT_TRUE(loop.valid());
     int ticks = 0;
-    shub::os::runMainLoop(loop, [&] { ++ticks; });
-    shub::os::closeMainLoop(loop);
+    loop.run([&] { ++ticks; });
     EXPECT_EQ(ticks, 0);
   }
 }

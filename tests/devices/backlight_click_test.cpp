@@ -27,28 +27,26 @@ uint64_t fakeClock() { return fakeNowMs.load(); }
 
 const std::string kClickLine = "\\residentflash2\\click.wav\n";
 
+RealLampAndSpeaker device;
+
 TEST(Backlight, SimulatedDeviceRecordsCodes) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/bkl1", "");  // found without regard to case
-  const struct {
-    int32_t on;
-    const char* line;
-  } rows[] = {{1, "0x321044\n"}, {0, "0x321048\n"}, {7, "0x321044\n"}, {-1, "0x321044\n"}, {0, "0x321048\n"}};
-  std::string expected;
-  for (const auto& row : rows) {
-    BacklightSwitch(row.on);
-    expected += row.line;
-    EXPECT_EQ(sandbox.readFile("dev/bkl1"), expected) << "after BacklightSwitch(" << row.on << ")";
-  }
+  Backlight backlight{device};
+  backlight.turn(false);
+  backlight.turn(true);
+  backlight.turn(true);
+  backlight.assume(false);  // no code
+  EXPECT_EQ(sandbox.readFile("dev/bkl1"), "0x321048\n0x321044\n0x321044\n");
+  EXPECT_FALSE(backlight.on());
 }
 
-TEST(Backlight, MissingDeviceLeavesFlagAndCreatesNothing) {
+TEST(Backlight, MissingDeviceKeepsTheRecordAndCreatesNothing) {
   DeviceSandbox sandbox;
-  backlightOn.store(0);
-  BacklightSwitch(1);
-  EXPECT_EQ(backlightOn.load(), 0);
+  Backlight backlight{device};
+  backlight.turn(false);
+  EXPECT_FALSE(backlight.on());
   EXPECT_TRUE(std::filesystem::is_empty(sandbox.root() + "/dev"));
-  backlightOn.store(1);
 }
 
 // Simulated sound: a click counts as playing for frames / rate, by the clock
@@ -62,6 +60,7 @@ class SimulatedSound : public testing::Test {
     sandbox_.writeFile("dev/sound", "");
   }
   void TearDown() override { shub::os::setSoundClock(nullptr); }
+  void click(int32_t kind) { backlight.keyClick(kind); }
   void advance(uint64_t ms) { fakeNowMs.store(fakeNowMs.load() + ms); }
   std::string played() const { return sandbox_.readFile("dev/sound"); }
   std::string lines(int count) const {
@@ -71,55 +70,56 @@ class SimulatedSound : public testing::Test {
   }
 
   DeviceSandbox sandbox_;
+  Backlight backlight{device};
 };
 
 TEST_F(SimulatedSound, KeyClickPlaysOnlyForKindsOneAndTwo) {
   sandbox_.writeFile("residentflash2/click.wav", monoWav(80, 8000));  // 10 ms
-  for (int32_t kind : {0, 3, -1, 100}) EXPECT_EQ(KeyClick(kind), 1) << kind;
+  for (int32_t kind : {0, 3, -1, 100}) click(kind);
   EXPECT_EQ(played(), "");
-  EXPECT_EQ(KeyClick(1), 1);
+  click(1);
   advance(10);
-  EXPECT_EQ(KeyClick(2), 1);
+  click(2);
   EXPECT_EQ(played(), lines(2));
 }
 
 TEST_F(SimulatedSound, NoStopDropsClicksWhileOnePlays) {
   sandbox_.writeFile("ResidentFlash2/Click.WAV", monoWav(8000, 8000));  // 1000 ms, found regardless of case
   fakeNowMs.store((fakeNowMs.load() | 0xFFFF'FFFFull) - 499);  // the sound spans the millisecond tick's wrap
-  KeyClick(1);
+  click(1);
   advance(999);
-  KeyClick(2);
+  click(2);
   EXPECT_EQ(played(), lines(1)) << "dropped while the first still plays";
   advance(1);
-  KeyClick(2);
+  click(2);
   EXPECT_EQ(played(), lines(2));
 }
 
 TEST_F(SimulatedSound, ChangedFileIsDecodedAgain) {
   sandbox_.writeFile("residentflash2/click.wav", monoWav(8000, 8000));  // 1000 ms
-  KeyClick(1);
+  click(1);
   advance(1000);
   sandbox_.writeFile("residentflash2/click.wav", monoWav(800, 8000));  // 100 ms, another size
-  KeyClick(1);
+  click(1);
   advance(99);
-  KeyClick(1);
+  click(1);
   EXPECT_EQ(played(), lines(2));
   advance(1);
-  KeyClick(1);
+  click(1);
   EXPECT_EQ(played(), lines(3)) << "the new, shorter sound's length counts";
 }
 
 TEST_F(SimulatedSound, MissingOrUndecodableFilePlaysNothing) {
-  KeyClick(1);
+  click(1);
   EXPECT_EQ(played(), "");
   sandbox_.writeFile("residentflash2/click.wav", "RIFF\x10\0\0\0WAVEjunkjunk");
-  KeyClick(1);
+  click(1);
   EXPECT_EQ(played(), "");
   sandbox_.writeFile("residentflash2/click.wav", monoWav(0, 8000));  // no frames
-  KeyClick(2);
+  click(2);
   EXPECT_EQ(played(), "");
   sandbox_.writeFile("residentflash2/click.wav", monoWav(80, 8000));
-  KeyClick(1);
+  click(1);
   EXPECT_EQ(played(), lines(1)) << "nothing counted as playing before";
 }
 
@@ -136,7 +136,7 @@ TEST(AlsaSound, PlaysOnDefaultPcm) {
   setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
   const std::string sound = monoWav(800, 8000);
   sandbox.writeFile("residentflash2/click.wav", sound);
-  KeyClick(1);
+  Backlight(device).keyClick(1);
   std::string written;
   testing_support::waitUntil([&] { return (written = testing_support::readHostFile(raw)).size() >= sound.size() - 44; });
   if (saved != nullptr) setenv("ALSA_CONFIG_PATH", savedValue.c_str(), 1); else unsetenv("ALSA_CONFIG_PATH");

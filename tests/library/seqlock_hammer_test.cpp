@@ -21,8 +21,8 @@ using namespace shub::router;
 namespace {
 
 struct NoHooks final : FrameAssemblerHooks {
-  uint32_t tickCount() override { return 0; }
-  int32_t backlightOn() override { return 1; }
+  std::chrono::steady_clock::time_point now() override { return {}; }
+  bool backlightOn() override { return true; }
   void keyClick(int32_t) override {}
   void setEvent(shub::os::NamedEvent*) override {}
 };

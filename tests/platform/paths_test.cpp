@@ -142,16 +142,4 @@ TEST(Paths, ExecutableDirectoryIsWhereThisTestLives) {
             fs::canonical(std::string(SERIALHUB_BINARY_DIR) + "/tests/platform").string());
 }
 
-// Ticks are the monotonic clock in milliseconds cut to 32 bits, so a
-// difference taken in uint32_t is right even across the wrap.
-TEST(Clock, TickCountIsTheMonotonicClockCutTo32Bits) {
-  const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
-  const uint32_t expected = static_cast<uint32_t>(static_cast<uint64_t>(ms));
-  EXPECT_LE(static_cast<uint32_t>(shub::os::tickCount() - expected), 1000u);
-
-  const uint32_t beforeWrap = 0xFFFFFFF0u, afterWrap = 0x10u;
-  EXPECT_EQ(static_cast<uint32_t>(afterWrap - beforeWrap), 0x20u);
-}
-
 }  // namespace

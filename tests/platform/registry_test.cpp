@@ -84,10 +84,6 @@ TEST(Registry, LookupIgnoresCaseAndStaysInside) {
     SCOPED_TRACE(std::string(c.hive) + " " + c.key + " " + c.value);
     EXPECT_EQ(shub::os::readRegistryDword(c.hive, c.key, c.value), c.expected);
   }
-  EXPECT_TRUE(shub::os::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom2"));
-  EXPECT_TRUE(shub::os::registryKeyExists("hkey_local_machine", "drivers\\gpscom2"));
-  EXPECT_FALSE(shub::os::registryKeyExists("HKEY_LOCAL_MACHINE", "Drivers\\GpsCom3"));
-  EXPECT_FALSE(shub::os::registryKeyExists("HKEY_CURRENT_USER", "Secret")) << "a value is not a key";
 }
 
 }  // namespace

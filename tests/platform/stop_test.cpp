@@ -81,7 +81,7 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   const Case cases[] = {
       {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(named, shub::os::kInfinite, stop)); }},
       {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(unnamed, 600000, stop)); }},
-      {"pause", [&](std::stop_token stop) { entered = true; shub::os::pauseMs(600000, stop); }},
+      {"pause", [&](std::stop_token stop) { entered = true; shub::os::pauseFor(600s, stop); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
@@ -165,7 +165,7 @@ TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   shub::os::NamedEvent* event = shub::os::createEvent(nullptr, false);
   std::jthread thread = shub::os::startThread([&](std::stop_token stop) {
     const auto start = std::chrono::steady_clock::now();
-    shub::os::pauseMs(40, stop);
+    shub::os::pauseFor(40ms, stop);
     pausedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     result = static_cast<int>(shub::os::waitEvent(event, 20, stop));
   });
@@ -175,9 +175,9 @@ TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   shub::os::stopThread(thread);
   shub::os::closeEvent(event);
 
-  const uint32_t before = shub::os::tickCount();
-  shub::os::pauseMs(40);
-  EXPECT_GE(static_cast<uint32_t>(shub::os::tickCount() - before), 39u) << "ticks are whole milliseconds";
+  const auto before = std::chrono::steady_clock::now();
+  shub::os::pauseFor(40ms);
+  EXPECT_GE(shub::os::msSince(before), 40u);
 }
 
 TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {

@@ -2,7 +2,6 @@
 // read from another thread while the touch thread writes.
 #pragma once
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,9 +17,8 @@ class FakeTouchPlatform final : public TouchPlatform {
 
   shub::os::ScreenSize screenSize() override { return screen; }
   void injectPointer(const shub::os::PointerEvent& event) override {
-    char line[64];
-    std::snprintf(line, sizeof line, "%u %d %d", event.flags, event.x, event.y);
-    add(line);
+    const std::string line = shub::os::pointerRecord(event);  // "flags x y 0 0\n"
+    add(line.substr(0, line.size() - 5));
   }
   uint32_t readTapVolume() override { return volume; }
   void keyClick(int32_t kind) override { add("click " + std::to_string(kind)); }

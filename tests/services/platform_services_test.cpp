@@ -211,47 +211,55 @@ TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {
 TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
   DeviceSandbox sandbox;
   unsetenv("DISPLAY");
-  EXPECT_FALSE(shub::os::injectPointerEvent({0x8003, 1, 2, 0, 0})) << "no node, no display";
+  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}})) << "no node, no display";
   sandbox.writeFile("dev/Pointer", "");
-  EXPECT_TRUE(shub::os::injectPointerEvent({0x8003, 32767, 32767, 0, 0}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0x8002, 0, -2730, 0, 0}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0x0004, 0, 0, 0, 0}));
-  EXPECT_EQ(sandbox.readFile("dev/Pointer"), "32771 32767 32767 0 0\n32770 0 -2730 0 0\n4 0 0 0 0\n");
+  EXPECT_TRUE(shub::os::injectPointerEvent({32767, 32767, {.left = true}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0, -2730, {.left = true}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = true}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}));
+  EXPECT_EQ(sandbox.readFile("dev/Pointer"), "32771 32767 32767 0 0\n32771 0 -2730 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
   std::filesystem::remove(sandbox.root() + "/dev/Pointer");
   std::filesystem::create_directories(sandbox.root() + "/dev/pointer");
-  EXPECT_FALSE(shub::os::injectPointerEvent({0x8003, 1, 2, 0, 0}));
+  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}}));
 }
 
 // The rule that paces retries of the uinput mouse and the X connection, on a
 // clock the test moves: at most one attempt a second at the same target, at
-// once at another, and a failure said once until an attempt succeeds.
+// once at another, and a failure said once until an attempt succeeds, after
+// which a loss is retried at once.
 TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
   shub::os::detail::RetryGate gate;
   struct Step {
     const char* target;
-    uint32_t now;
+    int now;  // ms
     bool due;
   } steps[] = {
       {"/dev/uinput", 5000, true},  {"/dev/uinput", 5000, false}, {"/dev/uinput", 5999, false},
       {"/dev/uinput", 6000, true},  {"/dev/other", 6001, true},   {"/dev/uinput", 6002, true},
-      {"/dev/uinput", 6500, false}, {"/dev/uinput", 7002, true},  {"/dev/uinput", 2, true},  // the tick wrapped
+      {"/dev/uinput", 6500, false}, {"/dev/uinput", 7002, true},
   };
-  for (const Step& step : steps) EXPECT_EQ(gate.due(step.target, step.now), step.due) << step.target << " at " << step.now;
+  for (const Step& step : steps) {
+    EXPECT_EQ(gate.due(step.target, std::chrono::steady_clock::time_point(std::chrono::milliseconds(step.now))),
+              step.due) << step.target << " at " << step.now;
+  }
   EXPECT_TRUE(gate.sayOnce());
   EXPECT_FALSE(gate.sayOnce());
   gate.succeeded();
+  EXPECT_TRUE(gate.due("/dev/uinput", std::chrono::steady_clock::time_point(std::chrono::milliseconds(7003))));
   EXPECT_TRUE(gate.sayOnce()) << "a new outage is said again";
 }
 
 TEST(UinputPointer, EachEventIsAbsoluteMotionAndButtonOneThenSynReport) {
   using E = shub::os::detail::InputEvent;
   // EV_ABS 3 (ABS_X 0, ABS_Y 1), EV_KEY 1 (BTN_LEFT 272), EV_SYN 0.
-  EXPECT_EQ(shub::os::detail::uinputEvents({0x8003, 400, 70000, 0, 0}),
+  EXPECT_EQ(shub::os::detail::uinputEvents({400, 70000, {.left = true}}),
             (std::vector<E>{{3, 0, 400}, {3, 1, 65535}, {1, 272, 1}, {0, 0, 0}}));
-  EXPECT_EQ(shub::os::detail::uinputEvents({0x8001, -5, 0, 0, 0}), (std::vector<E>{{3, 0, 0}, {3, 1, 0}, {0, 0, 0}}));
-  EXPECT_EQ(shub::os::detail::uinputEvents({0x0004, 9, 9, 0, 0}), (std::vector<E>{{1, 272, 0}, {0, 0, 0}}))
-      << "an up report does not move the pointer";
-  EXPECT_EQ(shub::os::detail::uinputEvents({0x0001, 9, 9, 0, 0}), (std::vector<E>{{0, 0, 0}})) << "no relative moves";
+  EXPECT_EQ(shub::os::detail::uinputEvents({-5, 0, {.left = true}}),
+            (std::vector<E>{{3, 0, 0}, {3, 1, 0}, {1, 272, 1}, {0, 0, 0}}));
+  EXPECT_EQ(shub::os::detail::uinputEvents({0, 0, {.left = true}}), (std::vector<E>{{1, 272, 1}, {0, 0, 0}}))
+      << "a press at (0, 0) stays where the pointer is";
+  EXPECT_EQ(shub::os::detail::uinputEvents({9, 9, {.left = false}}), (std::vector<E>{{1, 272, 0}, {0, 0, 0}}))
+      << "a release does not move the pointer";
 }
 
 }  // namespace

@@ -15,11 +15,13 @@ namespace {
 
 constexpr int kFail = -1;  // the battery gives no answer
 
-class FakePower final : public PowerPlatform {
+class FakePower final : public PowerPlatform, public LampAndSpeaker {
  public:
   std::vector<int> statuses;  // one per request, kFail for no answer
   size_t requests = 0;
   std::vector<std::string> actions;
+  Backlight backlight{*this};
+  PowerWatcher watcher{*this, backlight};
 
   std::optional<uint8_t> readLineStatus() override {
     const int next = requests < statuses.size() ? statuses[requests] : kFail;
@@ -32,10 +34,11 @@ class FakePower final : public PowerPlatform {
   void startProgram(const char* path, const char* commandLine) override {
     actions.push_back(std::string("run ") + path + (commandLine ? std::string(" ") + commandLine : ""));
   }
-  void pause(uint32_t ms) override { actions.push_back("pause " + std::to_string(ms)); }
-  void backlightSwitch(int32_t on) override {
-    actions.push_back("backlight " + std::to_string(on) + " flag " + std::to_string(backlightOn.load()));
+  void pause(std::chrono::milliseconds duration) override { actions.push_back("pause " + std::to_string(duration.count())); }
+  void switchLamp(bool on) override {
+    actions.push_back("backlight " + std::to_string(on) + " flag " + std::to_string(backlight.on()));
   }
+  void playClick() override {}
 };
 
 const std::vector<std::string> kOffline = {"stop touch", "pause 1000",
@@ -50,10 +53,10 @@ std::vector<std::string> join(std::vector<std::string> a, const std::vector<std:
 
 struct Case {
   const char* name;
-  int32_t acBefore, backlightBefore;
+  bool backlightBefore;
   std::vector<int> statuses;
   std::vector<std::string> actions;
-  int32_t acAfter, backlightAfter;
+  bool onMainsAfter, backlightAfter;
   size_t requests;
 };
 
@@ -62,29 +65,35 @@ TEST(PowerWatcher, TransitionTable) {
       "stop touch", "pause 1000", "backlight 1 flag 1", "run \\ResidentFlash2\\korvent\\app\\duskcard.exe sleep",
       "pause 1500", "run residentflash2\\sleep.exe"};
   const Case cases[] = {
-      {"1,0,0,0,1: off at the second tick, on at the fifth", 1, 1, {1, 0, 0, 0, 1}, join(kOffline, kOnline), 1, 1, 5},
-      {"255 on line", 1, 1, {255}, {}, 1, 1, 1},
-      {"255 off line", 0, 1, {255, 2}, {}, 0, 1, 2},
-      {"no answer", 1, 1, {kFail, kFail}, {}, 1, 1, 2},
-      {"no answer off line", 0, 0, {kFail}, {}, 0, 0, 1},
-      {"dark screen: on code before the notice", 1, 0, {0}, darkOffline, 0, 1, 1},
-      {"power returns to a dark screen: flag 1, no code", 0, 0, {1}, kOnline, 1, 1, 1},
-      {"off line twice: one sequence", 1, 1, {0, 0}, kOffline, 0, 1, 2},
+      {"1,0,0,0,1: off at the second tick, on at the fifth", true, {1, 0, 0, 0, 1}, join(kOffline, kOnline), true, true, 5},
+      {"255 on line", true, {255}, {}, true, true, 1},
+      {"255 off line", true, {0, 255, 2}, kOffline, false, true, 3},
+      {"no answer", true, {kFail, kFail}, {}, true, true, 2},
+      {"no answer off line", true, {0, kFail}, kOffline, false, true, 2},
+      {"dark screen: on code before the notice", false, {0}, darkOffline, false, true, 1},
+      {"off line twice: one sequence", true, {0, 0}, kOffline, false, true, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakePower fake;
     fake.statuses = c.statuses;
-    acOnline.store(c.acBefore);
-    backlightOn.store(c.backlightBefore);
-    for (size_t tick = 0; tick < c.statuses.size(); ++tick) runPowerTick(fake);
+    fake.backlight.assume(c.backlightBefore);
+    for (size_t tick = 0; tick < c.statuses.size(); ++tick) fake.watcher.tick();
     EXPECT_EQ(fake.actions, c.actions);
-    EXPECT_EQ(acOnline.load(), c.acAfter);
-    EXPECT_EQ(backlightOn.load(), c.backlightAfter);
+    EXPECT_EQ(fake.watcher.onMains(), c.onMainsAfter);
+    EXPECT_EQ(fake.backlight.on(), c.backlightAfter);
     EXPECT_EQ(fake.requests, c.requests);
   }
-  acOnline.store(1);
-  backlightOn.store(1);
+}
+
+TEST(PowerWatcher, PowerReturningToADarkScreenTakesItOnWithoutACode) {
+  FakePower fake;
+  fake.statuses = {0, 1};
+  fake.watcher.tick();
+  fake.backlight.assume(false);  // the peer turned the lamp off meanwhile
+  fake.watcher.tick();
+  EXPECT_EQ(fake.actions, join(kOffline, kOnline));
+  EXPECT_TRUE(fake.backlight.on());
 }
 
 }  // namespace

@@ -61,23 +61,21 @@ TEST(TouchDecode, UnknownOrDegenerateScreenSizesGiveDefinedCoordinates) {
 
 class TouchReports : public ::testing::Test {
  protected:
-  void SetUp() override { touchState.store(0); }
-  void report(bool down, int32_t x, int32_t y, uint32_t volume = 1) {
-    handleTouchReport(TouchReport{down, x, y}, fake, volume);
-  }
+  void report(bool down, int32_t x, int32_t y, uint32_t volume = 1) { injector.handleReport({down, x, y}, volume); }
   FakeTouchPlatform fake;
+  TouchInjector injector{fake};
 };
 
 TEST_F(TouchReports, ThreeDownsAndAnUpGiveOneClickAfterTheFirstEvent) {
   std::vector<int32_t> states;
   report(true, 32767, 32767);
-  states.push_back(touchState.load());
+  states.push_back(injector.touchState());
   report(true, 100, 200);
-  states.push_back(touchState.load());
+  states.push_back(injector.touchState());
   report(true, 0, 0);
-  states.push_back(touchState.load());
+  states.push_back(injector.touchState());
   report(false, 5, 6);
-  states.push_back(touchState.load());
+  states.push_back(injector.touchState());
   EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 2, 0}));
   EXPECT_EQ(fake.actions(), (std::vector<std::string>{"32771 32767 32767", "click 1", "32771 100 200",
                                                       "32770 0 0", "4 0 0"}));
@@ -87,7 +85,7 @@ TEST_F(TouchReports, ClickKindIsTheTapVolumeAndUpReportsRepeat) {
   report(true, 0, 65535, 2);
   report(false, 1, 1, 2);
   report(false, 1, 1, 2);
-  report(true, 1, 0, 0);  // volume 0: KeyClick(0) plays nothing, but is still the call made
+  report(true, 1, 0, 0);  // volume 0: a click of kind 0 plays nothing, but is still the call made
   EXPECT_EQ(fake.actions(),
             (std::vector<std::string>{"32771 0 65535", "click 2", "4 0 0", "4 0 0", "32771 1 0", "click 0"}));
 }
