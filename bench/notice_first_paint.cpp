@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sleepscreen/bmp_builder.h"
+#include "tests/support/bmp_builder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/xvfb_server.h"

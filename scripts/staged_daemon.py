@@ -1,7 +1,7 @@
 """A daemon of a staged install on a throw-away device: its own device root
 with a pty linked as dev/COM7, its own objects directory, a notify socket
 to hear READY=1 from, and a clean stop. Shared by the scripts that check an
-installed tree (install_check.py, tests/library/installed_examples.py).
+installed tree (install_check.py, tests/integration/installed_examples.py).
 """
 import os
 import pty

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/sleepscreen/bmp_builder.h"
+#include "tests/support/bmp_builder.h"
 #include "tests/support/device_sandbox.h"
 
 using shub::sleepscreen::BmpImage;

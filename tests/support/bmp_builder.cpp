@@ -1,5 +1,5 @@
 // BMP files for tests (see bmp_builder.h).
-#include "tests/sleepscreen/bmp_builder.h"
+#include "tests/support/bmp_builder.h"
 
 #include <cstdlib>
 

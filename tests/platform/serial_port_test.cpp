@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "platform/serial_port.h"
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 

@@ -14,7 +14,7 @@
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "router/serial_link.h"
-#include "tests/serial/fake_port.h"
+#include "tests/router/fake_port.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/sleepscreen/bmp_builder.h"
-#include "tests/sleepscreen/x11_harness.h"
+#include "tests/support/bmp_builder.h"
+#include "tests/integration/x11_harness.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"

@@ -6,7 +6,7 @@
 
 #include "devices/touch_injector.h"
 #include "router/channel_block.h"
-#include "tests/services/fake_touch_platform.h"
+#include "tests/devices/fake_touch_platform.h"
 
 using namespace shub::router;
 using namespace shub::devices;

@@ -22,7 +22,7 @@
 
 #include <serialhub/channel.h>
 
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/text.h"

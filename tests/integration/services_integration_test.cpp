@@ -29,7 +29,7 @@
 #include <X11/Xlib.h>
 
 #include "platform/named_event.h"
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/text.h"

@@ -1,5 +1,5 @@
 // Watching duskcard on a private X server (see x11_harness.h).
-#include "tests/sleepscreen/x11_harness.h"
+#include "tests/integration/x11_harness.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/text.h"

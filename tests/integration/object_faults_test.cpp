@@ -21,7 +21,7 @@
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "router/channel_block.h"
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/test_channel.h"

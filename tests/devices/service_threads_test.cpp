@@ -16,7 +16,7 @@
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "router/channel_block.h"
-#include "tests/services/fake_touch_platform.h"
+#include "tests/devices/fake_touch_platform.h"
 #include "tests/support/test_channel.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/text.h"

@@ -22,7 +22,7 @@
 #include "platform/client_objects.h"
 #include "platform/process.h"
 #include "router/tap_ring.h"
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"

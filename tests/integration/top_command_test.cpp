@@ -14,7 +14,7 @@
 #include <serialhub/channel.h>
 
 #include "client/tool.h"
-#include "tests/serial/pty.h"
+#include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/test_channel.h"
