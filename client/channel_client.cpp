@@ -50,8 +50,7 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
   char eventName[32];
   router::channelBlockName(channel, name, sizeof name);
   router::channelEventName(channel, eventName, sizeof eventName);
-  // Looked for first because the platform's open also creates, and a client
-  // must not make a block that no daemon will ever fill.
+  // Looked for first, to tell a missing block from one of another size.
   const std::optional<std::string> path = os::objectPath(name);
   std::error_code failure;
   const bool exists = path && fs::is_regular_file(*path, failure);
@@ -60,19 +59,18 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
     error = missingObject("block", name);
     return false;
   }
-  if (size != router::kChannelBlockSize) {
-    error = std::string(name) + " is not a block of " + std::to_string(router::kChannelBlockSize) + " bytes";
+  if (size != SHUB_BLOCK_SIZE) {
+    error = std::string(name) + " is not a block of " + std::to_string(SHUB_BLOCK_SIZE) + " bytes";
     return false;
   }
   out.blockName = name;
-  out.block = os::openOrCreateBlock(name, router::kChannelBlockSize);
-  if (out.block.valid()) out.view = os::BlockView(out.block);
-  if (out.view.get() == nullptr) {
+  out.block = os::Block::open(name, SHUB_BLOCK_SIZE);
+  if (!out.block.valid()) {
     error = std::string("cannot map block ") + name;
     return false;
   }
-  if (withEvent) out.event.reset(os::openEvent(eventName));
-  if (withEvent && !out.event) {
+  if (withEvent) out.event = os::Event::open(eventName);
+  if (withEvent && !out.event.valid()) {
     error = missingObject("event", eventName);
     return false;
   }
@@ -81,8 +79,8 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
 
 void readFrame(const uint8_t* block, Frame& frame) {
   frame.lengthWord = router::loadBlockLength(block);
-  frame.length = std::min(frame.lengthWord, router::kBlockDataSize);
-  router::loadBlockBytes(block, router::kBlockDataOffset, frame.data, router::kBlockDataSize);
+  frame.length = std::min(frame.lengthWord, SHUB_BLOCK_DATA_SIZE);
+  router::loadBlockBytes(block, SHUB_BLOCK_DATA_OFFSET, frame.data, SHUB_BLOCK_DATA_SIZE);
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 
@@ -21,16 +20,15 @@ namespace shub::client {
 // An open channel: its block mapped and, when asked for, its event.
 struct Channel {
   std::string blockName;
-  os::NamedBlock block;
-  os::BlockView view;
-  os::EventHandle event;
+  os::Block block;
+  os::Event event;
 };
 
 // A frame copied out; `length` is the block's length word clamped to the data area.
 struct Frame {
   uint32_t lengthWord = 0;
   uint32_t length = 0;
-  uint8_t data[router::kBlockDataSize] = {};
+  uint8_t data[SHUB_BLOCK_DATA_SIZE] = {};
 };
 
 // Opens the existing block CRT<N> and, `withEvent`, the existing event

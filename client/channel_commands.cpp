@@ -2,6 +2,8 @@
 // set, wait. Waits run in short slices so that SIGINT or SIGTERM ends them
 // promptly with the output flushed, instead of killing the process in the
 // middle of a line; a slice that times out consumes no signal.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -10,35 +12,36 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "platform/clock.h"
 #include "platform/lock_record.h"
 
 namespace shub::client {
 
 namespace {
 
-constexpr uint32_t kSliceMs = 100;
+constexpr std::chrono::milliseconds kSlice{100};
 
 enum class Outcome { signalled, timedOut, interrupted, failed };
 
-// Time left of an optional time-out that started at `start` (tick count).
+// Time left of an optional time-out that started at `start`.
 struct Deadline {
   std::optional<uint32_t> timeoutMs;
-  uint32_t start = os::tickCount();
+  os::Clock::time_point start = os::Clock::now();
 
-  uint32_t sliceLeft() const {
-    if (!timeoutMs) return kSliceMs;
-    const uint32_t elapsed = os::tickCount() - start;
-    return elapsed >= *timeoutMs ? 0 : std::min(*timeoutMs - elapsed, kSliceMs);
+  std::chrono::milliseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(os::Clock::now() - start);
   }
-  bool passed() const { return timeoutMs && os::tickCount() - start >= *timeoutMs; }
+  std::chrono::milliseconds sliceLeft() const {
+    if (!timeoutMs) return kSlice;
+    return std::clamp(std::chrono::milliseconds(*timeoutMs) - elapsed(), std::chrono::milliseconds(0), kSlice);
+  }
+  bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
 };
 
 // With `presence`, every slice without a signal also looks at the daemon.
-Outcome waitInterruptibly(const ToolContext& context, os::NamedEvent* event, const Deadline& deadline,
+Outcome waitInterruptibly(const ToolContext& context, os::Event& event, const Deadline& deadline,
                           DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
-    const os::WaitResult result = os::waitEvent(event, deadline.sliceLeft());
+    const os::WaitResult result = event.wait(deadline.sliceLeft());
     if (result == os::WaitResult::signalled) return Outcome::signalled;
     if (result == os::WaitResult::failed) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
@@ -74,19 +77,19 @@ int runShow(const ToolContext& context) {
   std::string error;
   if (!openChannel(number->front(), false, channel, error)) return failure(context, "show", error);
   Frame frame;
-  readFrame(channel.view.get(), frame);
-  uint8_t bytes[router::kChannelBlockSize];
-  router::loadBlockBytes(channel.view.get(), 0, bytes, router::kChannelBlockSize);
+  readFrame(channel.block.data(), frame);
+  uint8_t bytes[SHUB_BLOCK_SIZE];
+  router::loadBlockBytes(channel.block.data(), 0, bytes, SHUB_BLOCK_SIZE);
   uint32_t reserved = 0;
   std::memcpy(&reserved, bytes + 4, sizeof reserved);
   os::LockRecord lock{};
-  static_assert(sizeof lock == router::kBlockLockSize);
-  std::memcpy(&lock, bytes + router::kBlockLockOffset, sizeof lock);
+  static_assert(sizeof lock == SHUB_BLOCK_LOCK_SIZE);
+  std::memcpy(&lock, bytes + SHUB_BLOCK_LOCK_OFFSET, sizeof lock);
 
   FILE* out = context.out;
-  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), router::kChannelBlockSize);
+  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), SHUB_BLOCK_SIZE);
   std::fprintf(out, "length    %u%s\n", frame.lengthWord,
-               frame.lengthWord > router::kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
+               frame.lengthWord > SHUB_BLOCK_DATA_SIZE ? " (beyond the data area; 260 shown)" : "");
   std::fprintf(out, "reserved  0x%08x\n", reserved);
   std::fputs("data      ", out);
   printHex(out, frame.data, frame.length);
@@ -112,12 +115,12 @@ int runWatch(const ToolContext& context) {
   uint32_t frames = 0;
   Outcome outcome = Outcome::signalled;
   while (!args->count || frames < *args->count) {
-    outcome = waitInterruptibly(context, channel.event.get(), deadline, &presence);
+    outcome = waitInterruptibly(context, channel.event, deadline, &presence);
     if (outcome != Outcome::signalled) break;
     Frame frame;
-    readFrame(channel.view.get(), frame);
+    readFrame(channel.block.data(), frame);
     ++frames;
-    std::fprintf(context.out, "%10.3f  %3u  ", (os::tickCount() - deadline.start) / 1000.0, frame.length);
+    std::fprintf(context.out, "%10.3f  %3u  ", deadline.elapsed().count() / 1000.0, frame.length);
     printHex(context.out, frame.data, frame.length);
     if (frame.lengthWord != frame.length) std::fprintf(context.out, "  (length word %u)", frame.lengthWord);
     std::fputc('\n', context.out);
@@ -134,9 +137,10 @@ int runWatch(const ToolContext& context) {
 int runSet(const ToolContext& context) {
   if (context.args.size() != 1) return usageError(context, "set", "expected one event name");
   const std::string name(context.args[0]);
-  const os::EventHandle event(os::openEvent(name.c_str()));
-  if (!event) return failure(context, "set", missingObject("event", name));
-  return os::setEvent(event.get()) ? kExitOk : failure(context, "set", "cannot set " + name);
+  os::Event event = os::Event::open(name);
+  if (!event.valid()) return failure(context, "set", missingObject("event", name));
+  event.signal();
+  return kExitOk;
 }
 
 int runWait(const ToolContext& context) {
@@ -144,9 +148,9 @@ int runWait(const ToolContext& context) {
   if (!args) return kExitUsage;
   if (args->positional.size() != 1) return usageError(context, "wait", "expected one event name");
   const std::string name(args->positional[0]);
-  const os::EventHandle event(os::openEvent(name.c_str()));
-  if (!event) return failure(context, "wait", missingObject("event", name));
-  switch (waitInterruptibly(context, event.get(), Deadline{args->timeoutMs})) {
+  os::Event event = os::Event::open(name);
+  if (!event.valid()) return failure(context, "wait", missingObject("event", name));
+  switch (waitInterruptibly(context, event, Deadline{args->timeoutMs})) {
     case Outcome::signalled:
       std::fprintf(context.out, "%s signalled\n", name.c_str());
       return kExitOk;

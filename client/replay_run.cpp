@@ -132,7 +132,7 @@ class OwnDevice {
   os::Pty pty_;
   int pid_ = -1;
   bool failed_ = false;
-  os::MappedObject tap_;
+  os::Block tap_;
   std::optional<router::TapReader> reader_;
   uint64_t lineStart_ = 0, sent_ = 0;
   std::vector<Watched> channels_;
@@ -216,7 +216,7 @@ bool OwnDevice::setUp() {
   };
   if (!waitFor(ready, kStartWait, "serialhub did not get ready")) return false;
   if (!openTap(tap_, problem)) return failWithLog(problem);
-  reader_.emplace(tap_.address);
+  reader_.emplace(tap_.data());
   lineStart_ = reader_->lineBytes();
   return openChannels();
 }
@@ -327,7 +327,7 @@ bool OwnDevice::tearDown() {
   for (Watched& watched : channels_) shub_channel_close(watched.channel);
   channels_.clear();
   reader_.reset();
-  os::closeMappedObject(tap_);
+  tap_ = {};
   if (pid_ >= 0) {
     const int status = os::stopChild(pid_, kStopWaitMs);
     pid_ = -1;

@@ -172,8 +172,7 @@ std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* comman
       parsed.peek = true;
     } else if (isCount || isTimeout) {
       const auto value = i + 1 < context.args.size() ? parseNumber<uint32_t>(context.args[++i]) : std::nullopt;
-      // kInfinite is the platform's "no time-out"; a user's MS stays below it.
-      if (!value || (isTimeout && *value == os::kInfinite)) {
+      if (!value) {
         usageError(context, command, isCount ? "--count needs a number" : "--timeout needs milliseconds");
         return std::nullopt;
       }

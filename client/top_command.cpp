@@ -31,6 +31,10 @@ namespace shub::client {
 namespace {
 
 constexpr int kRefreshMs = 1000;
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(os::Clock::now().time_since_epoch()).count();
+}
+
 constexpr int kCopyPatienceMs = 50;  // only a daemon stopped mid-write makes a copy wait
 
 struct LastFrame {
@@ -53,14 +57,10 @@ class TopSource {
   TopSource() = default;
   TopSource(const TopSource&) = delete;
   TopSource& operator=(const TopSource&) = delete;
-  ~TopSource() {
-    os::closeMappedObject(status_);
-    for (auto& [channel, block] : blocks_) os::closeMappedObject(block);
-  }
 
   bool sample(TopSample& out, std::string& error) {
     out = TopSample{};
-    out.atMs = os::monotonicMs();
+    out.atMs = nowMs();
     if (shub_stats(&out.status) != 0) {
       error = errno == ENOTCONN ? missingObject("status object", SHUB_STATUS_NAME)
                                 : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno);
@@ -74,26 +74,26 @@ class TopSource {
   // The channel's block as its sequence number last named it; nothing when
   // no frame was ever put there.
   void peek(int32_t channel, LastFrame& frame) {
-    if (status_.address == nullptr && !os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status_)) return;
-    const int entry = shub::lib::findEntry(status_.address, channel);
-    if (entry < 0 || shub::lib::entrySeq(status_.address, entry) < 2) return;  // 1: no frame yet
-    os::MappedObject& block = blocks_[channel];
-    if (block.address == nullptr) {
+    if (!status_.valid() && !(status_ = os::Block::open(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)).valid()) return;
+    const int entry = shub::lib::findEntry(status_.data(), channel);
+    if (entry < 0 || shub::lib::entrySeq(status_.data(), entry) < 2) return;  // 1: no frame yet
+    os::Block& block = blocks_[channel];
+    if (!block.valid()) {
       char name[32];
       std::snprintf(name, sizeof name, SHUB_CHANNEL_BLOCK_FORMAT, channel);
-      if (!os::openMappedObject(name, SHUB_BLOCK_SIZE, block)) return;
+      if (!(block = os::Block::open(name, SHUB_BLOCK_SIZE)).valid()) return;
     }
     shub::lib::FrameCopy copy;
-    if (!shub::lib::copyConsistent(status_.address, entry, block.address, frame.bytes, sizeof frame.bytes, copy,
-                              os::monotonicMs() + kCopyPatienceMs)) {
+    if (!shub::lib::copyConsistent(status_.data(), entry, block.data(), frame.bytes, sizeof frame.bytes, copy,
+                                   os::Clock::now() + std::chrono::milliseconds(kCopyPatienceMs))) {
       return;
     }
     frame.seen = true;
     frame.length = copy.length;
   }
 
-  os::MappedObject status_;
-  std::map<int32_t, os::MappedObject> blocks_;
+  os::Block status_;
+  std::map<int32_t, os::Block> blocks_;
 };
 
 const char* powerWord(uint32_t power) {
@@ -185,7 +185,7 @@ int once(const ToolContext& context) {
 bool waitForRefresh(const ToolContext& context, int64_t dueMs) {
   for (;;) {
     if (interrupted(context)) return false;
-    const int64_t left = dueMs - os::monotonicMs();
+    const int64_t left = dueMs - nowMs();
     if (left <= 0) return true;
     const int key = os::waitKey(0, static_cast<int>(left));
     if (key == 'q' || key == 'Q' || key == os::kInputGone) return false;

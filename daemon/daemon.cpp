@@ -29,10 +29,9 @@ namespace {
 
 class AssemblerHooks final : public router::FrameAssemblerHooks {
  public:
-  uint32_t tickCount() override { return os::tickCount(); }
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
   int32_t backlightOn() override { return devices::backlightOn.load(std::memory_order_relaxed); }
   void keyClick(int32_t kind) override { devices::KeyClick(kind); }
-  void setEvent(os::NamedEvent* event) override { os::setEvent(event); }
   bool tellsFrames() override { return os::verboseLog(); }
   void frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override {
     os::logLine(os::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
@@ -43,7 +42,7 @@ class AssemblerHooks final : public router::FrameAssemblerHooks {
 AssemblerHooks assemblerHooks;
 
 bool startSerial(DaemonState& state) {
-  state.assembler = std::make_unique<router::FrameAssembler>(state.routes, assemblerHooks, state.publisher.get());
+  state.assembler = std::make_unique<router::FrameAssembler>(state.routes, state.channels, assemblerHooks, state.publisher.get());
   router::FrameAssembler* assembler = state.assembler.get();
   router::TapWriter* tap = state.tap ? state.tap->writer.get() : nullptr;
   state.link = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
@@ -75,14 +74,14 @@ bool startSerial(DaemonState& state) {
 // the daemon runs on: only watchers and counters are lost, which is said once.
 void startStatus(DaemonState& state) {
   std::string problem;
-  if (!os::openStatusObject(state.statusObject, problem)) {
+  if (!state.statusObject.open(&problem)) {
     os::logLine(os::LogLevel::error, problem);
     return;
   }
   int32_t channels[router::kRouteTableSize] = {};
   const uint32_t count = std::min(state.routes.count, router::kRouteTableSize);
   for (uint32_t i = 0; i < count; ++i) channels[i] = state.routes.entries[i].channel;
-  state.publisher = std::make_unique<router::StatusPublisher>(state.statusObject.address);
+  state.publisher = std::make_unique<router::StatusPublisher>(state.statusObject.data());
   state.publisher->initialise(channels, count);
   state.publisher->setBacklight(devices::backlightOn.load(std::memory_order_relaxed) != 0);
 }
@@ -128,7 +127,7 @@ bool startDaemon(DaemonState& state) {
   // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = os::openMainLoop(devices::kPowerTickPeriodMs);
   if (state.loop == nullptr) return endStart(state, kExitFailure);
-  router::createChannelBlocks(state.routes, state.lock);
+  state.channels = router::ChannelSet(state.routes, state.lock);
   startStatus(state);
   startTap(state);
   if (!startSerial(state)) return false;
@@ -146,12 +145,12 @@ bool shutdownDaemon(DaemonState& state) {
   devices::stopTouchInjector();  // if the power watcher has not already
   state.gpsDriverActive = false;
   if (state.link && !state.link->stopSerialLink()) return false;  // reader and writer end here
-  router::releaseChannelBlocks(state.routes);
+  state.channels = {};
   state.link.reset();
   state.assembler.reset();
   state.tap.reset();
   state.publisher.reset();
-  os::closeStatusObject(state.statusObject);
+  state.statusObject = {};
   state.battery.reset();
   os::closeMainLoop(state.loop);
   state.loop = nullptr;

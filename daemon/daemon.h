@@ -17,6 +17,7 @@
 #include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "platform/status_object.h"
+#include "router/channel_blocks.h"
 #include "router/frame_assembler.h"
 #include "router/receive_tap.h"
 #include "router/route_table.h"
@@ -36,6 +37,7 @@ struct DaemonState {
   os::MainLoop* loop = nullptr;        // the power tick and the stop signals
   std::optional<os::Battery> battery;  // for the power watcher; absent when missing at start-up
   router::RouteTable routes;
+  router::ChannelSet channels;  // every entry's block and event
   os::StatusObject statusObject;                // CRT:STATUS; unmapped when it could not be made
   std::unique_ptr<router::StatusPublisher> publisher;  // null without a status object
   std::unique_ptr<router::FrameAssembler> assembler;

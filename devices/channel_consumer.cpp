@@ -10,14 +10,12 @@ namespace shub::devices {
 
 void startConsumer(ChannelConsumer& consumer, const char* blockName, const char* eventName, ConsumerBody body) {
   releaseChannel(consumer);
-  consumer.event.reset(os::openEvent(eventName));
-  if (!consumer.event) return;
-  consumer.block = os::openOrCreateBlock(blockName, router::kChannelBlockSize);
-  if (!consumer.block.valid()) return;
-  consumer.view = os::BlockView(consumer.block);
-  const uint8_t* block = consumer.view.get();
+  consumer.event = os::Event::open(eventName);
+  if (!consumer.event.valid()) return;
+  consumer.block = os::openOrCreateBlock(blockName, SHUB_BLOCK_SIZE);
+  const uint8_t* block = consumer.block.data();
   if (block == nullptr) return;
-  consumer.thread = os::startThread([body = std::move(body), event = consumer.event.get(), block](std::stop_token stop) {
+  consumer.thread = os::startThread([body = std::move(body), event = &consumer.event, block](std::stop_token stop) {
     body(stop, event, block);
   });
 }
@@ -25,9 +23,8 @@ void startConsumer(ChannelConsumer& consumer, const char* blockName, const char*
 void releaseChannel(ChannelConsumer& consumer) {
   os::stopThread(consumer.thread);
   consumer.thread = {};
-  consumer.view = {};
-  consumer.event.reset();
-  os::closeBlock(consumer.block);
+  consumer.event = {};
+  consumer.block = {};
 }
 
 }  // namespace shub::devices

@@ -14,13 +14,12 @@
 namespace shub::devices {
 
 struct ChannelConsumer {
-  os::EventHandle event;
-  os::NamedBlock block;
-  os::BlockView view;
+  os::Event event;
+  os::Block block;
   std::jthread thread;
 };
 
-using ConsumerBody = std::function<void(std::stop_token, os::NamedEvent* event, const uint8_t* block)>;
+using ConsumerBody = std::function<void(std::stop_token, os::Event* event, const uint8_t* block)>;
 
 // Releases what `consumer` held (a second thread would orphan the first's
 // handles), opens the existing event, opens-or-creates and maps the block,

@@ -33,13 +33,13 @@ void runCommand(uint8_t command, const ControlPause& pause, std::stop_token stop
   if (command == kCommandPause || command == kCommandToggleBacklight) pause(kControlPauseMs, stop);
 }
 
-void controlThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* block, const ControlPause& pause) {
-  while (os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled) {
+void controlThread(std::stop_token stop, os::Event* event, const uint8_t* block, const ControlPause& pause) {
+  while (event->wait(std::nullopt, stop) == os::WaitResult::signalled) {
     if (controlBusy.load() != 1) continue;
     const uint8_t command = router::loadBlockByte(block, kCommandByte);
     controlBusy.store(0);
     runCommand(command, pause, stop);
-    os::resetEvent(event);  // drop what arrived during the handling
+    event->clear();  // drop what arrived during the handling
     controlBusy.store(1);
   }
 }
@@ -48,7 +48,7 @@ void controlThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* b
 
 int startControlChannel(ControlPause pause) {
   startConsumer(channel, "CRT4", "CRT4:EVENT",
-                [pause = std::move(pause)](std::stop_token stop, os::NamedEvent* event, const uint8_t* block) {
+                [pause = std::move(pause)](std::stop_token stop, os::Event* event, const uint8_t* block) {
                   controlThread(stop, event, block, pause);
                 });
   return 0;

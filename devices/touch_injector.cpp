@@ -55,11 +55,11 @@ int32_t toInt32(double value) {
   return static_cast<int32_t>(std::trunc(std::clamp(value, kMin, kMax)));
 }
 
-void touchThread(std::stop_token stop, os::NamedEvent* event, const uint8_t* block, TouchPlatform* platform) {
+void touchThread(std::stop_token stop, os::Event* event, const uint8_t* block, TouchPlatform* platform) {
   const uint32_t clickKind = platform->readTapVolume();
   tapVolume.store(clickKind, std::memory_order_relaxed);
   // A stop racing the frame wins: nothing is injected once it has begun.
-  while (os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested()) {
+  while (event->wait(std::nullopt, stop) == os::WaitResult::signalled && !stop.stop_requested()) {
     handleTouchReport(decodeTouchFrame(block, platform->screenSize()), *platform, clickKind);
   }
 }
@@ -99,7 +99,7 @@ void handleTouchReport(const TouchReport& report, TouchPlatform& platform, uint3
 int startTouchInjector() { return startTouchInjector(realPlatform); }
 
 int startTouchInjector(TouchPlatform& platform) {
-  startConsumer(injector, "CRT1", "CRT1:EVENT", [platform = &platform](std::stop_token stop, os::NamedEvent* event,
+  startConsumer(injector, "CRT1", "CRT1:EVENT", [platform = &platform](std::stop_token stop, os::Event* event,
                                                                      const uint8_t* block) {
     touchThread(stop, event, block, platform);
   });

@@ -18,7 +18,7 @@ namespace {
 
 template <typename Word>
 Word load(const uint8_t* base, uint32_t offset, std::memory_order order = std::memory_order_relaxed) {
-  return std::atomic_ref<const Word>(*reinterpret_cast<const Word*>(base + offset)).load(order);
+  return os::wordAt<Word>(base, offset).load(order);
 }
 
 uint32_t entryOffset(int entry, uint32_t member) {
@@ -59,7 +59,7 @@ uint64_t entrySeq(const uint8_t* status, int entry) {
 }
 
 bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint8_t* buf, size_t cap,
-                    FrameCopy& out, int64_t deadlineMs) {
+                    FrameCopy& out, os::Clock::time_point deadline) {
   const uint32_t versionAt = entryOffset(entry, SHUB_STATUS_ENTRY_VERSION);
   for (uint32_t attempt = 0;; ++attempt) {
     const uint32_t before = load<uint32_t>(status, versionAt, std::memory_order_acquire);
@@ -76,8 +76,9 @@ bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint
     // A write takes well under a microsecond; spinning past that means the
     // writer was descheduled, so give the processor back.
     if (attempt % 64 == 63) {
-      if (shub::os::monotonicMs() >= deadlineMs) return false;
-      shub::os::waitSharedWord(const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(status + versionAt)), before, 1);
+      if (os::Clock::now() >= deadline) return false;
+      os::waitSharedWord(const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(status + versionAt)), before,
+                         os::Clock::now() + std::chrono::milliseconds(1));
     }
   }
 }

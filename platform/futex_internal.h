@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <stop_token>
 
 #include <linux/futex.h>
@@ -16,37 +15,25 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/client_objects.h"
+
 namespace shub::os::detail {
 
-// An absolute CLOCK_MONOTONIC time, so an interrupted wait never stretches; nullopt: none.
-using Deadline = std::optional<timespec>;
-
-inline timespec monotonicNow() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now;
+// steady_clock is CLOCK_MONOTONIC: an absolute deadline, so an interrupted wait never stretches.
+inline __kernel_timespec kernelTime(Clock::time_point at) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+  return {ns / 1000000000, ns % 1000000000};
 }
 
-inline bool before(const timespec& a, const timespec& b) {
-  return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
-}
-
-inline Deadline deadlineAfterMs(uint32_t ms, bool infinite) {
-  if (infinite) return std::nullopt;
-  timespec at = monotonicNow();
-  const long nsec = at.tv_nsec + static_cast<long>(ms % 1000) * 1000000L;
-  at.tv_sec += static_cast<time_t>(ms / 1000 + nsec / 1000000000L);
-  at.tv_nsec = nsec % 1000000000L;
-  return at;
-}
-
-inline bool deadlinePassed(const Deadline& deadline) { return deadline && !before(monotonicNow(), *deadline); }
+inline bool deadlinePassed(const Deadline& deadline) { return deadline && Clock::now() >= *deadline; }
 
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 // False with errno on any return but a wake-up (EINTR: a signal handler ran).
 inline bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
+  const __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
+  const timespec until{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
   return syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
-                 deadline ? &*deadline : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
+                 deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
 }
 
 inline void futexWake(uint32_t* word, int count, bool shared) {
@@ -75,13 +62,12 @@ struct StopWord {
 inline void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
   futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
                             {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};
-  const timespec until = deadline.value_or(timespec{});
-  __kernel_timespec at{until.tv_sec, until.tv_nsec};  // 64-bit whatever the C library's is
+  __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
   if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline ? &at : nullptr, CLOCK_MONOTONIC) >= 0 || errno != ENOSYS) {
     return;
   }
-  const Deadline slice = deadlineAfterMs(10, false);
-  futexWaitUntil(word, 0, !deadline || before(*slice, *deadline) ? slice : deadline, shared);
+  const Clock::time_point slice = Clock::now() + std::chrono::milliseconds(10);
+  futexWaitUntil(word, 0, !deadline || slice < *deadline ? slice : deadline, shared);
 }
 
 }  // namespace shub::os::detail

@@ -10,9 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-
 namespace shub::router {
 
 inline constexpr uint32_t kRouteTableSize = 10;
@@ -30,10 +27,6 @@ struct RouteEntry {
   uint8_t text[kTextSize] = {};  // field 6, unterminated; read by nothing
   uint16_t relearn = 0;          // non-zero: forget frameLength after every frame
   uint16_t relearnAux = 0;       // read by nothing
-  // Set by createChannelBlocks(); invalid/null until then.
-  os::NamedBlock block;
-  os::NamedEvent* event = nullptr;
-  uint8_t* blockAddress = nullptr;
 };
 
 struct RouteTable {

@@ -49,9 +49,8 @@ class TouchThread : public ::testing::Test {
 };
 
 TEST_F(TouchThread, WithoutTheEventNothingStarts) {
-  shub::os::closeEvent(feeder.event);
+  feeder.event = {};
   std::remove((sandbox.objects() + "/CRT1:EVENT").c_str());
-  feeder.event = nullptr;
   EXPECT_EQ(startTouchInjector(fake), 0);
   EXPECT_FALSE(touchInjectorRunning());
 }
