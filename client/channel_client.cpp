@@ -3,6 +3,8 @@
 #include "client/channel_client.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,7 +47,7 @@ std::string missingObject(const char* kind, const std::string& name) {
   return std::string("no ") + kind + " " + name + " in " + folder + " (is serialhub running?)";
 }
 
-bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error) {
+bool openChannel(int32_t channel, Channel& out, std::string& error) {
   char name[32];
   char eventName[32];
   router::channelBlockName(channel, name, sizeof name);
@@ -64,23 +66,18 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
     return false;
   }
   out.blockName = name;
-  out.block = os::Block::open(name, SHUB_BLOCK_SIZE);
-  if (!out.block.valid()) {
-    error = std::string("cannot map block ") + name;
-    return false;
-  }
-  if (withEvent) out.event = os::Event::open(eventName);
-  if (withEvent && !out.event.valid()) {
-    error = missingObject("event", eventName);
+  out.handle.reset(shub_channel_open(channel));
+  if (!out.handle) {
+    error = errno == ENOENT || errno == EINVAL ? missingObject("event", eventName) : name + std::string(": ") + std::strerror(errno);
     return false;
   }
   return true;
 }
 
 void readFrame(const uint8_t* block, Frame& frame) {
-  frame.lengthWord = router::loadBlockLength(block);
+  std::memcpy(&frame.lengthWord, block + SHUB_BLOCK_LENGTH_OFFSET, sizeof frame.lengthWord);
   frame.length = std::min(frame.lengthWord, SHUB_BLOCK_DATA_SIZE);
-  router::loadBlockBytes(block, SHUB_BLOCK_DATA_OFFSET, frame.data, SHUB_BLOCK_DATA_SIZE);
+  std::memcpy(frame.data, block + SHUB_BLOCK_DATA_OFFSET, SHUB_BLOCK_DATA_SIZE);
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {

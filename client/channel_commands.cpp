@@ -3,6 +3,7 @@
 // promptly with the output flushed, instead of killing the process in the
 // middle of a line; a slice that times out consumes no signal.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,25 +26,29 @@ enum class Outcome { signalled, timedOut, interrupted, failed };
 // Time left of an optional time-out that started at `start`.
 struct Deadline {
   std::optional<uint32_t> timeoutMs;
-  os::Clock::time_point start = os::Clock::now();
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
   std::chrono::milliseconds elapsed() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(os::Clock::now() - start);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   }
-  std::chrono::milliseconds sliceLeft() const {
-    if (!timeoutMs) return kSlice;
-    return std::clamp(std::chrono::milliseconds(*timeoutMs) - elapsed(), std::chrono::milliseconds(0), kSlice);
+  int sliceLeft() const {
+    if (!timeoutMs) return static_cast<int>(kSlice.count());
+    const auto left = std::chrono::milliseconds(*timeoutMs) - elapsed();
+    return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), kSlice).count());
   }
   bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
 };
 
+// Waits a slice at a time with `wait` (1 or more: taken, 0: nothing yet, -1:
+// errno) until it takes a signal, the time-out passes or an interrupt comes.
 // With `presence`, every slice without a signal also looks at the daemon.
-Outcome waitInterruptibly(const ToolContext& context, os::Event& event, const Deadline& deadline,
+template <typename Wait>
+Outcome waitInterruptibly(const ToolContext& context, const Deadline& deadline, Wait wait,
                           DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
-    const os::WaitResult result = event.wait(deadline.sliceLeft());
-    if (result == os::WaitResult::signalled) return Outcome::signalled;
-    if (result == os::WaitResult::failed) return Outcome::failed;
+    const int result = wait(deadline.sliceLeft());
+    if (result > 0) return Outcome::signalled;
+    if (result < 0 && errno != EINTR && errno != ENOTCONN) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
     if (presence) presence->look();
   }
@@ -75,13 +80,15 @@ int runShow(const ToolContext& context) {
   if (!number) return kExitUsage;
   Channel channel;
   std::string error;
-  if (!openChannel(number->front(), false, channel, error)) return failure(context, "show", error);
-  Frame frame;
-  readFrame(channel.block.data(), frame);
+  if (!openChannel(number->front(), channel, error)) return failure(context, "show", error);
   uint8_t bytes[SHUB_BLOCK_SIZE];
-  router::loadBlockBytes(channel.block.data(), 0, bytes, SHUB_BLOCK_SIZE);
+  if (shub_channel_read(channel.handle.get(), bytes, sizeof bytes) < 0) {
+    return failure(context, "show", channel.blockName + ": " + std::strerror(errno));
+  }
+  Frame frame;
+  readFrame(bytes, frame);
   uint32_t reserved = 0;
-  std::memcpy(&reserved, bytes + 4, sizeof reserved);
+  std::memcpy(&reserved, bytes + SHUB_BLOCK_RESERVED_OFFSET, sizeof reserved);
   os::LockRecord lock{};
   static_assert(sizeof lock == SHUB_BLOCK_LOCK_SIZE);
   std::memcpy(&lock, bytes + SHUB_BLOCK_LOCK_OFFSET, sizeof lock);
@@ -106,7 +113,7 @@ int runWatch(const ToolContext& context) {
   if (args->peek) return runPeekWatch(context, *numbers, *args);
   Channel channel;
   std::string error;
-  if (!openChannel(numbers->front(), true, channel, error)) return failure(context, "watch", error);
+  if (!openChannel(numbers->front(), channel, error)) return failure(context, "watch", error);
 
   std::fprintf(context.err, "watching %s (interrupt to stop)\n", channel.blockName.c_str());
   std::fflush(context.err);
@@ -115,10 +122,16 @@ int runWatch(const ToolContext& context) {
   uint32_t frames = 0;
   Outcome outcome = Outcome::signalled;
   while (!args->count || frames < *args->count) {
-    outcome = waitInterruptibly(context, channel.event, deadline, &presence);
+    // The signal is taken first, then the block copied whole and consistent.
+    const auto take = [&channel](int ms) { return std::min(shub_channel_wait(channel.handle.get(), ms, nullptr, 0), 1); };
+    outcome = waitInterruptibly(context, deadline, take, &presence);
+    uint8_t bytes[SHUB_BLOCK_SIZE];
+    if (outcome == Outcome::signalled && shub_channel_read(channel.handle.get(), bytes, sizeof bytes) < 0) {
+      outcome = Outcome::failed;
+    }
     if (outcome != Outcome::signalled) break;
     Frame frame;
-    readFrame(channel.block.data(), frame);
+    readFrame(bytes, frame);
     ++frames;
     std::fprintf(context.out, "%10.3f  %3u  ", deadline.elapsed().count() / 1000.0, frame.length);
     printHex(context.out, frame.data, frame.length);
@@ -137,10 +150,7 @@ int runWatch(const ToolContext& context) {
 int runSet(const ToolContext& context) {
   if (context.args.size() != 1) return usageError(context, "set", "expected one event name");
   const std::string name(context.args[0]);
-  os::Event event = os::Event::open(name);
-  if (!event.valid()) return failure(context, "set", missingObject("event", name));
-  event.signal();
-  return kExitOk;
+  return shub_event_set(name.c_str()) == 0 ? kExitOk : failure(context, "set", missingObject("event", name));
 }
 
 int runWait(const ToolContext& context) {
@@ -148,9 +158,13 @@ int runWait(const ToolContext& context) {
   if (!args) return kExitUsage;
   if (args->positional.size() != 1) return usageError(context, "wait", "expected one event name");
   const std::string name(args->positional[0]);
-  os::Event event = os::Event::open(name);
-  if (!event.valid()) return failure(context, "wait", missingObject("event", name));
-  switch (waitInterruptibly(context, event, Deadline{args->timeoutMs})) {
+  bool opened = false;
+  const auto take = [&name, &opened](int ms) {
+    const int result = shub_event_wait(name.c_str(), ms);
+    opened = opened || result >= 0 || errno == EINTR;
+    return result;
+  };
+  switch (waitInterruptibly(context, Deadline{args->timeoutMs}, take)) {
     case Outcome::signalled:
       std::fprintf(context.out, "%s signalled\n", name.c_str());
       return kExitOk;
@@ -162,7 +176,7 @@ int runWait(const ToolContext& context) {
     case Outcome::failed:
       break;
   }
-  return failure(context, "wait", "waiting on " + name + " failed");
+  return failure(context, "wait", opened ? "waiting on " + name + " failed" : missingObject("event", name));
 }
 
 }  // namespace shub::client

@@ -4,6 +4,7 @@
 // leaving bytes for a later one). Peeks run in slices so that SIGINT or
 // SIGTERM ends them promptly.
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>

@@ -9,7 +9,6 @@
 
 #include <serialhub/channel.h>
 
-#include "platform/named_event.h"
 #include "platform/paths.h"
 
 namespace shub::client {

@@ -14,7 +14,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,6 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "libserialhub/status_reader.h"
-#include "platform/client_objects.h"
 #include "platform/terminal.h"
 
 namespace shub::client {
@@ -32,10 +32,8 @@ namespace {
 
 constexpr int kRefreshMs = 1000;
 int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(os::Clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
-
-constexpr int kCopyPatienceMs = 50;  // only a daemon stopped mid-write makes a copy wait
 
 struct LastFrame {
   bool seen = false;
@@ -66,34 +64,29 @@ class TopSource {
                                 : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno);
       return false;
     }
-    for (uint32_t i = 0; i < out.status.entry_count; ++i) peek(out.status.entries[i].channel, out.frames[i]);
+    for (uint32_t i = 0; i < out.status.entry_count; ++i) peek(out.status, out.status.entries[i].channel, out.frames[i]);
     return true;
   }
 
  private:
   // The channel's block as its sequence number last named it; nothing when
   // no frame was ever put there.
-  void peek(int32_t channel, LastFrame& frame) {
-    if (!status_.valid() && !(status_ = os::Block::open(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)).valid()) return;
-    const int entry = shub::lib::findEntry(status_.data(), channel);
-    if (entry < 0 || shub::lib::entrySeq(status_.data(), entry) < 2) return;  // 1: no frame yet
-    os::Block& block = blocks_[channel];
-    if (!block.valid()) {
-      char name[32];
-      std::snprintf(name, sizeof name, SHUB_CHANNEL_BLOCK_FORMAT, channel);
-      if (!(block = os::Block::open(name, SHUB_BLOCK_SIZE)).valid()) return;
-    }
-    shub::lib::FrameCopy copy;
-    if (!shub::lib::copyConsistent(status_.data(), entry, block.data(), frame.bytes, sizeof frame.bytes, copy,
-                                   os::Clock::now() + std::chrono::milliseconds(kCopyPatienceMs))) {
-      return;
-    }
+  void peek(const shub_status& status, int32_t channel, LastFrame& frame) {
+    uint32_t first = 0;  // the entry that keeps the channel's sequence number
+    while (status.entries[first].channel != channel) ++first;
+    if (status.entries[first].seq < 2) return;  // 1: no frame yet
+    auto& ch = channels_.try_emplace(channel, nullptr, shub_channel_close).first->second;
+    if (!ch) ch.reset(shub_channel_open(channel));
+    uint8_t block[SHUB_BLOCK_SIZE];
+    if (!ch || shub_channel_read(ch.get(), block, sizeof block) < 0) return;
+    uint32_t lengthWord = 0;
+    std::memcpy(&lengthWord, block + SHUB_BLOCK_LENGTH_OFFSET, sizeof lengthWord);
     frame.seen = true;
-    frame.length = copy.length;
+    frame.length = std::min(lengthWord, SHUB_BLOCK_DATA_SIZE);
+    std::memcpy(frame.bytes, block + SHUB_BLOCK_DATA_OFFSET, frame.length);
   }
 
-  os::Block status_;
-  std::map<int32_t, os::Block> blocks_;
+  std::map<int32_t, std::unique_ptr<shub_channel, decltype(&shub_channel_close)>> channels_;
 };
 
 const char* powerWord(uint32_t power) {

@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "libserialhub/status_reader.h"
@@ -269,6 +271,40 @@ int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, u
     if (left == 0) return 0;
     if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
     if (!shub::os::waitSharedWord(wake, wakeSeen, inMs(slice(left)))) return fail(EINTR);
+  }
+}
+
+int shub_channel_read(shub_channel* ch, void* block, size_t size) {
+  if (ch == nullptr || (block == nullptr && size > 0)) return fail(EINVAL);
+  uint8_t whole[SHUB_BLOCK_SIZE];
+  const int entry = haveStatus(ch->status) ? shub::lib::findEntry(ch->status.data(), ch->number) : -1;
+  shub::lib::copyBlock(ch->status.data(), entry, ch->block.data(), whole, inMs(kSliceMs));
+  if (ch->block.broken()) return fail(EIO);
+  size = std::min<size_t>(size, SHUB_BLOCK_SIZE);
+  std::memcpy(block, whole, size);
+  return static_cast<int>(size);
+}
+
+int shub_event_set(const char* name) {
+  shub::os::Event event = shub::os::Event::open(name != nullptr ? name : "");
+  if (!event.valid()) return -1;
+  event.signal();
+  return 0;
+}
+
+int shub_event_wait(const char* name, int timeout_ms) {
+  shub::os::Event event = shub::os::Event::open(name != nullptr ? name : "");
+  if (!event.valid()) return -1;
+  const shub::os::Deadline deadline = timeout_ms < 0 ? shub::os::Deadline() : inMs(timeout_ms);
+  switch (event.take(deadline)) {
+    case shub::os::WaitResult::signalled:
+      return 1;
+    case shub::os::WaitResult::timeout:
+      return 0;
+    case shub::os::WaitResult::interrupted:
+      return fail(EINTR);
+    default:
+      return fail(EIO);
   }
 }
 

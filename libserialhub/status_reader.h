@@ -30,6 +30,10 @@ struct FrameCopy {
 bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint8_t* buf, size_t cap,
                     FrameCopy& out, os::Clock::time_point deadline);
 
+// The whole block (SHUB_BLOCK_SIZE bytes) into `out`, under `entry`'s seqlock
+// as copyConsistent() while it can be had, else (and for entry -1) as it is.
+void copyBlock(const uint8_t* status, int entry, const uint8_t* block, uint8_t* out, os::Clock::time_point deadline);
+
 // A copy with no seqlock, for channels the status object does not list.
 uint32_t copyPlain(const uint8_t* block, uint8_t* buf, size_t cap);
 
