@@ -13,7 +13,6 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "platform/lock_record.h"
 
 namespace shub::client {
 
@@ -89,9 +88,12 @@ int runShow(const ToolContext& context) {
   readFrame(bytes, frame);
   uint32_t reserved = 0;
   std::memcpy(&reserved, bytes + SHUB_BLOCK_RESERVED_OFFSET, sizeof reserved);
-  os::LockRecord lock{};
-  static_assert(sizeof lock == SHUB_BLOCK_LOCK_SIZE);
-  std::memcpy(&lock, bytes + SHUB_BLOCK_LOCK_OFFSET, sizeof lock);
+  const auto lockWord = [&bytes](uint32_t offset) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes + SHUB_BLOCK_LOCK_OFFSET + offset, sizeof word);
+    return word;
+  };
+  const uint32_t owner = lockWord(SHUB_LOCK_OWNER_OFFSET);
 
   FILE* out = context.out;
   std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), SHUB_BLOCK_SIZE);
@@ -100,9 +102,9 @@ int runShow(const ToolContext& context) {
   std::fprintf(out, "reserved  0x%08x\n", reserved);
   std::fputs("data      ", out);
   printHex(out, frame.data, frame.length);
-  std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", lock.lockWord ? "owned" : "unowned",
-               lock.lockWord, lock.recursion, lock.waiters,
-               lock.magic == os::kLockRecordMagic ? "initialised" : "no lock record");
+  std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", owner ? "owned" : "unowned", owner,
+               lockWord(SHUB_LOCK_RECURSION_OFFSET), lockWord(SHUB_LOCK_WAITERS_OFFSET),
+               lockWord(SHUB_LOCK_MAGIC_OFFSET) == SHUB_LOCK_MAGIC ? "initialised" : "no lock record");
   return kExitOk;
 }
 

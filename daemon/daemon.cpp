@@ -116,7 +116,6 @@ bool endStart(DaemonState& state, int code, const std::string& line = {}) {
 }
 
 bool startDaemon(DaemonState& state) {
-  os::initLockRecord(state.lock);
   state.battery = os::findBattery();  // absent is fine: the power watcher never transitions
   const int loaded = state.routesPath.empty() ? router::loadRouteTable(state.routes)
                                               : router::loadRouteTableFrom(state.routes, state.routesPath.c_str(), stdout);
@@ -127,7 +126,7 @@ bool startDaemon(DaemonState& state) {
   // Before anything shutdown releases: without it the daemon can't be stopped.
   state.loop = os::openMainLoop(devices::kPowerTickPeriodMs);
   if (state.loop == nullptr) return endStart(state, kExitFailure);
-  state.channels = router::ChannelSet(state.routes, state.lock);
+  state.channels = router::ChannelSet(state.routes);
   startStatus(state);
   startTap(state);
   if (!startSerial(state)) return false;

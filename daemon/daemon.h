@@ -14,7 +14,6 @@
 
 #include "daemon/service_status.h"
 #include "platform/power_nodes.h"
-#include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "platform/status_object.h"
 #include "router/channel_blocks.h"
@@ -33,7 +32,6 @@ inline constexpr int kExitConfig = 78;  // EX_CONFIG: a set-up the daemon refuse
 // to by the assembler, so the state never moves once start-up has begun.
 struct DaemonState {
   std::string routesPath;              // empty: ctl_rt.st beside the program
-  os::LockRecord lock{};               // copied into every channel block
   os::MainLoop* loop = nullptr;        // the power tick and the stop signals
   std::optional<os::Battery> battery;  // for the power watcher; absent when missing at start-up
   router::RouteTable routes;

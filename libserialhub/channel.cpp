@@ -176,7 +176,7 @@ int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t dead
   if (error == ETIMEDOUT || error == ENOTCONN) {
     // Withdrawn, unless the daemon took the signal first: then it is on the
     // line, and the line's own write time-out bounds the wait for how it went.
-    if (w.event.take(shub::os::Clock::now()) == shub::os::WaitResult::signalled) {
+    if (w.event.wait(std::chrono::milliseconds(0)) == shub::os::WaitResult::signalled) {
       freeBlock(w);
       return error;
     }
@@ -227,7 +227,7 @@ int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
   const int64_t deadline = deadlineOf(timeout_ms);
   for (;;) {
     if (ch->event.broken() || ch->block.broken()) return fail(EIO);
-    const shub::os::WaitResult taken = ch->event.take(inMs(slice(remaining(deadline))));
+    const shub::os::WaitResult taken = ch->event.wait(std::chrono::milliseconds(slice(remaining(deadline))));
     if (taken == shub::os::WaitResult::interrupted) return fail(EINTR);
     if (taken == shub::os::WaitResult::signalled) break;
     if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
@@ -295,8 +295,7 @@ int shub_event_set(const char* name) {
 int shub_event_wait(const char* name, int timeout_ms) {
   shub::os::Event event = shub::os::Event::open(name != nullptr ? name : "");
   if (!event.valid()) return -1;
-  const shub::os::Deadline deadline = timeout_ms < 0 ? shub::os::Deadline() : inMs(timeout_ms);
-  switch (event.take(deadline)) {
+  switch (event.wait(timeout_ms < 0 ? shub::os::Timeout() : std::chrono::milliseconds(timeout_ms))) {
     case shub::os::WaitResult::signalled:
       return 1;
     case shub::os::WaitResult::timeout:

@@ -6,22 +6,112 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <thread>
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <linux/membarrier.h>
+#include <linux/time_types.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <serialhub/protocol.h>
 
-#include "platform/futex_internal.h"
 #include "platform/mapping_guard.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 
 namespace shub::os {
+
+// The futex calls every blocking wait here is built on. A futex word is a
+// plain uint32_t touched only through std::atomic_ref, private or in a mapping
+// shared with other processes. Wake-ups may be spurious: callers loop.
+namespace {
+
+// steady_clock is CLOCK_MONOTONIC: an absolute deadline, so an interrupted wait never stretches.
+__kernel_timespec kernelTime(Clock::time_point at) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+  return {ns / 1000000000, ns % 1000000000};
+}
+
+bool deadlinePassed(const Deadline& deadline) { return deadline && Clock::now() >= *deadline; }
+
+// Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
+// False with errno on any return but a wake-up (EINTR: a signal handler ran).
+bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
+  const __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
+  const timespec until{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
+  return syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
+                 deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
+}
+
+void futexWake(uint32_t* word, int count, bool shared) {
+  syscall(SYS_futex, word, FUTEX_WAKE | (shared ? 0 : FUTEX_PRIVATE_FLAG), count, nullptr, nullptr, 0);
+}
+
+// A private word that a stop request raises and wakes, for one wait. The
+// callback's destructor waits out a running stopper: the word outlives its wake.
+struct StopWord {
+  struct Raise {
+    uint32_t* word;
+    void operator()() const {
+      std::atomic_ref(*word).store(1, std::memory_order_release);
+      futexWake(word, INT_MAX, false);
+    }
+  };
+  explicit StopWord(std::stop_token stop) : callback(std::move(stop), Raise{&word}) {}
+
+  uint32_t word = 0;  // before the callback, which may raise it at once
+  std::stop_callback<Raise> callback;  // neither copyable nor movable: the word stays put
+};
+
+// Sleeps while `word` and the stop word both hold 0. The kernel compares both
+// before it sleeps, so no stop is slept through, even with `word` in a truncated
+// file. Kernels before 5.16 lack futex_waitv: there the sleep is 10 ms slices.
+void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
+  futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
+                            {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};
+  __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
+  if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline ? &at : nullptr, CLOCK_MONOTONIC) >= 0 || errno != ENOSYS) {
+    return;
+  }
+  const Clock::time_point slice = Clock::now() + std::chrono::milliseconds(10);
+  futexWaitUntil(word, 0, !deadline || slice < *deadline ? slice : deadline, shared);
+}
+
+// The event protocol, its one implementation: a state word, 0 not signalled and
+// anything else signalled. A waiter swaps a signal for 0, else sleeps while
+// the word is 0; the deadline, a stop of `stop` (one requested before the
+// sleep too) or a signal handler end the wait. A stopped waiter passes on the
+// wake-up a set may have meant for another.
+WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, std::stop_token stop = {}) {
+  const std::atomic_ref word(*state);
+  StopWord stopWord(stop);  // before the first check: no later stop is slept through
+  for (;;) {
+    if (stop.stop_requested()) {
+      // The set that woke us may have meant another waiter: pass it on.
+      if (word.load(std::memory_order_acquire) != 0) futexWake(state, 1, shared);
+      return WaitResult::stopped;
+    }
+    // Any word but 0 is a signal: waiting on "not 0, not 1" would spin on garbage.
+    uint32_t expected = word.load(std::memory_order_relaxed);
+    if (expected != 0) {
+      if (word.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
+    } else if (deadlinePassed(deadline)) {
+      return WaitResult::timeout;
+    } else if (stop.stop_possible()) {
+      futexWaitOrStop(state, shared, &stopWord.word, deadline);
+    } else if (!futexWaitUntil(state, 0, deadline, shared) && errno == EINTR) {
+      return WaitResult::interrupted;
+    }
+  }
+}
+
+}  // namespace
 
 int detail::openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
@@ -42,24 +132,16 @@ Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(si
   }
 }
 
-Block& Block::operator=(Block&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-    address_ = std::exchange(other.address_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    tripped_ = std::exchange(other.tripped_, nullptr);
-  }
-  return *this;
+void Block::swap(Block& other) noexcept {
+  std::swap(fd_, other.fd_);
+  std::swap(address_, other.address_);
+  std::swap(size_, other.size_);
+  std::swap(tripped_, other.tripped_);
 }
 
-void Block::reset() {
+Block::~Block() {
   unmapGuarded(address_, size_);
   if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-  address_ = nullptr;
-  size_ = 0;
-  tripped_ = nullptr;
 }
 
 Block Block::open(std::string_view name, uint32_t size) {
@@ -68,38 +150,14 @@ Block Block::open(std::string_view name, uint32_t size) {
   return Block(path ? detail::openObjectFile(*path, size) : -1, size, {});
 }
 
-WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, std::stop_token stop) {
-  const std::atomic_ref word(*state);
-  detail::StopWord stopWord(stop);  // before the first check: no later stop is slept through
-  for (;;) {
-    if (stop.stop_requested()) {
-      // The set that woke us may have meant another waiter: pass it on.
-      if (word.load(std::memory_order_acquire) != 0) detail::futexWake(state, 1, shared);
-      return WaitResult::stopped;
-    }
-    // Any word but 0 is a signal: waiting on "not 0, not 1" would spin on garbage.
-    uint32_t expected = word.load(std::memory_order_relaxed);
-    if (expected != 0) {
-      if (word.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
-    } else if (detail::deadlinePassed(deadline)) {
-      return WaitResult::timeout;
-    } else if (stop.stop_possible()) {
-      detail::futexWaitOrStop(state, shared, &stopWord.word, deadline);
-    } else if (!detail::futexWaitUntil(state, 0, deadline, shared) && errno == EINTR) {
-      return WaitResult::interrupted;
-    }
-  }
-}
-
-void giveSignal(uint32_t* state, bool shared) {
-  std::atomic_ref(*state).store(1, std::memory_order_release);
-  detail::futexWake(state, 1, shared);
+bool Event::hasMagic() const {
+  return file_.valid() && wordAt(file_.data(), SHUB_EVENT_MAGIC_OFFSET).load() == SHUB_EVENT_MAGIC;
 }
 
 Event Event::open(std::string_view name) {
   Event event;
   event.file_ = Block::open(name, SHUB_EVENT_SIZE);
-  if (event.file_.valid() && wordAt(event.file_.data(), SHUB_EVENT_MAGIC_OFFSET).load() != SHUB_EVENT_MAGIC) {
+  if (event.file_.valid() && !event.hasMagic()) {
     event.file_ = Block();
     errno = EINVAL;
   }
@@ -110,7 +168,10 @@ static_assert(SHUB_EVENT_STATE_OFFSET == 0);
 uint32_t* Event::word() const { return local_ ? local_.get() : reinterpret_cast<uint32_t*>(file_.data()); }
 
 void Event::signal() {
-  if (valid()) giveSignal(word(), !local_);
+  if (!valid()) return;
+  // Release: a frame written before the signal is seen by the waiter that takes it.
+  std::atomic_ref(*word()).store(1, std::memory_order_release);
+  futexWake(word(), 1, !local_);
 }
 
 void Event::clear() {
@@ -119,24 +180,15 @@ void Event::clear() {
 
 bool Event::signalled() const { return valid() && std::atomic_ref(*word()).load(std::memory_order_acquire) != 0; }
 
-WaitResult Event::take(const Deadline& deadline) {
-  return valid() ? takeSignal(word(), !local_, deadline) : WaitResult::failed;
-}
-
 WaitResult Event::wait(Timeout timeout, std::stop_token stop) {
-  if (!valid()) return WaitResult::failed;
-  const Deadline deadline = deadlineAfter(timeout);
-  WaitResult result;
-  while ((result = takeSignal(word(), !local_, deadline, stop)) == WaitResult::interrupted) {
-  }
-  return result;
+  return valid() ? takeSignal(word(), !local_, deadlineAfter(timeout), std::move(stop)) : WaitResult::failed;
 }
 
 bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline) {
-  return detail::futexWaitUntil(word, expected, deadline, true) || errno != EINTR;
+  return futexWaitUntil(word, expected, deadline, true) || errno != EINTR;
 }
 
-void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }
+void wakeSharedWord(uint32_t* word, int count) { futexWake(word, count, true); }
 
 bool fenceRegisteredProcesses() { return syscall(SYS_membarrier, MEMBARRIER_CMD_GLOBAL_EXPEDITED, 0, 0) == 0; }
 

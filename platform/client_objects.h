@@ -35,9 +35,12 @@ class Block {
   // Adopts `fd` and maps `size` bytes of it; invalid, fd closed, when mapping
   // fails. `notice` is said once if the file shrinks (see mapGuarded()).
   Block(int fd, uint32_t size, std::string_view notice);
-  Block(Block&& other) noexcept { *this = std::move(other); }
-  Block& operator=(Block&& other) noexcept;
-  ~Block() { reset(); }
+  Block(Block&& other) noexcept { swap(other); }
+  Block& operator=(Block&& other) noexcept {  // what this held goes with `other`
+    swap(other);
+    return *this;
+  }
+  ~Block();
 
   // Opens $CE_OBJECTS/<name>, which must be a regular file of exactly `size`
   // bytes (a link is never followed). Invalid with errno: ENOENT missing,
@@ -53,22 +56,13 @@ class Block {
   bool broken() const { return tripped_ != nullptr && tripped_->load(std::memory_order_acquire); }
 
  private:
-  void reset();
+  void swap(Block& other) noexcept;
 
   int fd_ = -1;
   uint8_t* address_ = nullptr;
   uint32_t size_ = 0;
   const std::atomic<bool>* tripped_ = nullptr;
 };
-
-// The event protocol, the one implementation of it: a state word, 0 not
-// signalled and anything else signalled. A waiter swaps a signal for 0, else
-// sleeps while the word is 0; the deadline, a stop of `stop` (one requested
-// before the sleep too) or a signal handler end the wait. A stopped waiter
-// passes on the wake-up a set may have meant for another.
-WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, std::stop_token stop = {});
-// Stores 1 with release (the data written before is seen by the taker) and wakes one waiter.
-void giveSignal(uint32_t* state, bool shared);
 
 // Sleeps while the shared futex word holds `expected`, until the deadline.
 // Returns on any wake-up, callers re-check; false when a signal handler

@@ -28,14 +28,14 @@ class Event {
   // True while a signal waits to be taken; takes nothing.
   bool signalled() const;
   // Waits up to `timeout`; a stop of `stop`, also one before the wait sleeps,
-  // ends it with `stopped` and consumes no signal.
+  // ends it with `stopped` and consumes no signal. Without a stop token a
+  // signal handler that runs ends it with `interrupted`.
   WaitResult wait(Timeout timeout, std::stop_token stop = {});
-  // One wait that a signal handler also ends (`interrupted`), for the client library.
-  WaitResult take(const Deadline& deadline);
   bool broken() const { return file_.broken(); }
 
  private:
   uint32_t* word() const;
+  bool hasMagic() const;  // a named event's file carries the event magic
 
   Block file_;                      // a named event's file
   std::unique_ptr<uint32_t> local_;  // an unnamed event's word

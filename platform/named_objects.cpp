@@ -1,8 +1,7 @@
 // Named blocks, events, instance locks and the daemon's status object: files
 // in $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
-// creators racing for a name (nobody sees an object half made), files planted
-// or shrunk by other processes (mapping_guard.h), and a stop or a set just
-// before a sleep.
+// creators racing for a name (nobody sees an object half made) and files
+// planted or shrunk by other processes (mapping_guard.h).
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -18,7 +17,6 @@
 
 #include <serialhub/protocol.h>
 
-#include "platform/client_objects.h"
 #include "platform/log.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -26,7 +24,7 @@
 #include "platform/paths.h"
 #include "platform/status_object.h"
 
-static_assert(std::endian::native == std::endian::little, "the event file is little-endian");
+static_assert(std::endian::native == std::endian::little, "the object files are little-endian");
 
 namespace shub::os {
 
@@ -34,7 +32,7 @@ namespace {
 
 // Opens the object file at `path`, or creates it with `size` bytes, zeros
 // after `initial`, under a dot name linked into place (the first link wins).
-int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<const std::byte> initial = {}) {
+int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<const std::byte> initial) {
   const size_t slash = path.rfind('/') + 1;
   // Repeats only when the name vanishes between a failed link and the open.
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -56,7 +54,7 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   return -1;
 }
 
-// Opens or creates and maps the object under the SIGBUS guard, which says once that the file shrank.
+// Mapped under the SIGBUS guard, which says once that the file shrank.
 Block openOrCreateObject(std::string_view name, uint32_t size, std::span<const std::byte> initial = {}) {
   const std::optional<std::string> path = objectPath(name);
   errno = EINVAL;
@@ -93,9 +91,7 @@ Event Event::create(std::string_view name) {
   const uint32_t initial[2] = {0, SHUB_EVENT_MAGIC};
   Event event;
   event.file_ = openOrCreateObject(name, SHUB_EVENT_SIZE, std::as_bytes(std::span(initial)));
-  if (event.file_.valid() && wordAt(event.file_.data(), SHUB_EVENT_MAGIC_OFFSET).load() != SHUB_EVENT_MAGIC) {
-    event.file_ = Block();
-  }
+  if (!event.hasMagic()) event.file_ = Block();
   return event;
 }
 
@@ -105,8 +101,7 @@ Event Event::create(std::string_view name) {
 InstanceLock::InstanceLock(std::string_view name) {
   const std::optional<std::string> path = objectPath(name);
   // Never through a link: it would create or lock whatever file it points at.
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
-  const int fd = path ? open(path->c_str(), flags, 0660) : -1;
+  const int fd = path ? open(path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0660) : -1;
   struct stat info {};
   struct flock gate {};
   gate.l_type = F_WRLCK;
@@ -118,12 +113,9 @@ InstanceLock::InstanceLock(std::string_view name) {
     gate.l_type = F_UNLCK;
     fcntl(fd, F_OFD_SETLK, &gate);
   }
-  if (held) {
-    fd_ = fd;
-  } else {
-    if (fd >= 0) close(fd);
-    heldElsewhere_ = false;
-  }
+  heldElsewhere_ = heldElsewhere_ && held;
+  if (!held && fd >= 0) close(fd);
+  fd_ = held ? fd : -1;
 }
 
 InstanceLock::~InstanceLock() {
@@ -134,19 +126,17 @@ bool StatusObject::open(std::string* why) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
   errno = 0;
   block_ = openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE);
-  std::string problem;
-  if (!block_.valid() && (errno == 0 || errno == EINVAL)) {  // the name holds a file of another size
-    problem = what + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes";
-  } else if (!block_.valid()) {
-    problem = what + ": " + std::strerror(errno);
-  } else if (!takeAliveLock(block_.fd())) {
-    problem = what + " lock: " + std::strerror(errno);
-  } else {
+  const bool locked = block_.valid() && takeAliveLock(block_.fd());
+  if (locked) {
     syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_GLOBAL_EXPEDITED, 0, 0);  // else watchers poll
     return true;
   }
+  const bool wrongSize = !block_.valid() && (errno == 0 || errno == EINVAL);  // a file of another size
+  if (why) {
+    *why = wrongSize ? what + ": not a file of " + std::to_string(SHUB_STATUS_SIZE) + " bytes"
+                     : what + (block_.valid() ? " lock: " : ": ") + std::strerror(errno);
+  }
   block_ = Block();
-  if (why) *why = problem;
   return false;
 }
 

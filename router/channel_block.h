@@ -39,4 +39,13 @@ inline void fillBlockBytes(uint8_t* block, uint32_t offset, uint8_t value, uint3
   for (uint32_t i = 0; i < count; ++i) storeBlockByte(block, offset + i, value);
 }
 
+// An unowned lock record into the lock area, byte by byte: other processes may
+// have the block mapped already. The daemon never takes the lock.
+inline void storeUnownedLock(uint8_t* block) {
+  fillBlockBytes(block, SHUB_BLOCK_LOCK_OFFSET, 0, SHUB_BLOCK_LOCK_SIZE);
+  for (uint32_t k = 0; k < 4; ++k) {
+    storeBlockByte(block, SHUB_BLOCK_LOCK_OFFSET + SHUB_LOCK_MAGIC_OFFSET + k, uint8_t(SHUB_LOCK_MAGIC >> (8 * k)));
+  }
+}
+
 }  // namespace shub::router

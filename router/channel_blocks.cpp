@@ -26,7 +26,7 @@ void channelBlockName(int32_t channel, char* name, size_t size) { formatName(nam
 
 void channelEventName(int32_t channel, char* name, size_t size) { formatName(name, size, SHUB_CHANNEL_EVENT_FORMAT, channel); }
 
-ChannelSet::ChannelSet(const RouteTable& table, const os::LockRecord& lock) {
+ChannelSet::ChannelSet(const RouteTable& table) {
   for (uint32_t i = 0; i < std::min(table.count, kRouteTableSize); ++i) {
     char name[32];
     channelBlockName(table.entries[i].channel, name, sizeof name);
@@ -37,8 +37,7 @@ ChannelSet::ChannelSet(const RouteTable& table, const os::LockRecord& lock) {
     // A signal left from before this daemon ran is stale: acted on, it would
     // inject a phantom tap or toggle the backlight with no command.
     event.clear();
-    static_assert(sizeof(os::LockRecord) == SHUB_BLOCK_LOCK_SIZE);
-    storeBlockBytes(block.data(), SHUB_BLOCK_LOCK_OFFSET, reinterpret_cast<const uint8_t*>(&lock), SHUB_BLOCK_LOCK_SIZE);
+    storeUnownedLock(block.data());
     channels_.push_back({std::move(block), std::move(event)});
   }
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/lock_record.h"
 #include "platform/named_event.h"
 #include "router/route_table.h"
 
@@ -30,9 +29,9 @@ class ChannelSet final : public FrameOutlets {
  public:
   ChannelSet() = default;
   // For the entries in table order: open-or-create and map the block, create
-  // the event, copy `lock` into the lock area. Stops at the first block that
-  // cannot be made; later entries keep no block.
-  ChannelSet(const RouteTable& table, const os::LockRecord& lock);
+  // the event, put an unowned lock record in the lock area. Stops at the first
+  // block that cannot be made; later entries keep no block.
+  explicit ChannelSet(const RouteTable& table);
 
   uint8_t* block(uint32_t entry) const override { return entry < channels_.size() ? channels_[entry].block.data() : nullptr; }
   void signal(uint32_t entry) override {

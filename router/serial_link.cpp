@@ -9,7 +9,6 @@
 
 #include "platform/client_objects.h"
 #include "platform/clock.h"
-#include "platform/lock_record.h"
 #include "platform/paths.h"
 #include "router/channel_block.h"
 
@@ -81,10 +80,7 @@ void SerialLink::startWriter() {
     os::logLine(os::LogLevel::error, problem + "; serial writes are off");
     return;
   }
-  // Stored byte by byte: other processes may have the block mapped already.
-  os::LockRecord lock{};
-  os::initLockRecord(lock);
-  storeBlockBytes(block, SHUB_BLOCK_LOCK_OFFSET, reinterpret_cast<const uint8_t*>(&lock), SHUB_BLOCK_LOCK_SIZE);
+  storeUnownedLock(block);
   // Bytes left while no daemon ran are stale: not sent. A client that holds
   // the writers' lock is still waiting for its bytes to be taken: they stay.
   if (!os::lockedByAnother(writeBlock_.fd())) {

@@ -11,6 +11,13 @@
  *   offset   4  u32  reserved  never written by the daemon
  *   offset   8  260  data      frame byte k is block byte 8 + k
  *   offset 268  20   lock area an unowned lock record; the daemon never takes it
+ * Lock record, 20 bytes: clients may use it to coordinate their own access;
+ * the daemon only writes an unowned one (zeros, then the magic):
+ *   offset  0  u32  owner      0 unowned, else the owner's process id
+ *   offset  4  u32  recursion  times the owner has taken it
+ *   offset  8  u32  waiters    processes blocked on the owner word (a futex word)
+ *   offset 12  u32  reserved   always 0
+ *   offset 16  u32  magic      SHUB_LOCK_MAGIC once initialised
  *
  * CRT:WRITE holds one message at a time. Writers take turns by an exclusive
  * flock on its file, wait until the block is free (length word 0 or
@@ -92,6 +99,11 @@
 #define SHUB_BLOCK_DATA_SIZE 260u
 #define SHUB_BLOCK_LOCK_OFFSET 268u
 #define SHUB_BLOCK_LOCK_SIZE 20u
+#define SHUB_LOCK_OWNER_OFFSET 0u
+#define SHUB_LOCK_RECURSION_OFFSET 4u
+#define SHUB_LOCK_WAITERS_OFFSET 8u
+#define SHUB_LOCK_MAGIC_OFFSET 16u
+#define SHUB_LOCK_MAGIC 0x4B434F4Cu /* "LOCK" */
 #define SHUB_WRITE_NOT_SENT 0xFFFFFFFFu /* length word of CRT:WRITE after a write the line refused */
 
 #define SHUB_EVENT_SIZE 8u

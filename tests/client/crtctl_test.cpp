@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/lock_record.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
@@ -83,9 +82,7 @@ class Crtctl : public ::testing::Test {
     ASSERT_EQ(loadRouteTableFrom(table, routeFile.c_str(), sink), 1);
     std::fclose(sink);
     ASSERT_EQ(table.count, 3u);
-    shub::os::LockRecord lock;
-    shub::os::initLockRecord(lock);
-    blocks = ChannelSet(table, lock);
+    blocks = ChannelSet(table);
     for (uint32_t i = 0; i < table.count; ++i) ASSERT_NE(blocks.block(i), nullptr);
   }
 
