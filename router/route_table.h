@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include <serialhub/protocol.h>
+
 namespace shub::router {
 
-inline constexpr uint32_t kRouteTableSize = 10;
+inline constexpr uint32_t kRouteTableSize = SHUB_STATUS_ENTRY_COUNT;  // as many as the status object lists
 inline constexpr uint32_t kPatternSize = 10;
 inline constexpr uint32_t kTextSize = 260;
 inline constexpr const char* kRouteFileName = "ctl_rt.st";

@@ -20,7 +20,7 @@ std::unique_ptr<os::SerialPort> openComPort(os::PortOpenReport& report) {
 
 namespace {
 
-constexpr const char* kNodeName = "COM7";
+constexpr const char* kNodeName = SHUB_SERIAL_NODE;
 
 std::string named(const os::PortOpenReport& report) {
   return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";

@@ -37,7 +37,7 @@
 
 namespace shub::router {
 
-inline constexpr const char* kSerialPortName = "COM7:";
+inline constexpr const char* kSerialPortName = SHUB_SERIAL_NODE ":";
 
 struct SerialLinkDeps {
   // Opens the port anew (node resolved again); nullptr with the reason in
@@ -86,7 +86,7 @@ class PortSlot {
 
 class SerialLink {
  public:
-  static constexpr uint32_t kReadSize = 260;     // one read, one feedBytes() call at most
+  static constexpr uint32_t kReadSize = SHUB_TAP_READ_MAX;  // one read, one feedBytes() call at most
   static constexpr uint32_t kFirstRetryMs = 50;  // first look for a missing or lost port
   static constexpr uint32_t kMaxRetryMs = 1000;  // the back-off never waits longer
   static constexpr uint32_t kReaderStopMs = 2000;  // how long a stop waits for the reader

@@ -91,6 +91,7 @@
 #define SERIALHUB_PROTOCOL_H
 
 #define SHUB_OBJECTS_DEFAULT "/dev/shm/ce"
+#define SHUB_SERIAL_NODE "COM7" /* the serial port's node in $CE_ROOT/dev */
 
 #define SHUB_BLOCK_SIZE 288u
 #define SHUB_BLOCK_LENGTH_OFFSET 0u
@@ -158,6 +159,7 @@
 #define SHUB_TAP_HEAD_OFFSET 16u
 #define SHUB_TAP_CLAIM_OFFSET 24u
 #define SHUB_TAP_LINE_OFFSET 32u
+#define SHUB_TAP_READ_MAX 260u /* bytes of one read of the serial port, at most */
 #define SHUB_TAP_RECORD_HEADER_SIZE 16u
 #define SHUB_TAP_RECORD_TIME 0u
 #define SHUB_TAP_RECORD_COUNT 8u
