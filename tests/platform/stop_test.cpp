@@ -277,8 +277,7 @@ TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
       if (!bytes || !event.valid()) {
         ++failures;
       } else {
-        uint32_t* counter = reinterpret_cast<uint32_t*>(bytes);
-        std::atomic_ref<uint32_t>(*counter).fetch_add(1);
+        shub::os::wordAt(bytes, 0).fetch_add(1);
         event.signal();
       }
     });
@@ -288,7 +287,7 @@ TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
   shub::os::Block block = shub::os::openOrCreateBlock("CRT2", 288);
   uint8_t* bytes = block.data();
   ASSERT_NE(bytes, nullptr);
-  EXPECT_EQ(std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(bytes)).load(), uint32_t{kCreators});
+  EXPECT_EQ(shub::os::wordAt(bytes, 0).load(), uint32_t{kCreators});
   shub::os::Event event = shub::os::Event::open("CRT2:EVENT");
   EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
   EXPECT_EQ(entriesIn(sandbox.objects().c_str()), 2u) << "no temporary file may remain";
