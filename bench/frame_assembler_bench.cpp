@@ -24,18 +24,10 @@ struct NoHooks final : FrameAssemblerHooks {
   std::chrono::steady_clock::time_point now() override { return {}; }
   bool backlightOn() override { return true; }
   void keyClick(int32_t) override {}
-  void setEvent(shub::os::NamedEvent*) override {}
-};
-
-struct EventHooks final : FrameAssemblerHooks {
-  std::chrono::steady_clock::time_point now() override { return {}; }
-  bool backlightOn() override { return true; }
-  void keyClick(int32_t) override {}
-  void setEvent(shub::os::NamedEvent* event) override { shub::os::setEvent(event); }
 };
 
 // Ten entries, header {0xA0 + i, 0x55}; `frameLength` 0 with relearn learns.
-struct Setup {
+struct Setup final : FrameOutlets {
   explicit Setup(int32_t frameLength, uint16_t relearn, bool realEvents) {
     table.count = kRouteTableSize;
     for (uint32_t i = 0; i < kRouteTableSize; ++i) {
@@ -44,17 +36,15 @@ struct Setup {
       entry.header[1] = 0x55;
       entry.frameLength = frameLength;
       entry.relearn = relearn;
-      entry.blockAddress = blocks[i];
-      events[i] = realEvents ? shub::os::createEvent(nullptr, false) : nullptr;
-      entry.event = realEvents ? events[i] : reinterpret_cast<shub::os::NamedEvent*>(&blocks[i]);
+      if (realEvents) events[i] = shub::os::Event::unnamed();
     }
   }
-  ~Setup() {
-    for (shub::os::NamedEvent* event : events) shub::os::closeEvent(event);
-  }
+  uint8_t* block(uint32_t entry) const override { return withBlocks ? const_cast<uint8_t*>(blocks[entry]) : nullptr; }
+  void signal(uint32_t entry) override { events[entry].signal(); }
   RouteTable table;
-  alignas(8) uint8_t blocks[kRouteTableSize][kChannelBlockSize] = {};
-  shub::os::NamedEvent* events[kRouteTableSize] = {};
+  bool withBlocks = true;
+  alignas(8) uint8_t blocks[kRouteTableSize][SHUB_BLOCK_SIZE] = {};
+  shub::os::Event events[kRouteTableSize];
 };
 
 std::vector<uint8_t> noise() {
@@ -92,7 +82,7 @@ struct Status {
 
 void run(benchmark::State& state, Setup& setup, FrameAssemblerHooks& hooks, const std::vector<uint8_t>& bytes,
          StatusPublisher* status = nullptr) {
-  FrameAssembler assembler(setup.table, hooks, status);
+  FrameAssembler assembler(setup.table, setup, hooks, status);
   for (auto _ : state) {
     // Fed in reads of up to 260 bytes, as the serial reader does.
     for (size_t at = 0; at < bytes.size(); at += 260) {
@@ -122,14 +112,14 @@ void BM_SixByteFrames(benchmark::State& state) {
 // The same without blocks: the state machine alone, no delivery.
 void BM_SixByteFramesNoBlocks(benchmark::State& state) {
   Setup setup(6, 0, false);
-  for (RouteEntry& entry : setup.table.entries) entry.blockAddress = nullptr;
+  setup.withBlocks = false;
   NoHooks hooks;
   run(state, setup, hooks, frames(4, false));
 }
 
 void BM_SixByteFramesRealEvents(benchmark::State& state) {
   Setup setup(6, 0, true);
-  EventHooks hooks;
+  NoHooks hooks;
   run(state, setup, hooks, frames(4, false));
 }
 
@@ -149,7 +139,7 @@ void BM_SixByteFramesStatus(benchmark::State& state) {
 
 void BM_SixByteFramesRealEventsStatus(benchmark::State& state) {
   Setup setup(6, 0, true);
-  EventHooks hooks;
+  NoHooks hooks;
   Status status;
   run(state, setup, hooks, frames(4, false), &status.publisher);
 }

@@ -35,23 +35,20 @@ int main(int argc, char** argv) {
   char blockName[32], eventName[40];
   channelBlockName(channel, blockName, sizeof blockName);
   channelEventName(channel, eventName, sizeof eventName);
-  shub::os::NamedEvent* event = shub::os::openEvent(eventName);
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock(blockName, kChannelBlockSize);
-  uint8_t* address = block.valid() ? shub::os::mapBlock(block) : nullptr;
-  if (!event || !address) {
+  shub::os::Event event = shub::os::Event::open(eventName);
+  shub::os::Block block = shub::os::openOrCreateBlock(blockName, SHUB_BLOCK_SIZE);
+  uint8_t* address = block.data();
+  if (!event.valid() || !address) {
     std::fprintf(stderr, "latency_probe: no channel %d\n", channel);
     return 1;
   }
   std::printf("ready\n");
   std::fflush(stdout);
-  for (long seen = 0; seen < count && shub::os::waitEvent(event, 2000) == shub::os::WaitResult::signalled; ++seen) {
+  for (long seen = 0; seen < count && event.wait(std::chrono::milliseconds(2000)) == shub::os::WaitResult::signalled; ++seen) {
     const long long now = monotonicNs();
     uint8_t seq[4];
-    loadBlockBytes(address, kBlockDataOffset + 2, seq, 4);
+    loadBlockBytes(address, SHUB_BLOCK_DATA_OFFSET + 2, seq, 4);
     std::printf("%u %lld\n", seq[0] | seq[1] << 8 | seq[2] << 16 | static_cast<unsigned>(seq[3]) << 24, now);
   }
-  shub::os::unmapBlock(address, kChannelBlockSize);
-  shub::os::closeBlock(block);
-  shub::os::closeEvent(event);
   return 0;
 }

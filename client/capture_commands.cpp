@@ -122,7 +122,7 @@ int runRecord(const ToolContext& context) {
   }
   if (!path) return usageError(context, "record", "needs the capture file to write");
 
-  os::MappedObject tap;
+  os::Block tap;
   std::string problem;
   if (!openTap(tap, problem)) return fail(context, problem);
   Recording recording;
@@ -130,10 +130,10 @@ int runRecord(const ToolContext& context) {
   recording.file = std::fopen(file.c_str(), "w");
   if (recording.file == nullptr) {
     const int error = errno;
-    os::closeMappedObject(tap);
+    tap = {};
     return fail(context, file + ": " + std::strerror(error));
   }
-  router::TapReader reader(tap.address);
+  router::TapReader reader(tap.data());
   recording.startUs = router::tapClockUs();
   recording.device = lookAtDevice();
   recording.write(std::string(kCaptureHeader) + "\n# recorded by crtctl from " + os::ceObjects() + " at " +
@@ -156,7 +156,7 @@ int runRecord(const ToolContext& context) {
     if (last) unseen = reader.finish(records);
     else reader.poll(records);
     // A tap shrunk under us reads as zeros from then on: nothing more is its.
-    if (os::objectBroken(tap)) break;
+    if (tap.broken()) break;
     for (const router::TapRecord& record : records) recording.take(record);
     recording.noteMissed(unseen);
     if (look % kLooksPerDeviceLook == 0 || last) recording.noteDevice(router::tapClockUs());
@@ -166,8 +166,8 @@ int runRecord(const ToolContext& context) {
   const int error = errno;  // of a failed write, if any
   const bool written = std::ferror(recording.file) == 0;
   const bool closed = std::fclose(recording.file) == 0;
-  const bool broken = os::objectBroken(tap);
-  os::closeMappedObject(tap);
+  const bool broken = tap.broken();
+  tap = {};
   if (!written || !closed) return fail(context, file + ": " + std::strerror(error));
   if (broken) {
     return fail(context, "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME) +

@@ -12,16 +12,16 @@
 
 namespace shub::client {
 
-bool openTap(os::MappedObject& tap, std::string& problem) {
+bool openTap(os::Block& tap, std::string& problem) {
   const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
-  if (!os::openMappedObject(SHUB_TAP_NAME, SHUB_TAP_SIZE, tap)) {
+  if (!(tap = os::Block::open(SHUB_TAP_NAME, SHUB_TAP_SIZE)).valid()) {
     const int error = errno;
     problem = path + ": " + (error == EINVAL ? std::string("not a tap object") : std::strerror(error));
     if (error == ENOENT) problem += " (is serialhub running?)";
     return false;
   }
-  if (!router::TapReader::ready(tap.address)) {
-    os::closeMappedObject(tap);
+  if (!router::TapReader::ready(tap.data())) {
+    tap = {};
     problem = path + ": not set up by a daemon yet";
     return false;
   }

@@ -3,6 +3,8 @@
 #include "client/channel_client.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,13 +47,12 @@ std::string missingObject(const char* kind, const std::string& name) {
   return std::string("no ") + kind + " " + name + " in " + folder + " (is serialhub running?)";
 }
 
-bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error) {
+bool openChannel(int32_t channel, Channel& out, std::string& error) {
   char name[32];
   char eventName[32];
   router::channelBlockName(channel, name, sizeof name);
   router::channelEventName(channel, eventName, sizeof eventName);
-  // Looked for first because the platform's open also creates, and a client
-  // must not make a block that no daemon will ever fill.
+  // Looked for first, to tell a missing block from one of another size.
   const std::optional<std::string> path = os::objectPath(name);
   std::error_code failure;
   const bool exists = path && fs::is_regular_file(*path, failure);
@@ -60,29 +61,23 @@ bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& err
     error = missingObject("block", name);
     return false;
   }
-  if (size != router::kChannelBlockSize) {
-    error = std::string(name) + " is not a block of " + std::to_string(router::kChannelBlockSize) + " bytes";
+  if (size != SHUB_BLOCK_SIZE) {
+    error = std::string(name) + " is not a block of " + std::to_string(SHUB_BLOCK_SIZE) + " bytes";
     return false;
   }
   out.blockName = name;
-  out.block = os::openOrCreateBlock(name, router::kChannelBlockSize);
-  if (out.block.valid()) out.view = os::BlockView(out.block);
-  if (out.view.get() == nullptr) {
-    error = std::string("cannot map block ") + name;
-    return false;
-  }
-  if (withEvent) out.event.reset(os::openEvent(eventName));
-  if (withEvent && !out.event) {
-    error = missingObject("event", eventName);
+  out.handle.reset(shub_channel_open(channel));
+  if (!out.handle) {
+    error = errno == ENOENT || errno == EINVAL ? missingObject("event", eventName) : name + std::string(": ") + std::strerror(errno);
     return false;
   }
   return true;
 }
 
 void readFrame(const uint8_t* block, Frame& frame) {
-  frame.lengthWord = router::loadBlockLength(block);
-  frame.length = std::min(frame.lengthWord, router::kBlockDataSize);
-  router::loadBlockBytes(block, router::kBlockDataOffset, frame.data, router::kBlockDataSize);
+  std::memcpy(&frame.lengthWord, block + SHUB_BLOCK_LENGTH_OFFSET, sizeof frame.lengthWord);
+  frame.length = std::min(frame.lengthWord, SHUB_BLOCK_DATA_SIZE);
+  std::memcpy(frame.data, block + SHUB_BLOCK_DATA_OFFSET, SHUB_BLOCK_DATA_SIZE);
 }
 
 bool listObjects(std::vector<ObjectInfo>& objects, std::string& error) {

@@ -1,46 +1,43 @@
 // What crtctl needs to use serialhub's channels like any other process: open
-// a channel's block CRT<N> and event CRT<N>:EVENT, copy a frame out, and list
-// the named objects.
+// a channel through libserialhub, cut a frame out of a copy of its block, and
+// list the named objects.
 //
 // Clients only open objects the daemon made, never create them, so a client
 // started before the daemon (or for a channel the route file lacks) gets a
-// clear error instead of a block nobody fills. A copy taken while the daemon
-// writes may mix two frames but never reads outside the block.
+// clear error instead of a block nobody fills.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "router/channel_block.h"
+#include <serialhub/channel.h>
 
 namespace shub::client {
 
-// An open channel: its block mapped and, when asked for, its event.
+// An open channel: its block and its event.
 struct Channel {
   std::string blockName;
-  os::NamedBlock block;
-  os::BlockView view;
-  os::EventHandle event;
+  std::unique_ptr<shub_channel, decltype(&shub_channel_close)> handle{nullptr, shub_channel_close};
 };
 
 // A frame copied out; `length` is the block's length word clamped to the data area.
 struct Frame {
   uint32_t lengthWord = 0;
   uint32_t length = 0;
-  uint8_t data[router::kBlockDataSize] = {};
+  uint8_t data[SHUB_BLOCK_DATA_SIZE] = {};
 };
 
-// Opens the existing block CRT<N> and, `withEvent`, the existing event
-// CRT<N>:EVENT. False with the reason in `error`.
-bool openChannel(int32_t channel, bool withEvent, Channel& out, std::string& error);
+// Opens the existing block CRT<N> and event CRT<N>:EVENT. False with the
+// reason in `error`.
+bool openChannel(int32_t channel, Channel& out, std::string& error);
 
 // Why the object `name` of `kind` ("block", "event") could not be had: a
 // missing or unreadable folder (no daemon made it yet) is named as such.
 std::string missingObject(const char* kind, const std::string& name);
 
+// The frame of a copy of the whole block (SHUB_BLOCK_SIZE bytes).
 void readFrame(const uint8_t* block, Frame& frame);
 
 enum class ObjectKind { block, event, mutex, other };

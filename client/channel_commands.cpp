@@ -2,6 +2,9 @@
 // set, wait. Waits run in short slices so that SIGINT or SIGTERM ends them
 // promptly with the output flushed, instead of killing the process in the
 // middle of a line; a slice that times out consumes no signal.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -10,37 +13,41 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "platform/clock.h"
-#include "platform/lock_record.h"
 
 namespace shub::client {
 
 namespace {
 
-constexpr uint32_t kSliceMs = 100;
+constexpr std::chrono::milliseconds kSlice{100};
 
 enum class Outcome { signalled, timedOut, interrupted, failed };
 
-// Time left of an optional time-out that started at `start` (tick count).
+// Time left of an optional time-out that started at `start`.
 struct Deadline {
   std::optional<uint32_t> timeoutMs;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
-  uint32_t sliceLeft() const {
-    if (!timeoutMs) return kSliceMs;
-    const uint64_t elapsed = os::msSince(start);
-    return elapsed >= *timeoutMs ? 0 : std::min(*timeoutMs - static_cast<uint32_t>(elapsed), kSliceMs);
+  std::chrono::milliseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   }
-  bool passed() const { return timeoutMs && os::msSince(start) >= *timeoutMs; }
+  int sliceLeft() const {
+    if (!timeoutMs) return static_cast<int>(kSlice.count());
+    const auto left = std::chrono::milliseconds(*timeoutMs) - elapsed();
+    return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), kSlice).count());
+  }
+  bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
 };
 
+// Waits a slice at a time with `wait` (1 or more: taken, 0: nothing yet, -1:
+// errno) until it takes a signal, the time-out passes or an interrupt comes.
 // With `presence`, every slice without a signal also looks at the daemon.
-Outcome waitInterruptibly(const ToolContext& context, os::NamedEvent* event, const Deadline& deadline,
+template <typename Wait>
+Outcome waitInterruptibly(const ToolContext& context, const Deadline& deadline, Wait wait,
                           DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
-    const os::WaitResult result = os::waitEvent(event, deadline.sliceLeft());
-    if (result == os::WaitResult::signalled) return Outcome::signalled;
-    if (result == os::WaitResult::failed) return Outcome::failed;
+    const int result = wait(deadline.sliceLeft());
+    if (result > 0) return Outcome::signalled;
+    if (result < 0 && errno != EINTR && errno != ENOTCONN) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
     if (presence) presence->look();
   }
@@ -72,27 +79,32 @@ int runShow(const ToolContext& context) {
   if (!number) return kExitUsage;
   Channel channel;
   std::string error;
-  if (!openChannel(number->front(), false, channel, error)) return failure(context, "show", error);
+  if (!openChannel(number->front(), channel, error)) return failure(context, "show", error);
+  uint8_t bytes[SHUB_BLOCK_SIZE];
+  if (shub_channel_read(channel.handle.get(), bytes, sizeof bytes) < 0) {
+    return failure(context, "show", channel.blockName + ": " + std::strerror(errno));
+  }
   Frame frame;
-  readFrame(channel.view.get(), frame);
-  uint8_t bytes[router::kChannelBlockSize];
-  router::loadBlockBytes(channel.view.get(), 0, bytes, router::kChannelBlockSize);
+  readFrame(bytes, frame);
   uint32_t reserved = 0;
-  std::memcpy(&reserved, bytes + 4, sizeof reserved);
-  os::LockRecord lock{};
-  static_assert(sizeof lock == router::kBlockLockSize);
-  std::memcpy(&lock, bytes + router::kBlockLockOffset, sizeof lock);
+  std::memcpy(&reserved, bytes + SHUB_BLOCK_RESERVED_OFFSET, sizeof reserved);
+  const auto lockWord = [&bytes](uint32_t offset) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes + SHUB_BLOCK_LOCK_OFFSET + offset, sizeof word);
+    return word;
+  };
+  const uint32_t owner = lockWord(SHUB_LOCK_OWNER_OFFSET);
 
   FILE* out = context.out;
-  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), router::kChannelBlockSize);
+  std::fprintf(out, "block     %s, %u bytes\n", channel.blockName.c_str(), SHUB_BLOCK_SIZE);
   std::fprintf(out, "length    %u%s\n", frame.lengthWord,
-               frame.lengthWord > router::kBlockDataSize ? " (beyond the data area; 260 shown)" : "");
+               frame.lengthWord > SHUB_BLOCK_DATA_SIZE ? " (beyond the data area; 260 shown)" : "");
   std::fprintf(out, "reserved  0x%08x\n", reserved);
   std::fputs("data      ", out);
   printHex(out, frame.data, frame.length);
-  std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", lock.lockWord ? "owned" : "unowned",
-               lock.lockWord, lock.recursion, lock.waiters,
-               lock.magic == os::kLockRecordMagic ? "initialised" : "no lock record");
+  std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", owner ? "owned" : "unowned", owner,
+               lockWord(SHUB_LOCK_RECURSION_OFFSET), lockWord(SHUB_LOCK_WAITERS_OFFSET),
+               lockWord(SHUB_LOCK_MAGIC_OFFSET) == SHUB_LOCK_MAGIC ? "initialised" : "no lock record");
   return kExitOk;
 }
 
@@ -103,7 +115,7 @@ int runWatch(const ToolContext& context) {
   if (args->peek) return runPeekWatch(context, *numbers, *args);
   Channel channel;
   std::string error;
-  if (!openChannel(numbers->front(), true, channel, error)) return failure(context, "watch", error);
+  if (!openChannel(numbers->front(), channel, error)) return failure(context, "watch", error);
 
   std::fprintf(context.err, "watching %s (interrupt to stop)\n", channel.blockName.c_str());
   std::fflush(context.err);
@@ -112,12 +124,18 @@ int runWatch(const ToolContext& context) {
   uint32_t frames = 0;
   Outcome outcome = Outcome::signalled;
   while (!args->count || frames < *args->count) {
-    outcome = waitInterruptibly(context, channel.event.get(), deadline, &presence);
+    // The signal is taken first, then the block copied whole and consistent.
+    const auto take = [&channel](int ms) { return std::min(shub_channel_wait(channel.handle.get(), ms, nullptr, 0), 1); };
+    outcome = waitInterruptibly(context, deadline, take, &presence);
+    uint8_t bytes[SHUB_BLOCK_SIZE];
+    if (outcome == Outcome::signalled && shub_channel_read(channel.handle.get(), bytes, sizeof bytes) < 0) {
+      outcome = Outcome::failed;
+    }
     if (outcome != Outcome::signalled) break;
     Frame frame;
-    readFrame(channel.view.get(), frame);
+    readFrame(bytes, frame);
     ++frames;
-    std::fprintf(context.out, "%10.3f  %3u  ", os::msSince(deadline.start) / 1000.0, frame.length);
+    std::fprintf(context.out, "%10.3f  %3u  ", deadline.elapsed().count() / 1000.0, frame.length);
     printHex(context.out, frame.data, frame.length);
     if (frame.lengthWord != frame.length) std::fprintf(context.out, "  (length word %u)", frame.lengthWord);
     std::fputc('\n', context.out);
@@ -134,9 +152,7 @@ int runWatch(const ToolContext& context) {
 int runSet(const ToolContext& context) {
   if (context.args.size() != 1) return usageError(context, "set", "expected one event name");
   const std::string name(context.args[0]);
-  const os::EventHandle event(os::openEvent(name.c_str()));
-  if (!event) return failure(context, "set", missingObject("event", name));
-  return os::setEvent(event.get()) ? kExitOk : failure(context, "set", "cannot set " + name);
+  return shub_event_set(name.c_str()) == 0 ? kExitOk : failure(context, "set", missingObject("event", name));
 }
 
 int runWait(const ToolContext& context) {
@@ -144,9 +160,13 @@ int runWait(const ToolContext& context) {
   if (!args) return kExitUsage;
   if (args->positional.size() != 1) return usageError(context, "wait", "expected one event name");
   const std::string name(args->positional[0]);
-  const os::EventHandle event(os::openEvent(name.c_str()));
-  if (!event) return failure(context, "wait", missingObject("event", name));
-  switch (waitInterruptibly(context, event.get(), Deadline{args->timeoutMs})) {
+  bool opened = false;
+  const auto take = [&name, &opened](int ms) {
+    const int result = shub_event_wait(name.c_str(), ms);
+    opened = opened || result >= 0 || errno == EINTR;
+    return result;
+  };
+  switch (waitInterruptibly(context, Deadline{args->timeoutMs}, take)) {
     case Outcome::signalled:
       std::fprintf(context.out, "%s signalled\n", name.c_str());
       return kExitOk;
@@ -158,7 +178,7 @@ int runWait(const ToolContext& context) {
     case Outcome::failed:
       break;
   }
-  return failure(context, "wait", "waiting on " + name + " failed");
+  return failure(context, "wait", opened ? "waiting on " + name + " failed" : missingObject("event", name));
 }
 
 }  // namespace shub::client

@@ -4,6 +4,7 @@
 // leaving bytes for a later one). Peeks run in slices so that SIGINT or
 // SIGTERM ends them promptly.
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -57,13 +58,16 @@ struct PeekShared {
   const ToolArgs& args;
   DaemonPresence presence;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::milliseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  }
   std::mutex lock;
   uint32_t printed = 0;
   bool failed = false;
 
   bool stop() {
     std::lock_guard<std::mutex> hold(lock);
-    const bool timedOut = args.timeoutMs && os::msSince(start) >= *args.timeoutMs;
+    const bool timedOut = args.timeoutMs && elapsed() >= std::chrono::milliseconds(*args.timeoutMs);
     return failed || interrupted(context) || timedOut || (args.count && printed >= *args.count);
   }
 };
@@ -89,7 +93,7 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
     }
     if (shared.args.count && shared.printed >= *shared.args.count) return;
     FILE* out = shared.context.out;
-    std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", os::msSince(shared.start) / 1000.0, number,
+    std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", shared.elapsed().count() / 1000.0, number,
                  seq, length);
     printHex(out, frame, static_cast<uint32_t>(length));
     if (const uint64_t missed = shub_frames_missed(before, seq)) std::fprintf(out, "  (%" PRIu64 " missed)", missed);

@@ -120,10 +120,10 @@ bool loadCapture(const std::string& path, Capture& capture, std::string& problem
 }
 
 std::string defaultLink() {
-  const std::optional<std::string> node = os::findDeviceNode(SHUB_PORT_NAME);
+  const std::optional<std::string> node = os::findDeviceNode(SHUB_SERIAL_NODE);
   if (node) return *node;
   const std::string root = os::ceRoot();
-  return (root == "/" ? "" : root) + "/dev/" SHUB_PORT_NAME;
+  return (root == "/" ? "" : root) + "/dev/" SHUB_SERIAL_NODE;
 }
 
 bool daemonRuns() {
@@ -151,10 +151,10 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
   }
   if (opened != os::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
   // A daemon of ours reads the line now: its tap tells when it has read the bytes.
-  os::MappedObject tap;
+  os::Block tap;
   std::optional<router::TapReader> reader;
   std::string problem;
-  if (!options.link && daemonRuns() && openTap(tap, problem)) reader.emplace(tap.address);
+  if (!options.link && daemonRuns() && openTap(tap, problem)) reader.emplace(tap.data());
   const uint64_t base = reader ? reader->lineBytes() : 0;
   uint64_t sent = 0;
   // Lets the daemon read what was sent before its line goes.
@@ -193,7 +193,7 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
     }
   }
   if (status == kExitOk) drain();
-  os::closeMappedObject(tap);
+  tap = {};
   return status;
 }
 

@@ -131,7 +131,7 @@ class OwnDevice {
   std::unique_ptr<os::Pty> pty_;
   int pid_ = -1;
   bool failed_ = false;
-  os::MappedObject tap_;
+  os::Block tap_;
   std::optional<router::TapReader> reader_;
   uint64_t lineStart_ = 0, sent_ = 0;
   std::vector<Watched> channels_;
@@ -181,8 +181,8 @@ bool OwnDevice::linkNewPty() {
   pty_ = os::Pty::open(&why);
   if (!pty_) return fail("no pty: " + why);
   std::error_code failure;
-  fs::create_symlink(pty_->slave(), root_ / "dev" / SHUB_PORT_NAME, failure);
-  return !failure || fail(SHUB_PORT_NAME " link: " + failure.message());
+  fs::create_symlink(pty_->slave(), root_ / "dev" / SHUB_SERIAL_NODE, failure);
+  return !failure || fail(SHUB_SERIAL_NODE " link: " + failure.message());
 }
 
 bool OwnDevice::setUp() {
@@ -219,7 +219,7 @@ bool OwnDevice::setUp() {
   };
   if (!waitFor(ready, kStartWait, "serialhub did not get ready")) return false;
   if (!openTap(tap_, problem)) return failWithLog(problem);
-  reader_.emplace(tap_.address);
+  reader_.emplace(tap_.data());
   lineStart_ = reader_->lineBytes();
   return openChannels();
 }
@@ -277,7 +277,7 @@ bool OwnDevice::hangUp() {
   const uint64_t hangups = status.hangups;
   const uint64_t opens = status.port_opens;
   std::error_code failure;
-  fs::remove(root_ / "dev" / SHUB_PORT_NAME, failure);  // before the pty: see LinkedPty
+  fs::remove(root_ / "dev" / SHUB_SERIAL_NODE, failure);  // before the pty: see LinkedPty
   pty_.reset();
   const auto counted = [](auto field, uint64_t than) {
     return [field, than] {
@@ -331,14 +331,14 @@ bool OwnDevice::tearDown() {
   for (Watched& watched : channels_) shub_channel_close(watched.channel);
   channels_.clear();
   reader_.reset();
-  os::closeMappedObject(tap_);
+  tap_ = {};
   if (pid_ >= 0) {
     const int status = os::stopChild(pid_, kStopWaitMs);
     pid_ = -1;
     if (status != 0) failWithLog("serialhub ended with status " + std::to_string(status));
   }
   std::error_code failure;
-  if (!root_.empty()) fs::remove(root_ / "dev" / SHUB_PORT_NAME, failure);
+  if (!root_.empty()) fs::remove(root_ / "dev" / SHUB_SERIAL_NODE, failure);
   pty_.reset();
   if (!base_.empty()) fs::remove_all(base_, failure);
   base_.clear();

@@ -14,7 +14,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,6 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "libserialhub/status_reader.h"
-#include "platform/client_objects.h"
 #include "platform/terminal.h"
 
 namespace shub::client {
@@ -31,7 +31,9 @@ namespace shub::client {
 namespace {
 
 constexpr int kRefreshMs = 1000;
-constexpr int kCopyPatienceMs = 50;  // only a daemon stopped mid-write makes a copy wait
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 struct LastFrame {
   bool seen = false;
@@ -53,47 +55,38 @@ class TopSource {
   TopSource() = default;
   TopSource(const TopSource&) = delete;
   TopSource& operator=(const TopSource&) = delete;
-  ~TopSource() {
-    os::closeMappedObject(status_);
-    for (auto& [channel, block] : blocks_) os::closeMappedObject(block);
-  }
 
   bool sample(TopSample& out, std::string& error) {
     out = TopSample{};
-    out.atMs = os::monotonicMs();
+    out.atMs = nowMs();
     if (shub_stats(&out.status) != 0) {
       error = errno == ENOTCONN ? missingObject("status object", SHUB_STATUS_NAME)
                                 : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno);
       return false;
     }
-    for (uint32_t i = 0; i < out.status.entry_count; ++i) peek(out.status.entries[i].channel, out.frames[i]);
+    for (uint32_t i = 0; i < out.status.entry_count; ++i) peek(out.status, out.status.entries[i].channel, out.frames[i]);
     return true;
   }
 
  private:
   // The channel's block as its sequence number last named it; nothing when
   // no frame was ever put there.
-  void peek(int32_t channel, LastFrame& frame) {
-    if (status_.address == nullptr && !os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status_)) return;
-    const int entry = shub::lib::findEntry(status_.address, channel);
-    if (entry < 0 || shub::lib::entrySeq(status_.address, entry) < 2) return;  // 1: no frame yet
-    os::MappedObject& block = blocks_[channel];
-    if (block.address == nullptr) {
-      char name[32];
-      std::snprintf(name, sizeof name, SHUB_CHANNEL_BLOCK_FORMAT, channel);
-      if (!os::openMappedObject(name, SHUB_BLOCK_SIZE, block)) return;
-    }
-    shub::lib::FrameCopy copy;
-    if (!shub::lib::copyConsistent(status_.address, entry, block.address, frame.bytes, sizeof frame.bytes, copy,
-                              os::monotonicMs() + kCopyPatienceMs)) {
-      return;
-    }
+  void peek(const shub_status& status, int32_t channel, LastFrame& frame) {
+    uint32_t first = 0;  // the entry that keeps the channel's sequence number
+    while (status.entries[first].channel != channel) ++first;
+    if (status.entries[first].seq < 2) return;  // 1: no frame yet
+    auto& ch = channels_.try_emplace(channel, nullptr, shub_channel_close).first->second;
+    if (!ch) ch.reset(shub_channel_open(channel));
+    uint8_t block[SHUB_BLOCK_SIZE];
+    if (!ch || shub_channel_read(ch.get(), block, sizeof block) < 0) return;
+    uint32_t lengthWord = 0;
+    std::memcpy(&lengthWord, block + SHUB_BLOCK_LENGTH_OFFSET, sizeof lengthWord);
     frame.seen = true;
-    frame.length = copy.length;
+    frame.length = std::min(lengthWord, SHUB_BLOCK_DATA_SIZE);
+    std::memcpy(frame.bytes, block + SHUB_BLOCK_DATA_OFFSET, frame.length);
   }
 
-  os::MappedObject status_;
-  std::map<int32_t, os::MappedObject> blocks_;
+  std::map<int32_t, std::unique_ptr<shub_channel, decltype(&shub_channel_close)>> channels_;
 };
 
 const char* powerWord(uint32_t power) {
@@ -141,7 +134,7 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
 std::vector<std::string> topScreen(const TopSample& now, const TopSample* before, uint32_t width) {
   const shub_status& s = now.status;
   std::vector<std::string> lines = {
-      format("serialhub %s   " SHUB_PORT_NAME " %s   opens %" PRIu64 "   hang-ups %" PRIu64,
+      format("serialhub %s   " SHUB_SERIAL_NODE " %s   opens %" PRIu64 "   hang-ups %" PRIu64,
              s.daemon_alive ? "running" : "not running (figures as it left them)",
              !s.daemon_alive ? "closed" : s.port_open ? "open" : "waiting", s.port_opens, s.hangups),
       format("power %s   backlight %s", powerWord(s.power), s.backlight ? "on" : "off"),
@@ -185,7 +178,7 @@ int once(const ToolContext& context) {
 bool waitForRefresh(const ToolContext& context, int64_t dueMs) {
   for (;;) {
     if (interrupted(context)) return false;
-    const int64_t left = dueMs - os::monotonicMs();
+    const int64_t left = dueMs - nowMs();
     if (left <= 0) return true;
     const int key = os::waitKey(0, static_cast<int>(left));
     if (key == 'q' || key == 'Q' || key == os::kInputGone) return false;

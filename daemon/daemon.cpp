@@ -26,7 +26,7 @@ void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t
 
 void Daemon::startSerial() {
   assembler_ = std::make_unique<router::FrameAssembler>(
-      routes_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get());
+      routes_, channels_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get());
   router::FrameAssembler* assembler = assembler_.get();
   router::TapWriter* tap = tap_ ? tap_->writer.get() : nullptr;
   link_ = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
@@ -63,15 +63,14 @@ void Daemon::startSerial() {
 // the daemon runs on: only watchers and counters are lost, which is said once.
 void Daemon::startStatus() {
   std::string problem;
-  statusObjectClose_.release = [this] { os::closeStatusObject(statusObject_); };
-  if (!os::openStatusObject(statusObject_, problem)) {
+  if (!statusObject_.open(&problem)) {
     os::logLine(os::LogLevel::error, problem);
     return;
   }
   int32_t channels[router::kRouteTableSize] = {};
   const uint32_t count = std::min(routes_.count, router::kRouteTableSize);
   for (uint32_t i = 0; i < count; ++i) channels[i] = routes_.entries[i].channel;
-  publisher_ = std::make_unique<router::StatusPublisher>(statusObject_.address);
+  publisher_ = std::make_unique<router::StatusPublisher>(statusObject_.data());
   publisher_->initialise(channels, count);
   publisher_->setBacklight(backlight_.on());
 }
@@ -105,7 +104,6 @@ bool Daemon::endStart(int code, const std::string& line) {
 }
 
 bool Daemon::start() {
-  os::initLockRecord(lock_);
   battery_ = os::findBattery();  // absent is fine: the power watcher never transitions
   const bool loaded = routesPath_.empty() ? router::loadRouteTable(routes_)
                                           : router::loadRouteTableFrom(routes_, routesPath_.c_str(), stdout);
@@ -115,8 +113,7 @@ bool Daemon::start() {
   }
   // Before anything shutdown releases: without it the daemon can't be stopped.
   if (!loop_.emplace(devices::kPowerTickPeriod).valid()) return endStart(kExitFailure);
-  router::createChannelBlocks(routes_, lock_);
-  channelBlocks_.release = [this] { router::releaseChannelBlocks(routes_); };
+  channels_ = router::ChannelSet(routes_);
   startStatus();
   startTap();
   startSerial();

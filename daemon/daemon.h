@@ -17,10 +17,10 @@
 #include "daemon/service_status.h"
 #include "devices/control_channel.h"
 #include "devices/power_watcher.h"
-#include "platform/lock_record.h"
 #include "platform/main_loop.h"
 #include "platform/status_object.h"
 #include "platform/log.h"
+#include "router/channel_blocks.h"
 #include "router/frame_assembler.h"
 #include "router/receive_tap.h"
 #include "router/route_table.h"
@@ -61,7 +61,6 @@ class Daemon final : private router::FrameAssemblerHooks {
   std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
   bool backlightOn() override { return backlight_.on(); }
   void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
-  void setEvent(os::NamedEvent* event) override { os::setEvent(event); }
   bool tellsFrames() override { return os::verboseLog(); }
   void frameSeen(uint32_t entry, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) override;
 
@@ -70,13 +69,11 @@ class Daemon final : private router::FrameAssemblerHooks {
   // restarts, touch, control, then the serial link) stop before the blocks,
   // the status object and the loop they use go away.
   std::string routesPath_;  // empty: ctl_rt.st beside the program
-  os::LockRecord lock_{};   // copied into every channel block
   std::optional<os::Battery> battery_;  // absent when missing at start-up
   router::RouteTable routes_;           // referred to by the assembler: the daemon never moves
   std::optional<os::MainLoop> loop_;    // the power tick and the stop signals
-  OnRelease channelBlocks_;
+  router::ChannelSet channels_;    // every entry's block and event
   os::StatusObject statusObject_;  // unmapped when it could not be made
-  OnRelease statusObjectClose_;
   std::unique_ptr<router::StatusPublisher> publisher_;  // null without a status object
   std::unique_ptr<router::ReceiveTap> tap_;             // CRT:TAP; null when it could not be made
   ServiceStatus status_;

@@ -10,29 +10,26 @@ namespace shub::devices {
 
 bool ChannelFrames::waitForFrame(std::stop_token stop) const {
   // A stop racing the frame wins: nothing is handled once it has begun.
-  return os::waitEvent(event, os::kInfinite, stop) == os::WaitResult::signalled && !stop.stop_requested();
+  return event->wait(std::nullopt, stop) == os::WaitResult::signalled && !stop.stop_requested();
 }
 
-void ChannelFrames::dropDelivered() const { os::resetEvent(event); }
+void ChannelFrames::dropDelivered() const { event->clear(); }
 
 void ChannelConsumer::start(const char* blockName, const char* eventName, ConsumerBody body) {
   stop();
-  event_.reset(os::openEvent(eventName));
-  if (!event_) return;
-  block_ = os::openOrCreateBlock(blockName, router::kChannelBlockSize);
-  if (!block_.valid()) return;
-  view_ = os::BlockView(block_);
-  if (view_.get() == nullptr) return;
-  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames{event_.get(), view_.get()}](
+  event_ = os::Event::open(eventName);
+  if (!event_.valid()) return;
+  block_ = os::openOrCreateBlock(blockName, SHUB_BLOCK_SIZE);
+  if (block_.data() == nullptr) return;
+  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames{&event_, block_.data()}](
                                 std::stop_token stop) { body(stop, frames); });
 }
 
 void ChannelConsumer::stop() {
   os::stopThread(thread_);
   thread_ = {};
-  view_ = {};
-  event_.reset();
-  os::closeBlock(block_);
+  event_ = {};
+  block_ = {};
 }
 
 }  // namespace shub::devices

@@ -17,7 +17,7 @@ namespace shub::devices {
 struct ChannelFrames {
   bool waitForFrame(std::stop_token stop) const;  // true on a frame; false once the stop is requested
   void dropDelivered() const;                     // the frames delivered since the last wait returned
-  os::NamedEvent* event;
+  os::Event* event;
   const uint8_t* block;
 };
 
@@ -35,9 +35,8 @@ class ChannelConsumer {
   void stop();
 
  private:
-  os::EventHandle event_;
-  os::NamedBlock block_;
-  os::BlockView view_;
+  os::Event event_;
+  os::Block block_;
   std::jthread thread_;
 };
 

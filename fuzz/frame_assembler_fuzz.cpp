@@ -21,14 +21,18 @@ constexpr uint32_t kGuard = 32;
 constexpr uint8_t kGuardByte = 0xA7;
 constexpr size_t kRoutePartMax = 1024;
 
-struct Hooks final : FrameAssemblerHooks {
-  std::chrono::steady_clock::time_point now() override { return tick += std::chrono::milliseconds(337); }
+struct Hooks final : FrameAssemblerHooks, FrameOutlets {
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(tick += 337));
+  }
   bool backlightOn() override { return backlight != 0; }
   void keyClick(int32_t kind) override {
     if (kind != 2) abort();
   }
-  void setEvent(shub::os::NamedEvent*) override {}
-  std::chrono::steady_clock::time_point tick;
+  uint8_t* block(uint32_t entry) const override { return blocks[entry]; }
+  void signal(uint32_t) override {}
+  uint8_t* blocks[kRouteTableSize] = {};
+  uint64_t tick = 0;
   int32_t backlight = 1;
 };
 
@@ -60,38 +64,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = parseRoutes(data, size, table);
   const uint8_t settings = at < size ? data[at++] : 1;
 
-  alignas(8) static uint8_t memory[kRouteTableSize][kGuard + kChannelBlockSize + kGuard];
+  alignas(8) static uint8_t memory[kRouteTableSize][kGuard + SHUB_BLOCK_SIZE + kGuard];
   std::memset(memory, kGuardByte, sizeof memory);
-  static int eventTokens[kRouteTableSize];
-  for (uint32_t i = 0; i < kRouteTableSize; ++i) {
-    std::memset(memory[i] + kGuard, 0, kChannelBlockSize);
-    const bool withoutBlock = i < 7 && (settings & (2u << i)) != 0;
-    if (withoutBlock) continue;
-    table.entries[i].blockAddress = memory[i] + kGuard;
-    table.entries[i].event = reinterpret_cast<shub::os::NamedEvent*>(&eventTokens[i]);
-  }
-
   Hooks hooks;
+  for (uint32_t i = 0; i < kRouteTableSize; ++i) {
+    std::memset(memory[i] + kGuard, 0, SHUB_BLOCK_SIZE);
+    const bool withoutBlock = i < 7 && (settings & (2u << i)) != 0;
+    if (!withoutBlock) hooks.blocks[i] = memory[i] + kGuard;
+  }
   hooks.backlight = settings & 1;
-  FrameAssembler assembler(table, hooks);
+  FrameAssembler assembler(table, hooks, hooks);
   for (; at < size; ++at) {
     assembler.feedByte(data[at]);
     if (assembler.inFrame() != (assembler.currentEntry() != -1)) abort();
     if (assembler.currentEntry() >= static_cast<int32_t>(table.count)) abort();
     if (assembler.receivedLength() > FrameAssembler::kMaxFrame) abort();
     for (uint32_t i = 0; i < kRouteTableSize; ++i) {
-      if (loadBlockLength(memory[i] + kGuard) > kBlockDataSize) abort();
+      if (loadBlockLength(memory[i] + kGuard) > SHUB_BLOCK_DATA_SIZE) abort();
       for (uint32_t k = 0; k < kGuard; ++k) {
-        if (memory[i][k] != kGuardByte || memory[i][kGuard + kChannelBlockSize + k] != kGuardByte) abort();
+        if (memory[i][k] != kGuardByte || memory[i][kGuard + SHUB_BLOCK_SIZE + k] != kGuardByte) abort();
       }
     }
   }
   // The reserved word and the lock area are never written.
   for (uint32_t i = 0; i < kRouteTableSize; ++i) {
-    for (uint32_t k = 4; k < kBlockDataOffset; ++k) {
+    for (uint32_t k = 4; k < SHUB_BLOCK_DATA_OFFSET; ++k) {
       if (memory[i][kGuard + k] != 0) abort();
     }
-    for (uint32_t k = kBlockLockOffset; k < kChannelBlockSize; ++k) {
+    for (uint32_t k = SHUB_BLOCK_LOCK_OFFSET; k < SHUB_BLOCK_SIZE; ++k) {
       if (memory[i][kGuard + k] != 0) abort();
     }
   }

@@ -12,17 +12,20 @@
 
 #include <atomic>
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "libserialhub/status_reader.h"
 #include "platform/client_objects.h"
+#include "platform/named_event.h"
 
 struct shub_channel {
   int number = 0;
-  shub::os::MappedObject block;
-  shub::os::MappedObject event;
-  shub::os::MappedObject status;  // unmapped until a daemon has made it
+  shub::os::Block block;
+  shub::os::Event event;
+  shub::os::Block status;  // unmapped until a daemon has made it
   bool watching = false;    // counted in the status object's watchers
   int64_t goneSince = -1;   // since when no daemon held the alive lock; -1: one did at the last look
   // The last frame a peek returned: a sequence number that changed without a
@@ -46,18 +49,22 @@ constexpr int64_t kLineMsPerByte = 40, kLineConstantMs = 10;
 // line carries that many frames between two looks.
 constexpr uint64_t kMaxGap = uint64_t{1} << 32;
 
-std::atomic_ref<uint32_t> word(uint8_t* base, uint32_t offset) {
-  return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(base + offset));
-}
+using shub::os::wordAt;
 
 uint32_t* wordAddress(uint8_t* base, uint32_t offset) { return reinterpret_cast<uint32_t*>(base + offset); }
 
-int64_t deadlineOf(int timeoutMs) { return timeoutMs < 0 ? -1 : shub::os::monotonicMs() + timeoutMs; }
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(shub::os::Clock::now().time_since_epoch()).count();
+}
+
+shub::os::Clock::time_point inMs(int64_t ms) { return shub::os::Clock::now() + std::chrono::milliseconds(ms); }
+
+int64_t deadlineOf(int timeoutMs) { return timeoutMs < 0 ? -1 : nowMs() + timeoutMs; }
 
 // Milliseconds left, 0 when passed, -1 for no deadline.
 int64_t remaining(int64_t deadline) {
   if (deadline < 0) return -1;
-  const int64_t left = deadline - shub::os::monotonicMs();
+  const int64_t left = deadline - nowMs();
   return left > 0 ? left : 0;
 }
 
@@ -68,25 +75,15 @@ int fail(int error) {
   return -1;
 }
 
-bool openEventObject(const char* name, shub::os::MappedObject& out) {
-  if (!shub::os::openMappedObject(name, SHUB_EVENT_SIZE, out)) return false;
-  if (word(out.address, SHUB_EVENT_MAGIC_OFFSET).load(std::memory_order_acquire) != SHUB_EVENT_MAGIC) {
-    shub::os::closeMappedObject(out);
-    errno = EINVAL;
-    return false;
-  }
-  return true;
-}
-
 // The status object, mapped on first need: the daemon may start after the
 // channel was opened. False with ENOTCONN when there is none yet.
-bool haveStatus(shub::os::MappedObject& status) {
-  if (status.address == nullptr && !shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) {
+bool haveStatus(shub::os::Block& status) {
+  if (!status.valid() && !(status = shub::os::Block::open(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)).valid()) {
     if (errno == ENOENT) errno = ENOTCONN;
     return false;
   }
-  if (!shub::lib::statusReady(status.address)) {
-    errno = shub::os::objectBroken(status) ? EIO : ENOTCONN;
+  if (!shub::lib::statusReady(status.data())) {
+    errno = status.broken() ? EIO : ENOTCONN;
     return false;
   }
   return true;
@@ -94,10 +91,10 @@ bool haveStatus(shub::os::MappedObject& status) {
 
 // True once no daemon has held the status object's alive lock for
 // kGoneAfterMs. Without a status object nothing can be told: false.
-bool daemonGone(shub::os::MappedObject& status, int64_t& goneSince) {
-  if (status.address == nullptr && !shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, status)) return false;
-  const int64_t now = shub::os::monotonicMs();
-  if (shub::os::lockedByAnother(status.fd)) {
+bool daemonGone(shub::os::Block& status, int64_t& goneSince) {
+  if (!status.valid() && !(status = shub::os::Block::open(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)).valid()) return false;
+  const int64_t now = nowMs();
+  if (shub::os::lockedByAnother(status.fd())) {
     goneSince = -1;
     return false;
   }
@@ -105,28 +102,11 @@ bool daemonGone(shub::os::MappedObject& status, int64_t& goneSince) {
   return now - goneSince >= kGoneAfterMs;
 }
 
-enum class Taken { signal, timedOut, interrupted };
-
-// Takes the event's signal: swaps a non-zero state for 0, else sleeps while
-// it is 0, at most `ms`.
-Taken takeSignal(uint8_t* event, int64_t ms) {
-  auto state = word(event, SHUB_EVENT_STATE_OFFSET);
-  const int64_t until = shub::os::monotonicMs() + ms;
-  for (;;) {
-    uint32_t seen = state.load(std::memory_order_acquire);
-    if (seen != 0 && state.compare_exchange_strong(seen, 0, std::memory_order_acq_rel)) return Taken::signal;
-    if (seen != 0) continue;
-    const int64_t left = until - shub::os::monotonicMs();
-    if (left <= 0) return Taken::timedOut;
-    if (!shub::os::waitSharedWord(wordAddress(event, SHUB_EVENT_STATE_OFFSET), 0, left)) return Taken::interrupted;
-  }
-}
-
 // A watcher is counted before it first looks, and the daemon is fenced once
 // so that its next delivery cannot miss the count (see status_publisher.cpp).
 void startWatching(shub_channel* ch) {
   if (ch->watching) return;
-  word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_add(1, std::memory_order_seq_cst);
+  wordAt(ch->status.data(), SHUB_STATUS_WATCHERS_OFFSET).fetch_add(1, std::memory_order_seq_cst);
   shub::os::fenceRegisteredProcesses();
   ch->watching = true;
 }
@@ -135,13 +115,12 @@ void startWatching(shub_channel* ch) {
 // moved and the block was written since the last frame returned. Whatever
 // the words hold, this never waits longer than a slice.
 bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub::lib::FrameCopy& copy) {
-  const int entry = shub::lib::findEntry(ch->status.address, ch->number);
+  const int entry = shub::lib::findEntry(ch->status.data(), ch->number);
   if (entry < 0) return false;
   // 1 is the number before a channel's first frame: there is nothing to copy yet.
-  const uint64_t seq = shub::lib::entrySeq(ch->status.address, entry);
+  const uint64_t seq = shub::lib::entrySeq(ch->status.data(), entry);
   if (seq == cursor || seq < 2) return false;
-  if (!shub::lib::copyConsistent(ch->status.address, entry, ch->block.address, buf, cap, copy,
-                            shub::os::monotonicMs() + kSliceMs / 10)) {
+  if (!shub::lib::copyConsistent(ch->status.data(), entry, ch->block.data(), buf, cap, copy, inMs(kSliceMs / 10))) {
     return false;
   }
   const bool rewritten = cursor != ch->peekedSeq || copy.version != ch->peekedVersion;
@@ -149,25 +128,21 @@ bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub:
 }
 
 // The write block and its event, and the lock that lets one writer at a time
-// use them; all released by the destructor.
+// use them; the block's descriptor holds the writers' lock.
 struct WriteObjects {
-  shub::os::MappedObject status, block, event;
+  shub::os::Block status, block;
+  shub::os::Event event;
   int64_t goneSince = -1;
-  ~WriteObjects() {
-    shub::os::closeMappedObject(event);
-    shub::os::closeMappedObject(block);  // drops the writers' lock with the descriptor
-    shub::os::closeMappedObject(status);
-  }
 };
 
 // Waits until the daemon has written the outcome of the block's message into
 // its length word: 0 when it went out, SHUB_WRITE_NOT_SENT when the line did
 // not take it all; either leaves the block free. 0 (free), or the errno.
 int waitOutcome(WriteObjects& w, int64_t deadline, uint32_t* outcome = nullptr) {
-  uint32_t* length = wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET);
+  uint32_t* length = wordAddress(w.block.data(), SHUB_BLOCK_LENGTH_OFFSET);
   for (;;) {
-    if (shub::os::objectBroken(w.block) || shub::os::objectBroken(w.event)) return EIO;
-    const uint32_t seen = std::atomic_ref<uint32_t>(*length).load(std::memory_order_acquire);
+    if (w.block.broken() || w.event.broken()) return EIO;
+    const uint32_t seen = wordAt(w.block.data(), SHUB_BLOCK_LENGTH_OFFSET).load(std::memory_order_acquire);
     if (seen == 0 || seen == SHUB_WRITE_NOT_SENT) {
       if (outcome) *outcome = seen;
       return 0;
@@ -175,41 +150,38 @@ int waitOutcome(WriteObjects& w, int64_t deadline, uint32_t* outcome = nullptr) 
     if (daemonGone(w.status, w.goneSince)) return ENOTCONN;
     const int64_t left = remaining(deadline);
     if (left == 0) return ETIMEDOUT;
-    shub::os::waitSharedWord(length, seen, slice(left));  // a signal only costs a look
+    shub::os::waitSharedWord(length, seen, inMs(slice(left)));  // a signal only costs a look
   }
 }
 
 // The block free again for the next writer, whatever its length word says.
 void freeBlock(WriteObjects& w) {
-  word(w.block.address, SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
-  shub::os::wakeSharedWord(wordAddress(w.block.address, SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
+  wordAt(w.block.data(), SHUB_BLOCK_LENGTH_OFFSET).store(0, std::memory_order_release);
+  shub::os::wakeSharedWord(wordAddress(w.block.data(), SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
 }
 
 // Hands `count` bytes to the daemon through the free block; 0 once they went
 // out of the port, else the errno, with the block left free.
 int handOver(WriteObjects& w, const uint8_t* bytes, uint32_t count, int64_t deadline) {
-  uint8_t* block = w.block.address;
+  uint8_t* block = w.block.data();
   for (uint32_t k = 0; k < count; ++k) {
-    std::atomic_ref<uint8_t>(block[SHUB_BLOCK_DATA_OFFSET + k]).store(bytes[k], std::memory_order_relaxed);
+    wordAt<uint8_t>(block, SHUB_BLOCK_DATA_OFFSET + k).store(bytes[k], std::memory_order_relaxed);
   }
   // Data, then the length, then the event with release: the daemon's writer
   // never sees a length without its bytes.
-  word(block, SHUB_BLOCK_LENGTH_OFFSET).store(count, std::memory_order_relaxed);
-  auto state = word(w.event.address, SHUB_EVENT_STATE_OFFSET);
-  state.store(1, std::memory_order_release);
-  shub::os::wakeSharedWord(wordAddress(w.event.address, SHUB_EVENT_STATE_OFFSET), 1);
+  wordAt(block, SHUB_BLOCK_LENGTH_OFFSET).store(count, std::memory_order_relaxed);
+  w.event.signal();
   uint32_t outcome = 0;
   int error = waitOutcome(w, deadline, &outcome);
   if (error == ETIMEDOUT || error == ENOTCONN) {
     // Withdrawn, unless the daemon took the signal first: then it is on the
     // line, and the line's own write time-out bounds the wait for how it went.
-    uint32_t signalled = 1;
-    if (state.compare_exchange_strong(signalled, 0, std::memory_order_acq_rel)) {
+    if (w.event.wait(std::chrono::milliseconds(0)) == shub::os::WaitResult::signalled) {
       freeBlock(w);
       return error;
     }
     const int64_t lineMs = kLineMsPerByte * count + kLineConstantMs + kSliceMs;
-    if (waitOutcome(w, shub::os::monotonicMs() + lineMs, &outcome) == 0) error = 0;
+    if (waitOutcome(w, nowMs() + lineMs, &outcome) == 0) error = 0;
   }
   if (error == 0 && outcome == 0) return 0;
   freeBlock(w);
@@ -231,7 +203,9 @@ shub_channel* shub_channel_open(int channel) {
     return nullptr;
   }
   ch->number = channel;
-  if (!shub::os::openMappedObject(blockName, SHUB_BLOCK_SIZE, ch->block) || !openEventObject(eventName, ch->event)) {
+  ch->block = shub::os::Block::open(blockName, SHUB_BLOCK_SIZE);
+  if (ch->block.valid()) ch->event = shub::os::Event::open(eventName);
+  if (!ch->event.valid()) {
     const int error = errno;
     shub_channel_close(ch);
     errno = error;
@@ -242,12 +216,9 @@ shub_channel* shub_channel_open(int channel) {
 
 void shub_channel_close(shub_channel* ch) {
   if (ch == nullptr) return;
-  if (ch->watching && !shub::os::objectBroken(ch->status)) {
-    word(ch->status.address, SHUB_STATUS_WATCHERS_OFFSET).fetch_sub(1, std::memory_order_relaxed);
+  if (ch->watching && !ch->status.broken()) {
+    wordAt(ch->status.data(), SHUB_STATUS_WATCHERS_OFFSET).fetch_sub(1, std::memory_order_relaxed);
   }
-  shub::os::closeMappedObject(ch->status);
-  shub::os::closeMappedObject(ch->event);
-  shub::os::closeMappedObject(ch->block);
   delete ch;
 }
 
@@ -255,39 +226,38 @@ int shub_channel_wait(shub_channel* ch, int timeout_ms, void* buf, size_t cap) {
   if (ch == nullptr || (buf == nullptr && cap > 0)) return fail(EINVAL);
   const int64_t deadline = deadlineOf(timeout_ms);
   for (;;) {
-    if (shub::os::objectBroken(ch->event) || shub::os::objectBroken(ch->block)) return fail(EIO);
-    const Taken taken = takeSignal(ch->event.address, slice(remaining(deadline)));
-    if (taken == Taken::interrupted) return fail(EINTR);
-    if (taken == Taken::signal) break;
+    if (ch->event.broken() || ch->block.broken()) return fail(EIO);
+    const shub::os::WaitResult taken = ch->event.wait(std::chrono::milliseconds(slice(remaining(deadline))));
+    if (taken == shub::os::WaitResult::interrupted) return fail(EINTR);
+    if (taken == shub::os::WaitResult::signalled) break;
     if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
     if (remaining(deadline) == 0) return 0;
   }
   auto* out = static_cast<uint8_t*>(buf);
-  const int entry = haveStatus(ch->status) ? shub::lib::findEntry(ch->status.address, ch->number) : -1;
+  const int entry = haveStatus(ch->status) ? shub::lib::findEntry(ch->status.data(), ch->number) : -1;
   shub::lib::FrameCopy copy;
   // Bounded: a word left odd by a daemon killed mid-write must not hang a
   // consumer that already has its signal; it gets the plain copy instead.
-  if (entry >= 0 && shub::lib::copyConsistent(ch->status.address, entry, ch->block.address, out, cap, copy,
-                                         shub::os::monotonicMs() + kSliceMs)) {
+  if (entry >= 0 && shub::lib::copyConsistent(ch->status.data(), entry, ch->block.data(), out, cap, copy, inMs(kSliceMs))) {
     return static_cast<int>(copy.length);
   }
-  const uint32_t length = shub::lib::copyPlain(ch->block.address, out, cap);
-  return shub::os::objectBroken(ch->block) ? fail(EIO) : static_cast<int>(length);
+  const uint32_t length = shub::lib::copyPlain(ch->block.data(), out, cap);
+  return ch->block.broken() ? fail(EIO) : static_cast<int>(length);
 }
 
 int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, uint64_t* seq) {
   if (ch == nullptr || seq == nullptr || (buf == nullptr && cap > 0)) return fail(EINVAL);
   if (!haveStatus(ch->status)) return -1;
   startWatching(ch);
-  uint32_t* wake = wordAddress(ch->status.address, SHUB_STATUS_WAKE_OFFSET);
+  uint32_t* wake = wordAddress(ch->status.data(), SHUB_STATUS_WAKE_OFFSET);
   const int64_t deadline = deadlineOf(timeout_ms);
-  const int entry = shub::lib::findEntry(ch->status.address, ch->number);
-  const uint64_t cursor = *seq != 0 ? *seq : entry >= 0 ? shub::lib::entrySeq(ch->status.address, entry) : 0;
+  const int entry = shub::lib::findEntry(ch->status.data(), ch->number);
+  const uint64_t cursor = *seq != 0 ? *seq : entry >= 0 ? shub::lib::entrySeq(ch->status.data(), entry) : 0;
   for (;;) {
-    if (shub::os::objectBroken(ch->status) || shub::os::objectBroken(ch->block)) return fail(EIO);
+    if (ch->status.broken() || ch->block.broken()) return fail(EIO);
     // The wake word is read before the sequence number, so a frame that
     // comes after the look changes it and the sleep below returns at once.
-    const uint32_t wakeSeen = std::atomic_ref<uint32_t>(*wake).load(std::memory_order_acquire);
+    const uint32_t wakeSeen = wordAt(ch->status.data(), SHUB_STATUS_WAKE_OFFSET).load(std::memory_order_acquire);
     shub::lib::FrameCopy copy;
     if (newFrame(ch, cursor, static_cast<uint8_t*>(buf), cap, copy)) {
       ch->peekedSeq = *seq = copy.seq;
@@ -300,7 +270,40 @@ int shub_channel_peek(shub_channel* ch, int timeout_ms, void* buf, size_t cap, u
     const int64_t left = remaining(deadline);
     if (left == 0) return 0;
     if (daemonGone(ch->status, ch->goneSince)) return fail(ENOTCONN);
-    if (!shub::os::waitSharedWord(wake, wakeSeen, slice(left))) return fail(EINTR);
+    if (!shub::os::waitSharedWord(wake, wakeSeen, inMs(slice(left)))) return fail(EINTR);
+  }
+}
+
+int shub_channel_read(shub_channel* ch, void* block, size_t size) {
+  if (ch == nullptr || (block == nullptr && size > 0)) return fail(EINVAL);
+  uint8_t whole[SHUB_BLOCK_SIZE];
+  const int entry = haveStatus(ch->status) ? shub::lib::findEntry(ch->status.data(), ch->number) : -1;
+  shub::lib::copyBlock(ch->status.data(), entry, ch->block.data(), whole, inMs(kSliceMs));
+  if (ch->block.broken()) return fail(EIO);
+  size = std::min<size_t>(size, SHUB_BLOCK_SIZE);
+  std::memcpy(block, whole, size);
+  return static_cast<int>(size);
+}
+
+int shub_event_set(const char* name) {
+  shub::os::Event event = shub::os::Event::open(name != nullptr ? name : "");
+  if (!event.valid()) return -1;
+  event.signal();
+  return 0;
+}
+
+int shub_event_wait(const char* name, int timeout_ms) {
+  shub::os::Event event = shub::os::Event::open(name != nullptr ? name : "");
+  if (!event.valid()) return -1;
+  switch (event.wait(timeout_ms < 0 ? shub::os::Timeout() : std::chrono::milliseconds(timeout_ms))) {
+    case shub::os::WaitResult::signalled:
+      return 1;
+    case shub::os::WaitResult::timeout:
+      return 0;
+    case shub::os::WaitResult::interrupted:
+      return fail(EINTR);
+    default:
+      return fail(EIO);
   }
 }
 
@@ -313,16 +316,18 @@ int shub_write(const void* bytes, size_t count) {
   if (count > SHUB_BLOCK_DATA_SIZE) return fail(EMSGSIZE);
   if (bytes == nullptr || count == 0) return fail(EINVAL);
   WriteObjects w;
-  if (!shub::os::openMappedObject(SHUB_STATUS_NAME, SHUB_STATUS_SIZE, w.status)) return fail(errno == ENOENT ? ENOTCONN : errno);
-  if (!shub::os::lockedByAnother(w.status.fd)) return fail(ENOTCONN);
-  if (!shub::os::openMappedObject(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE, w.block) ||
-      !openEventObject(SHUB_WRITE_EVENT_NAME, w.event)) {
+  if (!(w.status = shub::os::Block::open(SHUB_STATUS_NAME, SHUB_STATUS_SIZE)).valid()) {
+    return fail(errno == ENOENT ? ENOTCONN : errno);
+  }
+  if (!shub::os::lockedByAnother(w.status.fd())) return fail(ENOTCONN);
+  if (!(w.block = shub::os::Block::open(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE)).valid() ||
+      !(w.event = shub::os::Event::open(SHUB_WRITE_EVENT_NAME)).valid()) {
     return -1;
   }
   // One writer at a time, across processes: the lock is the block file's own
   // flock, which the kernel drops however a writer dies.
-  const int64_t deadline = shub::os::monotonicMs() + kWriteTakeMs;
-  if (!shub::os::lockExclusiveUntil(w.block.fd, deadline)) return -1;
+  const int64_t deadline = nowMs() + kWriteTakeMs;
+  if (!shub::os::lockExclusiveUntil(w.block.fd(), inMs(kWriteTakeMs))) return -1;
   int error = waitOutcome(w, deadline);
   if (error == 0) error = handOver(w, static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count), deadline);
   return error == 0 ? 0 : fail(error);
@@ -330,21 +335,13 @@ int shub_write(const void* bytes, size_t count) {
 
 int shub_stats(shub_status* out) {
   if (out == nullptr) return fail(EINVAL);
-  shub::os::MappedObject status;
-  if (!haveStatus(status)) {
-    const int error = errno;
-    shub::os::closeMappedObject(status);
-    return fail(error);
-  }
-  const uint8_t* base = status.address;
-  const auto u32 = [base](uint32_t offset) {
-    return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(base + offset)).load(std::memory_order_relaxed);
-  };
-  const auto u64 = [base](uint32_t offset) {
-    return std::atomic_ref<const uint64_t>(*reinterpret_cast<const uint64_t*>(base + offset)).load(std::memory_order_relaxed);
-  };
+  shub::os::Block status;
+  if (!haveStatus(status)) return -1;
+  const uint8_t* base = status.data();
+  const auto u32 = [base](uint32_t offset) { return wordAt(base, offset).load(std::memory_order_relaxed); };
+  const auto u64 = [base](uint32_t offset) { return wordAt<uint64_t>(base, offset).load(std::memory_order_relaxed); };
   *out = {};
-  out->daemon_alive = shub::os::lockedByAnother(status.fd) ? 1 : 0;
+  out->daemon_alive = shub::os::lockedByAnother(status.fd()) ? 1 : 0;
   out->power = u32(SHUB_STATUS_POWER_OFFSET);
   out->backlight = u32(SHUB_STATUS_BACKLIGHT_OFFSET);
   out->watchers = u32(SHUB_STATUS_WATCHERS_OFFSET);
@@ -364,9 +361,7 @@ int shub_stats(shub_status* out) {
     entry.frames = u64(at + SHUB_STATUS_ENTRY_FRAMES);
     entry.bytes = u64(at + SHUB_STATUS_ENTRY_BYTES);
   }
-  const bool broken = shub::os::objectBroken(status);
-  shub::os::closeMappedObject(status);
-  return broken ? fail(EIO) : 0;
+  return status.broken() ? fail(EIO) : 0;
 }
 
 }  // extern "C"

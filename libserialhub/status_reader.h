@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/client_objects.h"
+
 namespace shub::lib {
 
 // True when the object carries the magic and a version this reader knows.
@@ -23,10 +25,14 @@ struct FrameCopy {
 
 // Copies the frame of `block` while `entry`'s seqlock stays even and
 // unchanged around the copy, trying again otherwise. False when the word is
-// still odd or moving at `deadlineMs` (monotonic ms), which only a daemon
+// still odd or moving at `deadline`, which only a daemon
 // stopped in the middle of a write, or another process writing the word, causes.
 bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint8_t* buf, size_t cap,
-                    FrameCopy& out, int64_t deadlineMs);
+                    FrameCopy& out, os::Clock::time_point deadline);
+
+// The whole block (SHUB_BLOCK_SIZE bytes) into `out`, under `entry`'s seqlock
+// as copyConsistent() while it can be had, else (and for entry -1) as it is.
+void copyBlock(const uint8_t* status, int entry, const uint8_t* block, uint8_t* out, os::Clock::time_point deadline);
 
 // A copy with no seqlock, for channels the status object does not list.
 uint32_t copyPlain(const uint8_t* block, uint8_t* buf, size_t cap);

@@ -1,26 +1,121 @@
-// Client-side access to named objects, compiled into libserialhub too. Any
-// group member can shrink an object under a client, so mappings go through
-// the SIGBUS guard, which passes every other SIGBUS on to the program's own.
+// Client-side access to named objects and the event protocol, compiled into
+// libserialhub too. Any group member can shrink an object under a client, so
+// mappings go through the SIGBUS guard, which passes every other SIGBUS on to
+// the program's own.
 #include "platform/client_objects.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <linux/membarrier.h>
+#include <linux/time_types.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include "platform/futex_internal.h"
+#include <serialhub/protocol.h>
+
 #include "platform/mapping_guard.h"
+#include "platform/named_event.h"
 #include "platform/paths.h"
 
 namespace shub::os {
 
+// The futex calls every blocking wait here is built on. A futex word is a
+// plain uint32_t touched only through std::atomic_ref, private or in a mapping
+// shared with other processes. Wake-ups may be spurious: callers loop.
+namespace {
+
+// steady_clock is CLOCK_MONOTONIC: an absolute deadline, so an interrupted wait never stretches.
+__kernel_timespec kernelTime(Clock::time_point at) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+  return {ns / 1000000000, ns % 1000000000};
+}
+
+bool deadlinePassed(const Deadline& deadline) { return deadline && Clock::now() >= *deadline; }
+
+// Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
+// False with errno on any return but a wake-up (EINTR: a signal handler ran).
+bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
+  const __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
+  const timespec until{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
+  return syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
+                 deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
+}
+
+void futexWake(uint32_t* word, int count, bool shared) {
+  syscall(SYS_futex, word, FUTEX_WAKE | (shared ? 0 : FUTEX_PRIVATE_FLAG), count, nullptr, nullptr, 0);
+}
+
+// A private word that a stop request raises and wakes, for one wait. The
+// callback's destructor waits out a running stopper: the word outlives its wake.
+struct StopWord {
+  struct Raise {
+    uint32_t* word;
+    void operator()() const {
+      std::atomic_ref(*word).store(1, std::memory_order_release);
+      futexWake(word, INT_MAX, false);
+    }
+  };
+  explicit StopWord(std::stop_token stop) : callback(std::move(stop), Raise{&word}) {}
+
+  uint32_t word = 0;  // before the callback, which may raise it at once
+  std::stop_callback<Raise> callback;  // neither copyable nor movable: the word stays put
+};
+
+// Sleeps while `word` and the stop word both hold 0. The kernel compares both
+// before it sleeps, so no stop is slept through, even with `word` in a truncated
+// file. Kernels before 5.16 lack futex_waitv: there the sleep is 10 ms slices.
+void futexWaitOrStop(uint32_t* word, bool shared, uint32_t* stopWord, const Deadline& deadline) {
+  futex_waitv waiters[2] = {{0, reinterpret_cast<uintptr_t>(word), FUTEX_32 | (shared ? 0u : FUTEX_PRIVATE_FLAG), 0},
+                            {0, reinterpret_cast<uintptr_t>(stopWord), FUTEX_32 | FUTEX_PRIVATE_FLAG, 0}};
+  __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
+  if (syscall(SYS_futex_waitv, waiters, 2, 0, deadline ? &at : nullptr, CLOCK_MONOTONIC) >= 0 || errno != ENOSYS) {
+    return;
+  }
+  const Clock::time_point slice = Clock::now() + std::chrono::milliseconds(10);
+  futexWaitUntil(word, 0, !deadline || slice < *deadline ? slice : deadline, shared);
+}
+
+// The event protocol, its one implementation: a state word, 0 not signalled and
+// anything else signalled. A waiter swaps a signal for 0, else sleeps while
+// the word is 0; the deadline, a stop of `stop` (one requested before the
+// sleep too) or a signal handler end the wait. A stopped waiter passes on the
+// wake-up a set may have meant for another.
+WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, std::stop_token stop = {}) {
+  const std::atomic_ref word(*state);
+  StopWord stopWord(stop);  // before the first check: no later stop is slept through
+  for (;;) {
+    if (stop.stop_requested()) {
+      // The set that woke us may have meant another waiter: pass it on.
+      if (word.load(std::memory_order_acquire) != 0) futexWake(state, 1, shared);
+      return WaitResult::stopped;
+    }
+    // Any word but 0 is a signal: waiting on "not 0, not 1" would spin on garbage.
+    uint32_t expected = word.load(std::memory_order_relaxed);
+    if (expected != 0) {
+      if (word.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
+    } else if (deadlinePassed(deadline)) {
+      return WaitResult::timeout;
+    } else if (stop.stop_possible()) {
+      futexWaitOrStop(state, shared, &stopWord.word, deadline);
+    } else if (!futexWaitUntil(state, 0, deadline, shared) && errno == EINTR) {
+      return WaitResult::interrupted;
+    }
+  }
+}
+
+}  // namespace
+
 int detail::openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
   if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == off_t{size})) return fd;
   close(fd);
@@ -28,38 +123,72 @@ int detail::openObjectFile(const std::string& path, uint32_t size) {
   return -1;
 }
 
-bool openMappedObject(const char* name, uint32_t size, MappedObject& out) {
-  out = MappedObject{};
+Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(size) {
+  address_ = fd < 0 ? nullptr : static_cast<uint8_t*>(mapGuarded(fd, size, notice, &tripped_));
+  if (address_ == nullptr && fd >= 0) {
+    const int error = errno;
+    close(std::exchange(fd_, -1));
+    errno = error;
+  }
+}
+
+void Block::swap(Block& other) noexcept {
+  std::swap(fd_, other.fd_);
+  std::swap(address_, other.address_);
+  std::swap(size_, other.size_);
+  std::swap(tripped_, other.tripped_);
+}
+
+Block::~Block() {
+  unmapGuarded(address_, size_);
+  if (fd_ >= 0) close(fd_);
+}
+
+Block Block::open(std::string_view name, uint32_t size) {
   const std::optional<std::string> path = objectPath(name);
   errno = EINVAL;  // for a name that cannot be an object
-  const int fd = path ? detail::openObjectFile(*path, size) : -1;
-  if (fd < 0) return false;
-  const std::atomic<bool>* tripped = nullptr;
-  void* address = mapGuarded(fd, size, {}, &tripped);
-  if (address == nullptr) {
-    close(fd);  // leaves errno alone: the descriptor is valid
-    return false;
+  return Block(path ? detail::openObjectFile(*path, size) : -1, size, {});
+}
+
+bool Event::hasMagic() const {
+  return file_.valid() && wordAt(file_.data(), SHUB_EVENT_MAGIC_OFFSET).load() == SHUB_EVENT_MAGIC;
+}
+
+Event Event::open(std::string_view name) {
+  Event event;
+  event.file_ = Block::open(name, SHUB_EVENT_SIZE);
+  if (event.file_.valid() && !event.hasMagic()) {
+    event.file_ = Block();
+    errno = EINVAL;
   }
-  out = MappedObject{fd, static_cast<uint8_t*>(address), size, tripped};
-  return true;
+  return event;
 }
 
-void closeMappedObject(MappedObject& object) {
-  unmapGuarded(object.address, object.size);
-  if (object.fd >= 0) close(object.fd);
-  object = MappedObject{};
+static_assert(SHUB_EVENT_STATE_OFFSET == 0);
+uint32_t* Event::word() const { return local_ ? local_.get() : reinterpret_cast<uint32_t*>(file_.data()); }
+
+void Event::signal() {
+  if (!valid()) return;
+  // Release: a frame written before the signal is seen by the waiter that takes it.
+  std::atomic_ref(*word()).store(1, std::memory_order_release);
+  futexWake(word(), 1, !local_);
 }
 
-bool objectBroken(const MappedObject& object) {
-  return object.tripped != nullptr && object.tripped->load(std::memory_order_acquire);
+void Event::clear() {
+  if (valid()) std::atomic_ref(*word()).store(0, std::memory_order_relaxed);
 }
 
-bool waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs) {
-  const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(timeoutMs, 0, 0x7fffffff));
-  return detail::futexWaitUntil(word, expected, detail::deadlineAfterMs(ms, timeoutMs < 0), true) || errno != EINTR;
+bool Event::signalled() const { return valid() && std::atomic_ref(*word()).load(std::memory_order_acquire) != 0; }
+
+WaitResult Event::wait(Timeout timeout, std::stop_token stop) {
+  return valid() ? takeSignal(word(), !local_, deadlineAfter(timeout), std::move(stop)) : WaitResult::failed;
 }
 
-void wakeSharedWord(uint32_t* word, int count) { detail::futexWake(word, count, true); }
+bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline) {
+  return futexWaitUntil(word, expected, deadline, true) || errno != EINTR;
+}
+
+void wakeSharedWord(uint32_t* word, int count) { futexWake(word, count, true); }
 
 bool fenceRegisteredProcesses() { return syscall(SYS_membarrier, MEMBARRIER_CMD_GLOBAL_EXPEDITED, 0, 0) == 0; }
 
@@ -71,22 +200,16 @@ bool lockedByAnother(int fd) {
 
 // flock has no time-out of its own: a writer holds it for one hand-over, so
 // short naps waste little.
-bool lockExclusiveUntil(int fd, int64_t deadlineMs) {
-  for (int64_t napUs = 50;; napUs = std::min<int64_t>(napUs * 2, 2000)) {
+bool lockExclusiveUntil(int fd, Clock::time_point deadline) {
+  for (auto nap = std::chrono::microseconds(50);; nap = std::min(nap * 2, std::chrono::microseconds(2000))) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (monotonicMs() >= deadlineMs) {
+    if (Clock::now() >= deadline) {
       errno = ETIMEDOUT;
       return false;
     }
-    const timespec nap{0, static_cast<long>(napUs) * 1000};
-    nanosleep(&nap, nullptr);
+    std::this_thread::sleep_for(nap);
   }
-}
-
-int64_t monotonicMs() {
-  const timespec now = detail::monotonicNow();
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 }  // namespace shub::os

@@ -4,33 +4,70 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <stop_token>
 #include <string>
+#include <string_view>
 
 namespace shub::os {
 
-struct MappedObject {
-  int fd = -1;
-  uint8_t* address = nullptr;
-  uint32_t size = 0;
-  const std::atomic<bool>* tripped = nullptr;  // the SIGBUS guard's flag of this mapping
+using Clock = std::chrono::steady_clock;
+using Timeout = std::optional<std::chrono::milliseconds>;  // empty: no time-out
+using Deadline = std::optional<Clock::time_point>;         // empty: none
+inline Deadline deadlineAfter(Timeout timeout) { return timeout ? Deadline(Clock::now() + *timeout) : std::nullopt; }
+
+// The one way to touch a word of a mapping other threads and processes share:
+// an atomic view of the `Word` at `offset` (aligned in every mapping).
+template <typename Word = uint32_t>
+std::atomic_ref<Word> wordAt(const uint8_t* base, uint32_t offset) {
+  return std::atomic_ref<Word>(*reinterpret_cast<Word*>(const_cast<uint8_t*>(base) + offset));
+}
+
+enum class WaitResult { signalled, timeout, stopped, failed, interrupted };
+
+// An object file of $CE_OBJECTS mapped shared under the SIGBUS guard
+// (mapping_guard.h): unmapped and closed when it goes.
+class Block {
+ public:
+  Block() = default;
+  // Adopts `fd` and maps `size` bytes of it; invalid, fd closed, when mapping
+  // fails. `notice` is said once if the file shrinks (see mapGuarded()).
+  Block(int fd, uint32_t size, std::string_view notice);
+  Block(Block&& other) noexcept { swap(other); }
+  Block& operator=(Block&& other) noexcept {  // what this held goes with `other`
+    swap(other);
+    return *this;
+  }
+  ~Block();
+
+  // Opens $CE_OBJECTS/<name>, which must be a regular file of exactly `size`
+  // bytes (a link is never followed). Invalid with errno: ENOENT missing,
+  // EACCES not allowed, EINVAL not such an object.
+  static Block open(std::string_view name, uint32_t size);
+
+  bool valid() const { return address_ != nullptr; }
+  uint8_t* data() const { return address_; }
+  uint32_t size() const { return size_; }
+  int fd() const { return fd_; }
+  // True once another process truncated the file under the mapping: it reads
+  // as zeros from then on, so nothing read from it can be trusted.
+  bool broken() const { return tripped_ != nullptr && tripped_->load(std::memory_order_acquire); }
+
+ private:
+  void swap(Block& other) noexcept;
+
+  int fd_ = -1;
+  uint8_t* address_ = nullptr;
+  uint32_t size_ = 0;
+  const std::atomic<bool>* tripped_ = nullptr;
 };
 
-// Opens $CE_OBJECTS/<name>, which must be a regular file of exactly `size`
-// bytes (a link is never followed), and maps it shared under the SIGBUS guard
-// (mapping_guard.h). False with errno: ENOENT missing, EACCES not allowed,
-// EINVAL not such an object.
-bool openMappedObject(const char* name, uint32_t size, MappedObject& out);
-void closeMappedObject(MappedObject& object);
-
-// True once another process truncated the object's file under the mapping:
-// it reads as zeros from then on, so nothing read from it can be trusted.
-bool objectBroken(const MappedObject& object);
-
-// Sleeps while the shared futex word holds `expected`, for at most
-// `timeoutMs` (negative: no limit). Returns on any wake-up, callers re-check;
-// false when a signal handler interrupted the sleep.
-bool waitSharedWord(uint32_t* word, uint32_t expected, int64_t timeoutMs);
+// Sleeps while the shared futex word holds `expected`, until the deadline.
+// Returns on any wake-up, callers re-check; false when a signal handler
+// interrupted the sleep.
+bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline);
 void wakeSharedWord(uint32_t* word, int count);
 
 // A full memory barrier on every thread of every process registered for it
@@ -40,16 +77,14 @@ bool fenceRegisteredProcesses();
 // True when another process holds an exclusive flock on the file of `fd`.
 bool lockedByAnother(int fd);
 
-// Takes an exclusive flock on the file of `fd`, trying until `deadlineMs`
-// (monotonic ms). False with errno: ETIMEDOUT, or the OS error.
-bool lockExclusiveUntil(int fd, int64_t deadlineMs);
-
-int64_t monotonicMs();
+// Takes an exclusive flock on the file of `fd`, trying until `deadline`.
+// False with errno: ETIMEDOUT, or the OS error.
+bool lockExclusiveUntil(int fd, Clock::time_point deadline);
 
 namespace detail {
 
-// openMappedObject's open, for the daemon too: a link planted there would
-// have us write into whatever it points at.
+// Block::open's open, for the daemon too: a link planted there would have us
+// write into whatever it points at.
 int openObjectFile(const std::string& path, uint32_t size);
 
 }  // namespace detail

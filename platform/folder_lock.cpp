@@ -7,26 +7,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace shub::os {
 
 bool FolderLock::tryLock(const std::string& folder) {
   unlock();
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+  const int error = errno;
+  unlock();
+  errno = error;
+  return false;
 }
 
 void FolderLock::unlock() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) close(std::exchange(fd_, -1));
 }
 
 }  // namespace shub::os

@@ -1,40 +1,44 @@
-// Auto-reset events, named (an 8-byte file in $CE_OBJECTS: u32 state at 0,
-// 1 signalled, a process-shared futex word; u32 magic 0x544E5645 at 4) or
-// unnamed (private memory). Each set releases exactly one wait.
+// Auto-reset events, named (an 8-byte file in $CE_OBJECTS, layout in
+// serialhub/protocol.h) or unnamed (private memory). Each signal releases
+// exactly one wait.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <stop_token>
+#include <string_view>
+
+#include "platform/client_objects.h"
 
 namespace shub::os {
 
-inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
+class Event {
+ public:
+  Event() = default;  // no event: a signal does nothing, a wait fails
 
-struct NamedEvent;  // opaque; owned by whoever created or opened it
+  static Event unnamed();
+  // Creates the named event, not signalled, or opens it keeping its state; invalid on failure.
+  static Event create(std::string_view name);
+  // Opens an existing named event; invalid, errno set, when there is none.
+  static Event open(std::string_view name);
 
-enum class WaitResult { signalled, timeout, stopped, failed };
+  bool valid() const { return word() != nullptr; }
+  void signal();
+  void clear();
+  // True while a signal waits to be taken; takes nothing.
+  bool signalled() const;
+  // Waits up to `timeout`; a stop of `stop`, also one before the wait sleeps,
+  // ends it with `stopped` and consumes no signal. Without a stop token a
+  // signal handler that runs ends it with `interrupted`.
+  WaitResult wait(Timeout timeout, std::stop_token stop = {});
+  bool broken() const { return file_.broken(); }
 
-// Creates the event or opens one keeping its state; `name` nullptr: unnamed. nullptr on failure.
-NamedEvent* createEvent(const char* name, bool initiallySignalled);
+ private:
+  uint32_t* word() const;
+  bool hasMagic() const;  // a named event's file carries the event magic
 
-// Opens an existing named event; nullptr when there is none.
-NamedEvent* openEvent(const char* name);
-
-// Waits up to `timeoutMs` (kInfinite: no time-out). A stop of `stop`, also one
-// before the wait sleeps, ends it with `stopped` and consumes no signal: a
-// stopped waiter that a set had woken passes the wake-up on to another waiter.
-WaitResult waitEvent(NamedEvent* event, uint32_t timeoutMs, std::stop_token stop = {});
-
-bool setEvent(NamedEvent* event);
-bool resetEvent(NamedEvent* event);
-// True while a signal waits to be taken; takes nothing.
-bool eventSignalled(NamedEvent* event);
-void closeEvent(NamedEvent* event);  // nullptr is accepted
-
-struct EventCloser {
-  void operator()(NamedEvent* event) const { closeEvent(event); }
+  Block file_;                      // a named event's file
+  std::unique_ptr<uint32_t> local_;  // an unnamed event's word
 };
-using EventHandle = std::unique_ptr<NamedEvent, EventCloser>;
 
 }  // namespace shub::os

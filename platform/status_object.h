@@ -5,21 +5,20 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/named_block.h"
+#include "platform/client_objects.h"
 
 namespace shub::os {
 
-struct StatusObject {
-  NamedBlock block;
-  uint8_t* address = nullptr;  // SHUB_STATUS_SIZE bytes, page aligned
+class StatusObject {
+ public:
+  // Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock and lets
+  // watchers fence this process (sparing the delivery path a fence of its own).
+  // False with `why` naming the object and the OS error. The lock goes with the object.
+  bool open(std::string* why);
+  uint8_t* data() const { return block_.data(); }  // SHUB_STATUS_SIZE bytes, page aligned
+
+ private:
+  Block block_;
 };
-
-// Opens or creates CRT:STATUS, maps it, takes the daemon-alive lock and lets
-// watchers fence this process (sparing the delivery path a fence of its own).
-// False with `problem` naming the object and the OS error.
-bool openStatusObject(StatusObject& out, std::string& problem);
-
-// Unmaps, closes and so releases the lock; a closed object is left as is.
-void closeStatusObject(StatusObject& status);
 
 }  // namespace shub::os

@@ -5,34 +5,26 @@
 // its event announced, but never a torn word or undefined behaviour.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include <serialhub/protocol.h>
 
+#include "platform/client_objects.h"
+
 namespace shub::router {
 
-inline constexpr uint32_t kChannelBlockSize = SHUB_BLOCK_SIZE;
-inline constexpr uint32_t kBlockDataOffset = SHUB_BLOCK_DATA_OFFSET;
-inline constexpr uint32_t kBlockDataSize = SHUB_BLOCK_DATA_SIZE;
-inline constexpr uint32_t kBlockLockOffset = SHUB_BLOCK_LOCK_OFFSET;
-inline constexpr uint32_t kBlockLockSize = SHUB_BLOCK_LOCK_SIZE;
-
-inline uint8_t loadBlockByte(const uint8_t* block, uint32_t offset) {
-  return std::atomic_ref<const uint8_t>(block[offset]).load(std::memory_order_relaxed);
-}
+inline uint8_t loadBlockByte(const uint8_t* block, uint32_t offset) { return os::wordAt<uint8_t>(block, offset).load(std::memory_order_relaxed); }
 
 inline void storeBlockByte(uint8_t* block, uint32_t offset, uint8_t value) {
-  std::atomic_ref<uint8_t>(block[offset]).store(value, std::memory_order_relaxed);
+  os::wordAt<uint8_t>(block, offset).store(value, std::memory_order_relaxed);
 }
 
-// The length word at offset 0 (4-byte aligned in every mapping).
 inline uint32_t loadBlockLength(const uint8_t* block) {
-  return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(block)).load(std::memory_order_relaxed);
+  return os::wordAt(block, SHUB_BLOCK_LENGTH_OFFSET).load(std::memory_order_relaxed);
 }
 
 inline void storeBlockLength(uint8_t* block, uint32_t length) {
-  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block)).store(length, std::memory_order_relaxed);
+  os::wordAt(block, SHUB_BLOCK_LENGTH_OFFSET).store(length, std::memory_order_relaxed);
 }
 
 inline void loadBlockBytes(const uint8_t* block, uint32_t offset, uint8_t* out, uint32_t count) {
@@ -45,6 +37,15 @@ inline void storeBlockBytes(uint8_t* block, uint32_t offset, const uint8_t* byte
 
 inline void fillBlockBytes(uint8_t* block, uint32_t offset, uint8_t value, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) storeBlockByte(block, offset + i, value);
+}
+
+// An unowned lock record into the lock area, byte by byte: other processes may
+// have the block mapped already. The daemon never takes the lock.
+inline void storeUnownedLock(uint8_t* block) {
+  fillBlockBytes(block, SHUB_BLOCK_LOCK_OFFSET, 0, SHUB_BLOCK_LOCK_SIZE);
+  for (uint32_t k = 0; k < 4; ++k) {
+    storeBlockByte(block, SHUB_BLOCK_LOCK_OFFSET + SHUB_LOCK_MAGIC_OFFSET + k, uint8_t(SHUB_LOCK_MAGIC >> (8 * k)));
+  }
 }
 
 }  // namespace shub::router

@@ -1,11 +1,12 @@
-// Creates and releases the channel block CRT<N> and event CRT<N>:EVENT of
-// every route entry.
+// The channel block CRT<N> and event CRT<N>:EVENT of every route entry, the
+// daemon's whole interface to the processes that consume a channel.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
-#include "platform/lock_record.h"
+#include "platform/named_event.h"
 #include "router/route_table.h"
 
 namespace shub::router {
@@ -14,10 +15,35 @@ namespace shub::router {
 void channelBlockName(int32_t channel, char* name, size_t size);
 void channelEventName(int32_t channel, char* name, size_t size);
 
-// For the entries in table order: open-or-create and map the block, create
-// the event, copy `lock` into the lock area. Stops at the first block that
-// cannot be made or mapped; later entries keep no block.
-void createChannelBlocks(RouteTable& table, const os::LockRecord& lock);
-void releaseChannelBlocks(RouteTable& table);
+// Where the frame assembler puts a route entry's frames.
+class FrameOutlets {
+ public:
+  virtual uint8_t* block(uint32_t entry) const = 0;  // nullptr: the entry has no block
+  virtual void signal(uint32_t entry) = 0;           // after the frame is in the block
+
+ protected:
+  ~FrameOutlets() = default;
+};
+
+class ChannelSet final : public FrameOutlets {
+ public:
+  ChannelSet() = default;
+  // For the entries in table order: open-or-create and map the block, create
+  // the event, put an unowned lock record in the lock area. Stops at the first
+  // block that cannot be made; later entries keep no block.
+  explicit ChannelSet(const RouteTable& table);
+
+  uint8_t* block(uint32_t entry) const override { return entry < channels_.size() ? channels_[entry].block.data() : nullptr; }
+  void signal(uint32_t entry) override {
+    if (entry < channels_.size()) channels_[entry].event.signal();
+  }
+
+ private:
+  struct Channel {
+    os::Block block;
+    os::Event event;  // without its event a channel gets no wake-ups but still its frames
+  };
+  std::vector<Channel> channels_;
+};
 
 }  // namespace shub::router

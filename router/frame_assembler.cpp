@@ -33,15 +33,19 @@ bool tailMatches(const uint8_t* tail, const uint8_t* header, uint32_t n) {
 
 // The received length at which collect() is next needed: every byte while the
 // length is learned, else the length, but no later than outgrowing the data area.
-uint32_t nextLook(const RouteEntry& entry) {
-  const auto frameLength = static_cast<uint32_t>(entry.frameLength);  // negative: huge
+uint32_t nextLook(int32_t configured) {
+  const auto frameLength = static_cast<uint32_t>(configured);  // negative: huge
   return frameLength == 0 ? 0 : std::min(frameLength, FrameAssembler::kMaxFrame + 1);
 }
 }  // namespace
 
-FrameAssembler::FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status)
-    : table_(table), hooks_(hooks), status_(status), tellFrames_(hooks.tellsFrames()) {
+FrameAssembler::FrameAssembler(const RouteTable& table, FrameOutlets& outlets, FrameAssemblerHooks& hooks,
+                               StatusPublisher* status)
+    : outlets_(outlets), hooks_(hooks), status_(status), tellFrames_(hooks.tellsFrames()) {
   for (uint32_t i = 0; i < std::min(table.count, kRouteTableSize); ++i) {
+    channel_[i] = table.entries[i].channel;
+    frameLength_[i] = table.entries[i].frameLength;
+    relearn_[i] = table.entries[i].relearn != 0;
     const uint32_t n = headerLength(table.entries[i]);
     // An empty header would match before any byte, and one longer than the
     // data area starts frames that can never be delivered: left out.
@@ -100,43 +104,43 @@ void FrameAssembler::searchHeaders(uint8_t byte) {
     for (uint32_t k = 0; k < n; ++k) buffer_[k] = header_[i][k];
     received_ = n;
     current_ = static_cast<int32_t>(i);
-    pendingLength_ = nextLook(table_.entries[i]);
+    pendingLength_ = nextLook(frameLength_[i]);
   }
 }
 
 void FrameAssembler::collect() {
-  RouteEntry& entry = table_.entries[current_];
+  const auto index = static_cast<uint32_t>(current_);
+  int32_t& learned = frameLength_[index];
   const uint32_t length = received_;
   // A CR LF is learned only while the frame still fits the data area.
-  if (entry.frameLength == 0 && length >= 2 && length <= kMaxFrame && buffer_[length - 2] == kCr &&
-      buffer_[length - 1] == kLf) {
-    entry.frameLength = static_cast<int32_t>(length);
+  if (learned == 0 && length >= 2 && length <= kMaxFrame && buffer_[length - 2] == kCr && buffer_[length - 1] == kLf) {
+    learned = static_cast<int32_t>(length);
   }
   // Compared unsigned: a negative configured length is a huge one.
-  const uint32_t frameLength = static_cast<uint32_t>(entry.frameLength);
+  const auto frameLength = static_cast<uint32_t>(learned);
   if (length > kMaxFrame) {
     // Too long for the data area (or no CR LF in time): search again.
     if (status_ != nullptr) status_->overlongDiscarded();
   } else if (frameLength == 0 || frameLength > length) {
     return;  // still collecting
   } else if (frameLength == length) {
-    deliver(static_cast<uint32_t>(current_), entry);
+    deliver(index);
   }  // else a length shorter than the header: discarded
-  endFrame(entry);
+  endFrame(index);
 }
 
-void FrameAssembler::endFrame(RouteEntry& entry) {
+void FrameAssembler::endFrame(uint32_t index) {
   received_ = 0;
   current_ = -1;
-  if (entry.relearn != 0) entry.frameLength = 0;
+  if (relearn_[index]) frameLength_[index] = 0;
 }
 
-void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
+void FrameAssembler::deliver(uint32_t index) {
   if (index == 0 && !hooks_.backlightOn()) {
-    dropInDark(entry);
+    dropInDark();
     return;
   }
-  uint8_t* block = entry.blockAddress;
+  uint8_t* block = outlets_.block(index);
   if (block == nullptr) return;  // the entry got no block: it receives nothing
   const uint32_t length = received_;
   // Consumers look only after the event (set last) and watchers only after
@@ -145,8 +149,8 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
   writeDataArea(block, length);
   storeBlockLength(block, length);
   if (status_ != nullptr) status_->endFrame(index, length);
-  if (entry.event != nullptr) hooks_.setEvent(entry.event);
-  if (tellFrames_) hooks_.frameSeen(index, entry.channel, buffer_, length, true);
+  outlets_.signal(index);
+  if (tellFrames_) hooks_.frameSeen(index, channel_[index], buffer_, length, true);
 }
 
 // The frame and zeros after it. 260 byte stores would cost more than the rest
@@ -154,39 +158,40 @@ void FrameAssembler::deliver(uint32_t index, RouteEntry& entry) {
 // relaxed atomic 8-byte stores, the word holding the frame's end zeroed past it.
 void FrameAssembler::writeDataArea(uint8_t* block, uint32_t length) {
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) {
-    storeBlockBytes(block, kBlockDataOffset, buffer_, length);
-    fillBlockBytes(block, kBlockDataOffset + length, 0, kBlockDataSize - length);
+    storeBlockBytes(block, SHUB_BLOCK_DATA_OFFSET, buffer_, length);
+    fillBlockBytes(block, SHUB_BLOCK_DATA_OFFSET + length, 0, SHUB_BLOCK_DATA_SIZE - length);
     return;
   }
-  uint8_t* data = block + kBlockDataOffset;
-  static_assert(kBlockDataOffset % 8 == 0 && kBlockDataSize % 8 == 4 && sizeof buffer_ >= kBlockDataSize + 8);
-  constexpr uint32_t kWholeWords = kBlockDataSize - 4;
+  uint8_t* data = block + SHUB_BLOCK_DATA_OFFSET;
+  static_assert(SHUB_BLOCK_DATA_OFFSET % 8 == 0 && SHUB_BLOCK_DATA_SIZE % 8 == 4 && sizeof buffer_ >= SHUB_BLOCK_DATA_SIZE + 8);
+  constexpr uint32_t kWholeWords = SHUB_BLOCK_DATA_SIZE - 4;
   const auto store64 = [data](uint32_t at, uint64_t word) {
-    std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(data + at)).store(word, std::memory_order_relaxed);
+    os::wordAt<uint64_t>(data, at).store(word, std::memory_order_relaxed);
   };
   std::memset(buffer_ + length, 0, 8);
   uint32_t k = 0;
   for (; k < std::min(length, kWholeWords); k += 8) store64(k, load<uint64_t>(buffer_ + k));
   for (; k < kWholeWords; k += 8) store64(k, 0);
   const uint32_t last = length > kWholeWords ? load<uint32_t>(buffer_ + kWholeWords) : 0;
-  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(data + kWholeWords)).store(last, std::memory_order_relaxed);
+  os::wordAt(data, kWholeWords).store(last, std::memory_order_relaxed);
 }
 
 // Entry 0 (touch) while dark: the frame is lost and the user hears a click
 // instead, at most one per 1200 ms of frames.
-void FrameAssembler::dropInDark(RouteEntry& entry) {
-  if (tellFrames_) hooks_.frameSeen(0, entry.channel, buffer_, received_, false);
+void FrameAssembler::dropInDark() {
+  if (tellFrames_) hooks_.frameSeen(0, channel_[0], buffer_, received_, false);
   if (clickArmed_) {
     clickTime_ = hooks_.now();
     hooks_.keyClick(2);
     clickArmed_ = false;
-  } else if (hooks_.now() - clickTime_ > std::chrono::milliseconds(kClickGateMs)) {
+  } else if (hooks_.now() - clickTime_ > kClickGate) {
     clickArmed_ = true;  // re-armed silently: the next frame clicks
   }
   if (status_ != nullptr) status_->droppedInDark();
-  if (entry.blockAddress == nullptr) return;
+  uint8_t* block = outlets_.block(0);
+  if (block == nullptr) return;
   if (status_ != nullptr) status_->beginBlockWrite(0);
-  fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
+  fillBlockBytes(block, SHUB_BLOCK_DATA_OFFSET, 0, SHUB_BLOCK_DATA_SIZE);
   if (status_ != nullptr) status_->endBlockClear(0);
 }
 

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/named_event.h"
 #include "router/channel_block.h"
+#include "router/channel_blocks.h"
 #include "router/route_table.h"
 #include "router/status_publisher.h"
 
@@ -25,7 +25,6 @@ class FrameAssemblerHooks {
   virtual std::chrono::steady_clock::time_point now() = 0;
   virtual bool backlightOn() = 0;           // the daemon's record of the lamp
   virtual void keyClick(int32_t kind) = 0;  // the dark-screen click
-  virtual void setEvent(os::NamedEvent* event) = 0;
   // Asked once: whether frameSeen() wants every frame delivered or dropped
   // while dark (an operator's debug lines); false keeps it off the hot path.
   virtual bool tellsFrames() { return false; }
@@ -38,13 +37,15 @@ class FrameAssemblerHooks {
 
 class FrameAssembler {
  public:
-  static constexpr uint32_t kClickGateMs = 1200;        // between clicks while dark
-  static constexpr uint32_t kMaxFrame = kBlockDataSize;  // longest frame held or delivered
+  static constexpr std::chrono::milliseconds kClickGate{1200};  // between clicks while dark
+  static constexpr uint32_t kMaxFrame = SHUB_BLOCK_DATA_SIZE;     // longest frame held or delivered
 
-  // Reads the headers of `table` once (they never change after loading);
-  // frame lengths, blocks and events are read at delivery. `status`, when
-  // given, is told of block writes, noise and lost frames; it must outlive us.
-  FrameAssembler(RouteTable& table, FrameAssemblerHooks& hooks, StatusPublisher* status = nullptr);
+  // Reads `table` once (it never changes after loading) and learns frame
+  // lengths of its own; blocks and wake-ups are asked of `outlets` at
+  // delivery. `status`, when given, is told of block writes, noise and lost
+  // frames. Both must outlive us.
+  FrameAssembler(const RouteTable& table, FrameOutlets& outlets, FrameAssemblerHooks& hooks,
+                 StatusPublisher* status = nullptr);
 
   void feedBytes(uint32_t count, const uint8_t* bytes);
   void feedByte(uint8_t byte);
@@ -54,17 +55,18 @@ class FrameAssembler {
   bool inFrame() const { return current_ >= 0; }
   uint32_t receivedLength() const { return received_; }
   bool clickArmed() const { return clickArmed_; }
+  int32_t frameLength(uint32_t entry) const { return frameLength_[entry]; }
 
  private:
   void searchHeaders(uint8_t byte);
   void collect();
-  void deliver(uint32_t index, RouteEntry& entry);
+  void deliver(uint32_t index);
   void writeDataArea(uint8_t* block, uint32_t length);
-  void dropInDark(RouteEntry& entry);
-  void endFrame(RouteEntry& entry);
+  void dropInDark();
+  void endFrame(uint32_t index);
   void restartWindow();
 
-  RouteTable& table_;
+  FrameOutlets& outlets_;
   FrameAssemblerHooks& hooks_;
   StatusPublisher* status_;
   // candidates_[b]: bit i set when entry i takes part in the search and its
@@ -76,6 +78,9 @@ class FrameAssembler {
   uint16_t oneByteHeaders_ = 0;
   uint32_t windowKeep_ = 0;  // longest searched header - 1: kept over a window reset
   uint32_t headerLength_[kRouteTableSize] = {};
+  int32_t channel_[kRouteTableSize] = {};
+  int32_t frameLength_[kRouteTableSize] = {};  // as configured, or learned; 0: learn from the first CR LF
+  bool relearn_[kRouteTableSize] = {};         // forget the length after every frame
   uint8_t header_[kRouteTableSize][kMaxFrame] = {};
 
   uint8_t buffer_[kMaxFrame + 8] = {};  // the current frame or the search window, and slack

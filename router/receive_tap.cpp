@@ -15,8 +15,7 @@ std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem) {
   auto tap = std::make_unique<ReceiveTap>();
   errno = 0;
   tap->block = os::openOrCreateBlock(SHUB_TAP_NAME, SHUB_TAP_SIZE);
-  if (tap->block.valid()) tap->view = os::BlockView(tap->block);
-  if (tap->view.get() == nullptr) {
+  if (!tap->block.valid()) {
     const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
     // EINVAL: the name is taken by a file of another size.
     problem = errno != 0 && errno != EINVAL ? path + ": " + std::strerror(errno)
@@ -24,7 +23,7 @@ std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem) {
     problem += "; the line is not tapped";
     return nullptr;
   }
-  tap->writer = std::make_unique<TapWriter>(tap->view.get());
+  tap->writer = std::make_unique<TapWriter>(tap->block.data());
   return tap;
 }
 

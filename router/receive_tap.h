@@ -17,8 +17,7 @@
 namespace shub::router {
 
 struct ReceiveTap {
-  os::NamedBlock block;
-  os::BlockView view;
+  os::Block block;
   std::unique_ptr<TapWriter> writer;
 };
 

@@ -12,12 +12,9 @@
 
 #include <serialhub/protocol.h>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-
 namespace shub::router {
 
-inline constexpr uint32_t kRouteTableSize = SHUB_STATUS_ENTRY_COUNT;  // one status entry each
+inline constexpr uint32_t kRouteTableSize = SHUB_STATUS_ENTRY_COUNT;  // as many as the status object lists
 inline constexpr uint32_t kPatternSize = 10;
 inline constexpr uint32_t kTextSize = 260;
 inline constexpr const char* kRouteFileName = "ctl_rt.st";
@@ -32,10 +29,6 @@ struct RouteEntry {
   uint8_t text[kTextSize] = {};  // field 6, unterminated; read by nothing
   uint16_t relearn = 0;          // non-zero: forget frameLength after every frame
   uint16_t relearnAux = 0;       // read by nothing
-  // Set by createChannelBlocks(); invalid/null until then.
-  os::NamedBlock block;
-  os::NamedEvent* event = nullptr;
-  uint8_t* blockAddress = nullptr;
 };
 
 struct RouteTable {

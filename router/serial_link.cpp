@@ -9,7 +9,6 @@
 
 #include "platform/client_objects.h"
 #include "platform/clock.h"
-#include "platform/lock_record.h"
 #include "platform/paths.h"
 #include "router/channel_block.h"
 
@@ -21,7 +20,7 @@ std::unique_ptr<os::SerialPort> openComPort(os::PortOpenReport& report) {
 
 namespace {
 
-constexpr const char* kNodeName = "COM7";
+constexpr const char* kNodeName = SHUB_SERIAL_NODE;
 
 std::string named(const os::PortOpenReport& report) {
   return report.path.empty() ? kNodeName : std::string(kNodeName) + " (" + report.path + ")";
@@ -29,8 +28,8 @@ std::string named(const os::PortOpenReport& report) {
 
 // Why the write block could not be had, from the errno of its open.
 std::string writeBlockProblem(int error) {
-  const std::string what = std::string(kWriteBlockName) + " (" + os::objectPath(kWriteBlockName).value_or("") + ")";
-  if (error == EINVAL) return what + ": not a file of " + std::to_string(kChannelBlockSize) + " bytes";
+  const std::string what = std::string(SHUB_WRITE_BLOCK_NAME) + " (" + os::objectPath(SHUB_WRITE_BLOCK_NAME).value_or("") + ")";
+  if (error == EINVAL) return what + ": not a file of " + std::to_string(SHUB_BLOCK_SIZE) + " bytes";
   if (error == ELOOP) return what + ": a symbolic link; refused";
   return os::withError(what, error);
 }
@@ -41,9 +40,9 @@ std::string writeBlockProblem(int error) {
 // writer gave up never overwrites the next writer's message.
 void tellOutcome(uint8_t* block, uint32_t taken, bool sent) {
   uint32_t expected = taken;
-  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(block))
+  os::wordAt(block, SHUB_BLOCK_LENGTH_OFFSET)
       .compare_exchange_strong(expected, sent ? 0 : SHUB_WRITE_NOT_SENT, std::memory_order_release);
-  os::wakeSharedWord(reinterpret_cast<uint32_t*>(block), INT32_MAX);
+  os::wakeSharedWord(reinterpret_cast<uint32_t*>(block + SHUB_BLOCK_LENGTH_OFFSET), INT32_MAX);
 }
 
 }  // namespace
@@ -71,25 +70,21 @@ int SerialLink::startSerialLink() {
 // Without the write block (another process left a file of another size or a
 // link there) the daemon runs on without serial writes: said once.
 void SerialLink::startWriter() {
-  writeEvent_.reset(os::createEvent(kWriteEventName, false));
-  writeBlock_ = os::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-  if (writeBlock_.valid()) writeView_ = os::BlockView(writeBlock_);
+  writeEvent_ = os::Event::create(SHUB_WRITE_EVENT_NAME);
+  writeBlock_ = os::openOrCreateBlock(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE);
   const int error = errno;  // of the open or the mapping, whichever failed
-  uint8_t* block = writeView_.get();
-  if (block == nullptr || !writeEvent_) {
+  uint8_t* block = writeBlock_.data();
+  if (block == nullptr || !writeEvent_.valid()) {
     const std::string problem =
-        block == nullptr ? writeBlockProblem(error) : std::string(kWriteEventName) + ": cannot be made";
+        block == nullptr ? writeBlockProblem(error) : std::string(SHUB_WRITE_EVENT_NAME) + ": cannot be made";
     os::logLine(os::LogLevel::error, problem + "; serial writes are off");
     return;
   }
-  // Stored byte by byte: other processes may have the block mapped already.
-  os::LockRecord lock{};
-  os::initLockRecord(lock);
-  storeBlockBytes(block, kBlockLockOffset, reinterpret_cast<const uint8_t*>(&lock), kBlockLockSize);
+  storeUnownedLock(block);
   // Bytes left while no daemon ran are stale: not sent. A client that holds
   // the writers' lock is still waiting for its bytes to be taken: they stay.
-  if (!os::lockedByAnother(writeBlock_.fd)) {
-    os::resetEvent(writeEvent_.get());
+  if (!os::lockedByAnother(writeBlock_.fd())) {
+    writeEvent_.clear();
     storeBlockLength(block, 0);
   }
   writer_ = os::startThread([this](std::stop_token stop) { writerLoop(stop); });
@@ -113,9 +108,8 @@ bool SerialLink::stopSerialLink() {
     reader_.join();
   }
   port_.store(nullptr);
-  writeView_ = {};
-  os::closeBlock(writeBlock_);
-  writeEvent_.reset();
+  writeBlock_ = {};
+  writeEvent_ = {};
   return true;
 }
 
@@ -183,10 +177,10 @@ void SerialLink::readerLoop(std::stop_token stop) {
 void SerialLink::writerLoop(std::stop_token stop) {
   // The port is not held across the wait on the event: a hung-up port closes at once.
   while (port_.waitForPort(stop)) {
-    if (os::waitEvent(writeEvent_.get(), os::kInfinite, stop) != os::WaitResult::signalled) return;
+    if (writeEvent_.wait(std::nullopt, stop) != os::WaitResult::signalled) return;
     const std::shared_ptr<os::SerialPort> port = port_.load();
     if (!port) {
-      os::setEvent(writeEvent_.get());  // the line went while we slept: the bytes wait for the next one
+      writeEvent_.signal();  // the line went while we slept: the bytes wait for the next one
       continue;
     }
     sendWriteBlock(*port, stop);
@@ -194,16 +188,16 @@ void SerialLink::writerLoop(std::stop_token stop) {
 }
 
 void SerialLink::sendWriteBlock(os::SerialPort& port, std::stop_token stop) {
-  uint8_t bytes[kBlockDataSize];
-  const uint32_t length = loadBlockLength(writeView_.get());
+  uint8_t bytes[SHUB_BLOCK_DATA_SIZE];
+  const uint32_t length = loadBlockLength(writeBlock_.data());
   // A length word beyond the data area sends the data area, nothing more.
-  const uint32_t count = std::min(length, kBlockDataSize);
-  loadBlockBytes(writeView_.get(), kBlockDataOffset, bytes, count);
+  const uint32_t count = std::min(length, SHUB_BLOCK_DATA_SIZE);
+  loadBlockBytes(writeBlock_.data(), SHUB_BLOCK_DATA_OFFSET, bytes, count);
   const os::PortResult result = count > 0 ? port.write(bytes, count, stop) : os::PortResult{os::PortStatus::done};
   // A client that writes the block on its own, without waiting for the
   // outcome, may have put the next message in already: that one stays.
-  if (!os::eventSignalled(writeEvent_.get())) {
-    tellOutcome(writeView_.get(), length, result.status == os::PortStatus::done && result.count == count);
+  if (!writeEvent_.signalled()) {
+    tellOutcome(writeBlock_.data(), length, result.status == os::PortStatus::done && result.count == count);
   }
 }
 

@@ -28,6 +28,8 @@
 #include <stop_token>
 #include <thread>
 
+#include <serialhub/protocol.h>
+
 #include "platform/log.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
@@ -35,9 +37,7 @@
 
 namespace shub::router {
 
-inline constexpr const char* kSerialPortName = "COM7:";
-inline constexpr const char* kWriteBlockName = "CRT:WRITE";
-inline constexpr const char* kWriteEventName = "CRT:WRITE:EVENT";
+inline constexpr const char* kSerialPortName = SHUB_SERIAL_NODE ":";
 
 struct SerialLinkDeps {
   // Opens the port anew (node resolved again); nullptr with the reason in
@@ -86,7 +86,7 @@ class PortSlot {
 
 class SerialLink {
  public:
-  static constexpr uint32_t kReadSize = 260;     // one read, one feedBytes() call at most
+  static constexpr uint32_t kReadSize = SHUB_TAP_READ_MAX;  // one read, one feedBytes() call at most
   static constexpr uint32_t kFirstRetryMs = 50;  // first look for a missing or lost port
   static constexpr uint32_t kMaxRetryMs = 1000;  // the back-off never waits longer
   static constexpr uint32_t kReaderStopMs = 2000;  // how long a stop waits for the reader
@@ -122,9 +122,8 @@ class SerialLink {
   PortSlot port_;         // the open port, or null
   bool running_ = false;  // main thread only
 
-  os::EventHandle writeEvent_;  // "CRT:WRITE:EVENT"
-  os::NamedBlock writeBlock_;   // "CRT:WRITE"
-  os::BlockView writeView_;
+  os::Event writeEvent_;  // SHUB_WRITE_EVENT_NAME
+  os::Block writeBlock_;  // SHUB_WRITE_BLOCK_NAME
   std::jthread writer_;
   std::jthread reader_;
   std::binary_semaphore readerEnded_{0};  // released by the reader as it returns

@@ -25,7 +25,7 @@ constexpr uint64_t kSeqLimit = uint64_t{1} << 48;
 
 void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
-  field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
   for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) {
     seqlockEntry_[i] = i;
     const int32_t channel = i < count ? channels[i] : 0;
@@ -35,15 +35,15 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
         break;
       }
     }
-    field<int32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_CHANNEL)).store(channel, std::memory_order_relaxed);
+    wordAt<int32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_CHANNEL)).store(channel, std::memory_order_relaxed);
     EntryCounts& counts = entries_[i];
     counts = EntryCounts{};
     // A daemon that died in a write left the word odd: readers would wait for ever.
-    counts.version = field<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION)).load();
+    counts.version = wordAt<uint32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION)).load();
     counts.version += counts.version & 1;
     put(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION), counts.version, std::memory_order_release);
     // A new entry starts at 1: 0 means "from the next frame" to a watcher.
-    const uint64_t seq = field<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ)).load();
+    const uint64_t seq = wordAt<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ)).load();
     counts.seq = seq == 0 || seq >= kSeqLimit ? 1 : seq;
     put(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ), counts.seq);
     put<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES), 0);
@@ -53,12 +53,12 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   for (uint32_t offset = SHUB_STATUS_NOISE_OFFSET; offset <= SHUB_STATUS_HANGUPS_OFFSET; offset += 8) {
     put<uint64_t>(status_, offset, 0);
   }
-  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
-  field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(SHUB_STATUS_POWER_UNKNOWN, std::memory_order_relaxed);
-  field<uint32_t>(status_, SHUB_STATUS_ENTRIES_OFFSET).store(count, std::memory_order_relaxed);
-  field<uint32_t>(status_, SHUB_STATUS_VERSION_OFFSET).store(SHUB_STATUS_VERSION, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(SHUB_STATUS_POWER_UNKNOWN, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_ENTRIES_OFFSET).store(count, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_VERSION_OFFSET).store(SHUB_STATUS_VERSION, std::memory_order_relaxed);
   // Last: a client that sees the magic sees the entries.
-  field<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
+  wordAt<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
 }
 
 void StatusPublisher::noiseSkipped(uint32_t count) { put(status_, SHUB_STATUS_NOISE_OFFSET, noise_ += count); }
@@ -67,21 +67,21 @@ void StatusPublisher::overlongDiscarded() { put(status_, SHUB_STATUS_OVERLONG_OF
 
 void StatusPublisher::portOpened() {
   put(status_, SHUB_STATUS_PORT_OPENS_OFFSET, ++opens_);
-  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(1, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(1, std::memory_order_relaxed);
 }
 
 // The port is dropped at every hang-up or failed read, and only then.
 void StatusPublisher::hungUp() {
   put(status_, SHUB_STATUS_HANGUPS_OFFSET, ++hangups_);
-  field<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
 }
 
 void StatusPublisher::setPower(uint32_t state) {
-  field<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(state, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(state, std::memory_order_relaxed);
 }
 
 void StatusPublisher::setBacklight(bool on) {
-  field<uint32_t>(status_, SHUB_STATUS_BACKLIGHT_OFFSET).store(on ? 1 : 0, std::memory_order_relaxed);
+  wordAt<uint32_t>(status_, SHUB_STATUS_BACKLIGHT_OFFSET).store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
 }  // namespace shub::router

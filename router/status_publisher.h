@@ -13,18 +13,17 @@
 
 #include <serialhub/protocol.h>
 
+#include "platform/client_objects.h"
+
 namespace shub::router {
 
 namespace status_fields {
 
-template <typename Word>
-std::atomic_ref<Word> field(uint8_t* base, uint32_t offset) {
-  return std::atomic_ref<Word>(*reinterpret_cast<Word*>(base + offset));
-}
+using os::wordAt;
 
 template <typename Word>
 void put(uint8_t* base, uint32_t offset, Word value, std::memory_order order = std::memory_order_relaxed) {
-  field<Word>(base, offset).store(value, order);
+  wordAt<Word>(base, offset).store(value, order);
 }
 
 inline uint32_t entryOffset(uint32_t entry, uint32_t member) {
@@ -103,8 +102,8 @@ inline void StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
 inline void StatusPublisher::wakeWatchers() {
   using namespace status_fields;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (field<uint32_t>(status_, SHUB_STATUS_WATCHERS_OFFSET).load(std::memory_order_relaxed) == 0) return;
-  auto wake = field<uint32_t>(status_, SHUB_STATUS_WAKE_OFFSET);
+  if (wordAt<uint32_t>(status_, SHUB_STATUS_WATCHERS_OFFSET).load(std::memory_order_relaxed) == 0) return;
+  auto wake = wordAt<uint32_t>(status_, SHUB_STATUS_WAKE_OFFSET);
   wake.store(wake.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   wakeAll();
 }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/client_objects.h"
+
 namespace shub::router {
 
 namespace {
@@ -15,14 +17,11 @@ namespace {
 constexpr uint64_t kRingMask = SHUB_TAP_RING_SIZE - 1;
 static_assert((SHUB_TAP_RING_SIZE & kRingMask) == 0, "the ring's size is a power of two");
 
-template <typename Word>
-std::atomic_ref<Word> field(uint8_t* object, uint32_t offset) {
-  return std::atomic_ref<Word>(*reinterpret_cast<Word*>(object + offset));
-}
+using os::wordAt;
 
 template <typename Word>
 Word load(const uint8_t* object, uint32_t offset, std::memory_order order) {
-  return std::atomic_ref<const Word>(*reinterpret_cast<const Word*>(object + offset)).load(order);
+  return wordAt<Word>(object, offset).load(order);
 }
 
 // The ring word at ring position `position`; the mask keeps any position,
@@ -36,35 +35,35 @@ uint32_t paddedSize(uint32_t count) { return SHUB_TAP_RECORD_HEADER_SIZE + ((cou
 }  // namespace
 
 TapWriter::TapWriter(uint8_t* object) : object_(object) {
-  field<uint32_t>(object_, SHUB_TAP_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
-  head_ = (field<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).load(std::memory_order_relaxed) + 7) & ~uint64_t{7};
-  line_ = field<uint64_t>(object_, SHUB_TAP_LINE_OFFSET).load(std::memory_order_relaxed);
-  field<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).store(head_, std::memory_order_relaxed);
-  field<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET).store(head_, std::memory_order_relaxed);
-  field<uint32_t>(object_, SHUB_TAP_VERSION_OFFSET).store(SHUB_TAP_VERSION, std::memory_order_relaxed);
-  field<uint32_t>(object_, SHUB_TAP_RING_SIZE_OFFSET).store(SHUB_TAP_RING_SIZE, std::memory_order_relaxed);
-  field<uint32_t>(object_, SHUB_TAP_MAGIC_OFFSET).store(SHUB_TAP_MAGIC, std::memory_order_release);
+  wordAt<uint32_t>(object_, SHUB_TAP_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
+  head_ = (wordAt<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).load(std::memory_order_relaxed) + 7) & ~uint64_t{7};
+  line_ = wordAt<uint64_t>(object_, SHUB_TAP_LINE_OFFSET).load(std::memory_order_relaxed);
+  wordAt<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).store(head_, std::memory_order_relaxed);
+  wordAt<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET).store(head_, std::memory_order_relaxed);
+  wordAt<uint32_t>(object_, SHUB_TAP_VERSION_OFFSET).store(SHUB_TAP_VERSION, std::memory_order_relaxed);
+  wordAt<uint32_t>(object_, SHUB_TAP_RING_SIZE_OFFSET).store(SHUB_TAP_RING_SIZE, std::memory_order_relaxed);
+  wordAt<uint32_t>(object_, SHUB_TAP_MAGIC_OFFSET).store(SHUB_TAP_MAGIC, std::memory_order_release);
 }
 
 void TapWriter::put(uint64_t timeUs, uint16_t kind, const uint8_t* bytes, uint32_t count) {
   count = std::min(count, SHUB_BLOCK_DATA_SIZE);
   const uint64_t end = head_ + paddedSize(count);
-  field<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET).store(end, std::memory_order_relaxed);
+  wordAt<uint64_t>(object_, SHUB_TAP_CLAIM_OFFSET).store(end, std::memory_order_relaxed);
   // The claim must be visible before any ring byte it covers changes.
   std::atomic_thread_fence(std::memory_order_release);
   const uint64_t second = count | uint64_t{kind} << 16 | (line_ & 0xFFFFFFFFu) << 32;
-  field<uint64_t>(object_, ringOffset(head_)).store(timeUs, std::memory_order_relaxed);
-  field<uint64_t>(object_, ringOffset(head_ + 8)).store(second, std::memory_order_relaxed);
+  wordAt<uint64_t>(object_, ringOffset(head_)).store(timeUs, std::memory_order_relaxed);
+  wordAt<uint64_t>(object_, ringOffset(head_ + 8)).store(second, std::memory_order_relaxed);
   uint64_t at = head_ + SHUB_TAP_RECORD_HEADER_SIZE;
   for (uint32_t k = 0; k < count; k += 8, at += 8) {
     uint64_t word = 0;
     std::memcpy(&word, bytes + k, std::min(8u, count - k));
-    field<uint64_t>(object_, ringOffset(at)).store(word, std::memory_order_relaxed);
+    wordAt<uint64_t>(object_, ringOffset(at)).store(word, std::memory_order_relaxed);
   }
   head_ = end;
   line_ += count;
-  field<uint64_t>(object_, SHUB_TAP_LINE_OFFSET).store(line_, std::memory_order_release);
-  field<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).store(head_, std::memory_order_release);
+  wordAt<uint64_t>(object_, SHUB_TAP_LINE_OFFSET).store(line_, std::memory_order_release);
+  wordAt<uint64_t>(object_, SHUB_TAP_HEAD_OFFSET).store(head_, std::memory_order_release);
 }
 
 TapReader::TapReader(const uint8_t* object) : object_(object) {

@@ -48,9 +48,8 @@ void paintNotice(os::NoticeWindow& window) {
 int runDuskcard() {
   // Kept open to the end of the process: only the name's existence matters.
   // A mutex that cannot be made at all leaves this run without the guard.
-  bool existed = false;
-  static os::NamedMutex* const guard = os::createMutex(kMutexName, existed);
-  if (guard != nullptr && existed) {
+  static const os::InstanceLock guard(kMutexName);
+  if (guard.heldElsewhere()) {
     os::bringWindowToForeground(kClassName, kTitle);
     return kExitAlreadyRunning;
   }

@@ -50,6 +50,22 @@ SHUB_API int shub_channel_wait(shub_channel *ch, int timeout_ms, void *buf, size
  * daemon has made CRT:STATUS, and EINVAL when the file there is not one. */
 SHUB_API int shub_channel_peek(shub_channel *ch, int timeout_ms, void *buf, size_t cap, uint64_t *seq);
 
+/* Copies the channel's whole block as it is now, at most `size` of its
+ * SHUB_BLOCK_SIZE bytes (length word, reserved word, data area, lock area; see
+ * serialhub/protocol.h), without waiting and without taking a signal. While
+ * the daemon lists the channel the copy is consistent: never two frames mixed.
+ * Returns the bytes copied; -1 with errno: EINVAL, EIO when another process
+ * truncated the block. */
+SHUB_API int shub_channel_read(shub_channel *ch, void *block, size_t size);
+
+/* Sets, or waits for and consumes the signal of, any named event in
+ * $CE_OBJECTS (CRT<N>:EVENT, CRT:WRITE:EVENT, ...). shub_event_wait returns 1
+ * signalled, 0 on time-out (timeout_ms < 0 waits for ever). -1 with errno:
+ * ENOENT no such event, EACCES not allowed, EINVAL a file there that is not
+ * an event, EINTR when a signal handler interrupted the wait. */
+SHUB_API int shub_event_set(const char *name);
+SHUB_API int shub_event_wait(const char *name, int timeout_ms);
+
 /* Frames that went by unseen between two peeked frames numbered `previous`
  * and `seq`. 0 when previous is 0, when seq is not above it (the numbering
  * began anew with a new status object), or when the gap is beyond what a line

@@ -11,6 +11,13 @@
  *   offset   4  u32  reserved  never written by the daemon
  *   offset   8  260  data      frame byte k is block byte 8 + k
  *   offset 268  20   lock area an unowned lock record; the daemon never takes it
+ * Lock record, 20 bytes: clients may use it to coordinate their own access;
+ * the daemon only writes an unowned one (zeros, then the magic):
+ *   offset  0  u32  owner      0 unowned, else the owner's process id
+ *   offset  4  u32  recursion  times the owner has taken it
+ *   offset  8  u32  waiters    processes blocked on the owner word (a futex word)
+ *   offset 12  u32  reserved   always 0
+ *   offset 16  u32  magic      SHUB_LOCK_MAGIC once initialised
  *
  * CRT:WRITE holds one message at a time. Writers take turns by an exclusive
  * flock on its file, wait until the block is free (length word 0 or
@@ -84,7 +91,7 @@
 #define SERIALHUB_PROTOCOL_H
 
 #define SHUB_OBJECTS_DEFAULT "/dev/shm/ce"
-#define SHUB_PORT_NAME "COM7" /* the serial port's node in $CE_ROOT/dev */
+#define SHUB_SERIAL_NODE "COM7" /* the serial port's node in $CE_ROOT/dev */
 
 #define SHUB_BLOCK_SIZE 288u
 #define SHUB_BLOCK_LENGTH_OFFSET 0u
@@ -93,6 +100,11 @@
 #define SHUB_BLOCK_DATA_SIZE 260u
 #define SHUB_BLOCK_LOCK_OFFSET 268u
 #define SHUB_BLOCK_LOCK_SIZE 20u
+#define SHUB_LOCK_OWNER_OFFSET 0u
+#define SHUB_LOCK_RECURSION_OFFSET 4u
+#define SHUB_LOCK_WAITERS_OFFSET 8u
+#define SHUB_LOCK_MAGIC_OFFSET 16u
+#define SHUB_LOCK_MAGIC 0x4B434F4Cu /* "LOCK" */
 #define SHUB_WRITE_NOT_SENT 0xFFFFFFFFu /* length word of CRT:WRITE after a write the line refused */
 
 #define SHUB_EVENT_SIZE 8u
@@ -147,6 +159,7 @@
 #define SHUB_TAP_HEAD_OFFSET 16u
 #define SHUB_TAP_CLAIM_OFFSET 24u
 #define SHUB_TAP_LINE_OFFSET 32u
+#define SHUB_TAP_READ_MAX 260u /* bytes of one read of the serial port, at most */
 #define SHUB_TAP_RECORD_HEADER_SIZE 16u
 #define SHUB_TAP_RECORD_TIME 0u
 #define SHUB_TAP_RECORD_COUNT 8u

@@ -129,7 +129,7 @@ class ControlThread : public ::testing::Test {
   std::string lamp() const { return sandbox.readFile("dev/BKL1"); }
   size_t codes() const { return lamp().size() / 9; }  // "0x321048\n"
   // What arrived during a handling has been dropped.
-  bool dropped() const { return !shub::os::eventSignalled(feeder.event); }
+  bool dropped() const { return !feeder.event.signalled(); }
 
   testing_support::DeviceSandbox sandbox;
   Feeder feeder{"CRT4"};

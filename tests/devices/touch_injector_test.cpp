@@ -14,7 +14,7 @@ using namespace shub::devices;
 namespace {
 
 struct Frame {
-  uint8_t bytes[kChannelBlockSize] = {};
+  uint8_t bytes[SHUB_BLOCK_SIZE] = {};
   Frame(uint8_t pen, uint16_t vertical, uint16_t horizontal) {
     bytes[9] = pen;
     bytes[10] = static_cast<uint8_t>(vertical);

@@ -139,10 +139,10 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   testing_support::DaemonProcess daemon(sandbox);
   daemon.writeRoutes(readHostFile(SERIALHUB_SOURCE_DIR "/tests/replay/ctl_rt.st"));
   ASSERT_TRUE(daemon.startReady());
-  shub::os::MappedObject tap;
+  shub::os::Block tap;
   std::string problem;
   ASSERT_TRUE(shub::client::openTap(tap, problem)) << problem;
-  const TapReader line(tap.address);
+  const TapReader line(tap.data());
   const uint64_t start = line.lineBytes();
 
   const std::string capture = sandbox.base() + "/session.cap";
@@ -159,7 +159,7 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   ASSERT_TRUE(waitUntil([&] { return line.lineBytes() - start == 10 + kStretch; }, kDeadline));
   ASSERT_EQ(kill(recorder, SIGCONT), 0);
   EXPECT_EQ(shub::os::stopChild(recorder, 10000), 0) << readHostFile(recorderLog);
-  shub::os::closeMappedObject(tap);
+  tap = {};
 
   const std::string recorded = readHostFile(capture);
   EXPECT_GT(missedBytes(recorded), 0u);

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/lock_record.h"
 #include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
@@ -83,35 +82,37 @@ class Crtctl : public ::testing::Test {
     ASSERT_TRUE(loadRouteTableFrom(table, routeFile.c_str(), sink));
     std::fclose(sink);
     ASSERT_EQ(table.count, 3u);
-    shub::os::LockRecord lock;
-    shub::os::initLockRecord(lock);
-    createChannelBlocks(table, lock);
-    for (uint32_t i = 0; i < table.count; ++i) ASSERT_NE(table.entries[i].blockAddress, nullptr);
+    blocks = ChannelSet(table);
+    for (uint32_t i = 0; i < table.count; ++i) ASSERT_NE(blocks.block(i), nullptr);
   }
-
-  void TearDown() override { releaseChannelBlocks(table); }
 
   Tool run(const std::vector<std::string>& args) { return Tool(sandbox, args, ++serial); }
 
   // What the frame assembler does with a frame: data, length, event.
-  void deliver(const RouteEntry& entry, const std::vector<uint8_t>& frame, uint32_t lengthWord) {
-    fillBlockBytes(entry.blockAddress, kBlockDataOffset, 0, kBlockDataSize);
-    storeBlockLength(entry.blockAddress, lengthWord);
-    storeBlockBytes(entry.blockAddress, kBlockDataOffset, frame.data(), static_cast<uint32_t>(frame.size()));
-    ASSERT_TRUE(shub::os::setEvent(entry.event));
+  void deliver(uint32_t entry, const std::vector<uint8_t>& frame, uint32_t lengthWord) {
+    fillBlockBytes(blocks.block(entry), SHUB_BLOCK_DATA_OFFSET, 0, SHUB_BLOCK_DATA_SIZE);
+    storeBlockLength(blocks.block(entry), lengthWord);
+    storeBlockBytes(blocks.block(entry), SHUB_BLOCK_DATA_OFFSET, frame.data(), static_cast<uint32_t>(frame.size()));
+    blocks.signal(entry);
+  }
+
+  // Whether a signal of the entry's event waited to be taken (and takes it).
+  bool pending(uint32_t entry) {
+    return shub::os::Event::open("CRT" + std::to_string(table.entries[entry].channel) + ":EVENT")
+               .wait(std::chrono::milliseconds(0)) == shub::os::WaitResult::signalled;
   }
 
   testing_support::DeviceSandbox sandbox;
   RouteTable table;
+  ChannelSet blocks;
   int serial = 0;
 };
 
 TEST_F(Crtctl, ListNamesEveryObjectAndSkipsDotFiles) {
   testing_support::writeHostFile(sandbox.objects() + "/.CRT9.tmp", "");
-  bool existed = true;
-  shub::os::NamedMutex* mutex = shub::os::createMutex("GUID_SLEEP_20130830", existed);
-  ASSERT_NE(mutex, nullptr);
-  ASSERT_TRUE(shub::os::setEvent(table.entries[2].event));
+  const shub::os::InstanceLock mutex("GUID_SLEEP_20130830");
+  ASSERT_TRUE(mutex.valid());
+  blocks.signal(2);
 
   Tool list = run({"list"});
   ASSERT_EQ(list.finish(), 0) << list.err();
@@ -122,12 +123,11 @@ TEST_F(Crtctl, ListNamesEveryObjectAndSkipsDotFiles) {
   EXPECT_TRUE(contains(out, "CRT4:EVENT               event (signalled)\n"));
   EXPECT_TRUE(contains(out, "GUID_SLEEP_20130830      mutex\n"));
   EXPECT_FALSE(contains(out, ".CRT9"));
-  EXPECT_EQ(shub::os::waitEvent(table.entries[2].event, 0), shub::os::WaitResult::signalled) << "listing consumes nothing";
-  shub::os::closeMutex(mutex);
+  EXPECT_TRUE(pending(2)) << "listing consumes nothing";
 }
 
 TEST_F(Crtctl, ShowSeesThe288ByteLayout) {
-  deliver(table.entries[0], {0xAA, 0x55, 0x41, 0x10, 0x00, 0x20}, 6);
+  deliver(0, {0xAA, 0x55, 0x41, 0x10, 0x00, 0x20}, 6);
   Tool show = run({"show", "1"});
   ASSERT_EQ(show.finish(), 0) << show.err();
   const std::string out = show.out();
@@ -139,12 +139,12 @@ TEST_F(Crtctl, ShowSeesThe288ByteLayout) {
 }
 
 TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
-  const RouteEntry& touch = table.entries[0];
+  const uint32_t touch = 0;
   deliver(touch, {0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}, 6);
   Tool watch = run({"watch", "1", "--count", "2", "--timeout", "10000"});
   // The first frame was waiting; the second comes once the first is printed.
   ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
-  std::vector<uint8_t> longFrame(kBlockDataSize, 0x33);
+  std::vector<uint8_t> longFrame(SHUB_BLOCK_DATA_SIZE, 0x33);
   deliver(touch, longFrame, 300);
   ASSERT_EQ(watch.finish(), 0) << watch.err();
 
@@ -155,7 +155,7 @@ TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
   const std::string second = out.substr(out.find('\n') + 1);
   EXPECT_TRUE(contains(second, "  260  33 33"));
   EXPECT_TRUE(endsWith(second, " 33  (length word 300)\n")) << "clamped to the data area";
-  EXPECT_EQ(shub::os::waitEvent(touch.event, 0), shub::os::WaitResult::timeout) << "both signals consumed";
+  EXPECT_FALSE(pending(touch)) << "both signals consumed";
 }
 
 TEST_F(Crtctl, WatchEndsCleanlyOnSigterm) {
@@ -179,20 +179,20 @@ TEST_F(Crtctl, SetAndWaitUseAnyNamedEvent) {
   Tool wait = run({"wait", "CRT4:EVENT", "--timeout", "10000"});
   ASSERT_EQ(wait.finish(), 0) << wait.err();
   EXPECT_EQ(wait.out(), "CRT4:EVENT signalled\n");
-  EXPECT_EQ(shub::os::waitEvent(table.entries[2].event, 0), shub::os::WaitResult::timeout) << "the wait consumed it";
+  EXPECT_FALSE(pending(2)) << "the wait consumed it";
 }
 
 // The test holds the status object's lock, as a running daemon does.
 TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
   shub::os::StatusObject status;
   std::string problem;
-  ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT:WRITE", kChannelBlockSize);
-  uint8_t* address = shub::os::mapBlock(block);
+  ASSERT_TRUE(status.open(&problem)) << problem;
+  shub::os::Block block = shub::os::openOrCreateBlock("CRT:WRITE", SHUB_BLOCK_SIZE);
+  uint8_t* address = block.data();
   ASSERT_NE(address, nullptr);
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT:WRITE:EVENT", false);
-  ASSERT_NE(event, nullptr);
-  fillBlockBytes(address, kBlockDataOffset, 0xFF, kBlockDataSize);
+  shub::os::Event event = shub::os::Event::create("CRT:WRITE:EVENT");
+  ASSERT_TRUE(event.valid());
+  fillBlockBytes(address, SHUB_BLOCK_DATA_OFFSET, 0xFF, SHUB_BLOCK_DATA_SIZE);
 
   // The tool returns once the daemon wrote the bytes to the port, which it
   // shows by writing the outcome into the length word: 0, they went out.
@@ -201,30 +201,27 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
     syscall(SYS_futex, address, FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
   };
   Tool write = run({"write", "aa", "44", "0300"});
-  ASSERT_EQ(shub::os::waitEvent(event, 10000), shub::os::WaitResult::signalled) << write.err();
+  ASSERT_EQ(event.wait(std::chrono::milliseconds(10000)), shub::os::WaitResult::signalled) << write.err();
   EXPECT_EQ(loadBlockLength(address), 4u);
   uint8_t data[5];
-  loadBlockBytes(address, kBlockDataOffset, data, sizeof data);
+  loadBlockBytes(address, SHUB_BLOCK_DATA_OFFSET, data, sizeof data);
   EXPECT_EQ(std::vector<uint8_t>(data, data + 5), (std::vector<uint8_t>{0xAA, 0x44, 0x03, 0x00, 0xFF}));
   answer(0);
   ASSERT_EQ(write.finish(), 0) << write.err();
 
   Tool refused = run({"write", "bb"});
-  ASSERT_EQ(shub::os::waitEvent(event, 10000), shub::os::WaitResult::signalled) << refused.err();
+  ASSERT_EQ(event.wait(std::chrono::milliseconds(10000)), shub::os::WaitResult::signalled) << refused.err();
   answer(SHUB_WRITE_NOT_SENT);
   EXPECT_EQ(refused.finish(), 1);
   EXPECT_TRUE(contains(refused.err(), "the line did not take the bytes")) << refused.err();
   EXPECT_EQ(loadBlockLength(address), 0u) << "the block is free for the next writer";
 
-  shub::os::closeStatusObject(status);
+  status = {};
   Tool late = run({"write", "aa"});
   EXPECT_EQ(late.finish(), 1);
   EXPECT_TRUE(contains(late.err(), "serialhub is not running")) << "the lock went with its holder";
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout);
 
-  shub::os::closeEvent(event);
-  shub::os::unmapBlock(address, kChannelBlockSize);
-  shub::os::closeBlock(block);
 }
 
 // Peeking at two channels prints every frame of both and leaves their
@@ -232,13 +229,13 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
 TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
   shub::os::StatusObject status;
   std::string problem;
-  ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
-  StatusPublisher publisher(status.address);
+  ASSERT_TRUE(status.open(&problem)) << problem;
+  StatusPublisher publisher(status.data());
   const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
   publisher.initialise(channels, 3);
   const auto publish = [&](uint32_t i, const std::vector<uint8_t>& frame) {
     publisher.beginBlockWrite(i);
-    deliver(table.entries[i], frame, static_cast<uint32_t>(frame.size()));
+    deliver(i, frame, static_cast<uint32_t>(frame.size()));
     publisher.endFrame(i, static_cast<uint32_t>(frame.size()));
   };
 
@@ -254,13 +251,13 @@ TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
   EXPECT_TRUE(contains(out, "CRT1   seq 2          3  aa 55 01\n")) << out;
   EXPECT_TRUE(contains(out, "CRT2   seq 2          3  aa 33 02\n")) << out;
   EXPECT_TRUE(contains(out, "CRT1   seq 3          3  aa 55 03\n")) << out;
-  EXPECT_EQ(shub::os::waitEvent(table.entries[0].event, 0), shub::os::WaitResult::signalled) << "left to the consumer";
+  EXPECT_TRUE(pending(0)) << "left to the consumer";
 
   Tool stats = run({"stats"});
   ASSERT_EQ(stats.finish(), 0) << stats.err();
   EXPECT_TRUE(contains(stats.out(), "daemon           running\n")) << stats.out();
   EXPECT_TRUE(contains(stats.out(), "CRT1    frames 2          bytes 6            seq 3\n")) << stats.out();
-  closeStatusObject(status);
+  status = {};
 }
 
 // Without a daemon, stats and top --once say so and fail; a watch says once
@@ -271,8 +268,8 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
   const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
   std::optional<StatusPublisher> publisher;
   const auto daemonUp = [&] {
-    ASSERT_TRUE(shub::os::openStatusObject(status, problem)) << problem;
-    publisher.emplace(status.address);
+    ASSERT_TRUE(status.open(&problem)) << problem;
+    publisher.emplace(status.data());
     publisher->initialise(channels, 3);
   };
   daemonUp();
@@ -280,7 +277,7 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
   Tool peek = run({"watch", "--peek", "2", "--count", "1", "--timeout", "20000"});
   ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching") && contains(peek.err(), "peeking"); }, kDeadline));
 
-  shub::os::closeStatusObject(status);
+  status = {};
   const std::string gone = "serialhub is gone (nobody holds CRT:STATUS in " + sandbox.objects() + ")";
   ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), gone) && contains(peek.err(), gone); }, kDeadline))
       << watch.err() << peek.err();
@@ -295,7 +292,7 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
                         kDeadline)) << watch.err() << peek.err();
   for (uint32_t i : {0u, 1u}) {
     publisher->beginBlockWrite(i);
-    deliver(table.entries[i], {0xAA, static_cast<uint8_t>(i)}, 2);
+    deliver(i, {0xAA, static_cast<uint8_t>(i)}, 2);
     publisher->endFrame(i, 2);
   }
   EXPECT_EQ(watch.finish(), 0) << watch.err();
@@ -305,18 +302,18 @@ TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
     EXPECT_EQ(testing_support::occurrences(tool->err(), "is back"), 1u) << tool->err();
     EXPECT_EQ(lineCount(tool->out()), 1u) << tool->out();
   }
-  shub::os::closeStatusObject(status);
+  status = {};
 }
 
 TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
-  shub::os::NamedBlock lonely = shub::os::openOrCreateBlock("CRT5", kChannelBlockSize);  // no event beside it
+  shub::os::Block lonely = shub::os::openOrCreateBlock("CRT5", SHUB_BLOCK_SIZE);  // no event beside it
   testing_support::writeHostFile(sandbox.objects() + "/CRT6", "not a block");
   struct Case {
     std::vector<std::string> args;
     int status;
     const char* message;
   };
-  const std::string tooMany(2 * (kBlockDataSize + 1), 'a');
+  const std::string tooMany(2 * (SHUB_BLOCK_DATA_SIZE + 1), 'a');
   const Case cases[] = {
       {{"watch", "9"}, 1, "no block CRT9"},
       {{"show", "9"}, 1, "no block CRT9"},
@@ -342,7 +339,6 @@ TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
     EXPECT_TRUE(contains(tool.err(), c.message));
   }
   EXPECT_FALSE(std::filesystem::exists(sandbox.objects() + "/CRT9")) << "a client never creates a block";
-  shub::os::closeBlock(lonely);
 }
 
 TEST_F(Crtctl, AMissingObjectsDirectoryIsNeverCreated) {

@@ -22,6 +22,7 @@
 
 #include <serialhub/channel.h>
 
+#include "platform/client_objects.h"
 #include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
@@ -335,8 +336,8 @@ TEST_F(Library, HostileStatusWordsNeitherBlindNorMisleadAPeeker) {
   close(fd);
   ASSERT_NE(status, MAP_FAILED);
   const uint32_t entry = SHUB_STATUS_ENTRY_OFFSET + 2 * SHUB_STATUS_ENTRY_SIZE;  // CRT3, the third route
-  auto version = std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(status + entry + SHUB_STATUS_ENTRY_VERSION));
-  auto seqWord = std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(status + entry + SHUB_STATUS_ENTRY_SEQ));
+  auto version = shub::os::wordAt(status, entry + SHUB_STATUS_ENTRY_VERSION);
+  auto seqWord = shub::os::wordAt<uint64_t>(status, entry + SHUB_STATUS_ENTRY_SEQ);
   uint8_t frame[SHUB_BLOCK_DATA_SIZE];
   uint64_t seq = 0;
   ASSERT_EQ(shub_channel_peek(ch, 0, frame, sizeof frame, &seq), 0);

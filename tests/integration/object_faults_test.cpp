@@ -73,7 +73,7 @@ class ObjectFaults : public ::testing::Test {
 TEST_F(ObjectFaults, HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon) {
   // A link planted where the daemon will make CRT5: its target must stay as it is.
   const std::string target = sandbox.base() + "/target";
-  testing_support::writeHostFile(target, std::string(kChannelBlockSize, '\xEE'));
+  testing_support::writeHostFile(target, std::string(SHUB_BLOCK_SIZE, '\xEE'));
   ASSERT_EQ(symlink(target.c_str(), object("CRT5").c_str()), 0);
   daemon.writeRoutes("3,aa 55,,0-0,6,fixed\n2,aa 33,,0-0,4,kept\n1,fe,,0-0,6,touch\n5,aa 66,,0-0,4,linked\n");
   ASSERT_TRUE(daemon.startReady());
@@ -109,7 +109,7 @@ TEST_F(ObjectFaults, HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon) {
   for (const char* name : {"CRT3", "CRT1:EVENT", "CRT:WRITE"}) {
     EXPECT_EQ(occurrences(said, "/" + std::string(name) + ": "), 1u) << name << " in:\n" << said;
   }
-  EXPECT_EQ(testing_support::readHostFile(target), std::string(kChannelBlockSize, '\xEE'));
+  EXPECT_EQ(testing_support::readHostFile(target), std::string(SHUB_BLOCK_SIZE, '\xEE'));
 
   ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
   EXPECT_EQ(daemon.waitExit(3s), 0);
@@ -131,7 +131,7 @@ TEST_F(ObjectFaults, SignalsLeftFromBeforeTheStartAreNotActedOn) {
   pty.send({0xFE, 0x00, 0, 0, 0, 0});  // pen up
   Channel write("CRT:WRITE");
   write.put({0x51});
-  shub::os::setEvent(write.event);
+  write.event.signal();
   EXPECT_EQ(pty.receive(1), Bytes{0x51}) << "the stale bytes went out first";
   ASSERT_TRUE(waitUntil([&] { return !sandbox.readFile("dev/pointer").empty(); }));
   EXPECT_EQ(sandbox.readFile("dev/pointer"), "4 0 0 0 0\n") << "a stale frame was injected";

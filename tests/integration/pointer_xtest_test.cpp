@@ -53,7 +53,7 @@ class XSession : public ::testing::Test {
 };
 
 TEST_F(XSession, TouchMovesTheCorePointerAndPressesButtonOne) {
-  uint8_t frame[kChannelBlockSize] = {};
+  uint8_t frame[SHUB_BLOCK_SIZE] = {};
   frame[9] = 0x41;
   frame[10] = 240;
   frame[12] = 400 & 0xFF;

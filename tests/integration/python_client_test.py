@@ -45,6 +45,16 @@ def fail(message):
     sys.exit("python_client_test: " + message)
 
 
+def asleep_on_futex(pid):
+    """Whether the process sleeps in a futex wait (futex, futex_waitv on x86-64 and arm64)."""
+    try:
+        with open("/proc/%d/syscall" % pid) as call, open("/proc/%d/stat" % pid) as stat:
+            number, state = call.read().split()[0], stat.read().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return False
+    return number in ("202", "98", "449") and state == "S"
+
+
 class Lines:
     """The client's stdout line by line, each waited for with a deadline."""
 
@@ -90,6 +100,10 @@ def main():
             lines = Lines(client)
             for _ in range(2):
                 lines.next("ready", 10)
+                # Signalled in the wait: earlier, Python would raise it before the wait begins.
+                deadline = time.monotonic() + 10
+                while not asleep_on_futex(client.pid) and time.monotonic() < deadline:
+                    time.sleep(0.001)
                 client.send_signal(signal.SIGINT)
                 lines.next("interrupted", 0.2)
             lines.next("ready", 10)

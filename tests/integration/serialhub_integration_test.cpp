@@ -46,9 +46,9 @@ constexpr const char* kRoutes =
 // A client's send: data, the length word, then the event.
 void clientWrite(uint32_t length, const std::vector<uint8_t>& data) {
   testing_support::TestChannel write("CRT:WRITE", testing_support::TestChannel::Event::open);
-  ASSERT_NE(write.event, nullptr);
+  ASSERT_TRUE(write.event.valid());
   write.put(data, length);
-  shub::os::setEvent(write.event);
+  write.event.signal();
 }
 
 class SerialhubTest : public ::testing::Test {
@@ -72,8 +72,8 @@ TEST_F(SerialhubTest, FramesFromThePeerReachTheBlocksAndWakeTheirEvents) {
   linkPty(pty);
   startReady();
   Channel touch(3), text(2);
-  ASSERT_NE(touch.event, nullptr);
-  ASSERT_NE(text.event, nullptr);
+  ASSERT_TRUE(touch.event.valid());
+  ASSERT_TRUE(text.event.valid());
 
   pty.send({0x00, 0x13, 0xAA, 0x55, 0x01, 0x02, 0x03, 0x04});  // noise, then a touch frame
   EXPECT_EQ(touch.nextFrame(), (std::vector<uint8_t>{0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}));

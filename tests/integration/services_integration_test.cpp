@@ -205,11 +205,10 @@ TEST_F(DeviceServicesDaemon, PowerLossRunsTheSleepSequenceAndStopsTouchUntilPowe
 
   // The touch injector is stopped: the frame reaches its block and event,
   // and nobody but us consumes the signal.
-  shub::os::NamedEvent* touchEvent = shub::os::openEvent("CRT1:EVENT");
-  ASSERT_NE(touchEvent, nullptr);
+  shub::os::Event touchEvent = shub::os::Event::open("CRT1:EVENT");
+  ASSERT_TRUE(touchEvent.valid());
   touch(0x41, 240, 400);
-  EXPECT_EQ(shub::os::waitEvent(touchEvent, 5000), shub::os::WaitResult::signalled);
-  shub::os::closeEvent(touchEvent);
+  EXPECT_EQ(touchEvent.wait(std::chrono::milliseconds(5000)), shub::os::WaitResult::signalled);
   EXPECT_EQ(node("pointer"), "");
 
   sandbox.writeFile("dev/BAT1", "1\n");

@@ -20,11 +20,14 @@ using namespace shub::router;
 
 namespace {
 
-struct NoHooks final : FrameAssemblerHooks {
+struct NoHooks final : FrameAssemblerHooks, FrameOutlets {
+  explicit NoHooks(uint8_t* block) : block_(block) {}
   std::chrono::steady_clock::time_point now() override { return {}; }
   bool backlightOn() override { return true; }
   void keyClick(int32_t) override {}
-  void setEvent(shub::os::NamedEvent*) override {}
+  uint8_t* block(uint32_t) const override { return block_; }
+  void signal(uint32_t) override {}
+  uint8_t* block_;
 };
 
 TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
@@ -38,9 +41,8 @@ TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
   table.entries[0].channel = 7;
   table.entries[0].header[0] = 0xAB;  // frames learn their length from CR LF
   table.entries[0].relearn = 1;
-  table.entries[0].blockAddress = block;
-  NoHooks hooks;
-  FrameAssembler assembler(table, hooks, &publisher);
+  NoHooks hooks(block);
+  FrameAssembler assembler(table, hooks, hooks, &publisher);
 
   constexpr uint32_t kFrames = 20000;
   std::atomic<bool> done{false};
@@ -49,7 +51,7 @@ TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
     uint8_t buffer[SHUB_BLOCK_DATA_SIZE];
     while (!done.load(std::memory_order_relaxed)) {
       shub::lib::FrameCopy copy;
-      if (!shub::lib::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, shub::os::monotonicMs() + 1000) || copy.seq < 2) continue;
+      if (!shub::lib::copyConsistent(status, 0, block, buffer, sizeof buffer, copy, shub::os::Clock::now() + std::chrono::seconds(1)) || copy.seq < 2) continue;
       // Frame k (seq k + 2) is 0xAB, 7 + k % 200 bytes of k % 256, CR LF.
       const uint64_t k = copy.seq - 2;
       const uint8_t fill = static_cast<uint8_t>(k);

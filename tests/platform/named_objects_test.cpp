@@ -53,14 +53,14 @@ std::string blockText(uint8_t* bytes) {
 TEST(NamedBlock, NewBlockIsZeroFilledSharedAndGroupWritableWhateverTheUmask) {
   DeviceSandbox sandbox;
   UmaskGuard usualMask(022);
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT1", kBlockSize);
+  shub::os::Block block = shub::os::openOrCreateBlock("CRT1", kBlockSize);
   ASSERT_TRUE(block.valid());
-  uint8_t* bytes = shub::os::mapBlock(block);
+  uint8_t* bytes = block.data();
   ASSERT_NE(bytes, nullptr);
   for (uint32_t i = 0; i < kBlockSize; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
 
-  shub::os::NamedBlock second = shub::os::openOrCreateBlock("CRT1", kBlockSize);
-  uint8_t* view = shub::os::mapBlock(second);
+  shub::os::Block second = shub::os::openOrCreateBlock("CRT1", kBlockSize);
+  uint8_t* view = second.data();
   ASSERT_NE(view, nullptr);
   bytes[287] = 0x5A;
   EXPECT_EQ(view[287], 0x5A) << "two maps of one name must share bytes";
@@ -70,29 +70,19 @@ TEST(NamedBlock, NewBlockIsZeroFilledSharedAndGroupWritableWhateverTheUmask) {
   for (const auto& entry : fs::directory_iterator(sandbox.objects())) {
     EXPECT_EQ(entry.path().filename(), "CRT1") << "creation left a file behind";
   }
-  shub::os::unmapBlock(view, kBlockSize);
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(second);
-  shub::os::closeBlock(block);
-  EXPECT_FALSE(block.valid());
-  shub::os::closeBlock(block);  // closing an invalid handle does nothing
 }
 
 TEST(NamedBlock, ExistingBlockKeepsItsContents) {
   DeviceSandbox sandbox;
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT:WRITE", kBlockSize);
-  uint8_t* bytes = shub::os::mapBlock(block);
+  shub::os::Block block = shub::os::openOrCreateBlock("CRT:WRITE", kBlockSize);
+  uint8_t* bytes = block.data();
   ASSERT_NE(bytes, nullptr);
   std::memcpy(bytes + 8, "kept", 4);
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(block);
 
   block = shub::os::openOrCreateBlock("CRT:WRITE", kBlockSize);
-  bytes = shub::os::mapBlock(block);
+  bytes = block.data();
   ASSERT_NE(bytes, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes) + 8, 4), "kept");
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(block);
 }
 
 TEST(NamedBlock, FileOfAnotherSizeIsNotABlock) {
@@ -114,11 +104,11 @@ TEST(NamedObjects, UnusableNamesAreRefused) {
   for (const char* name : {"", "a/b", "/", "CRT1/", ".", ".."}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(shub::os::openOrCreateBlock(name, kBlockSize).valid());
-    EXPECT_EQ(shub::os::createEvent(name, false), nullptr);
-    EXPECT_EQ(shub::os::openEvent(name), nullptr);
-    bool existed = true;
-    EXPECT_EQ(shub::os::createMutex(name, existed), nullptr);
-    EXPECT_FALSE(existed);
+    EXPECT_FALSE(shub::os::Event::create(name).valid());
+    EXPECT_FALSE(shub::os::Event::open(name).valid());
+    const shub::os::InstanceLock lock(name);
+    EXPECT_FALSE(lock.valid());
+    EXPECT_FALSE(lock.heldElsewhere());
   }
   EXPECT_FALSE(shub::os::openOrCreateBlock(std::string_view("CRT1\0x", 6), kBlockSize).valid());
   EXPECT_FALSE(fs::exists(sandbox.objects() + "/a")) << "a name must never reach outside the object folder";
@@ -127,75 +117,71 @@ TEST(NamedObjects, UnusableNamesAreRefused) {
 TEST(NamedEvent, FileLayoutIsStateThenMagic) {
   DeviceSandbox sandbox;
   UmaskGuard noMask(0);
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT4:EVENT", false);
-  ASSERT_NE(event, nullptr);
+  shub::os::Event event = shub::os::Event::create("CRT4:EVENT");
+  ASSERT_TRUE(event.valid());
   const std::string path = sandbox.objects() + "/CRT4:EVENT";
   EXPECT_EQ(testing_support::readHostFile(path), std::string("\0\0\0\0EVNT", 8));
-  shub::os::setEvent(event);
+  event.signal();
   EXPECT_EQ(testing_support::readHostFile(path), std::string("\1\0\0\0EVNT", 8));
   EXPECT_EQ(modeOf(path), 0660u);
-  shub::os::closeEvent(event);
 }
 
 TEST(NamedEvent, OpenFindsOnlyRealEvents) {
   DeviceSandbox sandbox;
-  EXPECT_EQ(shub::os::openEvent("CRT1:EVENT"), nullptr) << "missing";
+  EXPECT_FALSE(shub::os::Event::open("CRT1:EVENT").valid()) << "missing";
   testing_support::writeHostFile(sandbox.objects() + "/ZEROS", std::string(8, '\0'));
   testing_support::writeHostFile(sandbox.objects() + "/SHORT", std::string("\0\0\0\0EVN", 7));
   testing_support::writeHostFile(sandbox.objects() + "/LONG", std::string("\0\0\0\0EVNT\0", 9));
   for (const char* name : {"ZEROS", "SHORT", "LONG"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(shub::os::openEvent(name), nullptr);
-    EXPECT_EQ(shub::os::createEvent(name, false), nullptr) << "create must not adopt a foreign file";
+    EXPECT_FALSE(shub::os::Event::open(name).valid());
+    EXPECT_FALSE(shub::os::Event::create(name).valid()) << "create must not adopt a foreign file";
   }
   EXPECT_EQ(testing_support::readHostFile(sandbox.objects() + "/ZEROS"), std::string(8, '\0'));
 }
 
 TEST(NamedEvent, AutoResetAndKeptState) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("E", true);
-  ASSERT_NE(event, nullptr);
-  shub::os::closeEvent(event);
-  event = shub::os::createEvent("E", false);  // exists: keeps its signal
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::signalled);
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "a satisfied wait consumes the signal";
-  shub::os::setEvent(event);
-  shub::os::resetEvent(event);
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "reset clears a pending signal";
-  shub::os::closeEvent(event);
+  shub::os::Event event = shub::os::Event::create("E");
+  ASSERT_TRUE(event.valid());
+  event.signal();
+  event = shub::os::Event::create("E");  // exists: keeps its signal
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "a satisfied wait consumes the signal";
+  event.signal();
+  event.clear();
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "reset clears a pending signal";
 
-  shub::os::NamedEvent* first = shub::os::createEvent(nullptr, true);
-  shub::os::NamedEvent* second = shub::os::createEvent(nullptr, false);
-  EXPECT_EQ(shub::os::waitEvent(second, 0), shub::os::WaitResult::timeout) << "unnamed events are separate";
-  EXPECT_EQ(shub::os::waitEvent(first, 0), shub::os::WaitResult::signalled);
-  shub::os::closeEvent(first);
-  shub::os::closeEvent(second);
+  shub::os::Event first = shub::os::Event::unnamed();
+  first.signal();
+  shub::os::Event second = shub::os::Event::unnamed();
+  EXPECT_EQ(second.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "unnamed events are separate";
+  EXPECT_EQ(first.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
 
-  EXPECT_EQ(shub::os::waitEvent(nullptr, 0), shub::os::WaitResult::failed);
-  EXPECT_FALSE(shub::os::setEvent(nullptr));
-  EXPECT_FALSE(shub::os::resetEvent(nullptr));
-  shub::os::closeEvent(nullptr);
+  shub::os::Event none;
+  none.signal();
+  none.clear();
+  EXPECT_EQ(none.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::failed);
 }
 
 TEST(NamedEvent, TimedWaitEndsOnTime) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("T", false);
+  shub::os::Event event = shub::os::Event::create("T");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(shub::os::waitEvent(event, 150), shub::os::WaitResult::timeout);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(150)), shub::os::WaitResult::timeout);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(150));
   EXPECT_LT(elapsed, std::chrono::milliseconds(150 + 2000));
-  shub::os::closeEvent(event);
 }
 
 TEST(CrossProcess, FrameWrittenByOneIsReadByTheOther) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT7:EVENT", false);
+  shub::os::Event event = shub::os::Event::create("CRT7:EVENT");
   auto writer = startPeer({"write", "CRT7", "hello frame"});
-  ASSERT_EQ(shub::os::waitEvent(event, 20000), shub::os::WaitResult::signalled);
+  ASSERT_EQ(event.wait(std::chrono::milliseconds(20000)), shub::os::WaitResult::signalled);
   EXPECT_EQ(finishPeer(writer), 0);
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT7", kBlockSize);
-  uint8_t* bytes = shub::os::mapBlock(block);
+  shub::os::Block block = shub::os::openOrCreateBlock("CRT7", kBlockSize);
+  uint8_t* bytes = block.data();
   ASSERT_NE(bytes, nullptr);
   EXPECT_EQ(blockText(bytes), "hello frame");
 
@@ -205,61 +191,49 @@ TEST(CrossProcess, FrameWrittenByOneIsReadByTheOther) {
   std::memcpy(bytes, &length, sizeof length);
   auto reader = startPeer({"expect", "CRT7", "reply"});
   EXPECT_EQ(finishPeer(reader), 0);
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(block);
-  shub::os::closeEvent(event);
 }
 
 TEST(CrossProcess, TwoSetsBeforeAWaitGiveOneWake) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT1:EVENT", false);
+  shub::os::Event event = shub::os::Event::create("CRT1:EVENT");
   auto setter = startPeer({"set", "CRT1:EVENT", "2"});
   ASSERT_EQ(finishPeer(setter), 0);
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::signalled);
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout);
 
   auto waiter = startPeer({"wait", "CRT1:EVENT", "20000"});
   ASSERT_TRUE(testing_support::waitUntil([&] { return platform_test::asleepOnFutex(waiter.pid, waiter.pid); }));
-  shub::os::setEvent(event);
+  event.signal();
   EXPECT_EQ(finishPeer(waiter), 0) << "the waiting process must wake with the signal";
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "and consume it";
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "and consume it";
 
   auto missing = startPeer({"wait", "NO:EVENT", "0"});
   EXPECT_EQ(finishPeer(missing), 3);
-  shub::os::closeEvent(event);
 }
 
 TEST(CrossProcess, MutexNameExistsOnlyWhileALiveProcessHoldsIt) {
   DeviceSandbox sandbox;
   const char* name = "GUID_SLEEP_20130830";
-  bool existed = true;
-  shub::os::NamedMutex* mine = shub::os::createMutex(name, existed);
-  ASSERT_NE(mine, nullptr);
-  EXPECT_FALSE(existed);
-  shub::os::NamedMutex* again = shub::os::createMutex(name, existed);
-  EXPECT_TRUE(existed) << "a second holder in this process counts too";
-  shub::os::closeMutex(again);
-
+  auto mine = std::make_optional<shub::os::InstanceLock>(name);
+  ASSERT_TRUE(mine->valid());
+  EXPECT_FALSE(mine->heldElsewhere());
+  EXPECT_TRUE(shub::os::InstanceLock(name).heldElsewhere()) << "a second holder in this process counts too";
   auto other = startPeer({"mutex", name});
   EXPECT_EQ(platform_test::readPeerLine(other), "1");
-  shub::os::closeMutex(mine);
+  mine.reset();
   EXPECT_EQ(finishPeer(other), 0);
 
   // A holder that dies without closing leaves the file but not the name.
   auto crashing = startPeer({"mutex", name});
   EXPECT_EQ(platform_test::readPeerLine(crashing), "0");
-  mine = shub::os::createMutex(name, existed);
-  EXPECT_TRUE(existed);
-  shub::os::closeMutex(mine);
+  EXPECT_TRUE(shub::os::InstanceLock(name).heldElsewhere());
   kill(crashing.pid, SIGKILL);
   EXPECT_EQ(finishPeer(crashing), std::nullopt);
   EXPECT_TRUE(fs::exists(sandbox.objects() + "/" + name));
   EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.objects()), {}), 1) << "nothing but the name's file";
-  mine = shub::os::createMutex(name, existed);
-  ASSERT_NE(mine, nullptr);
-  EXPECT_FALSE(existed);
-  shub::os::closeMutex(mine);
-  shub::os::closeMutex(nullptr);
+  const shub::os::InstanceLock last(name);
+  ASSERT_TRUE(last.valid());
+  EXPECT_FALSE(last.heldElsewhere());
 }
 
 }  // namespace

@@ -24,59 +24,50 @@ constexpr uint32_t kDataOffset = 8;
 constexpr int kFailed = 3;
 
 int writeFrame(const char* name, const char* text) {
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock(name, kBlockSize);
-  uint8_t* bytes = shub::os::mapBlock(block);
+  shub::os::Block block = shub::os::openOrCreateBlock(name, kBlockSize);
+  uint8_t* bytes = block.data();
   if (!bytes) return kFailed;
   const uint32_t length = static_cast<uint32_t>(std::strlen(text));
   std::memcpy(bytes + kDataOffset, text, length);
   std::memcpy(bytes, &length, sizeof length);
-  shub::os::NamedEvent* event = shub::os::createEvent((std::string(name) + ":EVENT").c_str(), false);
-  const bool set = shub::os::setEvent(event);
-  shub::os::closeEvent(event);
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(block);
-  return set ? 0 : kFailed;
+  shub::os::Event event = shub::os::Event::create(std::string(name) + ":EVENT");
+  event.signal();
+  return event.valid() ? 0 : kFailed;
 }
 
 int expectFrame(const char* name, const char* text) {
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock(name, kBlockSize);
-  uint8_t* bytes = shub::os::mapBlock(block);
+  shub::os::Block block = shub::os::openOrCreateBlock(name, kBlockSize);
+  uint8_t* bytes = block.data();
   if (!bytes) return kFailed;
   uint32_t length = 0;
   std::memcpy(&length, bytes, sizeof length);
   const bool same = length == std::strlen(text) && std::memcmp(bytes + kDataOffset, text, length) == 0;
-  shub::os::unmapBlock(bytes, kBlockSize);
-  shub::os::closeBlock(block);
   return same ? 0 : 1;
 }
 
 int setTimes(const char* name, int count) {
-  shub::os::NamedEvent* event = shub::os::openEvent(name);
-  if (!event) return kFailed;
-  for (int i = 0; i < count; ++i) shub::os::setEvent(event);
-  shub::os::closeEvent(event);
+  shub::os::Event event = shub::os::Event::open(name);
+  if (!event.valid()) return kFailed;
+  for (int i = 0; i < count; ++i) event.signal();
   return 0;
 }
 
 // Exit code: 0 signalled, 1 time-out, 2 stopped, 3 failed.
 int waitOnce(const char* name, uint32_t ms) {
-  shub::os::NamedEvent* event = shub::os::openEvent(name);
-  if (!event) return kFailed;
-  const shub::os::WaitResult result = shub::os::waitEvent(event, ms);
-  shub::os::closeEvent(event);
+  shub::os::Event event = shub::os::Event::open(name);
+  if (!event.valid()) return kFailed;
+  const shub::os::WaitResult result = event.wait(std::chrono::milliseconds(ms));
   return static_cast<int>(result);
 }
 
 int holdMutex(const char* name) {
-  bool existed = false;
-  shub::os::NamedMutex* mutex = shub::os::createMutex(name, existed);
-  if (!mutex) return kFailed;
-  std::printf("%d\n", existed ? 1 : 0);
+  const shub::os::InstanceLock lock(name);
+  if (!lock.valid()) return kFailed;
+  std::printf("%d\n", lock.heldElsewhere() ? 1 : 0);
   std::fflush(stdout);
   char byte;
   while (read(STDIN_FILENO, &byte, 1) > 0) {
   }
-  shub::os::closeMutex(mutex);
   return 0;
 }
 

@@ -40,16 +40,16 @@ constexpr auto kPrompt = 2000ms;
 
 constexpr int kNoResult = -1;
 
-// A thread blocked in waitEvent(kInfinite) under its stop token, recording its result.
+// A thread blocked in an event wait with no time-out under its stop token, recording its result.
 struct Waiter {
   std::atomic<pid_t> tid{0};
   std::atomic<int> result{kNoResult};
   std::jthread thread;
 
-  explicit Waiter(shub::os::NamedEvent* event) {
+  explicit Waiter(shub::os::Event* event) {
     thread = shub::os::startThread([this, event](std::stop_token stop) {
       tid = platform_test::currentTid();
-      result = static_cast<int>(shub::os::waitEvent(event, shub::os::kInfinite, stop));
+      result = static_cast<int>(event->wait(std::nullopt, stop));
     });
   }
   bool asleep() const { return tid != 0 && platform_test::asleepOnFutex(getpid(), tid); }
@@ -70,8 +70,8 @@ size_t entriesIn(const char* dir) {
 
 TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* named = shub::os::createEvent("CRT1:EVENT", false);
-  shub::os::NamedEvent* unnamed = shub::os::createEvent(nullptr, false);
+  shub::os::Event named = shub::os::Event::create("CRT1:EVENT");
+  shub::os::Event unnamed = shub::os::Event::unnamed();
   std::atomic<int> waitResult{kNoResult};
   std::atomic<bool> entered{false};
   struct Case {
@@ -79,8 +79,8 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
     std::function<void(std::stop_token)> routine;
   };
   const Case cases[] = {
-      {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(named, shub::os::kInfinite, stop)); }},
-      {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(shub::os::waitEvent(unnamed, 600000, stop)); }},
+      {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(named.wait(std::nullopt, stop)); }},
+      {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(unnamed.wait(std::chrono::milliseconds(600000), stop)); }},
       {"pause", [&](std::stop_token stop) { entered = true; shub::os::pauseFor(600s, stop); }},
   };
   for (const Case& c : cases) {
@@ -97,22 +97,19 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
       EXPECT_EQ(waitResult, static_cast<int>(shub::os::WaitResult::stopped));
     }
   }
-  EXPECT_EQ(shub::os::waitEvent(named, 0), shub::os::WaitResult::timeout) << "no stop may leave a signal behind";
-  shub::os::closeEvent(named);
-  shub::os::closeEvent(unnamed);
+  EXPECT_EQ(named.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "no stop may leave a signal behind";
 }
 
 // Another process shrinks the event file under a sleeper: no wake-up can reach
 // the word any more, yet the stop must.
 TEST(Thread, StopReachesASleeperWhoseEventFileWasTruncated) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT:WRITE:EVENT", false);
-  Waiter waiter(event);
+  shub::os::Event event = shub::os::Event::create("CRT:WRITE:EVENT");
+  Waiter waiter(&event);
   ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
   ASSERT_EQ(truncate((sandbox.objects() + "/CRT:WRITE:EVENT").c_str(), 0), 0);
   EXPECT_LT(timeToStop(waiter.thread), kPrompt);
   EXPECT_EQ(waiter.result, static_cast<int>(shub::os::WaitResult::stopped));
-  shub::os::closeEvent(event);
 }
 
 // Makes the calling thread's futex_waitv fail with ENOSYS, as on kernels
@@ -130,18 +127,18 @@ bool refuseVectorWait() {
 
 TEST(Thread, WithoutTheVectorWaitSetsAndStopsStillEndAWait) {
   DeviceSandbox sandbox;
-  const shub::os::EventHandle event(shub::os::createEvent("CRT1:EVENT", false));
+  shub::os::Event event = shub::os::Event::create("CRT1:EVENT");
   std::atomic<int> first{kNoResult}, second{kNoResult};
   std::atomic<bool> filtered{false}, entered{false};
   std::jthread waiter([&](std::stop_token stop) {
     filtered = refuseVectorWait();
     entered = true;
-    first = static_cast<int>(shub::os::waitEvent(event.get(), shub::os::kInfinite, stop));
-    second = static_cast<int>(shub::os::waitEvent(event.get(), shub::os::kInfinite, stop));
+    first = static_cast<int>(event.wait(std::nullopt, stop));
+    second = static_cast<int>(event.wait(std::nullopt, stop));
   });
   ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
   if (!filtered) GTEST_SKIP() << "no seccomp here";  // the waiter's destructor stops it
-  shub::os::setEvent(event.get());
+  event.signal();
   ASSERT_TRUE(waitUntil([&] { return first != kNoResult; }));
   EXPECT_EQ(first, static_cast<int>(shub::os::WaitResult::signalled));
   EXPECT_LT(timeToStop(waiter), kPrompt);
@@ -162,18 +159,17 @@ TEST(Thread, StopOfAFinishedOrEmptyThreadIsHarmless) {
 TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   std::atomic<int> result{kNoResult};
   std::atomic<int64_t> pausedMs{0};
-  shub::os::NamedEvent* event = shub::os::createEvent(nullptr, false);
+  shub::os::Event event = shub::os::Event::unnamed();
   std::jthread thread = shub::os::startThread([&](std::stop_token stop) {
     const auto start = std::chrono::steady_clock::now();
     shub::os::pauseFor(40ms, stop);
     pausedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    result = static_cast<int>(shub::os::waitEvent(event, 20, stop));
+    result = static_cast<int>(event.wait(std::chrono::milliseconds(20), stop));
   });
   ASSERT_TRUE(waitUntil([&] { return result != kNoResult; }));
   EXPECT_GE(pausedMs, 40);
   EXPECT_EQ(result, static_cast<int>(shub::os::WaitResult::timeout));
   shub::os::stopThread(thread);
-  shub::os::closeEvent(event);
 
   const auto before = std::chrono::steady_clock::now();
   shub::os::pauseFor(40ms);
@@ -182,16 +178,16 @@ TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
 
 TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CYCLE", false);
+  shub::os::Event event = shub::os::Event::create("CYCLE");
   {
     // A first cycle lets runtimes that start helper threads lazily (the
     // thread sanitizer's, for one) do so before the count is taken.
-    Waiter warmUp(event);
+    Waiter warmUp(&event);
   }
   const size_t tasksBefore = entriesIn("/proc/self/task");
   const size_t fdsBefore = entriesIn("/proc/self/fd");
   for (int i = 0; i < 200; ++i) {
-    Waiter waiter(event);
+    Waiter waiter(&event);
     // Half the stops land before the thread sleeps, half after.
     if (i % 2 == 0) {
       ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
@@ -201,21 +197,19 @@ TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
   }
   EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasksBefore; }));
   EXPECT_EQ(entriesIn("/proc/self/fd"), fdsBefore);
-  shub::os::closeEvent(event);
 }
 
 TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT1:EVENT", false);
-  Waiter a(event), b(event);
+  shub::os::Event event = shub::os::Event::create("CRT1:EVENT");
+  Waiter a(&event), b(&event);
   ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
   shub::os::stopThread(a.thread);
   EXPECT_EQ(a.result, static_cast<int>(shub::os::WaitResult::stopped));
-  shub::os::setEvent(event);
+  event.signal();
   ASSERT_TRUE(waitUntil([&] { return b.done(); }));
   EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::signalled));
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
-  shub::os::closeEvent(event);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout);
 }
 
 // The set lands while A is being stopped, so the kernel may hand its wake-up
@@ -223,15 +217,15 @@ TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
 // the stop) or B; a lost signal leaves B asleep and fails the deadline.
 TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("RACE:EVENT", false);
+  shub::os::Event event = shub::os::Event::create("RACE:EVENT");
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE(round);
-    Waiter a(event), b(event);
+    Waiter a(&event), b(&event);
     ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
     std::latch go(2);
     std::thread setter([&] {
       go.arrive_and_wait();
-      shub::os::setEvent(event);
+      event.signal();
     });
     go.arrive_and_wait();
     shub::os::stopThread(a.thread);
@@ -244,30 +238,28 @@ TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
       ASSERT_TRUE(waitUntil([&] { return b.done(); }, 10s)) << "the signal was lost";
       EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::signalled));
     }
-    ASSERT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "the signal was consumed twice or not at all";
+    ASSERT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "the signal was consumed twice or not at all";
   }
-  shub::os::closeEvent(event);
 }
 
 TEST(StoppedWaiter, LeavesTheSignalForAnotherProcess) {
   DeviceSandbox sandbox;
-  shub::os::NamedEvent* event = shub::os::createEvent("CRT4:EVENT", false);
+  shub::os::Event event = shub::os::Event::create("CRT4:EVENT");
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE(round);
     const bool setDuringStop = round % 2 == 1;
     auto other = platform_test::startPeer({"wait", "CRT4:EVENT", "30000"});
-    Waiter a(event);
+    Waiter a(&event);
     ASSERT_TRUE(waitUntil([&] { return a.asleep() && platform_test::asleepOnFutex(other.pid, other.pid); }));
     std::thread setter;
-    if (setDuringStop) setter = std::thread([&] { shub::os::setEvent(event); });
+    if (setDuringStop) setter = std::thread([&] { event.signal(); });
     shub::os::stopThread(a.thread);
     if (setter.joinable()) setter.join();
-    if (!setDuringStop) shub::os::setEvent(event);
-    if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) shub::os::setEvent(event);  // took it before the stop
+    if (!setDuringStop) event.signal();
+    if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) event.signal();  // took it before the stop
     EXPECT_EQ(platform_test::finishPeer(other, 20s), 0) << "the other process must get the signal";
   }
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout);
-  shub::os::closeEvent(event);
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout);
 }
 
 TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
@@ -279,32 +271,25 @@ TEST(Creation, ConcurrentCreatorsGetOneWholeObject) {
   for (int i = 0; i < kCreators; ++i) {
     creators.emplace_back([&] {
       go.arrive_and_wait();
-      shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT2", 288);
-      uint8_t* bytes = shub::os::mapBlock(block);
-      shub::os::NamedEvent* event = shub::os::createEvent("CRT2:EVENT", false);
-      if (!bytes || !event) {
+      shub::os::Block block = shub::os::openOrCreateBlock("CRT2", 288);
+      uint8_t* bytes = block.data();
+      shub::os::Event event = shub::os::Event::create("CRT2:EVENT");
+      if (!bytes || !event.valid()) {
         ++failures;
       } else {
-        uint32_t* counter = reinterpret_cast<uint32_t*>(bytes);
-        std::atomic_ref<uint32_t>(*counter).fetch_add(1);
-        shub::os::setEvent(event);
+        shub::os::wordAt(bytes, 0).fetch_add(1);
+        event.signal();
       }
-      shub::os::closeEvent(event);
-      shub::os::unmapBlock(bytes, 288);
-      shub::os::closeBlock(block);
     });
   }
   for (std::thread& creator : creators) creator.join();
   EXPECT_EQ(failures, 0);
-  shub::os::NamedBlock block = shub::os::openOrCreateBlock("CRT2", 288);
-  uint8_t* bytes = shub::os::mapBlock(block);
+  shub::os::Block block = shub::os::openOrCreateBlock("CRT2", 288);
+  uint8_t* bytes = block.data();
   ASSERT_NE(bytes, nullptr);
-  EXPECT_EQ(std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(bytes)).load(), uint32_t{kCreators});
-  shub::os::unmapBlock(bytes, 288);
-  shub::os::closeBlock(block);
-  shub::os::NamedEvent* event = shub::os::openEvent("CRT2:EVENT");
-  EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::signalled);
-  shub::os::closeEvent(event);
+  EXPECT_EQ(shub::os::wordAt(bytes, 0).load(), uint32_t{kCreators});
+  shub::os::Event event = shub::os::Event::open("CRT2:EVENT");
+  EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
   EXPECT_EQ(entriesIn(sandbox.objects().c_str()), 2u) << "no temporary file may remain";
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/named_block.h"
 #include "platform/named_event.h"
 #include "router/channel_block.h"
 #include "tests/support/device_sandbox.h"
@@ -52,68 +53,56 @@ TEST(ChannelNames, TruncatesToTheBuffer) {
 
 class ChannelBlocks : public ::testing::Test {
  protected:
-  ChannelBlocks() { shub::os::initLockRecord(lock); }
-
-  void TearDown() override { releaseChannelBlocks(table); }
-
   void addEntries(std::initializer_list<int32_t> channels) {
     for (int32_t channel : channels) table.entries[table.count++].channel = channel;
   }
 
-  std::vector<uint8_t> lockArea(const RouteEntry& entry) const {
-    std::vector<uint8_t> bytes(kBlockLockSize);
-    loadBlockBytes(entry.blockAddress, kBlockLockOffset, bytes.data(), kBlockLockSize);
+  std::vector<uint8_t> lockArea(const uint8_t* block) const {
+    std::vector<uint8_t> bytes(SHUB_BLOCK_LOCK_SIZE);
+    loadBlockBytes(block, SHUB_BLOCK_LOCK_OFFSET, bytes.data(), SHUB_BLOCK_LOCK_SIZE);
     return bytes;
   }
 
-  std::vector<uint8_t> lockBytes() const {
-    const auto* begin = reinterpret_cast<const uint8_t*>(&lock);
-    return {begin, begin + sizeof lock};
-  }
+  // Unowned: zeros, then the magic "LOCK".
+  std::vector<uint8_t> lockBytes() const { return {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'L', 'O', 'C', 'K'}; }
 
   bool objectExists(const std::string& name) const { return fs::exists(sandbox.objects() + "/" + name); }
 
   testing_support::DeviceSandbox sandbox;
-  shub::os::LockRecord lock{};
   RouteTable table;
 };
 
 TEST_F(ChannelBlocks, EveryEntryGetsBlockEventAndLockRecord) {
   addEntries({1, 2, 4});
-  createChannelBlocks(table, lock);
+  const ChannelSet channels(table);
   for (uint32_t i = 0; i < table.count; ++i) {
-    const RouteEntry& entry = table.entries[i];
-    SCOPED_TRACE(entry.channel);
-    ASSERT_NE(entry.blockAddress, nullptr);
-    EXPECT_TRUE(entry.block.valid());
-    EXPECT_NE(entry.event, nullptr);
-    EXPECT_EQ(lockArea(entry), lockBytes());
-    const std::string name = "CRT" + std::to_string(entry.channel);
-    EXPECT_EQ(fs::file_size(sandbox.objects() + "/" + name), kChannelBlockSize);
-    shub::os::NamedEvent* event = shub::os::openEvent((name + ":EVENT").c_str());
-    EXPECT_NE(event, nullptr);
-    EXPECT_EQ(shub::os::waitEvent(event, 0), shub::os::WaitResult::timeout) << "created not signalled";
-    shub::os::closeEvent(event);
+    const std::string name = "CRT" + std::to_string(table.entries[i].channel);
+    SCOPED_TRACE(name);
+    ASSERT_NE(channels.block(i), nullptr);
+    EXPECT_EQ(lockArea(channels.block(i)), lockBytes());
+    EXPECT_EQ(fs::file_size(sandbox.objects() + "/" + name), SHUB_BLOCK_SIZE);
+    shub::os::Event event = shub::os::Event::open(name + ":EVENT");
+    EXPECT_TRUE(event.valid());
+    EXPECT_EQ(event.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "created not signalled";
   }
+  EXPECT_EQ(channels.block(table.count), nullptr);
 }
 
 TEST_F(ChannelBlocks, ExistingBlockKeepsItsFramesAndGetsAFreshLockRecord) {
-  shub::os::NamedBlock earlier = shub::os::openOrCreateBlock("CRT7", kChannelBlockSize);
-  uint8_t* address = shub::os::mapBlock(earlier);
+  shub::os::Block earlier = shub::os::openOrCreateBlock("CRT7", SHUB_BLOCK_SIZE);
+  uint8_t* address = earlier.data();
   ASSERT_NE(address, nullptr);
   const uint8_t frame[] = {0xAA, 0x55, 0x01};
   storeBlockLength(address, 3);
-  storeBlockBytes(address, kBlockDataOffset, frame, sizeof frame);
-  fillBlockBytes(address, kBlockLockOffset, 0x5A, kBlockLockSize);
+  storeBlockBytes(address, SHUB_BLOCK_DATA_OFFSET, frame, sizeof frame);
+  fillBlockBytes(address, SHUB_BLOCK_LOCK_OFFSET, 0x5A, SHUB_BLOCK_LOCK_SIZE);
 
   addEntries({7});
-  createChannelBlocks(table, lock);
-  ASSERT_NE(table.entries[0].blockAddress, nullptr);
-  EXPECT_EQ(loadBlockLength(table.entries[0].blockAddress), 3u);
-  EXPECT_EQ(loadBlockByte(table.entries[0].blockAddress, kBlockDataOffset + 2), 0x01);
-  EXPECT_EQ(lockArea(table.entries[0]), lockBytes());
-  shub::os::unmapBlock(address, kChannelBlockSize);
-  shub::os::closeBlock(earlier);
+  const ChannelSet channels(table);
+  ASSERT_NE(channels.block(0), nullptr);
+  EXPECT_EQ(loadBlockLength(channels.block(0)), 3u);
+  EXPECT_EQ(loadBlockByte(channels.block(0), SHUB_BLOCK_DATA_OFFSET + 2), 0x01);
+  EXPECT_EQ(lockArea(channels.block(0)), lockBytes());
 }
 
 TEST_F(ChannelBlocks, CreationStopsAtTheFirstBlockThatCannotBeMade) {
@@ -132,46 +121,30 @@ TEST_F(ChannelBlocks, CreationStopsAtTheFirstBlockThatCannotBeMade) {
     for (int32_t channel : {1, 2, 4, 5}) local.entries[local.count++].channel = channel;
     obstacle.make(own.objects() + "/CRT4");
 
-    createChannelBlocks(local, lock);
-    EXPECT_NE(local.entries[0].blockAddress, nullptr);
-    EXPECT_NE(local.entries[1].blockAddress, nullptr);
-    for (uint32_t i = 2; i < local.count; ++i) {
-      EXPECT_EQ(local.entries[i].blockAddress, nullptr) << i;
-      EXPECT_FALSE(local.entries[i].block.valid()) << i;
-      EXPECT_EQ(local.entries[i].event, nullptr) << i;
-    }
+    const ChannelSet channels(local);
+    EXPECT_NE(channels.block(0), nullptr);
+    EXPECT_NE(channels.block(1), nullptr);
+    for (uint32_t i = 2; i < local.count; ++i) EXPECT_EQ(channels.block(i), nullptr) << i;
     EXPECT_FALSE(fs::exists(own.objects() + "/CRT5")) << "later entries are not even tried";
     EXPECT_FALSE(fs::exists(own.objects() + "/CRT4:EVENT"));
-    releaseChannelBlocks(local);
   }
-}
-
-TEST_F(ChannelBlocks, ReleaseClearsTheEntriesAndLeavesTheObjects) {
-  addEntries({3, 8});
-  createChannelBlocks(table, lock);
-  releaseChannelBlocks(table);
-  for (uint32_t i = 0; i < table.count; ++i) {
-    EXPECT_EQ(table.entries[i].blockAddress, nullptr);
-    EXPECT_FALSE(table.entries[i].block.valid());
-    EXPECT_EQ(table.entries[i].event, nullptr);
-  }
-  EXPECT_TRUE(objectExists("CRT3"));
-  EXPECT_TRUE(objectExists("CRT8:EVENT"));
-  releaseChannelBlocks(table);  // a second release finds nothing to do
 }
 
 TEST_F(ChannelBlocks, EntriesWithOneChannelShareBlockAndEvent) {
   addEntries({3, 3});
-  createChannelBlocks(table, lock);
-  RouteEntry& first = table.entries[0];
-  RouteEntry& second = table.entries[1];
-  ASSERT_NE(first.blockAddress, nullptr);
-  ASSERT_NE(second.blockAddress, nullptr);
-  storeBlockByte(first.blockAddress, kBlockDataOffset, 0x42);
-  EXPECT_EQ(loadBlockByte(second.blockAddress, kBlockDataOffset), 0x42);
-  ASSERT_TRUE(shub::os::setEvent(first.event));
-  EXPECT_EQ(shub::os::waitEvent(second.event, 0), shub::os::WaitResult::signalled);
-  EXPECT_EQ(shub::os::waitEvent(first.event, 0), shub::os::WaitResult::timeout) << "one signal, consumed once";
+  ChannelSet channels(table);
+  ASSERT_NE(channels.block(0), nullptr);
+  ASSERT_NE(channels.block(1), nullptr);
+  storeBlockByte(channels.block(0), SHUB_BLOCK_DATA_OFFSET, 0x42);
+  EXPECT_EQ(loadBlockByte(channels.block(1), SHUB_BLOCK_DATA_OFFSET), 0x42);
+  shub::os::Event consumer = shub::os::Event::open("CRT3:EVENT");
+  channels.signal(0);
+  EXPECT_EQ(consumer.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::signalled);
+  EXPECT_EQ(consumer.wait(std::chrono::milliseconds(0)), shub::os::WaitResult::timeout) << "one signal, consumed once";
+  channels = ChannelSet();
+  EXPECT_EQ(channels.block(0), nullptr);
+  EXPECT_TRUE(objectExists("CRT3")) << "the objects outlive the daemon";
+  EXPECT_TRUE(objectExists("CRT3:EVENT"));
 }
 
 }  // namespace

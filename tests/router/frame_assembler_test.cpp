@@ -71,29 +71,28 @@ constexpr uint8_t kGuardByte = 0xC5;
 
 // Private blocks with guard bytes on both sides, fake events (addresses that
 // are only compared), and hooks that record what the assembler asked for.
-class Bench : public FrameAssemblerHooks {
+class Bench : public FrameAssemblerHooks, public FrameOutlets {
  public:
   explicit Bench(const std::vector<Route>& routes) {
     std::memset(memory_, kGuardByte, sizeof memory_);
-    for (size_t i = 0; i < kRouteTableSize; ++i) std::memset(block(i), 0, kChannelBlockSize);
+    for (size_t i = 0; i < kRouteTableSize; ++i) std::memset(area(i), 0, SHUB_BLOCK_SIZE);
     table_.count = static_cast<uint32_t>(routes.size());
     for (size_t i = 0; i < routes.size(); ++i) {
       RouteEntry& entry = table_.entries[i];
       std::copy(routes[i].header.begin(), routes[i].header.end(), entry.header);
       entry.frameLength = routes[i].frameLength;
       entry.relearn = routes[i].relearn;
-      if (!routes[i].hasBlock) continue;
-      entry.blockAddress = block(i);
-      entry.event = reinterpret_cast<shub::os::NamedEvent*>(&eventTokens_[i]);
+      hasBlock_[i] = routes[i].hasBlock;
     }
   }
 
-  uint8_t* block(size_t i) { return memory_[i] + kGuard; }
+  uint8_t* area(size_t i) { return memory_[i] + kGuard; }
+  uint8_t* block(uint32_t i) const override { return hasBlock_[i] ? const_cast<Bench*>(this)->area(i) : nullptr; }
 
   bool guardsIntact() const {
     for (const auto& area : memory_) {
       for (uint32_t k = 0; k < kGuard; ++k) {
-        if (area[k] != kGuardByte || area[kGuard + kChannelBlockSize + k] != kGuardByte) return false;
+        if (area[k] != kGuardByte || area[kGuard + SHUB_BLOCK_SIZE + k] != kGuardByte) return false;
       }
     }
     return true;
@@ -107,14 +106,13 @@ class Bench : public FrameAssemblerHooks {
     EXPECT_EQ(kind, 2);
     clicks.push_back(tick);
   }
-  void setEvent(shub::os::NamedEvent* event) override {
-    const size_t i = static_cast<size_t>(reinterpret_cast<int*>(event) - eventTokens_);
+  void signal(uint32_t i) override {
     ASSERT_LT(i, kRouteTableSize);
-    const uint8_t* b = block(i);
+    const uint8_t* b = area(i);
     const uint32_t length = loadBlockLength(b);
-    ASSERT_LE(length, kBlockDataSize);
-    Bytes frame(b + kBlockDataOffset, b + kBlockDataOffset + length);
-    for (uint32_t k = length; k < kBlockDataSize; ++k) EXPECT_EQ(b[kBlockDataOffset + k], 0) << "data byte " << k;
+    ASSERT_LE(length, SHUB_BLOCK_DATA_SIZE);
+    Bytes frame(b + SHUB_BLOCK_DATA_OFFSET, b + SHUB_BLOCK_DATA_OFFSET + length);
+    for (uint32_t k = length; k < SHUB_BLOCK_DATA_SIZE; ++k) EXPECT_EQ(b[SHUB_BLOCK_DATA_OFFSET + k], 0) << "data byte " << k;
     delivered.push_back({static_cast<uint32_t>(i), frame});
   }
 
@@ -125,8 +123,8 @@ class Bench : public FrameAssemblerHooks {
   std::vector<Delivery> delivered;
 
  private:
-  alignas(8) uint8_t memory_[kRouteTableSize][kGuard + kChannelBlockSize + kGuard];
-  int eventTokens_[kRouteTableSize] = {};
+  alignas(8) uint8_t memory_[kRouteTableSize][kGuard + SHUB_BLOCK_SIZE + kGuard];
+  bool hasBlock_[kRouteTableSize] = {};
 };
 
 const Bytes kAA55 = {0xAA, 0x55};
@@ -248,7 +246,7 @@ class FrameAssemblerTable : public testing::TestWithParam<Row> {};
 TEST_P(FrameAssemblerTable, CutsAndDelivers) {
   const Row& row = GetParam();
   Bench bench(row.routes);
-  FrameAssembler assembler(bench.table_, bench);
+  FrameAssembler assembler(bench.table_, bench, bench);
   for (const Step& step : row.steps) {
     bench.tick = step.tick;
     bench.backlight = step.backlight;
@@ -259,13 +257,13 @@ TEST_P(FrameAssemblerTable, CutsAndDelivers) {
   EXPECT_EQ(bench.delivered, row.delivered);
   EXPECT_EQ(bench.clicks, row.clicks);
   for (size_t i = 0; i < row.frameLengths.size(); ++i) {
-    EXPECT_EQ(bench.table_.entries[i].frameLength, row.frameLengths[i]) << "entry " << i;
+    EXPECT_EQ(assembler.frameLength(static_cast<uint32_t>(i)), row.frameLengths[i]) << "entry " << i;
   }
   if (row.receivedAfter >= 0) {
     EXPECT_EQ(assembler.receivedLength(), static_cast<uint32_t>(row.receivedAfter));
     EXPECT_FALSE(assembler.inFrame());
   }
-  for (size_t i = row.routes.size(); i < kRouteTableSize; ++i) EXPECT_EQ(loadBlockLength(bench.block(i)), 0u);
+  for (size_t i = row.routes.size(); i < kRouteTableSize; ++i) EXPECT_EQ(loadBlockLength(bench.area(i)), 0u);
   EXPECT_TRUE(bench.guardsIntact());
 }
 
@@ -282,17 +280,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, FrameAssemblerTable, testing::ValuesIn(kRows), ro
 // A dark-screen frame wipes entry 0's data area but leaves its length word.
 TEST(FrameAssemblerDark, DroppedFrameClearsDataAreaOnly) {
   Bench bench({{kAA55, 3}});
-  uint8_t* block = bench.block(0);
+  uint8_t* block = bench.area(0);
   storeBlockLength(block, 77);
-  std::memset(block + kBlockDataOffset, 0xEE, kBlockDataSize);
-  std::memset(block + kBlockLockOffset, 0x5A, kBlockLockSize);
+  std::memset(block + SHUB_BLOCK_DATA_OFFSET, 0xEE, SHUB_BLOCK_DATA_SIZE);
+  std::memset(block + SHUB_BLOCK_LOCK_OFFSET, 0x5A, SHUB_BLOCK_LOCK_SIZE);
   bench.backlight = 0;
-  FrameAssembler assembler(bench.table_, bench);
+  FrameAssembler assembler(bench.table_, bench, bench);
   const uint8_t frame[] = {0xAA, 0x55, 0x01};
   assembler.feedBytes(3, frame);
   EXPECT_EQ(loadBlockLength(block), 77u);
-  for (uint32_t k = 0; k < kBlockDataSize; ++k) ASSERT_EQ(block[kBlockDataOffset + k], 0) << k;
-  for (uint32_t k = 0; k < kBlockLockSize; ++k) ASSERT_EQ(block[kBlockLockOffset + k], 0x5A) << k;
+  for (uint32_t k = 0; k < SHUB_BLOCK_DATA_SIZE; ++k) ASSERT_EQ(block[SHUB_BLOCK_DATA_OFFSET + k], 0) << k;
+  for (uint32_t k = 0; k < SHUB_BLOCK_LOCK_SIZE; ++k) ASSERT_EQ(block[SHUB_BLOCK_LOCK_OFFSET + k], 0x5A) << k;
   EXPECT_TRUE(bench.delivered.empty());
   EXPECT_FALSE(assembler.clickArmed());
 }
@@ -300,15 +298,15 @@ TEST(FrameAssemblerDark, DroppedFrameClearsDataAreaOnly) {
 // Delivery never touches the reserved word or the lock area.
 TEST(FrameAssemblerDelivery, LeavesReservedWordAndLockArea) {
   Bench bench({{kAA55, 4}});
-  uint8_t* block = bench.block(0);
+  uint8_t* block = bench.area(0);
   std::memset(block + 4, 0x77, 4);
-  std::memset(block + kBlockLockOffset, 0x5A, kBlockLockSize);
-  FrameAssembler assembler(bench.table_, bench);
+  std::memset(block + SHUB_BLOCK_LOCK_OFFSET, 0x5A, SHUB_BLOCK_LOCK_SIZE);
+  FrameAssembler assembler(bench.table_, bench, bench);
   const uint8_t frame[] = {0xAA, 0x55, 0x01, 0x02};
   assembler.feedBytes(4, frame);
   ASSERT_EQ(bench.delivered.size(), 1u);
   for (uint32_t k = 4; k < 8; ++k) EXPECT_EQ(block[k], 0x77);
-  for (uint32_t k = 0; k < kBlockLockSize; ++k) EXPECT_EQ(block[kBlockLockOffset + k], 0x5A);
+  for (uint32_t k = 0; k < SHUB_BLOCK_LOCK_SIZE; ++k) EXPECT_EQ(block[SHUB_BLOCK_LOCK_OFFSET + k], 0x5A);
 }
 
 // The status object counts what the assembler delivered, skipped and lost:
@@ -320,7 +318,7 @@ TEST(FrameAssemblerStatus, CountsFramesNoiseDarkAndOverlong) {
   StatusPublisher publisher(status);
   const int32_t channels[] = {5, 5, 9};
   publisher.initialise(channels, 3);
-  FrameAssembler assembler(bench.table_, bench, &publisher);
+  FrameAssembler assembler(bench.table_, bench, bench, &publisher);
   const Bytes bytes = concat({{0x01, 0x02, 0x03}, {0xAA, 0x55, 0x01, 0x02}, {0xBB, 0x66, 0x07},
                               {0x04}, {0xCC}, repeat(0x00, 300)});
   assembler.feedBytes(static_cast<uint32_t>(bytes.size()), bytes.data());

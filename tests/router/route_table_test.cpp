@@ -54,7 +54,6 @@ RouteEntry sentinelEntry() {
   std::memset(entry.text, 'Z', sizeof entry.text);
   entry.relearn = 0x1111;
   entry.relearnAux = 0x2222;
-  entry.blockAddress = reinterpret_cast<uint8_t*>(&entry);
   return entry;
 }
 
@@ -181,7 +180,6 @@ TEST(RouteLine, ParsesOrRejectsEachLine) {
     RouteEntry entry = sentinelEntry();
     ASSERT_TRUE(isRouteLine(c.line.data(), c.line.size()));
     ASSERT_EQ(parseRouteLine(c.line.data(), c.line.size(), entry), c.accepted);
-    EXPECT_EQ(entry.blockAddress, reinterpret_cast<uint8_t*>(&entry)) << "handles are not the parser's";
     if (c.accepted) {
       expectEntry(entry, c.entry);
     } else {

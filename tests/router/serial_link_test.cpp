@@ -83,25 +83,22 @@ class SerialLinkTest : public ::testing::Test {
             },
     });
     ASSERT_NE(link->startSerialLink(), 0);
-    writeEvent = shub::os::openEvent(kWriteEventName);
-    writeBlock = shub::os::openOrCreateBlock(kWriteBlockName, kChannelBlockSize);
-    writeAddress = shub::os::mapBlock(writeBlock);
-    ASSERT_NE(writeEvent, nullptr);
+    writeEvent = shub::os::Event::open(SHUB_WRITE_EVENT_NAME);
+    writeBlock = shub::os::openOrCreateBlock(SHUB_WRITE_BLOCK_NAME, SHUB_BLOCK_SIZE);
+    writeAddress = writeBlock.data();
+    ASSERT_TRUE(writeEvent.valid());
     ASSERT_NE(writeAddress, nullptr);
   }
 
   void TearDown() override {
     if (link) link->stopSerialLink();
-    if (writeAddress) shub::os::unmapBlock(writeAddress, kChannelBlockSize);
-    shub::os::closeBlock(writeBlock);
-    shub::os::closeEvent(writeEvent);
   }
 
   // A client's send: length word, data, then the event.
   void clientSend(uint32_t length, const std::vector<uint8_t>& data) {
-    storeBlockBytes(writeAddress, kBlockDataOffset, data.data(), static_cast<uint32_t>(data.size()));
+    storeBlockBytes(writeAddress, SHUB_BLOCK_DATA_OFFSET, data.data(), static_cast<uint32_t>(data.size()));
     storeBlockLength(writeAddress, length);
-    shub::os::setEvent(writeEvent);
+    writeEvent.signal();
   }
 
   testing_support::DeviceSandbox sandbox;
@@ -109,8 +106,8 @@ class SerialLinkTest : public ::testing::Test {
   FeedLog fed;
   std::function<void()> stall;  // run by the reader after each feed
   std::unique_ptr<SerialLink> link;
-  shub::os::NamedEvent* writeEvent = nullptr;
-  shub::os::NamedBlock writeBlock;
+  shub::os::Event writeEvent;
+  shub::os::Block writeBlock;
   uint8_t* writeAddress = nullptr;
 };
 
