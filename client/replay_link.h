@@ -34,12 +34,12 @@ class ReplayLink {
   ReplayLink& operator=(const ReplayLink&) = delete;
 
   // Locks the link's folder against other replays, notes what the link
-  // leads to, and links a new pty in its place. False with `problem` said
+  // leads to, and links a new pty in its place. False with `why` said
   // nowhere yet; nothing is changed then.
-  bool take(std::string& problem);
+  bool take(std::string* why);
   // A hang-up: a new pty behind the link, then the old one closes. False
   // when the link is no longer ours (it stays as it is then).
-  bool replug(std::string& problem);
+  bool replug(std::string* why);
   // Puts back what the link led to, or removes it, if it is still ours;
   // then the pty goes. What went otherwise is said on `err`.
   void release(FILE* err);
@@ -51,7 +51,7 @@ class ReplayLink {
   bool stillOurs() const;
   // Puts a link to `target` in place of the node `expected`; `ours_` then
   // names it.
-  bool swapIn(const std::string& target, const os::NodeIdentity& expected, std::string& problem);
+  bool swapIn(const std::string& target, const os::NodeIdentity& expected, std::string* why);
 
   std::string link_;
   std::string previous_;   // where the replaced link led; "" for none

@@ -56,18 +56,18 @@ constexpr const char* kFolderPrefix = "crtctl-replay";
 
 // The daemon to run: --daemon, else beside crtctl, else where the install
 // puts it, else on PATH.
-std::optional<std::string> findDaemon(const ReplayOptions& options, std::string& problem) {
+std::optional<std::string> findDaemon(const ReplayOptions& options, std::string* why) {
   if (options.daemon) {
     std::error_code failure;
     const fs::file_status status = fs::status(*options.daemon, failure);
     if (fs::is_regular_file(status) && (status.permissions() & fs::perms::owner_exec) != fs::perms::none) {
       return *options.daemon;
     }
-    problem = *options.daemon + ": not a program";
+    refuse(why, *options.daemon + ": not a program");
     return std::nullopt;
   }
   std::optional<std::string> found = findDaemonProgram();
-  if (!found) problem = "no serialhub beside crtctl, in " SERIALHUB_LIBEXEC_DIR " or on PATH (give --daemon PATH)";
+  if (!found) refuse(why, "no serialhub beside crtctl, in " SERIALHUB_LIBEXEC_DIR " or on PATH (give --daemon PATH)");
   return found;
 }
 
@@ -187,7 +187,7 @@ bool OwnDevice::linkNewPty() {
 
 bool OwnDevice::setUp() {
   std::string problem;
-  const std::optional<std::string> daemon = findDaemon(options_, problem);
+  const std::optional<std::string> daemon = findDaemon(options_, &problem);
   if (!daemon) return fail(problem);
   os::sweepScratchFolders(kFolderPrefix);
   const std::optional<std::string> base = os::makeScratchFolder(kFolderPrefix, &problem);
@@ -217,7 +217,7 @@ bool OwnDevice::setUp() {
     return stats(status) && status.power != SHUB_STATUS_POWER_UNKNOWN && status.port_opens > 0;
   };
   if (!waitFor(ready, kStartWait, "serialhub did not get ready")) return false;
-  if (!openTap(tap_, problem)) return failWithLog(problem);
+  if (!openTap(tap_, &problem)) return failWithLog(problem);
   reader_.emplace(tap_.address);
   lineStart_ = reader_->lineBytes();
   return openChannels();

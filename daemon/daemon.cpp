@@ -105,7 +105,7 @@ void startDeviceServices(DaemonState& state) {
 // The raw receive tap; without it the daemon runs on untapped, said once.
 void startTap(DaemonState& state) {
   std::string problem;
-  state.tap = router::openReceiveTap(problem);
+  state.tap = router::openReceiveTap(&problem);
   if (!state.tap) os::logLine(os::LogLevel::error, problem);
 }
 

@@ -20,11 +20,6 @@ struct NodeIdentity {
   uint64_t device = 0, inode = 0;  // of the node itself
   std::string target;
   int error = 0;
-
-  bool sameLink(const NodeIdentity& other) const {
-    return kind == Kind::link && other.kind == Kind::link && device == other.device && inode == other.inode &&
-           target == other.target;
-  }
 };
 
 NodeIdentity identifyNode(const std::string& path);

@@ -141,7 +141,7 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   ASSERT_TRUE(daemon.startReady());
   shub::os::MappedObject tap;
   std::string problem;
-  ASSERT_TRUE(shub::client::openTap(tap, problem)) << problem;
+  ASSERT_TRUE(shub::client::openTap(tap, &problem)) << problem;
   const TapReader line(tap.address);
   const uint64_t start = line.lineBytes();
 
