@@ -135,12 +135,12 @@ bool waitFor(Condition condition, std::chrono::steady_clock::duration limit, con
 
 // Plays into the pty of `line` once someone (the daemon) has opened it.
 int playToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture, ReplayLink& line) {
-  const os::PtyStatus opened = line.pty().waitForReader(kOpenWait, context.interrupted);
-  if (opened == os::PtyStatus::noReader) {
+  const PtyFeed opened = waitForReader(line.pty(), kOpenWait, context.interrupted);
+  if (opened == PtyFeed::noReader) {
     return fail(context, "nobody opened the pty linked as " + line.path() + " within " +
                              std::to_string(kOpenWait.count()) + " s: no serialhub looks for its port there");
   }
-  if (opened != os::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
+  if (opened != PtyFeed::done) return kExitOk;  // interrupted: said by the caller
   // A daemon of ours reads the line now: its tap tells when it has read the bytes.
   os::MappedObject tap;
   std::optional<router::TapReader> reader;
@@ -158,15 +158,15 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
   for (const CaptureItem& item : capture.items) {
     if (!pacer.waitForItem(item.timeUs, context.interrupted)) break;
     if (item.event == CaptureEvent::bytes) {
-      const os::PtyStatus wrote =
-          line.pty().write(item.bytes.data(), item.bytes.size(), kOpenWait, context.interrupted, &problem);
-      if (wrote == os::PtyStatus::stopped) break;
-      if (wrote == os::PtyStatus::noReader) {
+      const PtyFeed wrote =
+          feedPty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWait, context.interrupted, &problem);
+      if (wrote == PtyFeed::stopped) break;
+      if (wrote == PtyFeed::noReader) {
         status = fail(context, "the pty linked as " + line.path() + " lost its reader, and none came back within " +
                                    std::to_string(kOpenWait.count()) + " s");
         break;
       }
-      if (wrote == os::PtyStatus::failed) {
+      if (wrote == PtyFeed::failed) {
         status = fail(context, problem);
         break;
       }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "client/tool.h"
 
@@ -27,7 +28,35 @@ bool sameLink(const os::NodeIdentity& a, const os::NodeIdentity& b) {
          a.target == b.target;
 }
 
+bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+
 }  // namespace
+
+PtyFeed waitForReader(const os::Pty& pty, std::chrono::milliseconds timeout, const std::atomic<bool>* stop) {
+  // A hang-up shows on the master until a reader comes: there is no event to wait on.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!pty.hasReader()) {
+    if (stopped(stop)) return PtyFeed::stopped;
+    if (std::chrono::steady_clock::now() >= deadline) return PtyFeed::noReader;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return stopped(stop) ? PtyFeed::stopped : PtyFeed::done;
+}
+
+PtyFeed feedPty(const os::Pty& pty, const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
+                const std::atomic<bool>* stop, std::string* why) {
+  while (count > 0) {
+    if (stopped(stop)) return PtyFeed::stopped;
+    if (const PtyFeed reader = waitForReader(pty, readerWait, stop); reader != PtyFeed::done) return reader;
+    const std::optional<size_t> taken = pty.writeSome(bytes, count, why);
+    if (!taken) return PtyFeed::failed;
+    bytes += *taken;
+    count -= *taken;
+    // Room, a hang-up, a signal or the time to look at `stop` again.
+    if (*taken == 0) pty.waitForRoom(std::chrono::milliseconds(100));
+  }
+  return PtyFeed::done;
+}
 
 bool ReplayLink::take(std::string* why) {
   std::error_code failure;

@@ -16,6 +16,8 @@
 // replay replaces it and does not put it back.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,6 +27,22 @@
 #include "platform/serial_port.h"
 
 namespace shub::client {
+
+enum class PtyFeed {
+  done,      // the call did its job
+  noReader,  // nobody held the slave open within the time given
+  stopped,   // `*stop` became true first
+  failed,    // `why` says why
+};
+
+// Waits up to `timeout` for an opener of the slave; looks at `stop` (may be
+// null) at least every 10 ms.
+PtyFeed waitForReader(const os::Pty& pty, std::chrono::milliseconds timeout, const std::atomic<bool>* stop);
+// Writes all `count` bytes. A reader that does not take them makes it wait
+// as long as it takes, but never past `stop`; while nobody holds the slave it
+// waits up to `readerWait` for someone, as bytes written then are lost.
+PtyFeed feedPty(const os::Pty& pty, const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
+                const std::atomic<bool>* stop, std::string* why);
 
 class ReplayLink {
  public:

@@ -32,12 +32,12 @@
 
 #include "client/capture_tap.h"
 #include "client/replay.h"
+#include "client/replay_link.h"
 #include "platform/client_objects.h"
 #include "platform/folder_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/scratch_folder.h"
-#include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;
@@ -259,10 +259,10 @@ void OwnDevice::printFrames() {
 
 bool OwnDevice::sendByte(uint8_t byte) {
   std::string why;
-  const os::PtyStatus wrote = pty_->write(&byte, 1, kByteWait, context_.interrupted, &why);
-  if (wrote == os::PtyStatus::stopped) return fail("interrupted");
-  if (wrote == os::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
-  if (wrote != os::PtyStatus::done) return fail(why);
+  const PtyFeed wrote = feedPty(*pty_, &byte, 1, kByteWait, context_.interrupted, &why);
+  if (wrote == PtyFeed::stopped) return fail("interrupted");
+  if (wrote == PtyFeed::noReader) return failWithLog("serialhub did not hold its port");
+  if (wrote != PtyFeed::done) return fail(why);
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");

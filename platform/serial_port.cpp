@@ -197,55 +197,21 @@ std::unique_ptr<Pty> Pty::open(std::string* why) {
 
 Pty::~Pty() { close(master_); }
 
-namespace {
-
-constexpr int kStopLookMs = 100;   // a stop is seen this soon, whatever the wait
-constexpr int kReaderLookMs = 10;  // a hang-up shows until a reader comes: no event to wait on
-
-bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
-
-}  // namespace
-
-// The master's events within `timeoutMs`; 0 on a signal or nothing.
-short Pty::masterEvents(short wanted, int timeoutMs) const {
-  pollfd master{master_, wanted, 0};
-  return poll(&master, 1, timeoutMs) > 0 ? master.revents : 0;
+bool Pty::hasReader() const {
+  pollfd master{master_, 0, 0};
+  return poll(&master, 1, 0) <= 0 || (master.revents & POLLHUP) == 0;
 }
 
-bool Pty::hasReader() const { return (masterEvents(0, 0) & POLLHUP) == 0; }
-
-PtyStatus Pty::waitForReader(std::chrono::milliseconds timeout, const std::atomic<bool>* stop) const {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + timeout;
-  while (!hasReader()) {
-    if (stopped(stop)) return PtyStatus::stopped;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return PtyStatus::noReader;
-    (void)poll(nullptr, 0, static_cast<int>(std::min<int64_t>(left, kReaderLookMs)));
-  }
-  return stopped(stop) ? PtyStatus::stopped : PtyStatus::done;
+std::optional<size_t> Pty::writeSome(const uint8_t* bytes, size_t count, std::string* why) const {
+  const ssize_t n = ::write(master_, bytes, count);
+  if (n >= 0 || errno == EINTR || errno == EAGAIN) return n > 0 ? static_cast<size_t>(n) : 0;
+  if (why != nullptr) *why = "pty " + slave_ + ": " + std::strerror(errno);
+  return std::nullopt;
 }
 
-PtyStatus Pty::write(const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
-                     const std::atomic<bool>* stop, std::string* why) const {
-  while (count > 0) {
-    if (stopped(stop)) return PtyStatus::stopped;
-    if (!hasReader()) {
-      const PtyStatus reader = waitForReader(readerWait, stop);
-      if (reader != PtyStatus::done) return reader;
-    }
-    const ssize_t n = ::write(master_, bytes, count);
-    if (n > 0) {
-      bytes += n;
-      count -= static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-      if (why != nullptr) *why = "pty " + slave_ + ": " + std::strerror(errno);
-      return PtyStatus::failed;
-    } else {
-      (void)masterEvents(POLLOUT, kStopLookMs);  // room, a hang-up, a signal or the time to look at `stop`
-    }
-  }
-  return PtyStatus::done;
+void Pty::waitForRoom(std::chrono::milliseconds timeout) const {
+  pollfd master{master_, POLLOUT, 0};
+  (void)poll(&master, 1, static_cast<int>(std::clamp<int64_t>(timeout.count(), 0, INT_MAX)));
 }
 
 }  // namespace shub::os
