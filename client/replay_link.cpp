@@ -28,6 +28,21 @@ bool sameLink(const os::NodeIdentity& a, const os::NodeIdentity& b) {
          a.target == b.target;
 }
 
+// A new link to `target` named "<near>.replay-<12 random letters>", made
+// exclusively (a taken name is left, another drawn): its path, or nullopt with `failure`.
+std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::error_code& failure) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    failure.clear();  // a failed draw says its errno
+    const std::optional<std::string> letters = os::randomLetters(12);
+    if (!letters) return std::nullopt;
+    std::string path = near + ".replay-" + *letters;
+    fs::create_symlink(target, path, failure);
+    if (!failure) return path;
+    if (failure != std::errc::file_exists) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 
 }  // namespace
@@ -126,15 +141,17 @@ bool ReplayLink::stillOurs() const { return pty_ && ours_.target == pty_->slave(
 bool ReplayLink::swapIn(const std::string& target, const os::NodeIdentity& expected, std::string* why) {
   std::error_code failure;
   if (expected.kind == Kind::missing) {
-    if (!os::makeLink(target, link_)) {
-      return refuse(why, link_ + ": " + (errno == EEXIST ? std::string("appeared meanwhile; left as it is")
-                                                         : std::strerror(errno)));
+    if (fs::create_symlink(target, link_, failure); failure) {
+      return refuse(why, link_ + ": " + (failure == std::errc::file_exists ? "appeared meanwhile; left as it is"
+                                                                           : failure.message()));
     }
   } else {
     // Made aside, then renamed over the old link at once: the daemon never
     // finds the name missing.
-    const std::optional<std::string> fresh = os::linkAtFreshName(target, link_, "replay");
-    if (!fresh) return refuse(why, link_ + ": no link beside it: " + std::strerror(errno));
+    const std::optional<std::string> fresh = linkAtFreshName(target, link_, failure);
+    if (!fresh) {
+      return refuse(why, link_ + ": no link beside it: " + (failure ? failure.message() : std::strerror(errno)));
+    }
     const bool same = sameLink(os::identifyNode(link_), expected);
     if (same) fs::rename(*fresh, link_, failure);
     if (!same || failure) {

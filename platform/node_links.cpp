@@ -36,20 +36,12 @@ NodeIdentity identifyNode(const std::string& path) {
   return node;
 }
 
-bool makeLink(const std::string& target, const std::string& path) { return symlink(target.c_str(), path.c_str()) == 0; }
-
-std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag) {
+std::optional<std::string> randomLetters(size_t count) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[12];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return std::nullopt;
-    std::string path = near + "." + std::string(tag) + "-";
-    for (const unsigned char value : random) path += kLetters[value % (sizeof kLetters - 1)];
-    if (makeLink(target, path)) return path;
-    if (errno != EEXIST) return std::nullopt;
-  }
-  errno = EEXIST;
-  return std::nullopt;
+  std::string letters(count, '\0');
+  if (getrandom(letters.data(), count, 0) != static_cast<ssize_t>(count)) return std::nullopt;
+  for (char& letter : letters) letter = kLetters[static_cast<unsigned char>(letter) % (sizeof kLetters - 1)];
+  return letters;
 }
 
 }  // namespace shub::os
