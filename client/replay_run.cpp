@@ -33,11 +33,11 @@
 #include "client/capture_tap.h"
 #include "client/replay.h"
 #include "client/replay_link.h"
+#include "client/scratch_folder.h"
 #include "platform/client_objects.h"
 #include "platform/folder_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/scratch_folder.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;
@@ -189,8 +189,8 @@ bool OwnDevice::setUp() {
   std::string problem;
   const std::optional<std::string> daemon = findDaemon(options_, &problem);
   if (!daemon) return fail(problem);
-  os::sweepScratchFolders(kFolderPrefix);
-  const std::optional<std::string> base = os::makeScratchFolder(kFolderPrefix, &problem);
+  sweepScratchFolders(kFolderPrefix);
+  const std::optional<std::string> base = makeScratchFolder(kFolderPrefix, &problem);
   if (!base) return fail("temporary folder: " + problem);
   base_ = *base;
   // Held for our life: a sweep by another run leaves the folder alone.
