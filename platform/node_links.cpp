@@ -11,28 +11,25 @@
 namespace shub::os {
 
 NodeIdentity identifyNode(const std::string& path) {
+  using Kind = NodeIdentity::Kind;
   NodeIdentity node;
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
-    node.kind = errno == ENOENT ? NodeIdentity::Kind::missing : NodeIdentity::Kind::unknown;
+    node.kind = errno == ENOENT ? Kind::missing : Kind::unknown;
     node.error = errno;
     return node;
   }
   node.device = info.st_dev;
   node.inode = info.st_ino;
-  if (!S_ISLNK(info.st_mode)) {
-    node.kind = NodeIdentity::Kind::other;
-    return node;
-  }
+  node.kind = S_ISLNK(info.st_mode) ? Kind::link : Kind::other;
   char target[PATH_MAX];
-  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  const ssize_t length = node.kind == Kind::link ? readlink(path.c_str(), target, sizeof target) : 0;
   if (length < 0 || static_cast<size_t>(length) >= sizeof target) {
-    node.kind = NodeIdentity::Kind::unknown;
+    node.kind = Kind::unknown;
     node.error = length < 0 ? errno : ENAMETOOLONG;
-    return node;
+  } else {
+    node.target.assign(target, static_cast<size_t>(length));
   }
-  node.kind = NodeIdentity::Kind::link;
-  node.target.assign(target, static_cast<size_t>(length));
   return node;
 }
 
