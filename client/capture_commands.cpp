@@ -124,7 +124,7 @@ int runRecord(const ToolContext& context) {
 
   os::Block tap;
   std::string problem;
-  if (!openTap(tap, problem)) return fail(context, problem);
+  if (!openTap(tap, &problem)) return fail(context, problem);
   Recording recording;
   const std::string file(*path);
   recording.file = std::fopen(file.c_str(), "w");

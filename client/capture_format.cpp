@@ -49,12 +49,11 @@ bool parseSwitch(std::string_view word, std::string_view onWord, std::string_vie
 }
 
 // One line of a capture file, comment and line end already cut off.
-bool parseTimedLine(std::string_view line, CaptureItem& item, std::string& error) {
+bool parseTimedLine(std::string_view line, CaptureItem& item, std::string* why) {
   const std::string_view time = nextWord(line);
   const auto [stop, failure] = std::from_chars(time.data(), time.data() + time.size(), item.timeUs);
   if (failure != std::errc() || stop != time.data() + time.size()) {
-    error = "expected microseconds, then hex bytes or an event";
-    return false;
+    return refuse(why, "expected microseconds, then hex bytes or an event");
   }
   std::string_view rest = line;
   const std::string_view word = nextWord(rest);
@@ -72,16 +71,13 @@ bool parseTimedLine(std::string_view line, CaptureItem& item, std::string& error
     item.event = CaptureEvent::backlight;
     return true;
   }
-  if (word.empty() || !parseHexWords(line, item.bytes)) {
-    error = "expected hex bytes, 'hangup', 'power mains|battery' or 'backlight on|off'";
-    return false;
-  }
-  return true;
+  return (!word.empty() && parseHexWords(line, item.bytes)) ||
+         refuse(why, "expected hex bytes, 'hangup', 'power mains|battery' or 'backlight on|off'");
 }
 
 }  // namespace
 
-bool parseCapture(std::string_view text, Capture& out, std::string& error) {
+bool parseCapture(std::string_view text, Capture& out, std::string* why) {
   out = Capture{};
   uint32_t number = 0;
   while (!text.empty()) {
@@ -93,8 +89,8 @@ bool parseCapture(std::string_view text, Capture& out, std::string& error) {
     if (number == 1 && line.starts_with("# serialhub capture")) {
       out.timed = line == kCaptureHeader;
       if (!out.timed) {
-        error = "line 1: a capture version this crtctl does not know (it reads '" + std::string(kCaptureHeader) + "')";
-        return false;
+        return refuse(why, "line 1: a capture version this crtctl does not know (it reads '" +
+                               std::string(kCaptureHeader) + "')");
       }
       continue;
     }
@@ -105,14 +101,12 @@ bool parseCapture(std::string_view text, Capture& out, std::string& error) {
     CaptureItem item;
     item.lineNumber = number;
     std::string problem;
-    const bool parsed = out.timed ? parseTimedLine(line, item, problem) : parseHexWords(line, item.bytes);
+    const bool parsed = out.timed ? parseTimedLine(line, item, &problem) : parseHexWords(line, item.bytes);
     if (!parsed) {
-      error = "line " + std::to_string(number) + ": " + (out.timed ? problem : "expected pairs of hex digits");
-      return false;
+      return refuse(why, "line " + std::to_string(number) + ": " + (out.timed ? problem : "expected pairs of hex digits"));
     }
     if (out.timed && !out.items.empty() && item.timeUs < out.items.back().timeUs) {
-      error = "line " + std::to_string(number) + ": the time goes back";
-      return false;
+      return refuse(why, "line " + std::to_string(number) + ": the time goes back");
     }
     if (item.event != CaptureEvent::bytes || !item.bytes.empty()) out.items.push_back(std::move(item));
   }

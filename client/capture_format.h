@@ -38,7 +38,7 @@ struct Capture {
 };
 
 // Parses a whole file. False with `error` naming the line and what is wrong.
-bool parseCapture(std::string_view text, Capture& out, std::string& error);
+bool parseCapture(std::string_view text, Capture& out, std::string* why);
 
 // The lines crtctl record writes, each ended by a newline.
 std::string readLine(uint64_t timeUs, const uint8_t* bytes, uint32_t count);

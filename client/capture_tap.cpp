@@ -7,23 +7,22 @@
 
 #include <serialhub/protocol.h>
 
+#include "client/tool.h"
 #include "platform/paths.h"
 #include "router/tap_ring.h"
 
 namespace shub::client {
 
-bool openTap(os::Block& tap, std::string& problem) {
+bool openTap(os::Block& tap, std::string* why) {
   const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
   if (!(tap = os::Block::open(SHUB_TAP_NAME, SHUB_TAP_SIZE)).valid()) {
     const int error = errno;
-    problem = path + ": " + (error == EINVAL ? std::string("not a tap object") : std::strerror(error));
-    if (error == ENOENT) problem += " (is serialhub running?)";
-    return false;
+    return refuse(why, path + ": " + (error == EINVAL ? std::string("not a tap object") : std::strerror(error)) +
+                           (error == ENOENT ? " (is serialhub running?)" : ""));
   }
   if (!router::TapReader::ready(tap.data())) {
     tap = {};
-    problem = path + ": not set up by a daemon yet";
-    return false;
+    return refuse(why, path + ": not set up by a daemon yet");
   }
   return true;
 }

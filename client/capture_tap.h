@@ -9,6 +9,6 @@ namespace shub::client {
 
 // Maps CRT:TAP of $CE_OBJECTS once a daemon has set it up. False with
 // `problem` naming the object and why.
-bool openTap(os::Block& tap, std::string& problem);
+bool openTap(os::Block& tap, std::string* why);
 
 }  // namespace shub::client

@@ -100,23 +100,14 @@ std::optional<ReplayOptions> parseReplayOptions(const ToolContext& context) {
   return options;
 }
 
-bool loadCapture(const std::string& path, Capture& capture, std::string& problem) {
+bool loadCapture(const std::string& path, Capture& capture, std::string* why) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    problem = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!in) return refuse(why, path + ": " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) {
-    problem = path + ": cannot be read";
-    return false;
-  }
-  if (!parseCapture(text.str(), capture, problem)) {
-    problem = path + ": " + problem;
-    return false;
-  }
-  return true;
+  if (in.bad()) return refuse(why, path + ": cannot be read");
+  std::string problem;
+  return parseCapture(text.str(), capture, &problem) || refuse(why, path + ": " + problem);
 }
 
 std::string defaultLink() {
@@ -144,17 +135,17 @@ bool waitFor(Condition condition, std::chrono::steady_clock::duration limit, con
 
 // Plays into the pty of `line` once someone (the daemon) has opened it.
 int playToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture, ReplayLink& line) {
-  const os::PtyStatus opened = line.pty().waitForReader(kOpenWait, context.interrupted);
-  if (opened == os::PtyStatus::noReader) {
+  const PtyFeed opened = waitForReader(line.pty(), kOpenWait, context.interrupted);
+  if (opened == PtyFeed::noReader) {
     return fail(context, "nobody opened the pty linked as " + line.path() + " within " +
                              std::to_string(kOpenWait.count()) + " s: no serialhub looks for its port there");
   }
-  if (opened != os::PtyStatus::done) return kExitOk;  // interrupted: said by the caller
+  if (opened != PtyFeed::done) return kExitOk;  // interrupted: said by the caller
   // A daemon of ours reads the line now: its tap tells when it has read the bytes.
   os::Block tap;
   std::optional<router::TapReader> reader;
   std::string problem;
-  if (!options.link && daemonRuns() && openTap(tap, problem)) reader.emplace(tap.data());
+  if (!options.link && daemonRuns() && openTap(tap, &problem)) reader.emplace(tap.data());
   const uint64_t base = reader ? reader->lineBytes() : 0;
   uint64_t sent = 0;
   // Lets the daemon read what was sent before its line goes.
@@ -167,15 +158,15 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
   for (const CaptureItem& item : capture.items) {
     if (!pacer.waitForItem(item.timeUs, context.interrupted)) break;
     if (item.event == CaptureEvent::bytes) {
-      const os::PtyStatus wrote =
-          line.pty().write(item.bytes.data(), item.bytes.size(), kOpenWait, context.interrupted, &problem);
-      if (wrote == os::PtyStatus::stopped) break;
-      if (wrote == os::PtyStatus::noReader) {
+      const PtyFeed wrote =
+          feedPty(line.pty(), item.bytes.data(), item.bytes.size(), kOpenWait, context.interrupted, &problem);
+      if (wrote == PtyFeed::stopped) break;
+      if (wrote == PtyFeed::noReader) {
         status = fail(context, "the pty linked as " + line.path() + " lost its reader, and none came back within " +
                                    std::to_string(kOpenWait.count()) + " s");
         break;
       }
-      if (wrote == os::PtyStatus::failed) {
+      if (wrote == PtyFeed::failed) {
         status = fail(context, problem);
         break;
       }
@@ -183,7 +174,7 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
       sent += item.bytes.size();
     } else if (item.event == CaptureEvent::hangup) {
       drain();
-      if (!line.replug(problem)) {
+      if (!line.replug(&problem)) {
         status = fail(context, problem);
         break;
       }
@@ -200,7 +191,7 @@ int playToLink(const ToolContext& context, const ReplayOptions& options, const C
 int replayToLink(const ToolContext& context, const ReplayOptions& options, const Capture& capture) {
   ReplayLink line(options.link.value_or(defaultLink()));
   std::string problem;
-  if (!line.take(problem)) return fail(context, problem);
+  if (!line.take(&problem)) return fail(context, problem);
   const int status = playToLink(context, options, capture, line);
   line.release(context.err);
   if (status == kExitOk && interruptedNow(context.interrupted)) return fail(context, "interrupted");
@@ -248,7 +239,7 @@ int runReplay(const ToolContext& context) {
   if (!options) return kExitUsage;
   Capture capture;
   std::string problem;
-  if (!loadCapture(options->capture, capture, problem)) return fail(context, problem);
+  if (!loadCapture(options->capture, capture, &problem)) return fail(context, problem);
   return options->run ? replayOnOwnDevice(context, *options, capture) : replayToLink(context, *options, capture);
 }
 

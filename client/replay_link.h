@@ -16,6 +16,8 @@
 // replay replaces it and does not put it back.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -26,6 +28,22 @@
 
 namespace shub::client {
 
+enum class PtyFeed {
+  done,      // the call did its job
+  noReader,  // nobody held the slave open within the time given
+  stopped,   // `*stop` became true first
+  failed,    // `why` says why
+};
+
+// Waits up to `timeout` for an opener of the slave; looks at `stop` (may be
+// null) at least every 10 ms.
+PtyFeed waitForReader(const os::Pty& pty, std::chrono::milliseconds timeout, const std::atomic<bool>* stop);
+// Writes all `count` bytes. A reader that does not take them makes it wait
+// as long as it takes, but never past `stop`; while nobody holds the slave it
+// waits up to `readerWait` for someone, as bytes written then are lost.
+PtyFeed feedPty(const os::Pty& pty, const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
+                const std::atomic<bool>* stop, std::string* why);
+
 class ReplayLink {
  public:
   explicit ReplayLink(std::string link) : link_(std::move(link)) {}
@@ -34,12 +52,12 @@ class ReplayLink {
   ReplayLink& operator=(const ReplayLink&) = delete;
 
   // Locks the link's folder against other replays, notes what the link
-  // leads to, and links a new pty in its place. False with `problem` said
+  // leads to, and links a new pty in its place. False with `why` said
   // nowhere yet; nothing is changed then.
-  bool take(std::string& problem);
+  bool take(std::string* why);
   // A hang-up: a new pty behind the link, then the old one closes. False
   // when the link is no longer ours (it stays as it is then).
-  bool replug(std::string& problem);
+  bool replug(std::string* why);
   // Puts back what the link led to, or removes it, if it is still ours;
   // then the pty goes. What went otherwise is said on `err`.
   void release(FILE* err);
@@ -51,7 +69,7 @@ class ReplayLink {
   bool stillOurs() const;
   // Puts a link to `target` in place of the node `expected`; `ours_` then
   // names it.
-  bool swapIn(const std::string& target, const os::NodeIdentity& expected, std::string& problem);
+  bool swapIn(const std::string& target, const os::NodeIdentity& expected, std::string* why);
 
   std::string link_;
   std::string previous_;   // where the replaced link led; "" for none

@@ -32,12 +32,12 @@
 
 #include "client/capture_tap.h"
 #include "client/replay.h"
+#include "client/replay_link.h"
+#include "client/scratch_folder.h"
 #include "platform/client_objects.h"
 #include "platform/folder_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/scratch_folder.h"
-#include "platform/serial_port.h"
 #include "router/tap_ring.h"
 
 namespace fs = std::filesystem;
@@ -56,18 +56,18 @@ constexpr const char* kFolderPrefix = "crtctl-replay";
 
 // The daemon to run: --daemon, else beside crtctl, else where the install
 // puts it, else on PATH.
-std::optional<std::string> findDaemon(const ReplayOptions& options, std::string& problem) {
+std::optional<std::string> findDaemon(const ReplayOptions& options, std::string* why) {
   if (options.daemon) {
     std::error_code failure;
     const fs::file_status status = fs::status(*options.daemon, failure);
     if (fs::is_regular_file(status) && (status.permissions() & fs::perms::owner_exec) != fs::perms::none) {
       return *options.daemon;
     }
-    problem = *options.daemon + ": not a program";
+    refuse(why, *options.daemon + ": not a program");
     return std::nullopt;
   }
   std::optional<std::string> found = findDaemonProgram();
-  if (!found) problem = "no serialhub beside crtctl, in " SERIALHUB_LIBEXEC_DIR " or on PATH (give --daemon PATH)";
+  if (!found) refuse(why, "no serialhub beside crtctl, in " SERIALHUB_LIBEXEC_DIR " or on PATH (give --daemon PATH)");
   return found;
 }
 
@@ -187,10 +187,10 @@ bool OwnDevice::linkNewPty() {
 
 bool OwnDevice::setUp() {
   std::string problem;
-  const std::optional<std::string> daemon = findDaemon(options_, problem);
+  const std::optional<std::string> daemon = findDaemon(options_, &problem);
   if (!daemon) return fail(problem);
-  os::sweepScratchFolders(kFolderPrefix);
-  const std::optional<std::string> base = os::makeScratchFolder(kFolderPrefix, &problem);
+  sweepScratchFolders(kFolderPrefix);
+  const std::optional<std::string> base = makeScratchFolder(kFolderPrefix, &problem);
   if (!base) return fail("temporary folder: " + problem);
   base_ = *base;
   // Held for our life: a sweep by another run leaves the folder alone.
@@ -218,7 +218,7 @@ bool OwnDevice::setUp() {
     return stats(status) && status.power != SHUB_STATUS_POWER_UNKNOWN && status.port_opens > 0;
   };
   if (!waitFor(ready, kStartWait, "serialhub did not get ready")) return false;
-  if (!openTap(tap_, problem)) return failWithLog(problem);
+  if (!openTap(tap_, &problem)) return failWithLog(problem);
   reader_.emplace(tap_.data());
   lineStart_ = reader_->lineBytes();
   return openChannels();
@@ -260,10 +260,10 @@ void OwnDevice::printFrames() {
 
 bool OwnDevice::sendByte(uint8_t byte) {
   std::string why;
-  const os::PtyStatus wrote = pty_->write(&byte, 1, kByteWait, context_.interrupted, &why);
-  if (wrote == os::PtyStatus::stopped) return fail("interrupted");
-  if (wrote == os::PtyStatus::noReader) return failWithLog("serialhub did not hold its port");
-  if (wrote != os::PtyStatus::done) return fail(why);
+  const PtyFeed wrote = feedPty(*pty_, &byte, 1, kByteWait, context_.interrupted, &why);
+  if (wrote == PtyFeed::stopped) return fail("interrupted");
+  if (wrote == PtyFeed::noReader) return failWithLog("serialhub did not hold its port");
+  if (wrote != PtyFeed::done) return fail(why);
   ++sent_;
   const bool read = waitFor([this] { return reader_->lineBytes() - lineStart_ >= sent_; }, kByteWait,
                             "serialhub did not read the line");

@@ -56,15 +56,15 @@ void printTable(FILE* out, const std::vector<std::vector<std::string>>& rows) {
 
 // The route file the daemon would read: ctl_rt.st beside the serialhub next
 // to crtctl, else in the install's folder, else on PATH.
-std::optional<std::string> defaultRouteFile(std::string& problem) {
+std::optional<std::string> defaultRouteFile(std::string* why) {
   const std::optional<std::string> daemon = findDaemonProgram();
   if (!daemon) {
-    problem = std::string("no serialhub beside crtctl, in ") + SERIALHUB_LIBEXEC_DIR + " or on PATH; name the route file";
+    refuse(why, std::string("no serialhub beside crtctl, in ") + SERIALHUB_LIBEXEC_DIR + " or on PATH; name the route file");
     return std::nullopt;
   }
   const std::string folder = std::filesystem::path(*daemon).parent_path().string();
   if (std::optional<std::string> file = os::findInDirectory(folder, router::kRouteFileName)) return file;
-  problem = std::string("no ") + router::kRouteFileName + " beside " + *daemon;
+  refuse(why, std::string("no ") + router::kRouteFileName + " beside " + *daemon);
   return std::nullopt;
 }
 
@@ -75,7 +75,7 @@ int runRoutes(const ToolContext& context) {
   std::string path;
   if (context.args.empty()) {
     std::string problem;
-    const std::optional<std::string> found = defaultRouteFile(problem);
+    const std::optional<std::string> found = defaultRouteFile(&problem);
     if (!found) {
       std::fprintf(context.err, "crtctl routes: %s\n", problem.c_str());
       return kExitFailed;

@@ -25,6 +25,12 @@ inline constexpr int kExitUsage = 2;     // bad command or argument
 inline constexpr int kExitTimedOut = 3;  // --timeout passed first
 inline constexpr int kExitDataError = 65;  // EX_DATAERR: the route file has refused lines
 
+// Puts `text` in `why` when one is given and answers false: the caller says it.
+inline bool refuse(std::string* why, std::string text) {
+  if (why != nullptr) *why = std::move(text);
+  return false;
+}
+
 struct ToolContext {
   std::span<const std::string_view> args;  // after the command name
   FILE* out = stdout;

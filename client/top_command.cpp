@@ -56,13 +56,12 @@ class TopSource {
   TopSource(const TopSource&) = delete;
   TopSource& operator=(const TopSource&) = delete;
 
-  bool sample(TopSample& out, std::string& error) {
+  bool sample(TopSample& out, std::string* why) {
     out = TopSample{};
     out.atMs = nowMs();
     if (shub_stats(&out.status) != 0) {
-      error = errno == ENOTCONN ? missingObject("status object", SHUB_STATUS_NAME)
-                                : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno);
-      return false;
+      return refuse(why, errno == ENOTCONN ? missingObject("status object", SHUB_STATUS_NAME)
+                                           : std::string(SHUB_STATUS_NAME) + ": " + std::strerror(errno));
     }
     for (uint32_t i = 0; i < out.status.entry_count; ++i) peek(out.status, out.status.entries[i].channel, out.frames[i]);
     return true;
@@ -161,7 +160,7 @@ int once(const ToolContext& context) {
   TopSource source;
   TopSample now;
   std::string error;
-  if (!source.sample(now, error)) {
+  if (!source.sample(now, &error)) {
     std::fprintf(context.err, "crtctl top: %s\n", error.c_str());
     return kExitFailed;
   }
@@ -202,7 +201,7 @@ int live(const ToolContext& context) {
     std::string error;
     const uint32_t width = os::terminalColumns(fd);
     std::vector<std::string> lines;
-    if (source.sample(now, error)) {
+    if (source.sample(now, &error)) {
       lines = topScreen(now, before, width);
       before = &now;
     } else {

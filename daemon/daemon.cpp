@@ -92,7 +92,7 @@ void Daemon::startDeviceServices() {
 // The raw receive tap; without it the daemon runs on untapped, said once.
 void Daemon::startTap() {
   std::string problem;
-  tap_ = router::openReceiveTap(problem);
+  tap_ = router::openReceiveTap(&problem);
   if (!tap_) os::logLine(os::LogLevel::error, problem);
 }
 

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   shub::client::Capture capture;
   std::string error;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!shub::client::parseCapture(text, capture, error)) {
+  if (!shub::client::parseCapture(text, capture, &error)) {
     if (error.rfind("line ", 0) != 0) std::abort();  // a refusal always names its line
     return 0;
   }

@@ -11,45 +11,34 @@
 namespace shub::os {
 
 NodeIdentity identifyNode(const std::string& path) {
+  using Kind = NodeIdentity::Kind;
   NodeIdentity node;
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
-    node.kind = errno == ENOENT ? NodeIdentity::Kind::missing : NodeIdentity::Kind::unknown;
+    node.kind = errno == ENOENT ? Kind::missing : Kind::unknown;
     node.error = errno;
     return node;
   }
   node.device = info.st_dev;
   node.inode = info.st_ino;
-  if (!S_ISLNK(info.st_mode)) {
-    node.kind = NodeIdentity::Kind::other;
-    return node;
-  }
+  node.kind = S_ISLNK(info.st_mode) ? Kind::link : Kind::other;
   char target[PATH_MAX];
-  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  const ssize_t length = node.kind == Kind::link ? readlink(path.c_str(), target, sizeof target) : 0;
   if (length < 0 || static_cast<size_t>(length) >= sizeof target) {
-    node.kind = NodeIdentity::Kind::unknown;
+    node.kind = Kind::unknown;
     node.error = length < 0 ? errno : ENAMETOOLONG;
-    return node;
+  } else {
+    node.target.assign(target, static_cast<size_t>(length));
   }
-  node.kind = NodeIdentity::Kind::link;
-  node.target.assign(target, static_cast<size_t>(length));
   return node;
 }
 
-bool makeLink(const std::string& target, const std::string& path) { return symlink(target.c_str(), path.c_str()) == 0; }
-
-std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag) {
+std::optional<std::string> randomLetters(size_t count) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[12];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return std::nullopt;
-    std::string path = near + "." + std::string(tag) + "-";
-    for (const unsigned char value : random) path += kLetters[value % (sizeof kLetters - 1)];
-    if (makeLink(target, path)) return path;
-    if (errno != EEXIST) return std::nullopt;
-  }
-  errno = EEXIST;
-  return std::nullopt;
+  std::string letters(count, '\0');
+  if (getrandom(letters.data(), count, 0) != static_cast<ssize_t>(count)) return std::nullopt;
+  for (char& letter : letters) letter = kLetters[static_cast<unsigned char>(letter) % (sizeof kLetters - 1)];
+  return letters;
 }
 
 }  // namespace shub::os

@@ -1,11 +1,11 @@
 // Links a tool puts in place of a device node for a while (crtctl replay's port):
-// it tells its own link by the node itself, and makes links at unguessable names.
+// it tells its own link by the node itself, and draws unguessable names for them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace shub::os {
 
@@ -20,20 +20,11 @@ struct NodeIdentity {
   uint64_t device = 0, inode = 0;  // of the node itself
   std::string target;
   int error = 0;
-
-  bool sameLink(const NodeIdentity& other) const {
-    return kind == Kind::link && other.kind == Kind::link && device == other.device && inode == other.inode &&
-           target == other.target;
-  }
 };
 
 NodeIdentity identifyNode(const std::string& path);
 
-// A link to `target` at `path`, never over anything: false with errno (EEXIST: taken).
-bool makeLink(const std::string& target, const std::string& path);
-
-// A new link to `target` named "<near>.<tag>-<12 random letters>", made
-// exclusively (a taken name is left, another drawn): its path, or nullopt with errno.
-std::optional<std::string> linkAtFreshName(const std::string& target, const std::string& near, std::string_view tag);
+// `count` letters and digits from the kernel's random source; nullopt with errno.
+std::optional<std::string> randomLetters(size_t count);
 
 }  // namespace shub::os

@@ -1,6 +1,3 @@
-// The name, the owner and the pid each keep a sweep off what is no leftover (another
-// user's or program's folder, a planted link, a live run); the lock covers a live
-// owner in another pid namespace and a pid reused since.
 #include "platform/scratch_folder.h"
 
 #include <signal.h>
@@ -8,74 +5,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
-#include <climits>
 #include <cstring>
-#include <filesystem>
-#include <optional>
-#include <string_view>
-
-#include "platform/folder_lock.h"
-
-namespace fs = std::filesystem;
 
 namespace shub::os {
-namespace {
 
-constexpr size_t kUniqueLength = 6;  // mkdtemp's XXXXXX
+int ownProcessId() { return getpid(); }
 
-fs::path temporaryFolder() {
-  std::error_code failure;
-  fs::path folder = fs::temp_directory_path(failure);
-  return failure ? fs::path("/tmp") : folder;
-}
-
-// The owner's pid of "<prefix>.<pid>.XXXXXX"; nullopt for any other name.
-std::optional<pid_t> ownerOf(std::string_view name, std::string_view prefix) {
-  if (!name.starts_with(prefix) || name.size() < prefix.size() + 3 + kUniqueLength) return std::nullopt;
-  name.remove_prefix(prefix.size());
-  const std::string_view unique = name.substr(name.size() - kUniqueLength);
-  const std::string_view digits = name.substr(1, name.size() - kUniqueLength - 2);
-  const auto alphanumeric = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
-  if (name.front() != '.' || name[digits.size() + 1] != '.' || digits.front() == '0' ||
-      !std::ranges::all_of(unique, alphanumeric)) {
-    return std::nullopt;
-  }
-  pid_t pid = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-  return error == std::errc() && end == digits.data() + digits.size() && pid > 0 ? std::optional(pid) : std::nullopt;
-}
-
-bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
-
-}  // namespace
-
-std::optional<std::string> makeScratchFolder(const std::string& prefix, std::string* why) {
-  std::string path = (temporaryFolder() / (prefix + "." + std::to_string(getpid()) + ".XXXXXX")).string();
-  if (mkdtemp(path.data()) != nullptr) return path;
+std::optional<std::string> makePrivateFolder(std::string pathTemplate, std::string* why) {
+  if (mkdtemp(pathTemplate.data()) != nullptr) return pathTemplate;
   if (why != nullptr) *why = std::strerror(errno);
   return std::nullopt;
 }
 
-size_t sweepScratchFolders(const std::string& prefix) {
-  size_t removed = 0;
-  std::error_code failure;
-  for (const fs::directory_entry& entry : fs::directory_iterator(temporaryFolder(), failure)) {
-    const std::optional<pid_t> owner = ownerOf(entry.path().filename().native(), prefix);
-    struct stat info {};
-    if (!owner || lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
-        processRuns(*owner)) {
-      continue;
-    }
-    FolderLock lock;
-    if (!lock.tryLock(entry.path().string())) continue;
-    std::error_code removal;
-    if (fs::remove_all(entry.path(), removal) != static_cast<uintmax_t>(-1) && !removal) ++removed;
-  }
-  return removed;
+bool isOwnFolder(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid();
 }
+
+bool processRuns(int pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
 }  // namespace shub::os

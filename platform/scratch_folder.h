@@ -1,18 +1,21 @@
-// A tool's private folder <TMPDIR>/<prefix>.<pid>.XXXXXX (mode 0700); a tool killed
-// outright leaves it, so a later run removes the folders whose owner is gone.
+// What a tool's scratch folders (client/scratch_folder.h) need of the OS.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace shub::os {
 
-// Makes the folder: its path, or nullopt with `why`.
-std::optional<std::string> makeScratchFolder(const std::string& prefix, std::string* why);
+int ownProcessId();
 
-// Removes each such real folder (not a link) of our user whose pid runs no process
-// and whose FolderLock (held by a live owner in any pid namespace) is free; how many.
-size_t sweepScratchFolders(const std::string& prefix);
+// Makes a folder of mode 0700 from `pathTemplate`, whose last six characters
+// are XXXXXX: its path, or nullopt with `why`.
+std::optional<std::string> makePrivateFolder(std::string pathTemplate, std::string* why);
+
+// A real folder (not a link) that belongs to our user.
+bool isOwnFolder(const std::string& path);
+
+// Process `pid` runs in our pid namespace, ours or not.
+bool processRuns(int pid);
 
 }  // namespace shub::os

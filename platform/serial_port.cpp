@@ -117,10 +117,10 @@ bool setRaw(int fd) {
 
 // A pty is anybody's: a link left naming /dev/pts/N could name a user's shell
 // by now. Only a pty of our own user, root or the serialhub group is a line.
-bool ptyOursToOpen(int fd, std::string& failure) {
+bool ptyOursToOpen(int fd, std::string* why) {
   struct stat info {};
   if (fstat(fd, &info) != 0) {
-    failure = std::strerror(errno);
+    *why = std::strerror(errno);
     return false;
   }
   if (info.st_uid == geteuid() || info.st_uid == 0) return true;
@@ -131,29 +131,29 @@ bool ptyOursToOpen(int fd, std::string& failure) {
       found->gr_gid == info.st_gid) {
     return true;
   }
-  failure = "a pty of uid " + std::to_string(info.st_uid) + ", not of this user, root or the group serialhub; refused";
+  *why = "a pty of uid " + std::to_string(info.st_uid) + ", not of this user, root or the group serialhub; refused";
   return false;
 }
 
-// -1 with `failure` said. flock keeps out our own processes, root included;
+// -1 with `why` said. flock keeps out our own processes, root included;
 // TIOCEXCL other non-root openers. A pty slave keeps that flag while its master
 // lives, so no daemon could reopen it after a crash: there the flock alone serves.
-int openExclusiveTerminal(const std::string& path, std::string& failure) {
+int openExclusiveTerminal(const std::string& path, std::string* why) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    failure = std::strerror(errno);
+    *why = std::strerror(errno);
   } else if (!isatty(fd)) {
-    failure = "not a terminal";
-  } else if (isPtySlave(fd) && !ptyOursToOpen(fd, failure)) {
-    // `failure` says why
+    *why = "not a terminal";
+  } else if (isPtySlave(fd) && !ptyOursToOpen(fd, why)) {
+    // `why` says why
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    failure = "busy: another process holds its lock";
+    *why = "busy: another process holds its lock";
   } else if (!isPtySlave(fd) && ioctl(fd, TIOCEXCL) != 0) {
-    failure = std::string("cannot take it alone: ") + std::strerror(errno);
+    *why = std::string("cannot take it alone: ") + std::strerror(errno);
   } else if (setRaw(fd)) {
     return fd;
   } else {
-    failure = std::strerror(errno);
+    *why = std::strerror(errno);
     ioctl(fd, TIOCNXCL);
   }
   if (fd >= 0) close(fd);
@@ -171,7 +171,7 @@ std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenRepor
   out = {node.value_or(""), node ? "" : "no node " + name + " in " + ceRoot() + "/dev"};
   if (!node) return nullptr;
   const int readStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), writeStop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  const int fd = readStop >= 0 && writeStop >= 0 ? openExclusiveTerminal(*node, out.failure) : -1;
+  const int fd = readStop >= 0 && writeStop >= 0 ? openExclusiveTerminal(*node, &out.failure) : -1;
   if (fd >= 0) return std::make_unique<TtyPort>(fd, readStop, writeStop);
   if (readStop < 0 || writeStop < 0) out.failure = std::strerror(errno);
   for (const int stopFd : {readStop, writeStop}) close(stopFd);  // -1 is refused harmlessly
@@ -197,55 +197,21 @@ std::unique_ptr<Pty> Pty::open(std::string* why) {
 
 Pty::~Pty() { close(master_); }
 
-namespace {
-
-constexpr int kStopLookMs = 100;   // a stop is seen this soon, whatever the wait
-constexpr int kReaderLookMs = 10;  // a hang-up shows until a reader comes: no event to wait on
-
-bool stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
-
-}  // namespace
-
-// The master's events within `timeoutMs`; 0 on a signal or nothing.
-short Pty::masterEvents(short wanted, int timeoutMs) const {
-  pollfd master{master_, wanted, 0};
-  return poll(&master, 1, timeoutMs) > 0 ? master.revents : 0;
+bool Pty::hasReader() const {
+  pollfd master{master_, 0, 0};
+  return poll(&master, 1, 0) <= 0 || (master.revents & POLLHUP) == 0;
 }
 
-bool Pty::hasReader() const { return (masterEvents(0, 0) & POLLHUP) == 0; }
-
-PtyStatus Pty::waitForReader(std::chrono::milliseconds timeout, const std::atomic<bool>* stop) const {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + timeout;
-  while (!hasReader()) {
-    if (stopped(stop)) return PtyStatus::stopped;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return PtyStatus::noReader;
-    (void)poll(nullptr, 0, static_cast<int>(std::min<int64_t>(left, kReaderLookMs)));
-  }
-  return stopped(stop) ? PtyStatus::stopped : PtyStatus::done;
+std::optional<size_t> Pty::writeSome(const uint8_t* bytes, size_t count, std::string* why) const {
+  const ssize_t n = ::write(master_, bytes, count);
+  if (n >= 0 || errno == EINTR || errno == EAGAIN) return n > 0 ? static_cast<size_t>(n) : 0;
+  if (why != nullptr) *why = "pty " + slave_ + ": " + std::strerror(errno);
+  return std::nullopt;
 }
 
-PtyStatus Pty::write(const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
-                     const std::atomic<bool>* stop, std::string* why) const {
-  while (count > 0) {
-    if (stopped(stop)) return PtyStatus::stopped;
-    if (!hasReader()) {
-      const PtyStatus reader = waitForReader(readerWait, stop);
-      if (reader != PtyStatus::done) return reader;
-    }
-    const ssize_t n = ::write(master_, bytes, count);
-    if (n > 0) {
-      bytes += n;
-      count -= static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-      if (why != nullptr) *why = "pty " + slave_ + ": " + std::strerror(errno);
-      return PtyStatus::failed;
-    } else {
-      (void)masterEvents(POLLOUT, kStopLookMs);  // room, a hang-up, a signal or the time to look at `stop`
-    }
-  }
-  return PtyStatus::done;
+void Pty::waitForRoom(std::chrono::milliseconds timeout) const {
+  pollfd master{master_, POLLOUT, 0};
+  (void)poll(&master, 1, static_cast<int>(std::clamp<int64_t>(timeout.count(), 0, INT_MAX)));
 }
 
 }  // namespace shub::os

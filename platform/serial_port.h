@@ -4,11 +4,11 @@
 // master plays the peer (crtctl replay).
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -46,13 +46,6 @@ struct PortOpenReport {
 // nullptr when missing, not a terminal, or taken (a second opener anywhere fails).
 std::unique_ptr<SerialPort> openSerialPort(const char* deviceName, PortOpenReport* report = nullptr);
 
-enum class PtyStatus {
-  done,      // the call did its job
-  noReader,  // nobody held the slave open within the time given
-  stopped,   // `*stop` became true first
-  failed,    // `why` says why
-};
-
 // A pty whose master plays the peer; the master is raw, non-blocking and
 // close-on-exec. Destroying it hangs the line up for whoever holds the slave.
 class Pty {
@@ -67,18 +60,13 @@ class Pty {
   const std::string& slave() const { return slave_; }  // /dev/pts/N, for a link
   // True while another opener holds the slave (the daemon took the line).
   bool hasReader() const;
-  // Waits up to `timeout` for an opener of the slave; looks at `stop` (may be
-  // null) at least every 100 ms.
-  PtyStatus waitForReader(std::chrono::milliseconds timeout, const std::atomic<bool>* stop) const;
-  // Writes all `count` bytes. A reader that does not take them makes it wait
-  // as long as it takes, but never past `stop`; while nobody holds the slave it
-  // waits up to `readerWait` for someone, as bytes written then are lost.
-  PtyStatus write(const uint8_t* bytes, size_t count, std::chrono::milliseconds readerWait,
-                  const std::atomic<bool>* stop, std::string* why) const;
+  // What the master took of `bytes` now (0 when it is full), or nullopt with `why`.
+  std::optional<size_t> writeSome(const uint8_t* bytes, size_t count, std::string* why) const;
+  // Waits up to `timeout` for room to write, a hang-up or a signal.
+  void waitForRoom(std::chrono::milliseconds timeout) const;
 
  private:
   Pty(int master, std::string slave) : master_(master), slave_(std::move(slave)) {}
-  short masterEvents(short wanted, int timeoutMs) const;
 
   int master_ = -1;
   std::string slave_;

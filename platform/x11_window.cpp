@@ -274,8 +274,8 @@ NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-void NoticeWindow::paint(int width, int height, const RowSource& fillRow) {
-  putPicture(width, height, fillRow);
+void NoticeWindow::paint(const RowSource& fillRow) {
+  putPicture(fillRow);
   if (arrowSet_ || lost_) return;
   // The standard arrow rather than the root window's cursor. Set after the
   // first picture: the cursor theme it is loaded from takes longer to read
@@ -287,7 +287,7 @@ void NoticeWindow::paint(int width, int height, const RowSource& fillRow) {
   arrowSet_ = true;
 }
 
-void NoticeWindow::putPicture(int width, int height, const RowSource& fillRow) {
+void NoticeWindow::putPicture(const RowSource& fillRow) {
   const int screen = DefaultScreen(display_);
   Visual* visual = DefaultVisual(display_, screen);
   const int depth = DefaultDepth(display_, screen);
@@ -298,30 +298,22 @@ void NoticeWindow::putPicture(int width, int height, const RowSource& fillRow) {
   if (band == nullptr) return;
   const auto rowBytes = static_cast<size_t>(band->bytes_per_line);
   band->data = static_cast<char*>(std::malloc(rowBytes * bandRows));
-  if (band->data != nullptr) {
-    const auto columns = static_cast<size_t>(std::clamp(width, 0, width_));
-    const int rows = std::clamp(height, 0, height_);
-    const bool inPlace = hostLayout(*band);
-    std::vector<uint32_t> converted(inPlace ? 0 : columns);
-    for (int top = 0; top < height_; top += bandRows) {
-      const int count = std::min(bandRows, height_ - top);
-      for (int row = 0; row < count; ++row) {
-        char* const pixels = band->data + rowBytes * row;
-        std::memset(pixels, 0, rowBytes);  // black wherever the picture has no pixel
-        if (top + row >= rows) continue;
-        if (inPlace) {
-          fillRow(top + row, {reinterpret_cast<uint32_t*>(pixels), columns});
-        } else {
-          std::fill(converted.begin(), converted.end(), 0);
-          fillRow(top + row, converted);
-          putPixels(*band, row, converted);
-        }
-      }
-      XPutImage(display_, window_, DefaultGC(display_, screen), band, 0, 0, 0, top, static_cast<unsigned>(width_),
-                static_cast<unsigned>(count));
+  const bool inPlace = hostLayout(*band);
+  std::vector<uint32_t> converted(inPlace ? 0 : static_cast<size_t>(width_));
+  for (int top = 0; band->data != nullptr && top < height_; top += bandRows) {
+    const int count = std::min(bandRows, height_ - top);
+    for (int row = 0; row < count; ++row) {
+      const std::span<uint32_t> colours =
+          inPlace ? std::span(reinterpret_cast<uint32_t*>(band->data + rowBytes * row), static_cast<size_t>(width_))
+                  : std::span(converted);
+      std::fill(colours.begin(), colours.end(), 0);
+      fillRow(top + row, colours);
+      if (!inPlace) putPixels(*band, row, colours);
     }
-    XFlush(display_);
+    XPutImage(display_, window_, DefaultGC(display_, screen), band, 0, 0, 0, top, static_cast<unsigned>(width_),
+              static_cast<unsigned>(count));
   }
+  XFlush(display_);
   XDestroyImage(band);  // frees the pixels too
 }
 

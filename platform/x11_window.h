@@ -46,19 +46,18 @@ class NoticeWindow {
 
   // The next event, waiting at most `timeout` for it.
   NoticeWindowEvent wait(std::chrono::milliseconds timeout);
-  // Writes the colours of picture row y (row 0 at the top) as 0x00RRGGBB
-  // into `row`, which holds as many as the window shows of the picture and
-  // is black before; what the source leaves unwritten stays black.
+  // Writes the colours of window row y (row 0 at the top) as 0x00RRGGBB
+  // into `row`, one entry per column, black before; what the source leaves
+  // unwritten stays black.
   using RowSource = std::function<void(int y, std::span<uint32_t> row)>;
-  // Puts a picture of width x height pixels at (0, 0), cut at the window's
-  // edges, black beyond it; it goes out in bands of rows, one row asked of
-  // `fillRow` at a time. Visuals other than 24- or 32-bit TrueColor are left
-  // unpainted. The first paint also gives the window the standard arrow.
-  void paint(int width, int height, const RowSource& fillRow);
+  // Paints the whole window in bands of rows, one row asked of `fillRow` at a
+  // time. Visuals other than 24- or 32-bit TrueColor are left unpainted. The
+  // first paint also gives the window the standard arrow.
+  void paint(const RowSource& fillRow);
 
  private:
   NoticeWindow() = default;
-  void putPicture(int width, int height, const RowSource& fillRow);
+  void putPicture(const RowSource& fillRow);
 
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;

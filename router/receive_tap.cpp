@@ -11,16 +11,17 @@
 
 namespace shub::router {
 
-std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem) {
+std::unique_ptr<ReceiveTap> openReceiveTap(std::string* why) {
   auto tap = std::make_unique<ReceiveTap>();
   errno = 0;
   tap->block = os::openOrCreateBlock(SHUB_TAP_NAME, SHUB_TAP_SIZE);
   if (!tap->block.valid()) {
     const std::string path = "tap " + os::objectPath(SHUB_TAP_NAME).value_or(SHUB_TAP_NAME);
     // EINVAL: the name is taken by a file of another size.
-    problem = errno != 0 && errno != EINVAL ? path + ": " + std::strerror(errno)
-                                            : path + ": not a file of " + std::to_string(SHUB_TAP_SIZE) + " bytes";
-    problem += "; the line is not tapped";
+    const std::string problem = errno != 0 && errno != EINVAL
+                                    ? path + ": " + std::strerror(errno)
+                                    : path + ": not a file of " + std::to_string(SHUB_TAP_SIZE) + " bytes";
+    if (why != nullptr) *why = problem + "; the line is not tapped";
     return nullptr;
   }
   tap->writer = std::make_unique<TapWriter>(tap->block.data());

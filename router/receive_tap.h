@@ -23,7 +23,7 @@ struct ReceiveTap {
 
 // Opens or creates CRT:TAP and sets its ring up; null with `problem` naming
 // the object when it cannot be had.
-std::unique_ptr<ReceiveTap> openReceiveTap(std::string& problem);
+std::unique_ptr<ReceiveTap> openReceiveTap(std::string* why);
 
 // Microseconds on the clock the tap's records carry (CLOCK_MONOTONIC).
 uint64_t tapClockUs();

@@ -42,7 +42,7 @@ void paintNotice(os::NoticeWindow& window) {
                  bmpRefusalText(refusal));
   }
   said = refusal;
-  window.paint(image.width, image.height, [&image](int y, std::span<uint32_t> row) { image.copyRow(y, row); });
+  window.paint([&image](int y, std::span<uint32_t> row) { image.copyRow(y, row); });
 }
 
 int runDuskcard() {

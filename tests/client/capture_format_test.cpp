@@ -21,7 +21,7 @@ TEST(CaptureFormat, ReadsTimedLinesEventsCommentsAndCrLf) {
                                    "30 power mains\n"
                                    "40 backlight off\n"
                                    "40 backlight on\n",
-                                   capture, error))
+                                   capture, &error))
       << error;
   EXPECT_TRUE(capture.timed);
   ASSERT_EQ(capture.items.size(), 6u);
@@ -56,7 +56,7 @@ TEST(CaptureFormat, RefusesBadLinesByNumber) {
   for (const auto& bad : cases) {
     Capture capture;
     std::string error;
-    EXPECT_FALSE(shub::client::parseCapture(bad.text, capture, error)) << bad.text;
+    EXPECT_FALSE(shub::client::parseCapture(bad.text, capture, &error)) << bad.text;
     EXPECT_EQ(error.rfind(bad.error, 0), 0u) << bad.text << " gave: " << error;
   }
 }
@@ -64,7 +64,7 @@ TEST(CaptureFormat, RefusesBadLinesByNumber) {
 TEST(CaptureFormat, APlainHexDumpIsUntimedOneWriteALine) {
   Capture capture;
   std::string error;
-  ASSERT_TRUE(shub::client::parseCapture("# from xxd -p\nfe41100020 00\n\naa44 0100\n", capture, error)) << error;
+  ASSERT_TRUE(shub::client::parseCapture("# from xxd -p\nfe41100020 00\n\naa44 0100\n", capture, &error)) << error;
   EXPECT_FALSE(capture.timed);
   ASSERT_EQ(capture.items.size(), 2u);
   EXPECT_EQ(capture.items[0].bytes.size(), 6u);
@@ -80,7 +80,7 @@ TEST(CaptureFormat, WrittenLinesReadBack) {
   EXPECT_EQ(text, "# serialhub capture 1\n12 00 fe 0a\n13 hangup\n14 power mains\n15 backlight off\n");
   Capture capture;
   std::string error;
-  ASSERT_TRUE(shub::client::parseCapture(text, capture, error)) << error;
+  ASSERT_TRUE(shub::client::parseCapture(text, capture, &error)) << error;
   EXPECT_EQ(capture.items.size(), 4u);
 }
 

@@ -141,7 +141,7 @@ TEST(CaptureRecord, EveryByteTheLineCarriedIsRecordedOrNotedAsMissedAfterTheReco
   ASSERT_TRUE(daemon.startReady());
   shub::os::Block tap;
   std::string problem;
-  ASSERT_TRUE(shub::client::openTap(tap, problem)) << problem;
+  ASSERT_TRUE(shub::client::openTap(tap, &problem)) << problem;
   const TapReader line(tap.data());
   const uint64_t start = line.lineBytes();
 
