@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "devices/touch_injector.h"
 #include "platform/power_nodes.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
@@ -208,19 +209,21 @@ TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {
   EXPECT_FALSE(shub::os::startProgram(nullptr, nullptr));
 }
 
+bool inject(const shub::os::PointerEvent& e) { return shub::os::injectPointerEvent(e, shub::devices::pointerRecord(e)); }
+
 TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
   DeviceSandbox sandbox;
   unsetenv("DISPLAY");
-  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}})) << "no node, no display";
+  EXPECT_FALSE(inject({1, 2, {.left = true}})) << "no node, no display";
   sandbox.writeFile("dev/Pointer", "");
-  EXPECT_TRUE(shub::os::injectPointerEvent({32767, 32767, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, -2730, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}));
+  EXPECT_TRUE(inject({32767, 32767, {.left = true}}));
+  EXPECT_TRUE(inject({0, -2730, {.left = true}}));
+  EXPECT_TRUE(inject({0, 0, {.left = true}}));
+  EXPECT_TRUE(inject({0, 0, {.left = false}}));
   EXPECT_EQ(sandbox.readFile("dev/Pointer"), "32771 32767 32767 0 0\n32771 0 -2730 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
   std::filesystem::remove(sandbox.root() + "/dev/Pointer");
   std::filesystem::create_directories(sandbox.root() + "/dev/pointer");
-  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}}));
+  EXPECT_FALSE(inject({1, 2, {.left = true}}));
 }
 
 // The rule that paces retries of the uinput mouse and the X connection, on a

@@ -59,14 +59,14 @@ TEST_F(XSession, TouchMovesTheCorePointerAndPressesButtonOne) {
   frame[12] = 400 & 0xFF;
   frame[13] = 400 >> 8;
   const TouchReport down = decodeTouchFrame(frame, shub::os::screenMetrics());  // metrics from the X server
-  EXPECT_TRUE(shub::os::injectPointerEvent({down.x, down.y, {.left = true}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({down.x, down.y, {.left = true}}, ""));
   PointerState state;
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return state.x == 400 && state.y == 240 && state.button1;
   })) << state.x << "," << state.y << " button1 " << state.button1;
 
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}, ""));
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return !state.button1;
