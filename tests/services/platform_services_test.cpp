@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "devices/power_watcher.h"
 #include "devices/touch_injector.h"
 #include "platform/power_nodes.h"
 #include "platform/main_loop.h"
@@ -76,9 +77,9 @@ TEST(BacklightNode, EachKindOfNodeAfterSwitchingOnThenOff) {
     DeviceSandbox sandbox;
     makeNode(sandbox, row.name, row.node);
     auto expected = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
-    EXPECT_EQ(shub::os::switchBacklight(true, 0x321044), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(true, "0x321044\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOn));
-    EXPECT_EQ(shub::os::switchBacklight(false, 0x321048), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(false, "0x321048\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOff));
   }
 }
@@ -123,7 +124,7 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
     const std::optional<shub::os::Battery> found = shub::os::findBattery();
     EXPECT_EQ(found.has_value(), row.node.file != nullptr || row.node.linkTo != nullptr);
     std::optional<int> status;
-    if (found) status = shub::os::readAcLineStatus(*found);
+    if (found) status = shub::devices::readAcLineStatus(*found);
     EXPECT_EQ(status, row.status);
   }
 }
@@ -134,9 +135,9 @@ TEST(BatteryNode, FoundOnceAndReadAnewAtEachRequest) {
   const std::optional<shub::os::Battery> found = shub::os::findBattery();
   ASSERT_TRUE(found.has_value());
   sandbox.writeFile("dev/BAT1", "0\n");
-  EXPECT_EQ(shub::os::readAcLineStatus(*found), 0);
+  EXPECT_EQ(shub::devices::readAcLineStatus(*found), 0);
   std::filesystem::remove(sandbox.root() + "/dev/BAT1");
-  EXPECT_EQ(shub::os::readAcLineStatus(*found), std::nullopt);
+  EXPECT_EQ(shub::devices::readAcLineStatus(*found), std::nullopt);
 }
 
 // A program that records its arguments and its open descriptors, then says done.
