@@ -10,8 +10,8 @@
 
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
+#include "devices/screen_size.h"
 #include "platform/pointer.h"
-#include "platform/screen.h"
 
 namespace shub::devices {
 
@@ -34,7 +34,7 @@ std::string pointerRecord(const os::PointerEvent& event);
 class RealTouchPlatform final : public TouchPlatform {
  public:
   explicit RealTouchPlatform(Backlight& backlight) : backlight_(backlight) {}
-  os::ScreenSize screenSize() override { return os::screenMetrics(); }
+  os::ScreenSize screenSize() override { return screenMetrics(); }
   void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event, pointerRecord(event)); }
   uint32_t readTapVolume() override;
   void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
