@@ -71,8 +71,7 @@ struct UinputMouse {
     if (error == 0) api.uinputDestroy(device);
     if (fd >= 0) ::close(fd);
   }
-  UinputMouse(const UinputMouse&) = delete;
-  UinputMouse& operator=(const UinputMouse&) = delete;
+  UinputMouse(const UinputMouse&) = delete;  // one owner closes; const members forbid assignment
 
   const EvdevApi& api;
   const std::string path;
@@ -85,9 +84,7 @@ struct Mouse {
   std::mutex mutex;
   std::unique_ptr<UinputMouse> made;  // never made when the node is a file
   detail::RetryGate gate;
-};
-
-Mouse mouse;
+} mouse;
 
 // Called with m.mutex held.
 UinputMouse* ensure(Mouse& m, const std::string& path) {
