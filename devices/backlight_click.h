@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/power_nodes.h"
 #include "platform/sound.h"
@@ -27,7 +28,11 @@ class LampAndSpeaker {
 
 class RealLampAndSpeaker final : public LampAndSpeaker {
  public:
-  void switchLamp(bool on) override { os::switchBacklight(on, on ? kBacklightOnCode : kBacklightOffCode); }
+  void switchLamp(bool on) override {  // a recording lamp gets the code as "0x%06X\n"
+    char record[16];
+    std::snprintf(record, sizeof record, "0x%06X\n", static_cast<unsigned>(on ? kBacklightOnCode : kBacklightOffCode));
+    os::switchBacklight(on, record);
+  }
   void playClick() override { os::startSoundUnlessPlaying(kClickSoundPath); }
 };
 

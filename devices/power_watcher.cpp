@@ -7,10 +7,13 @@
 // sequence goes on), and any number of power cycles.
 #include "devices/power_watcher.h"
 
+#include <charconv>
 #include <string>
 
 #include "platform/log.h"
+#include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/regular_file.h"
 
 namespace shub::devices {
 
@@ -24,7 +27,34 @@ constexpr milliseconds kOnlineSettle{50};
 constexpr uint8_t kLineOffline = 0;
 constexpr uint8_t kLineOnline = 1;
 
+// The first line as a decimal 0..255, white space around it allowed.
+std::optional<uint8_t> readStatusFile(const std::string& path) {
+  const std::optional<std::string> text = os::detail::readSmallFile(path, 64, os::detail::TooLong::cut);
+  if (!text) return std::nullopt;
+  const std::string_view line = os::detail::trimSpace(std::string_view(*text).substr(0, text->find('\n')));
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+  if (line.size() > 3 || error != std::errc() || end != line.data() + line.size() || value > 255) return std::nullopt;
+  return static_cast<uint8_t>(value);
+}
+
+bool externalSupplyOnline(const std::string& supply) {
+  const std::optional<std::string> type = os::detail::readSmallFile(supply + "/type", 64, os::detail::TooLong::cut);
+  const std::string_view kind = type ? os::detail::trimSpace(*type) : "";
+  return (kind == "Mains" || kind == "USB") && readStatusFile(supply + "/online") == uint8_t{1};
+}
+
 }  // namespace
+
+std::optional<uint8_t> readAcLineStatus(const os::Battery& battery) {
+  if (!battery.directory) return readStatusFile(battery.path);
+  if (os::fileType(battery.path + "/online") != 0) return readStatusFile(battery.path + "/online");
+  const std::optional<std::vector<std::string>> supplies = os::directoryEntries(battery.path);
+  if (!supplies) return std::nullopt;
+  bool online = supplies->empty();  // every entry of the class is a supply (a link to its device)
+  for (const std::string& supply : *supplies) online = online || externalSupplyOnline(battery.path + "/" + supply);
+  return static_cast<uint8_t>(online);
+}
 
 void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {
   std::string why;

@@ -9,6 +9,7 @@
 #include "devices/backlight_click.h"
 #include "devices/touch_injector.h"
 #include "platform/clock.h"
+#include "platform/power_nodes.h"
 
 namespace shub::devices {
 
@@ -29,12 +30,18 @@ class PowerPlatform {
   virtual void pause(std::chrono::milliseconds duration) = 0;
 };
 
+// The AC line status of `battery`: a file's first line as a decimal 0..255
+// (white space around it allowed), a sysfs supply's `online`, or, for the
+// class directory, on line when a Mains or USB supply is or there is none.
+// nullopt when the node cannot be read or holds anything else.
+std::optional<uint8_t> readAcLineStatus(const os::Battery& battery);
+
 // Over the battery found at start-up (none: no tick gets an answer).
 class RealPowerPlatform final : public PowerPlatform {
  public:
   RealPowerPlatform(std::optional<os::Battery> battery, TouchInjector& touch)
       : battery_(std::move(battery)), touch_(touch) {}
-  std::optional<uint8_t> readLineStatus() override { return battery_ ? os::readAcLineStatus(*battery_) : std::nullopt; }
+  std::optional<uint8_t> readLineStatus() override { return battery_ ? readAcLineStatus(*battery_) : std::nullopt; }
   void stopTouch() override { touch_.stop(); }
   void startTouch() override { touch_.start(); }
   void startProgram(const char* devicePath, const char* commandLine) override;  // said either way

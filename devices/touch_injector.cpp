@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/registry.h"
+#include "devices/registry_value.h"
 #include "router/channel_block.h"
 
 namespace shub::devices {
@@ -35,7 +35,13 @@ int32_t toInt32(double value) {
 }  // namespace
 
 uint32_t RealTouchPlatform::readTapVolume() {
-  return os::readRegistryDword("HKEY_CURRENT_USER", "ControlPanel\\Volume", "Screen").value_or(0);
+  return readRegistryDword("registry\\HKEY_CURRENT_USER\\ControlPanel\\Volume\\Screen").value_or(0);
+}
+
+std::string pointerRecord(const os::PointerEvent& event) {
+  constexpr unsigned kAbsolute = 0x8000, kMove = 0x1, kLeftDown = 0x2, kLeftUp = 0x4;
+  const unsigned flags = !event.buttons.left ? kLeftUp : kAbsolute | kLeftDown | (os::pointerMoves(event) ? kMove : 0);
+  return std::to_string(flags) + " " + std::to_string(event.x) + " " + std::to_string(event.y) + " 0 0\n";
 }
 
 TouchReport decodeTouchFrame(const uint8_t* block, os::ScreenSize screen) {

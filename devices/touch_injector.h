@@ -6,11 +6,12 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
+#include "devices/screen_size.h"
 #include "platform/pointer.h"
-#include "platform/screen.h"
 
 namespace shub::devices {
 
@@ -25,11 +26,16 @@ class TouchPlatform {
   virtual void keyClick(int32_t kind) = 0;
 };
 
+// The line a recording pointer node gets: "flags x y data extra" with the
+// mouse-event flags readers of the node know (0x8000 absolute, 0x1 move,
+// 0x2 left down, 0x4 left up) and data and extra always 0.
+std::string pointerRecord(const os::PointerEvent& event);
+
 class RealTouchPlatform final : public TouchPlatform {
  public:
   explicit RealTouchPlatform(Backlight& backlight) : backlight_(backlight) {}
-  os::ScreenSize screenSize() override { return os::screenMetrics(); }
-  void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event); }
+  os::ScreenSize screenSize() override { return screenMetrics(); }
+  void injectPointer(const os::PointerEvent& event) override { os::injectPointerEvent(event, pointerRecord(event)); }
   uint32_t readTapVolume() override;
   void keyClick(int32_t kind) override { backlight_.keyClick(kind); }
 

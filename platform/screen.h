@@ -1,9 +1,8 @@
-// The screen's size in pixels, from $CE_ROOT/dev/screen ("WIDTHxHEIGHT", read anew
-// at each call), else $DISPLAY's X server, else the first framebuffer's
-// virtual_size, else 0x0 (unknown). Cheap enough to ask for every touch frame.
+// The screen's size in pixels, as the X server on $DISPLAY knows it.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace shub::os {
 
@@ -12,6 +11,8 @@ struct ScreenSize {
   int32_t height = 0;
 };
 
-ScreenSize screenMetrics();
+// The root window's size, over a connection made anew after a server
+// restart; nullopt when no connection is usable now.
+std::optional<ScreenSize> xScreenSize();
 
 }  // namespace shub::os

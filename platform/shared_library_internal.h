@@ -5,6 +5,9 @@
 
 #include <dlfcn.h>
 
+#include <array>
+#include <cstddef>
+
 namespace shub::os::detail {
 
 // Stores `name` from `library` in `function`; false when it is missing.
@@ -14,6 +17,15 @@ bool resolveSymbol(void* library, const char* name, Function& function) {
   if (symbol == nullptr) return false;
   function = reinterpret_cast<Function>(symbol);
   return true;
+}
+
+// Stores each of `names`, in order, in the matching one of `functions`;
+// false at the first that is missing.
+template <typename... Functions>
+bool resolveSymbols(void* library, const std::array<const char*, sizeof...(Functions)>& names,
+                    Functions&... functions) {
+  size_t next = 0;
+  return (resolveSymbol(library, names[next++], functions) && ...);
 }
 
 // The function table `Api` of library `soname`, filled by `resolve` on first

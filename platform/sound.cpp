@@ -25,7 +25,7 @@
 namespace shub::os {
 namespace {
 
-using detail::resolveSymbol;
+using detail::resolveSymbols;
 
 constexpr sf_count_t kMaxSamples = 16 * 1024 * 1024;  // beyond this a click would only fill memory
 
@@ -53,8 +53,7 @@ struct AlsaApi {
 
 const SndfileApi* sndfile() {
   return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
-    return resolveSymbol(library, "sf_open", api.open) && resolveSymbol(library, "sf_readf_short", api.readf) &&
-           resolveSymbol(library, "sf_close", api.close);
+    return resolveSymbols(library, {"sf_open", "sf_readf_short", "sf_close"}, api.open, api.readf, api.close);
   });
 }
 
@@ -65,22 +64,39 @@ void swallowAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
     decltype(&snd_lib_error_set_handler) setErrorHandler = nullptr;
-    return resolveSymbol(library, "snd_pcm_open", api.open) &&
-           resolveSymbol(library, "snd_pcm_nonblock", api.nonblock) &&
-           resolveSymbol(library, "snd_pcm_set_params", api.setParams) &&
-           resolveSymbol(library, "snd_pcm_writei", api.writei) && resolveSymbol(library, "snd_pcm_drain", api.drain) &&
-           resolveSymbol(library, "snd_pcm_recover", api.recover) && resolveSymbol(library, "snd_pcm_close", api.close) &&
-           resolveSymbol(library, "snd_strerror", api.strerror) &&
-           resolveSymbol(library, "snd_lib_error_set_handler", setErrorHandler) &&
+    return resolveSymbols(library,
+                          {"snd_pcm_open", "snd_pcm_nonblock", "snd_pcm_set_params", "snd_pcm_writei",
+                           "snd_pcm_recover", "snd_pcm_drain", "snd_pcm_close", "snd_strerror",
+                           "snd_lib_error_set_handler"},
+                          api.open, api.nonblock, api.setParams, api.writei, api.recover, api.drain, api.close,
+                          api.strerror, setErrorHandler) &&
            setErrorHandler(swallowAlsaMessage) == 0;  // before any PCM exists
   });
 }
 
-// A PCM that cannot play is said by the first click that meets it, not at every tap.
-void sayPcmFailure(const AlsaApi& api, const char* what, int error) {
-  static std::atomic<bool> said{false};
-  if (said.exchange(true)) return;
-  detail::noteFailure("sound (ALSA's default PCM)", (std::string(what) + ": " + api.strerror(error)).c_str(), 0);
+// What the click remembers between taps; every field but said and busy is under the mutex.
+struct Player {
+  std::mutex mutex;
+  SoundClock clock = nullptr;
+  uint64_t simulatedEnd = 0;  // a simulated sound plays until this time of the clock
+  std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
+  std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
+  std::atomic<bool> said[4] = {};       // per cause of silence
+  std::atomic<bool> busy{false};        // from the request until the PCM is closed
+  std::jthread thread;                  // declared last: stopped and joined first at exit
+};
+
+Player& player() {
+  static Player instance;
+  return instance;
+}
+
+uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSince({}); }
+
+// A click that cannot play is said once per cause, not at every tap.
+bool sayOnce(int cause, const std::string& object, const std::string& what) {
+  if (!player().said[cause].exchange(true)) detail::noteFailure(object, what.c_str(), 0);
+  return false;
 }
 
 // The whole file as 16-bit samples; nullptr when there is nothing to play.
@@ -100,18 +116,19 @@ std::shared_ptr<const Sound> decode(const std::string& path) {
 }
 
 void playOnAlsa(const Sound& sound, std::stop_token stop) {
+  constexpr const char* kPcm = "sound (ALSA's default PCM)";
   const AlsaApi& api = *alsa();
   snd_pcm_t* pcm = nullptr;
   // "default", never hw:, shares the card with a sound server; a busy card must not hang us.
   if (const int error = api.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK); error < 0) {
-    sayPcmFailure(api, "cannot be opened", error);
+    sayOnce(3, kPcm, std::string("cannot be opened: ") + api.strerror(error));
     return;
   }
   api.nonblock(pcm, 0);
   const auto channels = static_cast<unsigned>(sound.info.channels);
   const int refused = api.setParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, channels,
                                     static_cast<unsigned>(sound.info.samplerate), 1, 100000);
-  if (refused < 0) sayPcmFailure(api, "refuses the click's format", refused);
+  if (refused < 0) sayOnce(3, kPcm, std::string("refuses the click's format: ") + api.strerror(refused));
   if (refused == 0) {
     // In pieces, so that a stop at exit need not wait for the end of the sound.
     for (size_t done = 0, total = sound.samples.size() / channels; done < total && !stop.stop_requested();) {
@@ -126,33 +143,6 @@ void playOnAlsa(const Sound& sound, std::stop_token stop) {
   api.close(pcm);  // drops whatever a stop left unplayed
 }
 
-// What the click remembers between taps; every field but busy is under the mutex.
-struct Player {
-  std::mutex mutex;
-  SoundClock clock = nullptr;
-  uint64_t simulatedStart = 0;  // a simulated sound plays from this time of the clock
-  uint32_t simulatedMs = 0;     // for so long
-  std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
-  std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
-  bool said[3] = {};
-  std::atomic<bool> busy{false};  // from the request until the PCM is closed
-  std::jthread thread;            // declared last: stopped and joined first at exit
-};
-
-Player& player() {
-  static Player instance;
-  return instance;
-}
-
-uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSince({}); }
-
-// A click that cannot play is said once per cause, not at every tap.
-bool sayOnce(Player& p, int cause, const std::string& object, const char* what) {
-  if (!p.said[cause]) detail::noteFailure(object, what, 0);
-  p.said[cause] = true;
-  return false;
-}
-
 }  // namespace
 
 bool startSoundUnlessPlaying(const char* devicePath) {
@@ -160,9 +150,8 @@ bool startSoundUnlessPlaying(const char* devicePath) {
   const std::optional<std::string> path = resolveDevicePath(devicePath);
   Player& p = player();
   std::lock_guard lock(p.mutex);
-  if (!path) return sayOnce(p, 0, devicePath, "no such sound file below the device root");
-  // No-stop: a playing sound goes on. Ticks wrap: a simulated one is timed from its start.
-  if (p.busy || static_cast<uint32_t>(nowMs(p) - p.simulatedStart) < p.simulatedMs) return false;
+  if (!path) return sayOnce(0, devicePath, "no such sound file below the device root");
+  if (p.busy || nowMs(p) < p.simulatedEnd) return false;  // a playing sound goes on
   struct stat info {};
   if (stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   // Stamped before the decode: a file replaced meanwhile costs a decode, never a stale sound.
@@ -170,15 +159,14 @@ bool startSoundUnlessPlaying(const char* devicePath) {
   if (stamp != p.cachedStamp) p.cached = decode(*path);
   p.cachedStamp = std::move(stamp);
   const std::shared_ptr<const Sound> sound = p.cached;
-  if (!sound) return sayOnce(p, 1, *path, "not a sound libsndfile can read");
+  if (!sound) return sayOnce(1, *path, "not a sound libsndfile can read");
   if (const std::optional<std::string> node = findDeviceNode("sound"); node && S_ISREG(fileType(*node))) {
     if (!writeNodeFile(*node, std::string(devicePath) + "\n", true)) return false;
     const auto frames = static_cast<uint64_t>(sound->info.frames), rate = static_cast<uint64_t>(sound->info.samplerate);
-    p.simulatedStart = nowMs(p);
-    p.simulatedMs = static_cast<uint32_t>((frames * 1000 + rate - 1) / rate);
+    p.simulatedEnd = nowMs(p) + (frames * 1000 + rate - 1) / rate;
     return true;
   }
-  if (alsa() == nullptr) return sayOnce(p, 2, "sound", "libasound cannot be loaded; clicks stay silent");
+  if (alsa() == nullptr) return sayOnce(2, "sound", "libasound cannot be loaded; clicks stay silent");
   p.busy = true;
   // The last player has ended (busy was false): the assignment only joins it.
   p.thread = startThread([&p, sound](std::stop_token stop) {
@@ -192,7 +180,7 @@ bool startSoundUnlessPlaying(const char* devicePath) {
 void setSoundClock(SoundClock clock) {
   std::lock_guard lock(player().mutex);
   player().clock = clock;
-  player().simulatedMs = 0;
+  player().simulatedEnd = 0;
 }
 
 }  // namespace shub::os

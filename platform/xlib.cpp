@@ -44,14 +44,14 @@ struct DaemonXlib {
 
 const DaemonXlib* loadXlib() {
   return detail::loadLibraryApi<DaemonXlib>("libXtst.so.6", [](void* library, DaemonXlib& api) {
-    auto get = [library](const char* name, auto& function) { return detail::resolveSymbol(library, name, function); };
-    XlibApi& open = api.open;
-    return get("XInitThreads", open.initThreads) && get("XSetErrorHandler", open.setErrorHandler) &&
-           get("XSetIOErrorHandler", open.setIOErrorHandler) && get("XOpenDisplay", open.openDisplay) &&
-           get("XSetIOErrorExitHandler", open.setIOErrorExitHandler) && get("XCloseDisplay", api.closeDisplay) &&
-           get("XFlush", api.flush) && get("XSelectInput", api.selectInput) && get("XPending", api.pending) &&
-           get("XNextEvent", api.nextEvent) && get("XTestQueryExtension", api.queryXTest) &&
-           get("XTestFakeMotionEvent", api.fakeMotion) && get("XTestFakeButtonEvent", api.fakeButton);
+    XlibApi& o = api.open;
+    return detail::resolveSymbols(library,
+                                  {"XInitThreads", "XSetErrorHandler", "XSetIOErrorHandler", "XOpenDisplay",
+                                   "XSetIOErrorExitHandler", "XCloseDisplay", "XFlush", "XSelectInput", "XPending",
+                                   "XNextEvent", "XTestQueryExtension", "XTestFakeMotionEvent", "XTestFakeButtonEvent"},
+                                  o.initThreads, o.setErrorHandler, o.setIOErrorHandler, o.openDisplay,
+                                  o.setIOErrorExitHandler, api.closeDisplay, api.flush, api.selectInput, api.pending,
+                                  api.nextEvent, api.queryXTest, api.fakeMotion, api.fakeButton);
   });
 }
 

@@ -26,9 +26,7 @@ struct XlibApi {
 Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* lost);
 
 // On $DISPLAY, over a connection made anew after a server restart: the event
-// through XTest (the core pointer and button 1), and the root window's size.
-// False and nullopt when no connection is usable now.
+// through XTest (the core pointer and button 1). False when no connection is usable now.
 bool xtestPointerEvent(const PointerEvent& event);
-std::optional<ScreenSize> xScreenSize();
 
 }  // namespace shub::os

@@ -17,7 +17,7 @@ class FakeTouchPlatform final : public TouchPlatform {
 
   shub::os::ScreenSize screenSize() override { return screen; }
   void injectPointer(const shub::os::PointerEvent& event) override {
-    const std::string line = shub::os::pointerRecord(event);  // "flags x y 0 0\n"
+    const std::string line = shub::devices::pointerRecord(event);  // "flags x y 0 0\n"
     add(line.substr(0, line.size() - 5));
   }
   uint32_t readTapVolume() override { return volume; }

@@ -58,15 +58,15 @@ TEST_F(XSession, TouchMovesTheCorePointerAndPressesButtonOne) {
   frame[10] = 240;
   frame[12] = 400 & 0xFF;
   frame[13] = 400 >> 8;
-  const TouchReport down = decodeTouchFrame(frame, shub::os::screenMetrics());  // metrics from the X server
-  EXPECT_TRUE(shub::os::injectPointerEvent({down.x, down.y, {.left = true}}));
+  const TouchReport down = decodeTouchFrame(frame, shub::devices::screenMetrics());  // metrics from the X server
+  EXPECT_TRUE(shub::os::injectPointerEvent({down.x, down.y, {.left = true}}, ""));
   PointerState state;
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return state.x == 400 && state.y == 240 && state.button1;
   })) << state.x << "," << state.y << " button1 " << state.button1;
 
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}));
+  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}, ""));
   EXPECT_TRUE(testing_support::waitUntil([&] {
     state = queryPointer(observer);
     return !state.button1;
@@ -94,7 +94,7 @@ TEST_F(XSession, MetricsFollowAResolutionChange) {
   auto freeResources = reinterpret_cast<FreeResources>(dlsym(randr, "XRRFreeScreenResources"));
   auto setScreenSize = reinterpret_cast<SetScreenSize>(dlsym(randr, "XRRSetScreenSize"));
   ASSERT_TRUE(getResources && setCrtc && freeResources && setScreenSize);
-  EXPECT_EQ(shub::os::screenMetrics().width, 800);
+  EXPECT_EQ(shub::devices::screenMetrics().width, 800);
 
   // Xvfb offers one mode, its start size; a smaller screen needs its CRTC off.
   const ::Window root = DefaultRootWindow(observer);
@@ -108,7 +108,7 @@ TEST_F(XSession, MetricsFollowAResolutionChange) {
   XSync(observer, False);
   shub::os::ScreenSize size;
   EXPECT_TRUE(testing_support::waitUntil([&] {
-    size = shub::os::screenMetrics();
+    size = shub::devices::screenMetrics();
     return size.width == 640 && size.height == 400;
   })) << size.width << "x" << size.height;
 }

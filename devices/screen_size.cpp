@@ -1,7 +1,6 @@
-// Screen metrics from the screen node, the X server or the framebuffer. Must
-// survive a node that is not a regular file (a FIFO must not block), white
+// Must survive a node that is not a regular file (a FIFO must not block), white
 // space around the text, and malformed or oversized numbers (source skipped).
-#include "platform/screen.h"
+#include "devices/screen_size.h"
 
 #include <charconv>
 #include <optional>
@@ -10,18 +9,17 @@
 
 #include "platform/paths.h"
 #include "platform/regular_file.h"
-#include "platform/xlib_internal.h"
 
-namespace shub::os {
+namespace shub::devices {
 namespace {
 
 constexpr uint32_t kMaxDimension = 1 << 20;  // far beyond any screen; keeps sums in range
 
 // "800x480" (or "800,480" for the framebuffer), white space around it allowed.
-std::optional<ScreenSize> fromFile(const std::optional<std::string>& path, std::string_view separators) {
-  const auto text = path ? detail::readSmallFile(*path, 64, detail::TooLong::refuse) : std::nullopt;
+std::optional<os::ScreenSize> fromFile(const std::optional<std::string>& path, std::string_view separators) {
+  const auto text = path ? os::detail::readSmallFile(*path, 64, os::detail::TooLong::refuse) : std::nullopt;
   if (!text) return std::nullopt;
-  const std::string_view size = detail::trimSpace(*text);
+  const std::string_view size = os::detail::trimSpace(*text);
   const char* end = size.data() + size.size();
   uint32_t width = 0, height = 0;
   const auto [split, widthError] = std::from_chars(size.data(), end, width);
@@ -32,16 +30,16 @@ std::optional<ScreenSize> fromFile(const std::optional<std::string>& path, std::
   if (heightError != std::errc() || last != end || width > kMaxDimension || height > kMaxDimension) {
     return std::nullopt;
   }
-  return ScreenSize{static_cast<int32_t>(width), static_cast<int32_t>(height)};
+  return os::ScreenSize{static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
 }  // namespace
 
-ScreenSize screenMetrics() {
-  if (auto size = fromFile(findDeviceNode("screen"), "xX")) return *size;
-  if (auto size = xScreenSize()) return *size;
+os::ScreenSize screenMetrics() {
+  if (auto size = fromFile(os::findDeviceNode("screen"), "xX")) return *size;
+  if (auto size = os::xScreenSize()) return *size;
   if (auto size = fromFile("/sys/class/graphics/fb0/virtual_size", ",")) return *size;
-  return ScreenSize{};
+  return os::ScreenSize{};
 }
 
-}  // namespace shub::os
+}  // namespace shub::devices

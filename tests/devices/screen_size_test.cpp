@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/screen.h"
+#include "devices/screen_size.h"
 #include "tests/support/device_sandbox.h"
 
 namespace {
@@ -36,7 +36,7 @@ TEST_F(ScreenTest, ReadsTheScreenNode) {
   };
   for (const Case& c : cases) {
     sandbox.writeFile("dev/screen", c.contents);
-    const shub::os::ScreenSize size = shub::os::screenMetrics();
+    const shub::os::ScreenSize size = shub::devices::screenMetrics();
     EXPECT_EQ(size.width, c.width) << '"' << c.contents << '"';
     EXPECT_EQ(size.height, c.height) << '"' << c.contents << '"';
   }
@@ -44,9 +44,9 @@ TEST_F(ScreenTest, ReadsTheScreenNode) {
 
 TEST_F(ScreenTest, NodeNameIgnoresCaseAndIsReadAnewEachCall) {
   sandbox.writeFile("dev/SCREEN", "320x240");
-  EXPECT_EQ(shub::os::screenMetrics().width, 320);
+  EXPECT_EQ(shub::devices::screenMetrics().width, 320);
   sandbox.writeFile("dev/SCREEN", "480x272\n");
-  const shub::os::ScreenSize size = shub::os::screenMetrics();
+  const shub::os::ScreenSize size = shub::devices::screenMetrics();
   EXPECT_EQ(size.width, 480);
   EXPECT_EQ(size.height, 272);
 }
@@ -57,18 +57,18 @@ TEST_F(ScreenTest, MalformedOrMissingNodeFallsThroughToNothing) {
                              "99999999999999999999x480", "800 x 480"};
   for (const char* contents : malformed) {
     sandbox.writeFile("dev/screen", contents);
-    const shub::os::ScreenSize size = shub::os::screenMetrics();
+    const shub::os::ScreenSize size = shub::devices::screenMetrics();
     EXPECT_EQ(size.width, 0) << '"' << contents << '"';
     EXPECT_EQ(size.height, 0) << '"' << contents << '"';
   }
   unlink((sandbox.root() + "/dev/screen").c_str());
-  EXPECT_EQ(shub::os::screenMetrics().width, 0);
+  EXPECT_EQ(shub::devices::screenMetrics().width, 0);
 }
 
 TEST_F(ScreenTest, NodeThatIsNotARegularFileIsIgnoredWithoutBlocking) {
   if (!nothingElseAnswers()) GTEST_SKIP() << "this machine has a framebuffer; its size would answer";
   ASSERT_EQ(mkfifo((sandbox.root() + "/dev/screen").c_str(), 0600), 0);
-  EXPECT_EQ(shub::os::screenMetrics().width, 0);  // would hang forever on a blocking open
+  EXPECT_EQ(shub::devices::screenMetrics().width, 0);  // would hang forever on a blocking open
 }
 
 }  // namespace

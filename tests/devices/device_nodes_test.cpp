@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "devices/power_watcher.h"
+#include "devices/touch_injector.h"
 #include "platform/power_nodes.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
@@ -75,9 +77,9 @@ TEST(BacklightNode, EachKindOfNodeAfterSwitchingOnThenOff) {
     DeviceSandbox sandbox;
     makeNode(sandbox, row.name, row.node);
     auto expected = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
-    EXPECT_EQ(shub::os::switchBacklight(true, 0x321044), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(true, "0x321044\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOn));
-    EXPECT_EQ(shub::os::switchBacklight(false, 0x321048), row.took);
+    EXPECT_EQ(shub::os::switchBacklight(false, "0x321048\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOff));
   }
 }
@@ -122,7 +124,7 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
     const std::optional<shub::os::Battery> found = shub::os::findBattery();
     EXPECT_EQ(found.has_value(), row.node.file != nullptr || row.node.linkTo != nullptr);
     std::optional<int> status;
-    if (found) status = shub::os::readAcLineStatus(*found);
+    if (found) status = shub::devices::readAcLineStatus(*found);
     EXPECT_EQ(status, row.status);
   }
 }
@@ -133,9 +135,9 @@ TEST(BatteryNode, FoundOnceAndReadAnewAtEachRequest) {
   const std::optional<shub::os::Battery> found = shub::os::findBattery();
   ASSERT_TRUE(found.has_value());
   sandbox.writeFile("dev/BAT1", "0\n");
-  EXPECT_EQ(shub::os::readAcLineStatus(*found), 0);
+  EXPECT_EQ(shub::devices::readAcLineStatus(*found), 0);
   std::filesystem::remove(sandbox.root() + "/dev/BAT1");
-  EXPECT_EQ(shub::os::readAcLineStatus(*found), std::nullopt);
+  EXPECT_EQ(shub::devices::readAcLineStatus(*found), std::nullopt);
 }
 
 // A program that records its arguments and its open descriptors, then says done.
@@ -208,19 +210,21 @@ TEST_F(StartProgram, MissingOrNonExecutableProgramsFail) {
   EXPECT_FALSE(shub::os::startProgram(nullptr, nullptr));
 }
 
+bool inject(const shub::os::PointerEvent& e) { return shub::os::injectPointerEvent(e, shub::devices::pointerRecord(e)); }
+
 TEST(PointerSink, SimulatedPointerRecordsEachEventAndOtherNodesDrop) {
   DeviceSandbox sandbox;
   unsetenv("DISPLAY");
-  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}})) << "no node, no display";
+  EXPECT_FALSE(inject({1, 2, {.left = true}})) << "no node, no display";
   sandbox.writeFile("dev/Pointer", "");
-  EXPECT_TRUE(shub::os::injectPointerEvent({32767, 32767, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, -2730, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = true}}));
-  EXPECT_TRUE(shub::os::injectPointerEvent({0, 0, {.left = false}}));
+  EXPECT_TRUE(inject({32767, 32767, {.left = true}}));
+  EXPECT_TRUE(inject({0, -2730, {.left = true}}));
+  EXPECT_TRUE(inject({0, 0, {.left = true}}));
+  EXPECT_TRUE(inject({0, 0, {.left = false}}));
   EXPECT_EQ(sandbox.readFile("dev/Pointer"), "32771 32767 32767 0 0\n32771 0 -2730 0 0\n32770 0 0 0 0\n4 0 0 0 0\n");
   std::filesystem::remove(sandbox.root() + "/dev/Pointer");
   std::filesystem::create_directories(sandbox.root() + "/dev/pointer");
-  EXPECT_FALSE(shub::os::injectPointerEvent({1, 2, {.left = true}}));
+  EXPECT_FALSE(inject({1, 2, {.left = true}}));
 }
 
 // The rule that paces retries of the uinput mouse and the X connection, on a
