@@ -51,7 +51,7 @@ const ToolCommand kCommands[] = {
    "Wait until the named event is signalled (consuming the signal). Exits 3\n"
    "when MS ms passed first.",
    runWait},
-  {"post", "<class> <title> <message> [wParam] [lParam]",
+  {"post", "<class> <title> <message> [arg1] [arg2]",
    "Post a window message to the window of that class and title, e.g.\n"
    "'crtctl post SLEEP SLEEP 1330' re-arms duskcard to end 2 s later.\n"
    "Numbers are decimal or 0x hex, 32-bit. Exits 1 when no such window is\n"

@@ -40,7 +40,7 @@ int runPost(const ToolContext& context) {
   std::optional<int64_t> unsignedArgument = args.size() > 3 ? parseWord(args[3], false) : 0;
   std::optional<int64_t> signedArgument = args.size() > 4 ? parseWord(args[4], true) : 0;
   if (!message || !unsignedArgument || !signedArgument) {
-    return usageError(context, "post", "message, wParam and lParam are 32-bit numbers");
+    return usageError(context, "post", "message, arg1 and arg2 are 32-bit numbers");
   }
   const std::string className(args[0]), title(args[1]);
   // A value above INT32_MAX is taken as the same 32 bits read signed.

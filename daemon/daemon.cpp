@@ -20,8 +20,7 @@
 namespace shub::daemon {
 
 void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t length, bool delivered) {
-  os::logLine(os::LogLevel::debug, "CRT" + std::to_string(channel) + (delivered ? ": " : ": dropped while dark: ") +
-                                       router::hexText(bytes, length));
+  os::logDebug("CRT%d: %s%s", channel, delivered ? "" : "dropped while dark: ", router::hexText(bytes, length).c_str());
 }
 
 void Daemon::startSerial() {
@@ -64,7 +63,7 @@ void Daemon::startSerial() {
 void Daemon::startStatus() {
   std::string problem;
   if (!statusObject_.open(&problem)) {
-    os::logLine(os::LogLevel::error, problem);
+    os::logError("%s", problem.c_str());
     return;
   }
   int32_t channels[router::kRouteTableSize] = {};
@@ -93,12 +92,12 @@ void Daemon::startDeviceServices() {
 void Daemon::startTap() {
   std::string problem;
   tap_ = router::openReceiveTap(&problem);
-  if (!tap_) os::logLine(os::LogLevel::error, problem);
+  if (!tap_) os::logError("%s", problem.c_str());
 }
 
 // Start-up ends early with `code`; `line`, when given, says why.
 bool Daemon::endStart(int code, const std::string& line) {
-  if (!line.empty()) os::logLine(os::LogLevel::error, line);
+  if (!line.empty()) os::logError("%s", line.c_str());
   exitCode_ = code;
   return false;
 }
@@ -140,7 +139,7 @@ int Daemon::run() {
   const bool watchdog = os::watchdogRequested();
   loop_->run([this, watchdog] { tick(watchdog); });  // a stop signal ends it
   os::notifyServiceManager("STOPPING=1");
-  os::logLine(os::LogLevel::info, "stopping");
+  os::logInfo("stopping");
   return 0;
 }
 

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     }
   }
   if (optind < argc) {
-    std::fprintf(stderr, "serialhub: unexpected argument '%s' (try serialhub --help)\n", argv[optind]);
+    shub::os::logError("unexpected argument '%s' (try serialhub --help)", argv[optind]);
     return kExitUsage;
   }
   return std::make_unique<Daemon>(routesPath)->run();  // off the stack: the route table is large

@@ -21,7 +21,7 @@ void ControlChannel::runCommand(uint8_t command, std::stop_token stop) {
     // Read, then write: the main thread writes only while no command runs.
     const bool on = !backlight_.on();
     backlight_.turn(on);
-    os::logLine(os::LogLevel::info, on ? "backlight switched on by the peer" : "backlight switched off by the peer");
+    os::logInfo("backlight switched %s by the peer", on ? "on" : "off");
   }
   if (command == kCommandPause || command == kCommandToggleBacklight) pause_(kControlPause, stop);
 }

@@ -59,8 +59,8 @@ std::optional<uint8_t> readAcLineStatus(const os::Battery& battery) {
 void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {
   std::string why;
   const std::string program = std::string(devicePath) + (commandLine != nullptr ? std::string(" ") + commandLine : "");
-  if (os::startProgram(devicePath, commandLine, &why)) return os::logLine(os::LogLevel::info, "started " + program);
-  os::logLine(os::LogLevel::warning, "cannot start " + program + ": " + why);
+  if (os::startProgram(devicePath, commandLine, &why)) return os::logInfo("started %s", program.c_str());
+  os::logWarning("cannot start %s: %s", program.c_str(), why.c_str());
 }
 
 void PowerWatcher::tick() {
@@ -81,7 +81,7 @@ void PowerWatcher::runSleepSequence() {
 
 void PowerWatcher::goOffline() {
   onMains_ = false;
-  os::logLine(os::LogLevel::info, "AC power lost: touch input stopped, the device goes to sleep");
+  os::logInfo("AC power lost: touch input stopped, the device goes to sleep");
   platform_.stopTouch();
   platform_.pause(kOfflineDelay);
   runSleepSequence();
@@ -89,7 +89,7 @@ void PowerWatcher::goOffline() {
 
 void PowerWatcher::goOnline() {
   onMains_ = true;
-  os::logLine(os::LogLevel::info, "AC power restored: touch input started");
+  os::logInfo("AC power restored: touch input started");
   backlight_.assume(true);  // taken to be on after a wake-up; no code is sent
   platform_.startTouch();
   platform_.pause(kOnlineSettle);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,17 +32,61 @@ std::string logLinePrefix(LogLevel level) {
   return priority + program_invocation_short_name + ": ";
 }
 
-void logLine(LogLevel level, const std::string& text) {
+namespace {
+
+void vlog(LogLevel level, const char* format, va_list args) {
   if (level == LogLevel::debug && !verboseLog()) return;
   const int savedErrno = errno;
-  const std::string line = logLinePrefix(level) + text + "\n";
-  (void)!write(STDERR_FILENO, line.data(), line.size());
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length >= 0) {
+    std::string line = logLinePrefix(level);
+    const size_t start = line.size();
+    line.resize(start + length + 1);
+    std::vsnprintf(line.data() + start, length + 1, format, args);
+    line.back() = '\n';
+    (void)!write(STDERR_FILENO, line.data(), line.size());
+  }
   errno = savedErrno;
+}
+
+}  // namespace
+
+#define SHUB_LOG_AT(level)        \
+  va_list args;                   \
+  va_start(args, format);         \
+  vlog(level, format, args);      \
+  va_end(args)
+
+void logAt(LogLevel level, const char* format, ...) { SHUB_LOG_AT(level); }
+void logError(const char* format, ...) { SHUB_LOG_AT(LogLevel::error); }
+void logWarning(const char* format, ...) { SHUB_LOG_AT(LogLevel::warning); }
+void logInfo(const char* format, ...) { SHUB_LOG_AT(LogLevel::info); }
+void logDebug(const char* format, ...) { SHUB_LOG_AT(LogLevel::debug); }
+
+#undef SHUB_LOG_AT
+
+bool Ratelimit::allow() {
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  if (interval_.count() > 0 && now - windowStart_ >= interval_) {
+    windowStart_ = now;
+    used_ = 0;
+  }
+  if (used_ >= burst_) return false;
+  ++used_;
+  return true;
+}
+
+void Ratelimit::reset() {
+  std::lock_guard lock(mutex_);
+  used_ = 0;
+  windowStart_ = {};
 }
 
 void setVerboseLog(bool on) { verbose.store(on, std::memory_order_relaxed); }
 bool verboseLog() { return verbose.load(std::memory_order_relaxed); }
-
-std::string withError(const std::string& text, int error) { return text + ": " + std::strerror(error); }
 
 }  // namespace shub::os

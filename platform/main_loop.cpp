@@ -31,7 +31,7 @@ const sigset_t kStopSignals = [] {
   return set;
 }();
 
-void sayFailure(const char* what) { logLine(LogLevel::error, withError(std::string("main loop: ") + what, errno)); }
+void sayFailure(const char* what) { logError("main loop: %s: %s", what, std::strerror(errno)); }
 
 }  // namespace
 

@@ -12,13 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
-#include "platform/failure_note_internal.h"
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/pointer_internal.h"
 #include "platform/shared_library_internal.h"
@@ -98,7 +99,7 @@ UinputMouse* ensure(Mouse& m, const std::string& path) {
     m.gate.succeeded();
     return (m.made = std::move(made)).get();
   }
-  if (m.gate.sayOnce()) detail::noteFailure(path, "cannot make the pointer device", error);
+  if (m.gate.failures.allow()) logWarning("%s: cannot make the pointer device: %s", path.c_str(), std::strerror(error));
   return nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/log.h"
 #include "platform/pointer.h"
 
 namespace shub::os::detail {
@@ -20,14 +21,16 @@ struct RetryGate {
     tried = true, target = next, at = now;
     return true;
   }
-  // True the first time a failure is met since the last success.
-  bool sayOnce() { return !std::exchange(said, true); }
   // Ends the outage: a loss right after a success is retried at once.
-  void succeeded() { said = tried = false; }
+  void succeeded() {
+    failures.reset();
+    tried = false;
+  }
 
   std::string target;  // of the last attempt
   std::chrono::steady_clock::time_point at;
-  bool tried = false, said = false;
+  bool tried = false;
+  Ratelimit failures;  // the first failure since the last success is said
 };
 
 // The input events (linux/input.h) of one pointer event on the uinput mouse:

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/failure_note_internal.h"
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
 
@@ -81,7 +81,7 @@ struct Player {
   uint64_t simulatedEnd = 0;  // a simulated sound plays until this time of the clock
   std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
   std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
-  std::atomic<bool> said[4] = {};       // per cause of silence
+  Ratelimit said[4];                    // per cause of silence
   std::atomic<bool> busy{false};        // from the request until the PCM is closed
   std::jthread thread;                  // declared last: stopped and joined first at exit
 };
@@ -95,7 +95,7 @@ uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSinc
 
 // A click that cannot play is said once per cause, not at every tap.
 bool sayOnce(int cause, const std::string& object, const std::string& what) {
-  if (!player().said[cause].exchange(true)) detail::noteFailure(object, what.c_str(), 0);
+  if (player().said[cause].allow()) logWarning("%s: %s", object.c_str(), what.c_str());
   return false;
 }
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/failure_note_internal.h"
+#include "platform/log.h"
 #include "platform/xlib_internal.h"
 
 namespace shub::os {
@@ -264,9 +264,7 @@ NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
         return {Kind::closeRequested};
       }
     }
-    if (lost_ && !std::exchange(lostSaid_, true)) {
-      detail::noteFailure(std::string("X display ") + DisplayString(display_), "connection lost", 0);
-    }
+    if (lost_ && lostSaid_.allow()) logWarning("X display %s: connection lost", DisplayString(display_));
     if (polled) return {};
     // XPending above read everything already sent; what comes next wakes the poll.
     pollfd connection = {ConnectionNumber(display_), POLLIN, 0};

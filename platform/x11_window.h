@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+#include "platform/log.h"
+
 struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 
 namespace shub::os {
@@ -64,7 +66,7 @@ class NoticeWindow {
   unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
   int width_ = 0, height_ = 0;
   std::atomic<bool> lost_{false};  // set by the connection's exit handler
-  bool lostSaid_ = false;
+  Ratelimit lostSaid_;
   bool arrowSet_ = false;
 };
 

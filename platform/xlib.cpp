@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -21,7 +22,7 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "platform/failure_note_internal.h"
+#include "platform/log.h"
 #include "platform/pointer_internal.h"
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
@@ -112,8 +113,8 @@ void drainEvents(Connection& c) {
 Connection* current(Link& l, const std::string& name) {
   if (l.connection) drainEvents(*l.connection);  // may find the connection lost
   if (l.connection && (l.connection->lost || l.connection->name != name)) {
-    if (l.connection->lost && l.gate.sayOnce()) {
-      detail::noteFailure("X display " + l.connection->name, "connection lost; connecting again", 0);
+    if (l.connection->lost && l.gate.failures.allow()) {
+      logWarning("X display %s: connection lost; connecting again", l.connection->name.c_str());
     }
     l.connection.reset();
   }
@@ -129,7 +130,10 @@ Connection* current(Link& l, const std::string& name) {
   if (!l.attempt.valid() || l.attempt.wait_for(wait) != std::future_status::ready) return nullptr;
   std::unique_ptr<Connection> done = l.attempt.get();
   if (done->display == nullptr) {
-    if (l.gate.sayOnce()) detail::noteFailure("X display " + l.gate.target, "cannot connect", done->error);
+    if (l.gate.failures.allow()) {
+      logWarning("X display %s: cannot connect%s%s", l.gate.target.c_str(), done->error != 0 ? ": " : "",
+                 done->error != 0 ? std::strerror(done->error) : "");
+    }
     return nullptr;
   }
   l.gate.succeeded();

@@ -288,26 +288,24 @@ RouteFileReading readRouteFile(RouteTable& table, const char* path) {
 bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   const RouteFileReading reading = readRouteFile(table, path);
   if (!reading.opened) {
-    if (!reading.failure.empty()) os::logLine(os::LogLevel::error, reading.failure);
+    if (!reading.failure.empty()) os::logError("%s", reading.failure.c_str());
     return false;
   }
   if (reading.truncated) {
-    os::logLine(os::LogLevel::warning,
-                std::string(path) + ": longer than " + std::to_string(kMaxRouteFileBytes) + " bytes; the rest is ignored");
+    os::logWarning("%s: longer than %zu bytes; the rest is ignored", path, static_cast<size_t>(kMaxRouteFileBytes));
   }
   uint32_t refused = 0;
   for (const RouteLineOutcome& line : reading.lines) {
     if (line.entry >= 0) continue;
     reportRejectedLine(messages);
-    os::logLine(os::LogLevel::warning, std::string(path) + ":" + std::to_string(line.lineNumber) + ": " + line.reason);
+    os::logWarning("%s:%u: %s", path, line.lineNumber, line.reason.c_str());
     ++refused;
   }
   // A legal file can still leave a channel dead; the operator hears it here,
   // where crtctl routes would have told it.
-  for (const std::string& warning : routeWarnings(table, reading, path)) os::logLine(os::LogLevel::warning, warning);
-  os::logLine(os::LogLevel::info, std::string(path) + ": " + std::to_string(table.count) +
-                                      (table.count == 1 ? " route, " : " routes, ") + std::to_string(refused) +
-                                      (refused == 1 ? " line refused" : " lines refused"));
+  for (const std::string& warning : routeWarnings(table, reading, path)) os::logWarning("%s", warning.c_str());
+  os::logInfo("%s: %u %s, %u %s", path, table.count, table.count == 1 ? "route" : "routes", refused,
+              refused == 1 ? "line refused" : "lines refused");
   return true;
 }
 
@@ -315,7 +313,7 @@ bool loadRouteTable(RouteTable& table) {
   const std::string directory = os::executableDirectory();
   const std::optional<std::string> path = os::findInDirectory(directory, kRouteFileName);
   if (!path) {
-    os::logLine(os::LogLevel::error, directory + "/" + kRouteFileName + ": no route file beside the program");
+    os::logError("%s/%s: no route file beside the program", directory.c_str(), kRouteFileName);
     return false;
   }
   return loadRouteTableFrom(table, path->c_str(), stdout);

@@ -4,6 +4,7 @@
 #include "router/serial_link.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -31,7 +32,7 @@ std::string writeBlockProblem(int error) {
   const std::string what = std::string(SHUB_WRITE_BLOCK_NAME) + " (" + os::objectPath(SHUB_WRITE_BLOCK_NAME).value_or("") + ")";
   if (error == EINVAL) return what + ": not a file of " + std::to_string(SHUB_BLOCK_SIZE) + " bytes";
   if (error == ELOOP) return what + ": a symbolic link; refused";
-  return os::withError(what, error);
+  return what + ": " + std::strerror(error);
 }
 
 // Tells the writer of the block's message how it went: the length word it
@@ -77,7 +78,7 @@ void SerialLink::startWriter() {
   if (block == nullptr || !writeEvent_.valid()) {
     const std::string problem =
         block == nullptr ? writeBlockProblem(error) : std::string(SHUB_WRITE_EVENT_NAME) + ": cannot be made";
-    os::logLine(os::LogLevel::error, problem + "; serial writes are off");
+    os::logError("%s; serial writes are off", problem.c_str());
     return;
   }
   storeUnownedLock(block);
@@ -99,8 +100,8 @@ bool SerialLink::stopSerialLink() {
   reader_.request_stop();
   if (reader_.joinable()) {
     if (!readerEnded_.try_acquire_for(std::chrono::milliseconds(kReaderStopMs))) {
-      os::logLine(os::LogLevel::error, "the serial reader did not stop within " + std::to_string(kReaderStopMs) +
-                                           " ms; it is left to the end of the process");
+      os::logError("the serial reader did not stop within %u ms; it is left to the end of the process",
+                 static_cast<unsigned>(kReaderStopMs));
       reader_.detach();
       readerLeft_ = true;
       return false;
@@ -140,7 +141,7 @@ std::unique_ptr<os::SerialPort> SerialLink::openAndSay() {
 void SerialLink::say(os::LogLevel level, const std::string& line, const std::string& state) {
   if (line == lastSaid_) return;
   lastSaid_ = line;
-  os::logLine(level, line);
+  os::logAt(level, "%s", line.c_str());
   if (deps_.portState) deps_.portState(state);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/log.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
 #include "platform/x11_window.h"
@@ -38,8 +39,7 @@ void paintNotice(os::NoticeWindow& window) {
   // Said once per reason: every repaint reads the file again.
   static BmpRefusal said = BmpRefusal::none;
   if (refusal != BmpRefusal::none && refusal != said) {
-    std::fprintf(stderr, "duskcard: %s: %s; the notice shows black\n", path ? path->c_str() : kBitmapPath,
-                 bmpRefusalText(refusal));
+    os::logWarning("%s: %s; the notice shows black", path ? path->c_str() : kBitmapPath, bmpRefusalText(refusal));
   }
   said = refusal;
   window.paint([&image](int y, std::span<uint32_t> row) { image.copyRow(y, row); });
@@ -56,7 +56,7 @@ int runDuskcard() {
   std::string failure;
   const std::unique_ptr<os::NoticeWindow> window = os::NoticeWindow::create(kClassName, kTitle, &failure);
   if (window == nullptr) {
-    std::fprintf(stderr, "duskcard: no window: %s\n", failure.c_str());
+    os::logError("no window: %s", failure.c_str());
     return kExitNoWindow;
   }
   NoticeState state(now());  // the time-out counts from the window's creation

@@ -246,11 +246,11 @@ TEST(RetryGate, OneAttemptASecondPerTargetAndOneWordPerOutage) {
     EXPECT_EQ(gate.due(step.target, std::chrono::steady_clock::time_point(std::chrono::milliseconds(step.now))),
               step.due) << step.target << " at " << step.now;
   }
-  EXPECT_TRUE(gate.sayOnce());
-  EXPECT_FALSE(gate.sayOnce());
+  EXPECT_TRUE(gate.failures.allow());
+  EXPECT_FALSE(gate.failures.allow());
   gate.succeeded();
   EXPECT_TRUE(gate.due("/dev/uinput", std::chrono::steady_clock::time_point(std::chrono::milliseconds(7003))));
-  EXPECT_TRUE(gate.sayOnce()) << "a new outage is said again";
+  EXPECT_TRUE(gate.failures.allow()) << "a new outage is said again";
 }
 
 TEST(UinputPointer, EachEventIsAbsoluteMotionAndButtonOneThenSynReport) {
