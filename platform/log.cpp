@@ -6,10 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace shub::os {
 namespace {
@@ -54,36 +53,25 @@ void vlog(LogLevel level, const char* format, va_list args) {
 
 }  // namespace
 
-#define SHUB_LOG_AT(level)        \
-  va_list args;                   \
-  va_start(args, format);         \
-  vlog(level, format, args);      \
-  va_end(args)
-
-void logAt(LogLevel level, const char* format, ...) { SHUB_LOG_AT(level); }
-void logError(const char* format, ...) { SHUB_LOG_AT(LogLevel::error); }
-void logWarning(const char* format, ...) { SHUB_LOG_AT(LogLevel::warning); }
-void logInfo(const char* format, ...) { SHUB_LOG_AT(LogLevel::info); }
-void logDebug(const char* format, ...) { SHUB_LOG_AT(LogLevel::debug); }
-
-#undef SHUB_LOG_AT
-
-bool Ratelimit::allow() {
-  std::lock_guard lock(mutex_);
-  const auto now = std::chrono::steady_clock::now();
-  if (interval_.count() > 0 && now - windowStart_ >= interval_) {
-    windowStart_ = now;
-    used_ = 0;
+// Each level's function is the same three lines around vlog().
+#define SHUB_LOG_FUNCTION(name, level)       \
+  void name(const char* format, ...) {      \
+    va_list args;                           \
+    va_start(args, format);                 \
+    vlog(level, format, args);              \
+    va_end(args);                           \
   }
-  if (used_ >= burst_) return false;
-  ++used_;
-  return true;
-}
+SHUB_LOG_FUNCTION(logError, LogLevel::error)
+SHUB_LOG_FUNCTION(logWarning, LogLevel::warning)
+SHUB_LOG_FUNCTION(logInfo, LogLevel::info)
+SHUB_LOG_FUNCTION(logDebug, LogLevel::debug)
+#undef SHUB_LOG_FUNCTION
 
-void Ratelimit::reset() {
-  std::lock_guard lock(mutex_);
-  used_ = 0;
-  windowStart_ = {};
+void logAt(LogLevel level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vlog(level, format, args);
+  va_end(args);
 }
 
 void setVerboseLog(bool on) { verbose.store(on, std::memory_order_relaxed); }

@@ -3,8 +3,7 @@
 // Safe from any thread; errno is left as it was.
 #pragma once
 
-#include <chrono>
-#include <mutex>
+#include <atomic>
 #include <string>
 
 namespace shub::os {
@@ -15,8 +14,7 @@ enum class LogLevel { error = 3, warning = 4, info = 6, debug = 7 };
 [[gnu::format(printf, 1, 2)]] void logError(const char* format, ...);
 [[gnu::format(printf, 1, 2)]] void logWarning(const char* format, ...);
 [[gnu::format(printf, 1, 2)]] void logInfo(const char* format, ...);
-// Only when verbose.
-[[gnu::format(printf, 1, 2)]] void logDebug(const char* format, ...);
+[[gnu::format(printf, 1, 2)]] void logDebug(const char* format, ...);  // only when verbose
 
 // The start of such a line, for a message built in advance (a signal handler cannot format).
 std::string logLinePrefix(LogLevel level);
@@ -24,20 +22,15 @@ std::string logLinePrefix(LogLevel level);
 void setVerboseLog(bool verbose);
 bool verboseLog();
 
-// Lets a message through `burst` times per `interval`; an interval of zero
-// never refills, which is "say it once" until reset() when the fault clears.
-class Ratelimit {
+// A failure that repeats is said the first time, then not again until reset()
+// when it clears: a burst of one without refill, the only rate the programs need.
+class SayOnce {
  public:
-  explicit Ratelimit(unsigned burst = 1, std::chrono::milliseconds interval = {}) : burst_(burst), interval_(interval) {}
-  bool allow();
-  void reset();
+  bool allow() { return !said_.exchange(true, std::memory_order_relaxed); }
+  void reset() { said_.store(false, std::memory_order_relaxed); }
 
  private:
-  std::mutex mutex_;
-  const unsigned burst_;
-  const std::chrono::milliseconds interval_;
-  unsigned used_ = 0;
-  std::chrono::steady_clock::time_point windowStart_{};
+  std::atomic<bool> said_{false};
 };
 
 }  // namespace shub::os

@@ -30,7 +30,7 @@ struct RetryGate {
   std::string target;  // of the last attempt
   std::chrono::steady_clock::time_point at;
   bool tried = false;
-  Ratelimit failures;  // the first failure since the last success is said
+  SayOnce failures;  // the first failure since the last success is said
 };
 
 // The input events (linux/input.h) of one pointer event on the uinput mouse:

@@ -81,7 +81,7 @@ struct Player {
   uint64_t simulatedEnd = 0;  // a simulated sound plays until this time of the clock
   std::tuple<std::string, off_t, time_t, long> cachedStamp;  // path, size, modification time
   std::shared_ptr<const Sound> cached;  // nullptr: the file at cachedStamp does not decode
-  Ratelimit said[4];                    // per cause of silence
+  SayOnce said[4];                      // per cause of silence
   std::atomic<bool> busy{false};        // from the request until the PCM is closed
   std::jthread thread;                  // declared last: stopped and joined first at exit
 };

@@ -66,7 +66,7 @@ class NoticeWindow {
   unsigned long messageAtom_ = 0, protocolsAtom_ = 0, deleteAtom_ = 0;
   int width_ = 0, height_ = 0;
   std::atomic<bool> lost_{false};  // set by the connection's exit handler
-  Ratelimit lostSaid_;
+  SayOnce lostSaid_;
   bool arrowSet_ = false;
 };
 
