@@ -23,8 +23,8 @@
 #include <string>
 
 #include "platform/folder_lock.h"
-#include "platform/node_links.h"
 #include "platform/serial_port.h"
+#include "platform/tool_files.h"
 
 namespace shub::client {
 

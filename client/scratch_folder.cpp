@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/folder_lock.h"
-#include "platform/scratch_folder.h"
+#include "platform/tool_files.h"
 
 namespace fs = std::filesystem;
 

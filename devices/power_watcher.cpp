@@ -10,10 +10,10 @@
 #include <charconv>
 #include <string>
 
+#include "devices/small_file.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/regular_file.h"
 
 namespace shub::devices {
 
@@ -29,9 +29,9 @@ constexpr uint8_t kLineOnline = 1;
 
 // The first line as a decimal 0..255, white space around it allowed.
 std::optional<uint8_t> readStatusFile(const std::string& path) {
-  const std::optional<std::string> text = os::detail::readSmallFile(path, 64, os::detail::TooLong::cut);
+  const std::optional<std::string> text = readSmallFile(path, 64, TooLong::cut);
   if (!text) return std::nullopt;
-  const std::string_view line = os::detail::trimSpace(std::string_view(*text).substr(0, text->find('\n')));
+  const std::string_view line = trimSpace(std::string_view(*text).substr(0, text->find('\n')));
   unsigned value = 0;
   const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
   if (line.size() > 3 || error != std::errc() || end != line.data() + line.size() || value > 255) return std::nullopt;
@@ -39,8 +39,8 @@ std::optional<uint8_t> readStatusFile(const std::string& path) {
 }
 
 bool externalSupplyOnline(const std::string& supply) {
-  const std::optional<std::string> type = os::detail::readSmallFile(supply + "/type", 64, os::detail::TooLong::cut);
-  const std::string_view kind = type ? os::detail::trimSpace(*type) : "";
+  const std::optional<std::string> type = readSmallFile(supply + "/type", 64, TooLong::cut);
+  const std::string_view kind = type ? trimSpace(*type) : "";
   return (kind == "Mains" || kind == "USB") && readStatusFile(supply + "/online") == uint8_t{1};
 }
 

@@ -3,13 +3,13 @@
 #include <charconv>
 #include <string>
 
+#include "devices/small_file.h"
 #include "platform/paths.h"
-#include "platform/regular_file.h"
 
 namespace shub::devices {
 
 std::optional<uint32_t> parseRegistryDword(std::string_view text) {
-  text = os::detail::trimSpace(text);
+  text = trimSpace(text);
   const int base = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 16 : 10;
   text.remove_prefix(base == 16 ? 2 : 0);
   uint32_t dword = 0;  // from_chars takes no sign, space or prefix and refuses what overflows
@@ -22,7 +22,7 @@ std::optional<uint32_t> readRegistryDword(std::string_view valuePath) {
   constexpr size_t kMaxValueText = 64;  // longer files cannot hold a valid DWORD
   const std::optional<std::string> value = os::resolveDevicePath(valuePath);
   const std::optional<std::string> text =
-      value ? os::detail::readSmallFile(*value, kMaxValueText, os::detail::TooLong::refuse) : std::nullopt;
+      value ? readSmallFile(*value, kMaxValueText, TooLong::refuse) : std::nullopt;
   return text ? parseRegistryDword(*text) : std::nullopt;
 }
 

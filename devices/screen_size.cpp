@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "devices/small_file.h"
 #include "platform/paths.h"
-#include "platform/regular_file.h"
 
 namespace shub::devices {
 namespace {
@@ -17,9 +17,9 @@ constexpr uint32_t kMaxDimension = 1 << 20;  // far beyond any screen; keeps sum
 
 // "800x480" (or "800,480" for the framebuffer), white space around it allowed.
 std::optional<os::ScreenSize> fromFile(const std::optional<std::string>& path, std::string_view separators) {
-  const auto text = path ? os::detail::readSmallFile(*path, 64, os::detail::TooLong::refuse) : std::nullopt;
+  const auto text = path ? readSmallFile(*path, 64, TooLong::refuse) : std::nullopt;
   if (!text) return std::nullopt;
-  const std::string_view size = os::detail::trimSpace(*text);
+  const std::string_view size = trimSpace(*text);
   const char* end = size.data() + size.size();
   uint32_t width = 0, height = 0;
   const auto [split, widthError] = std::from_chars(size.data(), end, width);

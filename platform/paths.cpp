@@ -1,5 +1,7 @@
 // Device paths (some from route files and clients) never resolve outside the root and
 // always alike; links inside it are followed: that is how real devices are attached.
+// Whatever stands at a path read whole, the caller never blocks on it (a FIFO), never
+// reads for ever (a link to /dev/zero) and never takes a directory for an empty file.
 #include "platform/paths.h"
 
 #include <dirent.h>
@@ -45,6 +47,18 @@ bool makeObjectsDirectory(const std::string& dir) {
     if (mkdir(dir.substr(0, slash).c_str(), 0770) != 0 && errno != EEXIST) return false;
   }
   return mkdir(dir.c_str(), 0770) == 0 ? chmod(dir.c_str(), 02770) == 0 : errno == EEXIST;
+}
+
+// Appends up to `limit` bytes; false on a read error. Small pieces suit a small stack.
+bool readUpTo(int fd, size_t limit, std::string& out) {
+  char piece[512];
+  while (out.size() < limit) {
+    const ssize_t got = ::read(fd, piece, std::min(sizeof piece, limit - out.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    out.append(piece, static_cast<size_t>(got));
+  }
+  return true;
 }
 
 }  // namespace
@@ -100,6 +114,27 @@ std::optional<std::string> findDeviceNode(std::string_view name) {
 mode_t fileType(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+}
+
+FileRead readRegularFile(const std::string& path, size_t maxBytes) {
+  FileRead result;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  struct stat info {};
+  std::string buffer;
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    result.error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    result.notRegular = true;
+    result.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+  } else if (!readUpTo(fd, maxBytes + 1, buffer)) {  // one more tells a longer file apart
+    result.error = errno;
+  } else {
+    result.truncated = buffer.size() > maxBytes;
+    buffer.resize(std::min(buffer.size(), maxBytes));
+    result.text = std::move(buffer);
+  }
+  if (fd >= 0) ::close(fd);
+  return result;
 }
 
 bool writeNodeFile(const std::string& path, std::string_view text, bool append) {

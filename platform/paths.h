@@ -1,4 +1,6 @@
-// The device's paths resolve below $CE_ROOT, its nodes in $CE_ROOT/dev, objects in $CE_OBJECTS.
+// The device's paths resolve below $CE_ROOT, its nodes in $CE_ROOT/dev, objects in
+// $CE_OBJECTS; and whole files read where only a regular file makes sense
+// (configuration, simulated nodes, sysfs attributes, registry values).
 #pragma once
 
 #include <sys/types.h>
@@ -29,6 +31,16 @@ std::optional<std::string> findDeviceNode(std::string_view name);
 
 // The file type bits (S_IFMT) of what `path` leads to; 0 when nothing does.
 mode_t fileType(const std::string& path);
+
+struct FileRead {
+  std::optional<std::string> text;  // nullopt: nothing was read
+  int error = 0;                    // the OS error when nothing was read
+  bool notRegular = false;          // the path names something other than a regular file
+  bool truncated = false;           // longer than asked for: text holds the first maxBytes
+};
+
+// At most `maxBytes` bytes of the regular file at `path`.
+FileRead readRegularFile(const std::string& path, size_t maxBytes);
 
 // One write(2) of `text` to the existing file `path`, appended or replacing it.
 bool writeNodeFile(const std::string& path, std::string_view text, bool append);

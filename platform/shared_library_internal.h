@@ -10,22 +10,17 @@
 
 namespace shub::os::detail {
 
-// Stores `name` from `library` in `function`; false when it is missing.
-template <typename Function>
-bool resolveSymbol(void* library, const char* name, Function& function) {
-  void* const symbol = ::dlsym(library, name);
-  if (symbol == nullptr) return false;
-  function = reinterpret_cast<Function>(symbol);
-  return true;
-}
-
 // Stores each of `names`, in order, in the matching one of `functions`;
 // false at the first that is missing.
 template <typename... Functions>
 bool resolveSymbols(void* library, const std::array<const char*, sizeof...(Functions)>& names,
                     Functions&... functions) {
   size_t next = 0;
-  return (resolveSymbol(library, names[next++], functions) && ...);
+  const auto resolve = [&]<typename Function>(Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, names[next++]));
+    return function != nullptr;
+  };
+  return (resolve(functions) && ...);
 }
 
 // The function table `Api` of library `soname`, filled by `resolve` on first

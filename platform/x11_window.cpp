@@ -17,7 +17,6 @@
 #include <initializer_list>
 #include <iterator>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "platform/log.h"
@@ -182,10 +181,10 @@ bool postWindowMessage(const char* className, const char* title, uint32_t number
   });
 }
 
-bool bringWindowToForeground(const char* className, const char* title) {
-  return withTopLevel(className, title, [](Display* display, Found found) {
+void bringWindowToForeground(const char* className, const char* title) {
+  withTopLevel(className, title, [](Display* display, Found found) {
     bringToForeground(display, found.client, found.frame, windowManagerRunning(display));
-    return found.client != 0;
+    return true;
   });
 }
 

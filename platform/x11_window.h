@@ -22,8 +22,8 @@ namespace shub::os {
 bool postWindowMessage(const char* className, const char* title, uint32_t number, uint32_t unsignedArgument,
                        int32_t signedArgument);
 
-// False when there is no display or no such window.
-bool bringWindowToForeground(const char* className, const char* title);
+// Nothing happens when there is no display or no such window.
+void bringWindowToForeground(const char* className, const char* title);
 
 struct NoticeWindowEvent {
   enum class Kind {

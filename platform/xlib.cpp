@@ -31,8 +31,7 @@ namespace shub::os {
 namespace {
 
 // The daemon's Xlib and XTest functions, through libXtst, which brings libX11.
-struct DaemonXlib {
-  XlibApi open;
+struct DaemonXlib : XlibApi {
   decltype(&XCloseDisplay) closeDisplay = nullptr;
   decltype(&XSelectInput) selectInput = nullptr;
   decltype(&XPending) pending = nullptr;
@@ -45,13 +44,12 @@ struct DaemonXlib {
 
 const DaemonXlib* loadXlib() {
   return detail::loadLibraryApi<DaemonXlib>("libXtst.so.6", [](void* library, DaemonXlib& api) {
-    XlibApi& o = api.open;
     return detail::resolveSymbols(library,
                                   {"XInitThreads", "XSetErrorHandler", "XSetIOErrorHandler", "XOpenDisplay",
                                    "XSetIOErrorExitHandler", "XCloseDisplay", "XFlush", "XSelectInput", "XPending",
                                    "XNextEvent", "XTestQueryExtension", "XTestFakeMotionEvent", "XTestFakeButtonEvent"},
-                                  o.initThreads, o.setErrorHandler, o.setIOErrorHandler, o.openDisplay,
-                                  o.setIOErrorExitHandler, api.closeDisplay, api.flush, api.selectInput, api.pending,
+                                  api.initThreads, api.setErrorHandler, api.setIOErrorHandler, api.openDisplay,
+                                  api.setIOErrorExitHandler, api.closeDisplay, api.flush, api.selectInput, api.pending,
                                   api.nextEvent, api.queryXTest, api.fakeMotion, api.fakeButton);
   });
 }
@@ -85,7 +83,7 @@ std::unique_ptr<Connection> connect(const std::string& name) {
   auto c = std::make_unique<Connection>();
   c->x = loadXlib();
   errno = 0;
-  c->display = c->x != nullptr ? openXConnection(c->x->open, name.c_str(), &c->lost) : nullptr;
+  c->display = c->x != nullptr ? openXConnection(*c->x, name.c_str(), &c->lost) : nullptr;
   c->error = c->x != nullptr ? errno : ELIBACC;
   if (c->display == nullptr) return c;
   c->name = name;

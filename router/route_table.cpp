@@ -22,7 +22,6 @@
 
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/regular_file.h"
 #include "router/route_check.h"
 
 namespace shub::router {

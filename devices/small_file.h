@@ -1,5 +1,4 @@
-// A whole file where only a regular file makes sense: configuration, simulated nodes,
-// sysfs attributes and registry values.
+// Small text values read from device nodes, sysfs attributes and registry files.
 #pragma once
 
 #include <cstddef>
@@ -7,19 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace shub::os {
+#include "platform/paths.h"
 
-struct FileRead {
-  std::optional<std::string> text;  // nullopt: nothing was read
-  int error = 0;                    // the OS error when nothing was read
-  bool notRegular = false;          // the path names something other than a regular file
-  bool truncated = false;           // longer than asked for: text holds the first maxBytes
-};
-
-// At most `maxBytes` bytes of the regular file at `path`.
-FileRead readRegularFile(const std::string& path, size_t maxBytes);
-
-namespace detail {
+namespace shub::devices {
 
 enum class TooLong {
   refuse,  // a longer file cannot hold a valid value: nullopt
@@ -27,7 +16,7 @@ enum class TooLong {
 };
 
 inline std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes, TooLong tooLong) {
-  FileRead read = readRegularFile(path, maxBytes);
+  os::FileRead read = os::readRegularFile(path, maxBytes);
   return read.truncated && tooLong == TooLong::refuse ? std::nullopt : std::move(read.text);
 }
 
@@ -39,6 +28,4 @@ inline std::string_view trimSpace(std::string_view text) {
                                          : text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
-}  // namespace detail
-
-}  // namespace shub::os
+}  // namespace shub::devices

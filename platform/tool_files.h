@@ -1,5 +1,6 @@
-// Links a tool puts in place of a device node for a while (crtctl replay's port):
-// it tells its own link by the node itself, and draws unguessable names for them.
+// What a tool needs of the OS for the files it owns for a while: scratch folders
+// (client/scratch_folder.h), and links put in place of a device node (crtctl
+// replay's port), told apart by the node itself and named unguessably.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,18 @@
 #include <string>
 
 namespace shub::os {
+
+int ownProcessId();
+
+// Makes a folder of mode 0700 from `pathTemplate`, whose last six characters
+// are XXXXXX: its path, or nullopt with `why`.
+std::optional<std::string> makePrivateFolder(std::string pathTemplate, std::string* why);
+
+// A real folder (not a link) that belongs to our user.
+bool isOwnFolder(const std::string& path);
+
+// Process `pid` runs in our pid namespace, ours or not.
+bool processRuns(int pid);
 
 struct NodeIdentity {
   enum class Kind {
