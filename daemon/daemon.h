@@ -18,7 +18,7 @@
 #include "devices/control_channel.h"
 #include "devices/power_watcher.h"
 #include "platform/main_loop.h"
-#include "platform/status_object.h"
+#include "platform/named_objects.h"
 #include "platform/log.h"
 #include "router/channel_blocks.h"
 #include "router/frame_assembler.h"

@@ -1,7 +1,5 @@
 // Client-side access to named objects and the event protocol, compiled into
-// libserialhub too. Any group member can shrink an object under a client, so
-// mappings go through the SIGBUS guard, which passes every other SIGBUS on to
-// the program's own.
+// libserialhub too.
 #include "platform/client_objects.h"
 
 #include <algorithm>
@@ -21,8 +19,6 @@
 
 #include <serialhub/protocol.h>
 
-#include "platform/mapping_guard.h"
-#include "platform/named_event.h"
 #include "platform/paths.h"
 
 namespace shub::os {
@@ -123,27 +119,6 @@ int detail::openObjectFile(const std::string& path, uint32_t size) {
   return -1;
 }
 
-Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(size) {
-  address_ = fd < 0 ? nullptr : static_cast<uint8_t*>(mapGuarded(fd, size, notice, &tripped_));
-  if (address_ == nullptr && fd >= 0) {
-    const int error = errno;
-    close(std::exchange(fd_, -1));
-    errno = error;
-  }
-}
-
-void Block::swap(Block& other) noexcept {
-  std::swap(fd_, other.fd_);
-  std::swap(address_, other.address_);
-  std::swap(size_, other.size_);
-  std::swap(tripped_, other.tripped_);
-}
-
-Block::~Block() {
-  unmapGuarded(address_, size_);
-  if (fd_ >= 0) close(fd_);
-}
-
 Block Block::open(std::string_view name, uint32_t size) {
   const std::optional<std::string> path = objectPath(name);
   errno = EINVAL;  // for a name that cannot be an object
@@ -181,7 +156,8 @@ void Event::clear() {
 bool Event::signalled() const { return valid() && std::atomic_ref(*word()).load(std::memory_order_acquire) != 0; }
 
 WaitResult Event::wait(Timeout timeout, std::stop_token stop) {
-  return valid() ? takeSignal(word(), !local_, deadlineAfter(timeout), std::move(stop)) : WaitResult::failed;
+  const Deadline deadline = timeout ? Deadline(Clock::now() + *timeout) : std::nullopt;
+  return valid() ? takeSignal(word(), !local_, deadline, std::move(stop)) : WaitResult::failed;
 }
 
 bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline) {

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -12,12 +11,6 @@
 #include <thread>
 
 namespace shub::os {
-
-// Whole milliseconds of the monotonic clock since `start`.
-inline uint64_t msSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-}
 
 // Sleeps for `duration`; a stop ends it at once, even one requested just before.
 inline void pauseFor(std::chrono::milliseconds duration, std::stop_token stop = {}) {

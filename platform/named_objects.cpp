@@ -1,7 +1,7 @@
 // Named blocks, events, instance locks and the daemon's status object: files
 // in $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
 // creators racing for a name (nobody sees an object half made) and files
-// planted or shrunk by other processes (mapping_guard.h).
+// planted or shrunk by other processes (mapping_guard.cpp).
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -18,11 +18,8 @@
 #include <serialhub/protocol.h>
 
 #include "platform/log.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/named_mutex.h"
+#include "platform/named_objects.h"
 #include "platform/paths.h"
-#include "platform/status_object.h"
 
 static_assert(std::endian::native == std::endian::little, "the object files are little-endian");
 

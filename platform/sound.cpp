@@ -91,7 +91,10 @@ Player& player() {
   return instance;
 }
 
-uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSince({}); }
+uint64_t nowMs(const Player& p) {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return p.clock ? p.clock() : static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
 
 // A click that cannot play is said once per cause, not at every tap.
 bool sayOnce(int cause, const std::string& object, const std::string& what) {

@@ -23,7 +23,6 @@
 #include "platform/power_nodes.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
-#include "platform/pointer_internal.h"
 #include "platform/process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
