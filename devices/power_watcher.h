@@ -8,8 +8,8 @@
 
 #include "devices/backlight_click.h"
 #include "devices/touch_injector.h"
-#include "platform/clock.h"
 #include "platform/power_nodes.h"
+#include "router/threads.h"
 
 namespace shub::devices {
 
@@ -45,7 +45,7 @@ class RealPowerPlatform final : public PowerPlatform {
   void stopTouch() override { touch_.stop(); }
   void startTouch() override { touch_.start(); }
   void startProgram(const char* devicePath, const char* commandLine) override;  // said either way
-  void pause(std::chrono::milliseconds duration) override { os::pauseFor(duration); }
+  void pause(std::chrono::milliseconds duration) override { router::pauseFor(duration); }
 
  private:
   std::optional<os::Battery> battery_;

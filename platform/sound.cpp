@@ -14,10 +14,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
@@ -172,12 +173,16 @@ bool startSoundUnlessPlaying(const char* devicePath) {
   if (alsa() == nullptr) return sayOnce(2, "sound", "libasound cannot be loaded; clicks stay silent");
   p.busy = true;
   // The last player has ended (busy was false): the assignment only joins it.
-  p.thread = startThread([&p, sound](std::stop_token stop) {
-    playOnAlsa(*sound, stop);
+  try {
+    p.thread = std::jthread([&p, sound](std::stop_token stop) {
+      playOnAlsa(*sound, stop);
+      p.busy = false;
+    });
+    return true;
+  } catch (const std::system_error&) {  // no thread to give: this click stays silent
     p.busy = false;
-  });
-  if (!p.thread.joinable()) p.busy = false;
-  return p.thread.joinable();
+    return false;
+  }
 }
 
 void setSoundClock(SoundClock clock) {

@@ -21,7 +21,6 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/pointer.h"
 #include "platform/shared_library_internal.h"

@@ -1,5 +1,5 @@
-// Pauses and threads with a cooperative stop: the stop token ends each wait
-// (waitEvent, pauseFor, serial) at once.
+// Pauses and threads with a cooperative stop, for the daemon's services and
+// tools: the stop token ends each wait (Event::wait, pauseFor, the serial link) at once.
 #pragma once
 
 #include <chrono>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-namespace shub::os {
+namespace shub::router {
 
 // Sleeps for `duration`; a stop ends it at once, even one requested just before.
 inline void pauseFor(std::chrono::milliseconds duration, std::stop_token stop = {}) {
@@ -36,4 +36,4 @@ inline void stopThread(std::jthread& thread) {
   if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
 }
 
-}  // namespace shub::os
+}  // namespace shub::router
