@@ -103,7 +103,7 @@ bool Daemon::endStart(int code, const std::string& line) {
 }
 
 bool Daemon::start() {
-  battery_ = os::findBattery();  // absent is fine: the power watcher never transitions
+  battery_ = devices::findBattery();  // absent is fine: the power watcher never transitions
   const bool loaded = routesPath_.empty() ? router::loadRouteTable(routes_)
                                           : router::loadRouteTableFrom(routes_, routesPath_.c_str(), stdout);
   if (!loaded) return endStart(kExitConfig);  // said by the loader
