@@ -34,8 +34,6 @@ __kernel_timespec kernelTime(Clock::time_point at) {
   return {ns / 1000000000, ns % 1000000000};
 }
 
-bool deadlinePassed(const Deadline& deadline) { return deadline && Clock::now() >= *deadline; }
-
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 // False with errno on any return but a wake-up (EINTR: a signal handler ran).
 bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
@@ -97,7 +95,7 @@ WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, st
     uint32_t expected = word.load(std::memory_order_relaxed);
     if (expected != 0) {
       if (word.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
-    } else if (deadlinePassed(deadline)) {
+    } else if (deadline && Clock::now() >= *deadline) {
       return WaitResult::timeout;
     } else if (stop.stop_possible()) {
       futexWaitOrStop(state, shared, &stopWord.word, deadline);
@@ -109,7 +107,7 @@ WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, st
 
 }  // namespace
 
-int detail::openObjectFile(const std::string& path, uint32_t size) {
+int openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
@@ -122,7 +120,7 @@ int detail::openObjectFile(const std::string& path, uint32_t size) {
 Block Block::open(std::string_view name, uint32_t size) {
   const std::optional<std::string> path = objectPath(name);
   errno = EINVAL;  // for a name that cannot be an object
-  return Block(path ? detail::openObjectFile(*path, size) : -1, size, {});
+  return Block(path ? openObjectFile(*path, size) : -1, size, {});
 }
 
 bool Event::hasMagic() const {

@@ -72,8 +72,8 @@ class Event {
   Event() = default;  // no event: a signal does nothing, a wait fails
 
   static Event unnamed();
-  // Creates the named event, not signalled, or opens it keeping its state;
-  // invalid on failure. The daemon's side: not in the client library.
+  // The daemon's side: creates the named event, not signalled, or opens it
+  // keeping its state; invalid on failure.
   static Event create(std::string_view name);
   // Opens an existing named event; invalid, errno set, when there is none.
   static Event open(std::string_view name);
@@ -114,12 +114,8 @@ bool lockedByAnother(int fd);
 // False with errno: ETIMEDOUT, or the OS error.
 bool lockExclusiveUntil(int fd, Clock::time_point deadline);
 
-namespace detail {
-
 // Block::open's open, for the daemon too: a link planted there would have us
 // write into whatever it points at.
 int openObjectFile(const std::string& path, uint32_t size);
-
-}  // namespace detail
 
 }  // namespace shub::os

@@ -33,7 +33,7 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   const size_t slash = path.rfind('/') + 1;
   // Repeats only when the name vanishes between a failed link and the open.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = detail::openObjectFile(path, size);
+    int fd = openObjectFile(path, size);
     if (fd >= 0 || errno != ENOENT) return fd;
     std::string temporary = path.substr(0, slash) + "." + path.substr(slash) + ".XXXXXX";
     if ((fd = mkostemp(temporary.data(), O_CLOEXEC)) < 0) return -1;
@@ -115,9 +115,7 @@ InstanceLock::InstanceLock(std::string_view name) {
   fd_ = held ? fd : -1;
 }
 
-InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) close(fd_);
-}
+InstanceLock::~InstanceLock() { if (fd_ >= 0) close(fd_); }
 
 bool StatusObject::open(std::string* why) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);

@@ -26,8 +26,6 @@
 namespace shub::os {
 namespace {
 
-using detail::resolveSymbols;
-
 constexpr sf_count_t kMaxSamples = 16 * 1024 * 1024;  // beyond this a click would only fill memory
 
 struct Sound {
@@ -54,7 +52,7 @@ struct AlsaApi {
 
 const SndfileApi* sndfile() {
   return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
-    return resolveSymbols(library, {"sf_open", "sf_readf_short", "sf_close"}, api.open, api.readf, api.close);
+    return detail::resolveSymbols(library, {"sf_open", "sf_readf_short", "sf_close"}, api.open, api.readf, api.close);
   });
 }
 
@@ -65,12 +63,12 @@ void swallowAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
     decltype(&snd_lib_error_set_handler) setErrorHandler = nullptr;
-    return resolveSymbols(library,
-                          {"snd_pcm_open", "snd_pcm_nonblock", "snd_pcm_set_params", "snd_pcm_writei",
-                           "snd_pcm_recover", "snd_pcm_drain", "snd_pcm_close", "snd_strerror",
-                           "snd_lib_error_set_handler"},
-                          api.open, api.nonblock, api.setParams, api.writei, api.recover, api.drain, api.close,
-                          api.strerror, setErrorHandler) &&
+    return detail::resolveSymbols(library,
+                                  {"snd_pcm_open", "snd_pcm_nonblock", "snd_pcm_set_params", "snd_pcm_writei",
+                                   "snd_pcm_recover", "snd_pcm_drain", "snd_pcm_close", "snd_strerror",
+                                   "snd_lib_error_set_handler"},
+                                  api.open, api.nonblock, api.setParams, api.writei, api.recover, api.drain, api.close,
+                                  api.strerror, setErrorHandler) &&
            setErrorHandler(swallowAlsaMessage) == 0;  // before any PCM exists
   });
 }
