@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/named_event.h"
+#include "platform/client_objects.h"
 #include "router/frame_assembler.h"
 #include "router/status_publisher.h"
 

@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 #include "router/channel_blocks.h"
 

@@ -19,8 +19,8 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "platform/clock.h"
 #include "platform/paths.h"
+#include "router/threads.h"
 
 namespace shub::client {
 
@@ -80,7 +80,7 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
     if (length < 0 && (errno == ENOTCONN || errno == EINTR)) {
       // Gone: said once, then looked for once a slice until one is back.
       if (errno == ENOTCONN) shared.presence.gone();
-      if (!shared.presence.look()) os::pauseFor(std::chrono::milliseconds(kSliceMs));
+      if (!shared.presence.look()) router::pauseFor(std::chrono::milliseconds(kSliceMs));
       continue;
     }
     shared.presence.back();  // a peek that waited its slice out had a daemon

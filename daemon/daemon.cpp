@@ -11,11 +11,11 @@
 
 #include <serialhub/protocol.h>
 
-#include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/pointer.h"
 #include "router/channel_blocks.h"
 #include "router/hex_text.h"
+#include "router/threads.h"
 
 namespace shub::daemon {
 
@@ -77,13 +77,13 @@ void Daemon::startStatus() {
 // Fixed points 50 ms apart, once the channel events exist.
 void Daemon::startDeviceServices() {
   constexpr std::chrono::milliseconds kServiceGap{50};
-  os::pauseFor(kServiceGap);
+  router::pauseFor(kServiceGap);
   backlight_.assume(true);  // taken to be on; no code is sent
   control_.start();
-  os::pauseFor(kServiceGap);
+  router::pauseFor(kServiceGap);
   os::preparePointerDevice();  // a uinput mouse must exist before the first touch
   touch_.start();
-  os::pauseFor(kServiceGap);
+  router::pauseFor(kServiceGap);
   powerPlatform_.emplace(battery_, touch_);
   power_.emplace(*powerPlatform_, backlight_);
 }
@@ -103,7 +103,7 @@ bool Daemon::endStart(int code, const std::string& line) {
 }
 
 bool Daemon::start() {
-  battery_ = os::findBattery();  // absent is fine: the power watcher never transitions
+  battery_ = devices::findBattery();  // absent is fine: the power watcher never transitions
   const bool loaded = routesPath_.empty() ? router::loadRouteTable(routes_)
                                           : router::loadRouteTableFrom(routes_, routesPath_.c_str(), stdout);
   if (!loaded) return endStart(kExitConfig);  // said by the loader

@@ -18,7 +18,7 @@
 #include "devices/control_channel.h"
 #include "devices/power_watcher.h"
 #include "platform/main_loop.h"
-#include "platform/status_object.h"
+#include "platform/named_objects.h"
 #include "platform/log.h"
 #include "router/channel_blocks.h"
 #include "router/frame_assembler.h"
@@ -69,7 +69,7 @@ class Daemon final : private router::FrameAssemblerHooks {
   // restarts, touch, control, then the serial link) stop before the blocks,
   // the status object and the loop they use go away.
   std::string routesPath_;  // empty: ctl_rt.st beside the program
-  std::optional<os::Battery> battery_;  // absent when missing at start-up
+  std::optional<devices::Battery> battery_;  // absent when missing at start-up
   router::RouteTable routes_;           // referred to by the assembler: the daemon never moves
   std::optional<os::MainLoop> loop_;    // the power tick and the stop signals
   router::ChannelSet channels_;    // every entry's block and event

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
-#include "platform/power_nodes.h"
 #include "platform/sound.h"
 
 namespace shub::devices {
@@ -17,6 +17,10 @@ namespace shub::devices {
 inline constexpr uint32_t kBacklightOnCode = 0x321044;
 inline constexpr uint32_t kBacklightOffCode = 0x321048;
 inline constexpr const char* kClickSoundPath = "\\residentflash2\\click.wav";
+
+// BKL1, found at each switch: a regular file records `record`; a sysfs backlight
+// gets `bl_power`. True when the node took the request; nothing is created.
+bool switchBacklight(bool on, std::string_view record);
 
 // What the lamp and the click ask of the device; tests hand in a fake.
 class LampAndSpeaker {
@@ -31,7 +35,7 @@ class RealLampAndSpeaker final : public LampAndSpeaker {
   void switchLamp(bool on) override {  // a recording lamp gets the code as "0x%06X\n"
     char record[16];
     std::snprintf(record, sizeof record, "0x%06X\n", static_cast<unsigned>(on ? kBacklightOnCode : kBacklightOffCode));
-    os::switchBacklight(on, record);
+    switchBacklight(on, record);
   }
   void playClick() override { os::startSoundUnlessPlaying(kClickSoundPath); }
 };

@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "platform/clock.h"
 #include "router/channel_block.h"
+#include "router/threads.h"
 
 namespace shub::devices {
 
@@ -21,12 +21,12 @@ void ChannelConsumer::start(const char* blockName, const char* eventName, Consum
   if (!event_.valid()) return;
   block_ = os::openOrCreateBlock(blockName, SHUB_BLOCK_SIZE);
   if (block_.data() == nullptr) return;
-  thread_ = os::startThread([body = std::move(body), frames = ChannelFrames{&event_, block_.data()}](
+  thread_ = router::startThread([body = std::move(body), frames = ChannelFrames{&event_, block_.data()}](
                                 std::stop_token stop) { body(stop, frames); });
 }
 
 void ChannelConsumer::stop() {
-  os::stopThread(thread_);
+  router::stopThread(thread_);
   thread_ = {};
   event_ = {};
   block_ = {};

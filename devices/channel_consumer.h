@@ -8,8 +8,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 
 namespace shub::devices {
 

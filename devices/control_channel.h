@@ -10,7 +10,7 @@
 
 #include "devices/backlight_click.h"
 #include "devices/channel_consumer.h"
-#include "platform/clock.h"
+#include "router/threads.h"
 
 namespace shub::devices {
 
@@ -22,7 +22,7 @@ using ControlPause = std::function<void(std::chrono::milliseconds, std::stop_tok
 
 class ControlChannel {
  public:
-  explicit ControlChannel(Backlight& backlight, ControlPause pause = os::pauseFor)
+  explicit ControlChannel(Backlight& backlight, ControlPause pause = router::pauseFor)
       : backlight_(backlight), pause_(std::move(pause)) {}
 
   // Opens "CRT4:EVENT" and "CRT4" and starts the thread; without the event

@@ -8,7 +8,9 @@
 #include "devices/power_watcher.h"
 
 #include <charconv>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "devices/small_file.h"
 #include "platform/log.h"
@@ -46,14 +48,30 @@ bool externalSupplyOnline(const std::string& supply) {
 
 }  // namespace
 
-std::optional<uint8_t> readAcLineStatus(const os::Battery& battery) {
+std::optional<Battery> findBattery() {
+  const std::optional<std::string> node = os::findDeviceNode("BAT1");
+  std::error_code error;
+  const auto type = node ? std::filesystem::status(*node, error).type() : std::filesystem::file_type::none;
+  const bool directory = type == std::filesystem::file_type::directory;
+  if (!directory && type != std::filesystem::file_type::regular) return std::nullopt;
+  return Battery{*node, directory};
+}
+
+std::optional<uint8_t> readAcLineStatus(const Battery& battery) {
   if (!battery.directory) return readStatusFile(battery.path);
   if (os::fileType(battery.path + "/online") != 0) return readStatusFile(battery.path + "/online");
-  const std::optional<std::vector<std::string>> supplies = os::directoryEntries(battery.path);
-  if (!supplies) return std::nullopt;
-  bool online = supplies->empty();  // every entry of the class is a supply (a link to its device)
-  for (const std::string& supply : *supplies) online = online || externalSupplyOnline(battery.path + "/" + supply);
-  return static_cast<uint8_t>(online);
+  // Every entry of the class but hidden ones is a supply (a link to its device); none: online.
+  bool any = false, online = false;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(battery.path, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string supply = entry->path().filename();
+    if (supply[0] == '.') continue;
+    any = true;
+    online = online || externalSupplyOnline(battery.path + "/" + supply);
+  }
+  if (error) return std::nullopt;
+  return static_cast<uint8_t>(online || !any);
 }
 
 void RealPowerPlatform::startProgram(const char* devicePath, const char* commandLine) {

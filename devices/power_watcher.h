@@ -5,11 +5,11 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "devices/backlight_click.h"
 #include "devices/touch_injector.h"
-#include "platform/clock.h"
-#include "platform/power_nodes.h"
+#include "router/threads.h"
 
 namespace shub::devices {
 
@@ -30,25 +30,34 @@ class PowerPlatform {
   virtual void pause(std::chrono::milliseconds duration) = 0;
 };
 
+// BAT1, found once: a regular file, a sysfs supply or /sys/class/power_supply.
+struct Battery {
+  std::string path;  // host path of the node
+  bool directory;    // sysfs rather than a simulated file
+};
+
+// nullopt when the node is missing or neither a regular file nor a directory.
+std::optional<Battery> findBattery();
+
 // The AC line status of `battery`: a file's first line as a decimal 0..255
 // (white space around it allowed), a sysfs supply's `online`, or, for the
 // class directory, on line when a Mains or USB supply is or there is none.
 // nullopt when the node cannot be read or holds anything else.
-std::optional<uint8_t> readAcLineStatus(const os::Battery& battery);
+std::optional<uint8_t> readAcLineStatus(const Battery& battery);
 
 // Over the battery found at start-up (none: no tick gets an answer).
 class RealPowerPlatform final : public PowerPlatform {
  public:
-  RealPowerPlatform(std::optional<os::Battery> battery, TouchInjector& touch)
+  RealPowerPlatform(std::optional<Battery> battery, TouchInjector& touch)
       : battery_(std::move(battery)), touch_(touch) {}
   std::optional<uint8_t> readLineStatus() override { return battery_ ? readAcLineStatus(*battery_) : std::nullopt; }
   void stopTouch() override { touch_.stop(); }
   void startTouch() override { touch_.start(); }
   void startProgram(const char* devicePath, const char* commandLine) override;  // said either way
-  void pause(std::chrono::milliseconds duration) override { os::pauseFor(duration); }
+  void pause(std::chrono::milliseconds duration) override { router::pauseFor(duration); }
 
  private:
-  std::optional<os::Battery> battery_;
+  std::optional<Battery> battery_;
   TouchInjector& touch_;
 };
 

@@ -19,7 +19,6 @@
 
 #include "libserialhub/status_reader.h"
 #include "platform/client_objects.h"
-#include "platform/named_event.h"
 
 struct shub_channel {
   int number = 0;

@@ -1,7 +1,5 @@
 // Client-side access to named objects and the event protocol, compiled into
-// libserialhub too. Any group member can shrink an object under a client, so
-// mappings go through the SIGBUS guard, which passes every other SIGBUS on to
-// the program's own.
+// libserialhub too.
 #include "platform/client_objects.h"
 
 #include <algorithm>
@@ -21,8 +19,6 @@
 
 #include <serialhub/protocol.h>
 
-#include "platform/mapping_guard.h"
-#include "platform/named_event.h"
 #include "platform/paths.h"
 
 namespace shub::os {
@@ -37,8 +33,6 @@ __kernel_timespec kernelTime(Clock::time_point at) {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
   return {ns / 1000000000, ns % 1000000000};
 }
-
-bool deadlinePassed(const Deadline& deadline) { return deadline && Clock::now() >= *deadline; }
 
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 // False with errno on any return but a wake-up (EINTR: a signal handler ran).
@@ -101,7 +95,7 @@ WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, st
     uint32_t expected = word.load(std::memory_order_relaxed);
     if (expected != 0) {
       if (word.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return WaitResult::signalled;
-    } else if (deadlinePassed(deadline)) {
+    } else if (deadline && Clock::now() >= *deadline) {
       return WaitResult::timeout;
     } else if (stop.stop_possible()) {
       futexWaitOrStop(state, shared, &stopWord.word, deadline);
@@ -113,7 +107,7 @@ WaitResult takeSignal(uint32_t* state, bool shared, const Deadline& deadline, st
 
 }  // namespace
 
-int detail::openObjectFile(const std::string& path, uint32_t size) {
+int openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
@@ -123,31 +117,10 @@ int detail::openObjectFile(const std::string& path, uint32_t size) {
   return -1;
 }
 
-Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(size) {
-  address_ = fd < 0 ? nullptr : static_cast<uint8_t*>(mapGuarded(fd, size, notice, &tripped_));
-  if (address_ == nullptr && fd >= 0) {
-    const int error = errno;
-    close(std::exchange(fd_, -1));
-    errno = error;
-  }
-}
-
-void Block::swap(Block& other) noexcept {
-  std::swap(fd_, other.fd_);
-  std::swap(address_, other.address_);
-  std::swap(size_, other.size_);
-  std::swap(tripped_, other.tripped_);
-}
-
-Block::~Block() {
-  unmapGuarded(address_, size_);
-  if (fd_ >= 0) close(fd_);
-}
-
 Block Block::open(std::string_view name, uint32_t size) {
   const std::optional<std::string> path = objectPath(name);
   errno = EINVAL;  // for a name that cannot be an object
-  return Block(path ? detail::openObjectFile(*path, size) : -1, size, {});
+  return Block(path ? openObjectFile(*path, size) : -1, size, {});
 }
 
 bool Event::hasMagic() const {
@@ -181,7 +154,8 @@ void Event::clear() {
 bool Event::signalled() const { return valid() && std::atomic_ref(*word()).load(std::memory_order_acquire) != 0; }
 
 WaitResult Event::wait(Timeout timeout, std::stop_token stop) {
-  return valid() ? takeSignal(word(), !local_, deadlineAfter(timeout), std::move(stop)) : WaitResult::failed;
+  const Deadline deadline = timeout ? Deadline(Clock::now() + *timeout) : std::nullopt;
+  return valid() ? takeSignal(word(), !local_, deadline, std::move(stop)) : WaitResult::failed;
 }
 
 bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline) {

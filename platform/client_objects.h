@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -16,7 +17,6 @@ namespace shub::os {
 using Clock = std::chrono::steady_clock;
 using Timeout = std::optional<std::chrono::milliseconds>;  // empty: no time-out
 using Deadline = std::optional<Clock::time_point>;         // empty: none
-inline Deadline deadlineAfter(Timeout timeout) { return timeout ? Deadline(Clock::now() + *timeout) : std::nullopt; }
 
 // The one way to touch a word of a mapping other threads and processes share:
 // an atomic view of the `Word` at `offset` (aligned in every mapping).
@@ -28,12 +28,12 @@ std::atomic_ref<Word> wordAt(const uint8_t* base, uint32_t offset) {
 enum class WaitResult { signalled, timeout, stopped, failed, interrupted };
 
 // An object file of $CE_OBJECTS mapped shared under the SIGBUS guard
-// (mapping_guard.h): unmapped and closed when it goes.
+// (mapping_guard.cpp): unmapped and closed when it goes.
 class Block {
  public:
   Block() = default;
   // Adopts `fd` and maps `size` bytes of it; invalid, fd closed, when mapping
-  // fails. `notice` is said once if the file shrinks (see mapGuarded()).
+  // fails. `notice`, a whole line, is said once if the file shrinks.
   Block(int fd, uint32_t size, std::string_view notice);
   Block(Block&& other) noexcept { swap(other); }
   Block& operator=(Block&& other) noexcept {  // what this held goes with `other`
@@ -64,6 +64,39 @@ class Block {
   const std::atomic<bool>* tripped_ = nullptr;
 };
 
+// An auto-reset event, named (an 8-byte file in $CE_OBJECTS, layout in
+// serialhub/protocol.h) or unnamed (private memory). Each signal releases
+// exactly one wait.
+class Event {
+ public:
+  Event() = default;  // no event: a signal does nothing, a wait fails
+
+  static Event unnamed();
+  // The daemon's side: creates the named event, not signalled, or opens it
+  // keeping its state; invalid on failure.
+  static Event create(std::string_view name);
+  // Opens an existing named event; invalid, errno set, when there is none.
+  static Event open(std::string_view name);
+
+  bool valid() const { return word() != nullptr; }
+  void signal();
+  void clear();
+  // True while a signal waits to be taken; takes nothing.
+  bool signalled() const;
+  // Waits up to `timeout`; a stop of `stop`, also one before the wait sleeps,
+  // ends it with `stopped` and consumes no signal. Without a stop token a
+  // signal handler that runs ends it with `interrupted`.
+  WaitResult wait(Timeout timeout, std::stop_token stop = {});
+  bool broken() const { return file_.broken(); }
+
+ private:
+  uint32_t* word() const;
+  bool hasMagic() const;  // a named event's file carries the event magic
+
+  Block file_;                       // a named event's file
+  std::unique_ptr<uint32_t> local_;  // an unnamed event's word
+};
+
 // Sleeps while the shared futex word holds `expected`, until the deadline.
 // Returns on any wake-up, callers re-check; false when a signal handler
 // interrupted the sleep.
@@ -81,12 +114,8 @@ bool lockedByAnother(int fd);
 // False with errno: ETIMEDOUT, or the OS error.
 bool lockExclusiveUntil(int fd, Clock::time_point deadline);
 
-namespace detail {
-
 // Block::open's open, for the daemon too: a link planted there would have us
 // write into whatever it points at.
 int openObjectFile(const std::string& path, uint32_t size);
-
-}  // namespace detail
 
 }  // namespace shub::os

@@ -1,8 +1,13 @@
-// The SIGBUS guard (see mapping_guard.h). The handler only reads lock-free
-// atomics and calls mmap, sigaction and write, all async-signal safe. A slot is
-// published before its mapping is handed out and retired before its unmap, so
-// the handler never repairs an address range that was given back.
-#include "platform/mapping_guard.h"
+// Block's mapping under the SIGBUS guard. Any group member may shrink an object
+// file; a page past its new end raises SIGBUS on access. Under the guard the
+// whole mapping is replaced by zero pages instead, marked tripped (Block::broken),
+// and the access runs again, so neither the daemon nor a program using the
+// client library dies of another process's truncate. A SIGBUS that is not ours
+// goes on to whatever handled it before the guard was installed.
+// The handler only reads lock-free atomics and calls mmap, sigaction and write,
+// all async-signal safe. A slot is published before its mapping is handed out
+// and retired before its unmap, so the handler never repairs a range given back.
+#include "platform/client_objects.h"
 
 #include <signal.h>
 #include <sys/mman.h>
@@ -12,6 +17,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 namespace shub::os {
 namespace {
@@ -76,8 +82,9 @@ void installHandler() {
   });
 }
 
-}  // namespace
-
+// Maps `fd` shared, `size` bytes, under the guard; nullptr with errno set on
+// failure. `notice`, when not empty, is written at the first repair (a whole
+// line made in advance: the handler cannot format).
 void* mapGuarded(int fd, size_t size, std::string_view notice, const std::atomic<bool>** tripped) {
   installHandler();
   void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -106,6 +113,29 @@ void unmapGuarded(void* address, size_t size) {
     }
   }
   munmap(address, size);
+}
+
+}  // namespace
+
+Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(size) {
+  address_ = fd < 0 ? nullptr : static_cast<uint8_t*>(mapGuarded(fd, size, notice, &tripped_));
+  if (address_ == nullptr && fd >= 0) {
+    const int error = errno;
+    close(std::exchange(fd_, -1));
+    errno = error;
+  }
+}
+
+void Block::swap(Block& other) noexcept {
+  std::swap(fd_, other.fd_);
+  std::swap(address_, other.address_);
+  std::swap(size_, other.size_);
+  std::swap(tripped_, other.tripped_);
+}
+
+Block::~Block() {
+  unmapGuarded(address_, size_);
+  if (fd_ >= 0) close(fd_);
 }
 
 }  // namespace shub::os

@@ -1,7 +1,7 @@
 // Named blocks, events, instance locks and the daemon's status object: files
 // in $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
 // creators racing for a name (nobody sees an object half made) and files
-// planted or shrunk by other processes (mapping_guard.h).
+// planted or shrunk by other processes (mapping_guard.cpp).
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -18,11 +18,8 @@
 #include <serialhub/protocol.h>
 
 #include "platform/log.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/named_mutex.h"
+#include "platform/named_objects.h"
 #include "platform/paths.h"
-#include "platform/status_object.h"
 
 static_assert(std::endian::native == std::endian::little, "the object files are little-endian");
 
@@ -36,7 +33,7 @@ int openOrCreateObjectFile(const std::string& path, uint32_t size, std::span<con
   const size_t slash = path.rfind('/') + 1;
   // Repeats only when the name vanishes between a failed link and the open.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = detail::openObjectFile(path, size);
+    int fd = openObjectFile(path, size);
     if (fd >= 0 || errno != ENOENT) return fd;
     std::string temporary = path.substr(0, slash) + "." + path.substr(slash) + ".XXXXXX";
     if ((fd = mkostemp(temporary.data(), O_CLOEXEC)) < 0) return -1;
@@ -118,9 +115,7 @@ InstanceLock::InstanceLock(std::string_view name) {
   fd_ = held ? fd : -1;
 }
 
-InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) close(fd_);
-}
+InstanceLock::~InstanceLock() { if (fd_ >= 0) close(fd_); }
 
 bool StatusObject::open(std::string* why) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);

@@ -21,7 +21,6 @@
 
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/pointer_internal.h"
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 

@@ -14,18 +14,17 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
 
 namespace shub::os {
 namespace {
-
-using detail::resolveSymbols;
 
 constexpr sf_count_t kMaxSamples = 16 * 1024 * 1024;  // beyond this a click would only fill memory
 
@@ -53,7 +52,7 @@ struct AlsaApi {
 
 const SndfileApi* sndfile() {
   return detail::loadLibraryApi<SndfileApi>("libsndfile.so.1", [](void* library, SndfileApi& api) {
-    return resolveSymbols(library, {"sf_open", "sf_readf_short", "sf_close"}, api.open, api.readf, api.close);
+    return detail::resolveSymbols(library, {"sf_open", "sf_readf_short", "sf_close"}, api.open, api.readf, api.close);
   });
 }
 
@@ -64,12 +63,12 @@ void swallowAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 const AlsaApi* alsa() {
   return detail::loadLibraryApi<AlsaApi>("libasound.so.2", [](void* library, AlsaApi& api) {
     decltype(&snd_lib_error_set_handler) setErrorHandler = nullptr;
-    return resolveSymbols(library,
-                          {"snd_pcm_open", "snd_pcm_nonblock", "snd_pcm_set_params", "snd_pcm_writei",
-                           "snd_pcm_recover", "snd_pcm_drain", "snd_pcm_close", "snd_strerror",
-                           "snd_lib_error_set_handler"},
-                          api.open, api.nonblock, api.setParams, api.writei, api.recover, api.drain, api.close,
-                          api.strerror, setErrorHandler) &&
+    return detail::resolveSymbols(library,
+                                  {"snd_pcm_open", "snd_pcm_nonblock", "snd_pcm_set_params", "snd_pcm_writei",
+                                   "snd_pcm_recover", "snd_pcm_drain", "snd_pcm_close", "snd_strerror",
+                                   "snd_lib_error_set_handler"},
+                                  api.open, api.nonblock, api.setParams, api.writei, api.recover, api.drain, api.close,
+                                  api.strerror, setErrorHandler) &&
            setErrorHandler(swallowAlsaMessage) == 0;  // before any PCM exists
   });
 }
@@ -91,7 +90,10 @@ Player& player() {
   return instance;
 }
 
-uint64_t nowMs(const Player& p) { return p.clock != nullptr ? p.clock() : msSince({}); }
+uint64_t nowMs(const Player& p) {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return p.clock ? p.clock() : static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
 
 // A click that cannot play is said once per cause, not at every tap.
 bool sayOnce(int cause, const std::string& object, const std::string& what) {
@@ -169,12 +171,16 @@ bool startSoundUnlessPlaying(const char* devicePath) {
   if (alsa() == nullptr) return sayOnce(2, "sound", "libasound cannot be loaded; clicks stay silent");
   p.busy = true;
   // The last player has ended (busy was false): the assignment only joins it.
-  p.thread = startThread([&p, sound](std::stop_token stop) {
-    playOnAlsa(*sound, stop);
+  try {
+    p.thread = std::jthread([&p, sound](std::stop_token stop) {
+      playOnAlsa(*sound, stop);
+      p.busy = false;
+    });
+    return true;
+  } catch (const std::system_error&) {  // no thread to give: this click stays silent
     p.busy = false;
-  });
-  if (!p.thread.joinable()) p.busy = false;
-  return p.thread.joinable();
+    return false;
+  }
 }
 
 void setSoundClock(SoundClock clock) {

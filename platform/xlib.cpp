@@ -21,9 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/log.h"
-#include "platform/pointer_internal.h"
+#include "platform/pointer.h"
 #include "platform/shared_library_internal.h"
 #include "platform/xlib_internal.h"
 

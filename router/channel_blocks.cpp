@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/named_block.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 
 namespace shub::router {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/named_event.h"
+#include "platform/client_objects.h"
 #include "router/route_table.h"
 
 namespace shub::router {

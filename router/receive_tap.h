@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/named_block.h"
+#include "platform/named_objects.h"
 #include "router/tap_ring.h"
 
 namespace shub::router {

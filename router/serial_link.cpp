@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "platform/client_objects.h"
-#include "platform/clock.h"
 #include "platform/paths.h"
 #include "router/channel_block.h"
+#include "router/threads.h"
 
 namespace shub::router {
 
@@ -61,7 +61,7 @@ int SerialLink::startSerialLink() {
   running_ = true;
   startWriter();
   port_.store(openAndSay());  // before the reader, which then finds it at once
-  reader_ = os::startThread([this](std::stop_token stop) {
+  reader_ = router::startThread([this](std::stop_token stop) {
     readerLoop(stop);
     readerEnded_.release();
   });
@@ -88,7 +88,7 @@ void SerialLink::startWriter() {
     writeEvent_.clear();
     storeBlockLength(block, 0);
   }
-  writer_ = os::startThread([this](std::stop_token stop) { writerLoop(stop); });
+  writer_ = router::startThread([this](std::stop_token stop) { writerLoop(stop); });
 }
 
 bool SerialLink::stopSerialLink() {
@@ -96,7 +96,7 @@ bool SerialLink::stopSerialLink() {
   running_ = false;
   // The writer first, so it never writes to a port being closed; the reader
   // before the caller releases the assembler and the blocks it feeds.
-  os::stopThread(writer_);
+  router::stopThread(writer_);
   reader_.request_stop();
   if (reader_.joinable()) {
     if (!readerEnded_.try_acquire_for(std::chrono::milliseconds(kReaderStopMs))) {
@@ -116,7 +116,7 @@ bool SerialLink::stopSerialLink() {
 
 // No port: wait out the back-off (doubling up to a second), then look again.
 void SerialLink::lookForPort(uint32_t& retryMs, std::stop_token stop) {
-  os::pauseFor(std::chrono::milliseconds(retryMs), stop);
+  router::pauseFor(std::chrono::milliseconds(retryMs), stop);
   if (stop.stop_requested()) return;
   std::unique_ptr<os::SerialPort> opened = openAndSay();
   if (!opened) {

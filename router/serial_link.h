@@ -31,8 +31,7 @@
 #include <serialhub/protocol.h>
 
 #include "platform/log.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "platform/serial_port.h"
 
 namespace shub::router {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/log.h"
-#include "platform/named_mutex.h"
+#include "platform/named_objects.h"
 #include "platform/paths.h"
 #include "platform/x11_window.h"
 #include "sleepscreen/bmp_file.h"

@@ -20,10 +20,8 @@
 
 #include "devices/power_watcher.h"
 #include "devices/touch_injector.h"
-#include "platform/power_nodes.h"
 #include "platform/main_loop.h"
 #include "platform/pointer.h"
-#include "platform/pointer_internal.h"
 #include "platform/process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
@@ -77,9 +75,9 @@ TEST(BacklightNode, EachKindOfNodeAfterSwitchingOnThenOff) {
     DeviceSandbox sandbox;
     makeNode(sandbox, row.name, row.node);
     auto expected = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
-    EXPECT_EQ(shub::os::switchBacklight(true, "0x321044\n"), row.took);
+    EXPECT_EQ(shub::devices::switchBacklight(true, "0x321044\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOn));
-    EXPECT_EQ(shub::os::switchBacklight(false, "0x321048\n"), row.took);
+    EXPECT_EQ(shub::devices::switchBacklight(false, "0x321048\n"), row.took);
     EXPECT_EQ(nodeText(sandbox, row.watched), expected(row.afterOff));
   }
 }
@@ -121,7 +119,7 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
     SCOPED_TRACE(row.legend);
     DeviceSandbox sandbox;
     makeNode(sandbox, "Bat1", row.node);
-    const std::optional<shub::os::Battery> found = shub::os::findBattery();
+    const std::optional<shub::devices::Battery> found = shub::devices::findBattery();
     EXPECT_EQ(found.has_value(), row.node.file != nullptr || row.node.linkTo != nullptr);
     std::optional<int> status;
     if (found) status = shub::devices::readAcLineStatus(*found);
@@ -132,7 +130,7 @@ TEST(BatteryNode, EachKindOfNodeGivesTheAcLineStatus) {
 TEST(BatteryNode, FoundOnceAndReadAnewAtEachRequest) {
   DeviceSandbox sandbox;
   sandbox.writeFile("dev/BAT1", "1\n");
-  const std::optional<shub::os::Battery> found = shub::os::findBattery();
+  const std::optional<shub::devices::Battery> found = shub::devices::findBattery();
   ASSERT_TRUE(found.has_value());
   sandbox.writeFile("dev/BAT1", "0\n");
   EXPECT_EQ(shub::devices::readAcLineStatus(*found), 0);

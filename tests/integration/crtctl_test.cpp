@@ -16,10 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/named_mutex.h"
-#include "platform/status_object.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 #include "router/channel_blocks.h"
 #include "router/route_table.h"

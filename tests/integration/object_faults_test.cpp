@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 #include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"

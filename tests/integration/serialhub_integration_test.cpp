@@ -16,7 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/named_event.h"
+#include "platform/client_objects.h"
 #include "router/channel_block.h"
 #include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"

@@ -28,7 +28,7 @@
 
 #include <X11/Xlib.h>
 
-#include "platform/named_event.h"
+#include "platform/client_objects.h"
 #include "tests/support/pty.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"

@@ -10,9 +10,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/named_mutex.h"
+#include "platform/named_objects.h"
 #include "platform/paths.h"
 #include "tests/platform/peer.h"
 #include "tests/support/device_sandbox.h"

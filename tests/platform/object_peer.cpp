@@ -13,9 +13,7 @@
 
 #include <unistd.h>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
-#include "platform/named_mutex.h"
+#include "platform/named_objects.h"
 
 namespace {
 

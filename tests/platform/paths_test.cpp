@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/clock.h"
 #include "platform/paths.h"
 #include "tests/support/device_sandbox.h"
 

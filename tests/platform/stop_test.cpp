@@ -21,9 +21,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/clock.h"
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
+#include "router/threads.h"
 #include "tests/platform/peer.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/wait.h"
@@ -47,7 +46,7 @@ struct Waiter {
   std::jthread thread;
 
   explicit Waiter(shub::os::Event* event) {
-    thread = shub::os::startThread([this, event](std::stop_token stop) {
+    thread = shub::router::startThread([this, event](std::stop_token stop) {
       tid = platform_test::currentTid();
       result = static_cast<int>(event->wait(std::nullopt, stop));
     });
@@ -58,7 +57,7 @@ struct Waiter {
 
 std::chrono::milliseconds timeToStop(std::jthread& thread) {
   const auto start = std::chrono::steady_clock::now();
-  shub::os::stopThread(thread);
+  shub::router::stopThread(thread);
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
@@ -81,14 +80,14 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   const Case cases[] = {
       {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(named.wait(std::nullopt, stop)); }},
       {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(unnamed.wait(std::chrono::milliseconds(600000), stop)); }},
-      {"pause", [&](std::stop_token stop) { entered = true; shub::os::pauseFor(600s, stop); }},
+      {"pause", [&](std::stop_token stop) { entered = true; shub::router::pauseFor(600s, stop); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
     waitResult = kNoResult;
     entered = false;
     std::atomic<bool> returned{false};
-    std::jthread thread = shub::os::startThread([&](std::stop_token stop) { c.routine(stop); returned = true; });
+    std::jthread thread = shub::router::startThread([&](std::stop_token stop) { c.routine(stop); returned = true; });
     ASSERT_TRUE(thread.joinable());
     ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
     EXPECT_LT(timeToStop(thread), kPrompt);
@@ -147,33 +146,33 @@ TEST(Thread, WithoutTheVectorWaitSetsAndStopsStillEndAWait) {
 
 TEST(Thread, StopOfAFinishedOrEmptyThreadIsHarmless) {
   std::atomic<bool> finished{false};
-  std::jthread quick = shub::os::startThread([&](std::stop_token) { finished = true; });
+  std::jthread quick = shub::router::startThread([&](std::stop_token) { finished = true; });
   ASSERT_TRUE(waitUntil([&] { return finished.load(); }));
   EXPECT_LT(timeToStop(quick), kPrompt);
-  shub::os::stopThread(quick);  // twice
-  EXPECT_FALSE(shub::os::startThread(nullptr).joinable());
+  shub::router::stopThread(quick);  // twice
+  EXPECT_FALSE(shub::router::startThread(nullptr).joinable());
   std::jthread none;
-  shub::os::stopThread(none);
+  shub::router::stopThread(none);
 }
 
 TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   std::atomic<int> result{kNoResult};
   std::atomic<int64_t> pausedMs{0};
   shub::os::Event event = shub::os::Event::unnamed();
-  std::jthread thread = shub::os::startThread([&](std::stop_token stop) {
+  std::jthread thread = shub::router::startThread([&](std::stop_token stop) {
     const auto start = std::chrono::steady_clock::now();
-    shub::os::pauseFor(40ms, stop);
+    shub::router::pauseFor(40ms, stop);
     pausedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     result = static_cast<int>(event.wait(std::chrono::milliseconds(20), stop));
   });
   ASSERT_TRUE(waitUntil([&] { return result != kNoResult; }));
   EXPECT_GE(pausedMs, 40);
   EXPECT_EQ(result, static_cast<int>(shub::os::WaitResult::timeout));
-  shub::os::stopThread(thread);
+  shub::router::stopThread(thread);
 
   const auto before = std::chrono::steady_clock::now();
-  shub::os::pauseFor(40ms);
-  EXPECT_GE(shub::os::msSince(before), 40u);
+  shub::router::pauseFor(40ms);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, 40ms);
 }
 
 TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
@@ -192,7 +191,7 @@ TEST(Thread, ManyStartStopCyclesLeaveNothingBehind) {
     if (i % 2 == 0) {
       ASSERT_TRUE(waitUntil([&] { return waiter.asleep(); }));
     }
-    shub::os::stopThread(waiter.thread);
+    shub::router::stopThread(waiter.thread);
     ASSERT_EQ(waiter.result, static_cast<int>(shub::os::WaitResult::stopped)) << "cycle " << i;
   }
   EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasksBefore; }));
@@ -204,7 +203,7 @@ TEST(StoppedWaiter, LeavesTheSignalForTheOtherThread) {
   shub::os::Event event = shub::os::Event::create("CRT1:EVENT");
   Waiter a(&event), b(&event);
   ASSERT_TRUE(waitUntil([&] { return a.asleep() && b.asleep(); }));
-  shub::os::stopThread(a.thread);
+  shub::router::stopThread(a.thread);
   EXPECT_EQ(a.result, static_cast<int>(shub::os::WaitResult::stopped));
   event.signal();
   ASSERT_TRUE(waitUntil([&] { return b.done(); }));
@@ -228,10 +227,10 @@ TEST(StoppedWaiter, SetDuringTheStopIsNeverLost) {
       event.signal();
     });
     go.arrive_and_wait();
-    shub::os::stopThread(a.thread);
+    shub::router::stopThread(a.thread);
     setter.join();
     if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) {
-      shub::os::stopThread(b.thread);
+      shub::router::stopThread(b.thread);
       EXPECT_EQ(b.result, static_cast<int>(shub::os::WaitResult::stopped));
     } else {
       EXPECT_EQ(a.result, static_cast<int>(shub::os::WaitResult::stopped));
@@ -253,7 +252,7 @@ TEST(StoppedWaiter, LeavesTheSignalForAnotherProcess) {
     ASSERT_TRUE(waitUntil([&] { return a.asleep() && platform_test::asleepOnFutex(other.pid, other.pid); }));
     std::thread setter;
     if (setDuringStop) setter = std::thread([&] { event.signal(); });
-    shub::os::stopThread(a.thread);
+    shub::router::stopThread(a.thread);
     if (setter.joinable()) setter.join();
     if (!setDuringStop) event.signal();
     if (a.result == static_cast<int>(shub::os::WaitResult::signalled)) event.signal();  // took it before the stop

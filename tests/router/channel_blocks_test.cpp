@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 #include "tests/support/device_sandbox.h"
 

@@ -10,8 +10,7 @@
 #include <semaphore>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 #include "router/serial_link.h"
 #include "tests/router/fake_port.h"

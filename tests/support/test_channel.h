@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_block.h"
-#include "platform/named_event.h"
+#include "platform/named_objects.h"
 #include "router/channel_block.h"
 
 using namespace shub::router;

@@ -1,23 +1,16 @@
-// Pauses and threads with a cooperative stop: the stop token ends each wait
-// (waitEvent, pauseFor, serial) at once.
+// Pauses and threads with a cooperative stop, for the daemon's services and
+// tools: the stop token ends each wait (Event::wait, pauseFor, the serial link) at once.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <stop_token>
 #include <system_error>
 #include <thread>
 
-namespace shub::os {
-
-// Whole milliseconds of the monotonic clock since `start`.
-inline uint64_t msSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-}
+namespace shub::router {
 
 // Sleeps for `duration`; a stop ends it at once, even one requested just before.
 inline void pauseFor(std::chrono::milliseconds duration, std::stop_token stop = {}) {
@@ -43,4 +36,4 @@ inline void stopThread(std::jthread& thread) {
   if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
 }
 
-}  // namespace shub::os
+}  // namespace shub::router
