@@ -1,13 +1,16 @@
 // Cost per received byte of the frame assembler with a full route table of
 // ten entries: on noise (the search window), on back-to-back short frames
 // (search, collect, deliver), and on frames measured by their CR LF. Blocks
-// live in private memory; events go to a no-op, or to real unnamed events.
+// live in private memory; events go to a no-op, or to real events in a private folder.
 // The ...Status cases add a status object (private memory, nobody watching):
 // their cost beside the same case without is the price of publishing.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "platform/client_objects.h"
@@ -26,6 +29,15 @@ struct NoHooks final : FrameAssemblerHooks {
   void keyClick(int32_t) override {}
 };
 
+// Real events are named objects: a folder of the bench's own keeps them apart from a daemon's.
+struct PrivateObjects {
+  PrivateObjects() {
+    if (mkdtemp(path) != nullptr) setenv("CE_OBJECTS", path, 1);
+  }
+  ~PrivateObjects() { std::filesystem::remove_all(path); }
+  char path[32] = "/tmp/shub-bench-XXXXXX";
+};
+
 // Ten entries, header {0xA0 + i, 0x55}; `frameLength` 0 with relearn learns.
 struct Setup final : FrameOutlets {
   explicit Setup(int32_t frameLength, uint16_t relearn, bool realEvents) {
@@ -36,11 +48,12 @@ struct Setup final : FrameOutlets {
       entry.header[1] = 0x55;
       entry.frameLength = frameLength;
       entry.relearn = relearn;
-      if (realEvents) events[i] = shub::os::Event::unnamed();
+      if (realEvents) events[i] = shub::os::Event::create("BENCH" + std::to_string(i) + ":EVENT");
     }
   }
   uint8_t* block(uint32_t entry) const override { return withBlocks ? const_cast<uint8_t*>(blocks[entry]) : nullptr; }
   void signal(uint32_t entry) override { events[entry].signal(); }
+  PrivateObjects objects;
   RouteTable table;
   bool withBlocks = true;
   alignas(8) uint8_t blocks[kRouteTableSize][SHUB_BLOCK_SIZE] = {};

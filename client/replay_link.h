@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/folder_lock.h"
+#include "platform/tool_files.h"
 #include "platform/serial_port.h"
 #include "platform/tool_files.h"
 

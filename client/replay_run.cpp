@@ -35,7 +35,7 @@
 #include "client/replay_link.h"
 #include "client/scratch_folder.h"
 #include "platform/client_objects.h"
-#include "platform/folder_lock.h"
+#include "platform/tool_files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "router/tap_ring.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/folder_lock.h"
+#include "platform/tool_files.h"
 #include "platform/tool_files.h"
 
 namespace fs = std::filesystem;

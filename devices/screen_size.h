@@ -3,7 +3,7 @@
 // virtual_size, else 0x0 (unknown). Cheap enough to ask for every touch frame.
 #pragma once
 
-#include "platform/screen.h"
+#include "platform/pointer.h"
 
 namespace shub::devices {
 

@@ -138,13 +138,13 @@ Event Event::open(std::string_view name) {
 }
 
 static_assert(SHUB_EVENT_STATE_OFFSET == 0);
-uint32_t* Event::word() const { return local_ ? local_.get() : reinterpret_cast<uint32_t*>(file_.data()); }
+uint32_t* Event::word() const { return reinterpret_cast<uint32_t*>(file_.data()); }
 
 void Event::signal() {
   if (!valid()) return;
   // Release: a frame written before the signal is seen by the waiter that takes it.
   std::atomic_ref(*word()).store(1, std::memory_order_release);
-  futexWake(word(), 1, !local_);
+  futexWake(word(), 1, true);
 }
 
 void Event::clear() {
@@ -155,7 +155,7 @@ bool Event::signalled() const { return valid() && std::atomic_ref(*word()).load(
 
 WaitResult Event::wait(Timeout timeout, std::stop_token stop) {
   const Deadline deadline = timeout ? Deadline(Clock::now() + *timeout) : std::nullopt;
-  return valid() ? takeSignal(word(), !local_, deadline, std::move(stop)) : WaitResult::failed;
+  return valid() ? takeSignal(word(), true, deadline, std::move(stop)) : WaitResult::failed;
 }
 
 bool waitSharedWord(uint32_t* word, uint32_t expected, const Deadline& deadline) {

@@ -64,14 +64,12 @@ class Block {
   const std::atomic<bool>* tripped_ = nullptr;
 };
 
-// An auto-reset event, named (an 8-byte file in $CE_OBJECTS, layout in
-// serialhub/protocol.h) or unnamed (private memory). Each signal releases
-// exactly one wait.
+// An auto-reset event: an 8-byte file in $CE_OBJECTS (layout in
+// serialhub/protocol.h). Each signal releases exactly one wait.
 class Event {
  public:
   Event() = default;  // no event: a signal does nothing, a wait fails
 
-  static Event unnamed();
   // The daemon's side: creates the named event, not signalled, or opens it
   // keeping its state; invalid on failure.
   static Event create(std::string_view name);
@@ -93,8 +91,7 @@ class Event {
   uint32_t* word() const;
   bool hasMagic() const;  // a named event's file carries the event magic
 
-  Block file_;                       // a named event's file
-  std::unique_ptr<uint32_t> local_;  // an unnamed event's word
+  Block file_;
 };
 
 // Sleeps while the shared futex word holds `expected`, until the deadline.

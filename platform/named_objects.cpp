@@ -77,12 +77,6 @@ bool takeAliveLock(int fd) {
 
 Block openOrCreateBlock(std::string_view name, uint32_t size) { return openOrCreateObject(name, size); }
 
-Event Event::unnamed() {
-  Event event;
-  event.local_ = std::make_unique<uint32_t>(0);
-  return event;
-}
-
 Event Event::create(std::string_view name) {
   // The magic is in the file before it is linked: nobody sees a state word without it.
   const uint32_t initial[2] = {0, SHUB_EVENT_MAGIC};

@@ -1,11 +1,13 @@
-// Absolute pointer injection for the touch injector, x and y in 0..65535 over the
-// screen. Each event goes where $CE_ROOT/dev/pointer says at that moment: a regular
-// file records a line an event; a character device (/dev/uinput) feeds a
-// mouse made over it; no node means XTest on $DISPLAY; else it is dropped. Thread-safe.
+// What the touch injector needs of the screen: its size, and absolute pointer
+// injection, x and y in 0..65535 over the screen. Each event goes where
+// $CE_ROOT/dev/pointer says at that moment: a regular file records a line an
+// event; a character device (/dev/uinput) feeds a mouse made over it; no node
+// means XTest on $DISPLAY; else it is dropped. Thread-safe.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,16 @@
 #include "platform/log.h"
 
 namespace shub::os {
+
+// The screen's size in pixels, as the X server on $DISPLAY knows it.
+struct ScreenSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// The root window's size, over a connection made anew after a server
+// restart; nullopt when no connection is usable now.
+std::optional<ScreenSize> xScreenSize();
 
 struct PointerButtons {
   bool left = false;

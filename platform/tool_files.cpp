@@ -1,8 +1,12 @@
-// lstat(2) and readlink(2) look at the link itself; fresh names come from getrandom(2).
+// lstat(2) and readlink(2) look at the link itself; fresh names come from getrandom(2);
+// a folder lock is flock(2) on the folder, opened close-on-exec so no program started
+// meanwhile holds it on.
 #include "platform/tool_files.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 namespace shub::os {
 
@@ -57,6 +62,20 @@ std::optional<std::string> randomLetters(size_t count) {
   if (getrandom(letters.data(), count, 0) != static_cast<ssize_t>(count)) return std::nullopt;
   for (char& letter : letters) letter = kLetters[static_cast<unsigned char>(letter) % (sizeof kLetters - 1)];
   return letters;
+}
+
+bool FolderLock::tryLock(const std::string& folder) {
+  unlock();
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+  const int error = errno;
+  unlock();
+  errno = error;
+  return false;
+}
+
+void FolderLock::unlock() {
+  if (fd_ >= 0) close(std::exchange(fd_, -1));
 }
 
 }  // namespace shub::os

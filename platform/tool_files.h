@@ -1,6 +1,6 @@
 // What a tool needs of the OS for the files it owns for a while: scratch folders
-// (client/scratch_folder.h), and links put in place of a device node (crtctl
-// replay's port), told apart by the node itself and named unguessably.
+// (client/scratch_folder.h), folder locks, and links put in place of a device node
+// (crtctl replay's port), told apart by the node itself and named unguessably.
 #pragma once
 
 #include <cstddef>
@@ -39,5 +39,25 @@ NodeIdentity identifyNode(const std::string& path);
 
 // `count` letters and digits from the kernel's random source; nullopt with errno.
 std::optional<std::string> randomLetters(size_t count);
+
+// An advisory lock on a folder for tools that must not act on one folder
+// twice at once (crtctl replay on a device's dev/ folder, and on its own
+// temporary folder, which a sweep of leftovers must then leave alone). The
+// kernel lets it go when its process ends, however it ends.
+class FolderLock {
+ public:
+  FolderLock() = default;
+  ~FolderLock() { unlock(); }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  // Takes the lock of the real folder `folder` (a link there is not followed)
+  // without waiting. False with errno: EWOULDBLOCK when another holds it.
+  bool tryLock(const std::string& folder);
+  void unlock();
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace shub::os

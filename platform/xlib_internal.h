@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "platform/pointer.h"
-#include "platform/screen.h"
 
 namespace shub::os {
 

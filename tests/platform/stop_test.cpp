@@ -70,7 +70,7 @@ size_t entriesIn(const char* dir) {
 TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   DeviceSandbox sandbox;
   shub::os::Event named = shub::os::Event::create("CRT1:EVENT");
-  shub::os::Event unnamed = shub::os::Event::unnamed();
+  shub::os::Event other = shub::os::Event::create("CRT2:EVENT");
   std::atomic<int> waitResult{kNoResult};
   std::atomic<bool> entered{false};
   struct Case {
@@ -79,7 +79,7 @@ TEST(Thread, StopEndsEveryKindOfWaitPromptly) {
   };
   const Case cases[] = {
       {"named event, no time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(named.wait(std::nullopt, stop)); }},
-      {"unnamed event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(unnamed.wait(std::chrono::milliseconds(600000), stop)); }},
+      {"event, long time-out", [&](std::stop_token stop) { entered = true; waitResult = static_cast<int>(other.wait(std::chrono::milliseconds(600000), stop)); }},
       {"pause", [&](std::stop_token stop) { entered = true; shub::router::pauseFor(600s, stop); }},
   };
   for (const Case& c : cases) {
@@ -158,7 +158,8 @@ TEST(Thread, StopOfAFinishedOrEmptyThreadIsHarmless) {
 TEST(Thread, WaitsAndPausesWithoutAStopRunTheirCourse) {
   std::atomic<int> result{kNoResult};
   std::atomic<int64_t> pausedMs{0};
-  shub::os::Event event = shub::os::Event::unnamed();
+  DeviceSandbox sandbox;
+  shub::os::Event event = shub::os::Event::create("CRT1:EVENT");
   std::jthread thread = shub::router::startThread([&](std::stop_token stop) {
     const auto start = std::chrono::steady_clock::now();
     shub::router::pauseFor(40ms, stop);
