@@ -24,7 +24,7 @@
 
 #include "client/channel_client.h"
 #include "client/tool.h"
-#include "platform/terminal.h"
+#include "platform/tool_files.h"
 
 namespace shub::client {
 

@@ -11,6 +11,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace shub::os {
 
@@ -35,9 +36,9 @@ class Block {
   // Adopts `fd` and maps `size` bytes of it; invalid, fd closed, when mapping
   // fails. `notice`, a whole line, is said once if the file shrinks.
   Block(int fd, uint32_t size, std::string_view notice);
-  Block(Block&& other) noexcept { swap(other); }
+  Block(Block&& other) noexcept { std::swap(held_, other.held_); }
   Block& operator=(Block&& other) noexcept {  // what this held goes with `other`
-    swap(other);
+    std::swap(held_, other.held_);
     return *this;
   }
   ~Block();
@@ -47,21 +48,21 @@ class Block {
   // EACCES not allowed, EINVAL not such an object.
   static Block open(std::string_view name, uint32_t size);
 
-  bool valid() const { return address_ != nullptr; }
-  uint8_t* data() const { return address_; }
-  uint32_t size() const { return size_; }
-  int fd() const { return fd_; }
+  bool valid() const { return held_.address != nullptr; }
+  uint8_t* data() const { return held_.address; }
+  uint32_t size() const { return held_.size; }
+  int fd() const { return held_.fd; }
   // True once another process truncated the file under the mapping: it reads
   // as zeros from then on, so nothing read from it can be trusted.
-  bool broken() const { return tripped_ != nullptr && tripped_->load(std::memory_order_acquire); }
+  bool broken() const { return held_.tripped != nullptr && held_.tripped->load(std::memory_order_acquire); }
 
  private:
-  void swap(Block& other) noexcept;
-
-  int fd_ = -1;
-  uint8_t* address_ = nullptr;
-  uint32_t size_ = 0;
-  const std::atomic<bool>* tripped_ = nullptr;
+  struct Held {
+    int fd = -1;
+    uint8_t* address = nullptr;
+    uint32_t size = 0;
+    const std::atomic<bool>* tripped = nullptr;
+  } held_;
 };
 
 // An auto-reset event: an 8-byte file in $CE_OBJECTS (layout in

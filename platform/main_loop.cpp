@@ -46,9 +46,7 @@ MainLoop::MainLoop(std::chrono::milliseconds period) : period_(period) {
 }
 
 MainLoop::~MainLoop() {
-  for (const int fd : {signalFd_, timerFd_}) {
-    if (fd >= 0) close(fd);
-  }
+  for (const int fd : {signalFd_, timerFd_}) close(fd);  // -1 is refused harmlessly
 }
 
 void MainLoop::run(const std::function<void()>& onTick) {

@@ -13,7 +13,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
@@ -82,60 +84,40 @@ void installHandler() {
   });
 }
 
-// Maps `fd` shared, `size` bytes, under the guard; nullptr with errno set on
-// failure. `notice`, when not empty, is written at the first repair (a whole
-// line made in advance: the handler cannot format).
-void* mapGuarded(int fd, size_t size, std::string_view notice, const std::atomic<bool>** tripped) {
-  installHandler();
-  void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (address == MAP_FAILED) return nullptr;
-  std::lock_guard lock(slotsMutex);
-  for (GuardSlot& slot : slots) {
-    if (slot.begin.load(std::memory_order_relaxed) != 0) continue;
-    slot.noticeLength.store(notice.copy(slot.notice, sizeof slot.notice));
-    slot.tripped.store(false, std::memory_order_relaxed);
-    slot.end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
-    slot.begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
-    if (tripped != nullptr) *tripped = &slot.tripped;
-    return address;
-  }
-  munmap(address, size);
-  errno = ENOMEM;
-  return nullptr;
-}
-
-void unmapGuarded(void* address, size_t size) {
-  if (address == nullptr) return;
-  {
-    std::lock_guard lock(slotsMutex);
-    for (GuardSlot& slot : slots) {
-      if (auto mine = reinterpret_cast<uintptr_t>(address); slot.begin.compare_exchange_strong(mine, 0)) break;
-    }
-  }
-  munmap(address, size);
-}
-
 }  // namespace
 
-Block::Block(int fd, uint32_t size, std::string_view notice) : fd_(fd), size_(size) {
-  address_ = fd < 0 ? nullptr : static_cast<uint8_t*>(mapGuarded(fd, size, notice, &tripped_));
-  if (address_ == nullptr && fd >= 0) {
-    const int error = errno;
-    close(std::exchange(fd_, -1));
-    errno = error;
+// `notice` comes as a whole line made in advance: the handler cannot format.
+Block::Block(int fd, uint32_t size, std::string_view notice) : held_{fd, nullptr, size} {
+  if (fd < 0) return;
+  installHandler();
+  void* const address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const int mapError = errno;
+  std::lock_guard lock(slotsMutex);
+  GuardSlot* const slot = std::ranges::find_if(slots, [](const GuardSlot& s) { return s.begin.load() == 0; });
+  if (address != MAP_FAILED && slot != std::end(slots)) {
+    slot->noticeLength.store(notice.copy(slot->notice, sizeof slot->notice));
+    slot->tripped.store(false, std::memory_order_relaxed);
+    slot->end.store(reinterpret_cast<uintptr_t>(address) + size, std::memory_order_relaxed);
+    slot->begin.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
+    held_.address = static_cast<uint8_t*>(address);
+    held_.tripped = &slot->tripped;
+    return;
   }
-}
-
-void Block::swap(Block& other) noexcept {
-  std::swap(fd_, other.fd_);
-  std::swap(address_, other.address_);
-  std::swap(size_, other.size_);
-  std::swap(tripped_, other.tripped_);
+  if (address != MAP_FAILED) munmap(address, size);
+  close(std::exchange(held_.fd, -1));
+  errno = address == MAP_FAILED ? mapError : ENOMEM;
 }
 
 Block::~Block() {
-  unmapGuarded(address_, size_);
-  if (fd_ >= 0) close(fd_);
+  if (held_.address != nullptr) {
+    std::unique_lock lock(slotsMutex);
+    for (GuardSlot& slot : slots) {
+      if (auto mine = reinterpret_cast<uintptr_t>(held_.address); slot.begin.compare_exchange_strong(mine, 0)) break;
+    }
+    lock.unlock();
+    munmap(held_.address, held_.size);
+  }
+  if (held_.fd >= 0) close(held_.fd);
 }
 
 }  // namespace shub::os

@@ -61,18 +61,6 @@ Block openOrCreateObject(std::string_view name, uint32_t size, std::span<const s
                    ": the file shrank under us (another process truncated it); this object no longer works\n");
 }
 
-// The daemon-alive lock is an exclusive flock, which the kernel drops however
-// the daemon dies. A client's probe holds a shared one for microseconds,
-// another daemon the exclusive one for ever: retrying a while tells them apart.
-bool takeAliveLock(int fd) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK) return false;
-    usleep(1000);
-  }
-  return false;  // errno says EWOULDBLOCK
-}
-
 }  // namespace
 
 Block openOrCreateBlock(std::string_view name, uint32_t size) { return openOrCreateObject(name, size); }
@@ -115,7 +103,11 @@ bool StatusObject::open(std::string* why) {
   const std::string what = "status object " + objectPath(SHUB_STATUS_NAME).value_or(SHUB_STATUS_NAME);
   errno = 0;
   block_ = openOrCreateBlock(SHUB_STATUS_NAME, SHUB_STATUS_SIZE);
-  const bool locked = block_.valid() && takeAliveLock(block_.fd());
+  // The daemon-alive lock is an exclusive flock, which the kernel drops however
+  // the daemon dies. A client's probe holds a shared one for microseconds,
+  // another daemon the exclusive one for ever: retrying a while tells them apart.
+  const bool locked = block_.valid() && lockExclusiveUntil(block_.fd(), Clock::now() + std::chrono::milliseconds(200));
+  if (!locked && errno == ETIMEDOUT) errno = EWOULDBLOCK;  // the operator is told the lock is busy
   if (locked) {
     syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_GLOBAL_EXPEDITED, 0, 0);  // else watchers poll
     return true;

@@ -95,12 +95,6 @@ class TtyPort final : public SerialPort {
   const int fd_, readStop_, writeStop_;  // the stops' eventfds wake a read's or a write's poll
 };
 
-// A pty's slave side (Unix98 ptys have majors 136 to 143).
-bool isPtySlave(int fd) {
-  struct stat info {};
-  return fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 && major(info.st_rdev) < 144;
-}
-
 // cfmakeraw gives no echo, editing, CR/LF translation, signals or parity, 8
 // data bits and VMIN 1 (so a read of 0 bytes means a hang-up); one stop bit,
 // no flow control and modem lines ignored complete 19200 8N1.
@@ -117,12 +111,7 @@ bool setRaw(int fd) {
 
 // A pty is anybody's: a link left naming /dev/pts/N could name a user's shell
 // by now. Only a pty of our own user, root or the serialhub group is a line.
-bool ptyOursToOpen(int fd, std::string* why) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
+bool ptyOursToOpen(const struct stat& info, std::string* why) {
   if (info.st_uid == geteuid() || info.st_uid == 0) return true;
   group entry {};
   group* found = nullptr;
@@ -140,15 +129,19 @@ bool ptyOursToOpen(int fd, std::string* why) {
 // lives, so no daemon could reopen it after a crash: there the flock alone serves.
 int openExclusiveTerminal(const std::string& path, std::string* why) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  struct stat info {};
+  const bool fstatFailed = fd >= 0 && fstat(fd, &info) != 0;
+  // A pty's slave side (Unix98 ptys have majors 136 to 143).
+  const bool ptySlave = S_ISCHR(info.st_mode) && major(info.st_rdev) >= 136 && major(info.st_rdev) < 144;
+  if (fd < 0 || fstatFailed) {
     *why = std::strerror(errno);
   } else if (!isatty(fd)) {
     *why = "not a terminal";
-  } else if (isPtySlave(fd) && !ptyOursToOpen(fd, why)) {
+  } else if (ptySlave && !ptyOursToOpen(info, why)) {
     // `why` says why
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     *why = "busy: another process holds its lock";
-  } else if (!isPtySlave(fd) && ioctl(fd, TIOCEXCL) != 0) {
+  } else if (!ptySlave && ioctl(fd, TIOCEXCL) != 0) {
     *why = std::string("cannot take it alone: ") + std::strerror(errno);
   } else if (setRaw(fd)) {
     return fd;

@@ -1,14 +1,18 @@
 // lstat(2) and readlink(2) look at the link itself; fresh names come from getrandom(2);
 // a folder lock is flock(2) on the folder, opened close-on-exec so no program started
-// meanwhile holds it on.
+// meanwhile holds it on. poll() is never restarted, so a key wait ends at once on
+// Ctrl-C or SIGTERM.
 #include "platform/tool_files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,6 +80,38 @@ bool FolderLock::tryLock(const std::string& folder) {
 
 void FolderLock::unlock() {
   if (fd_ >= 0) close(std::exchange(fd_, -1));
+}
+
+bool isTerminal(int fd) { return isatty(fd) == 1; }
+
+uint32_t terminalColumns(int fd) {
+  winsize size{};
+  return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+KeyMode::KeyMode(int fd) : fd_(fd) {
+  termios settings{};
+  if (tcgetattr(fd, &settings) != 0) return;
+  const termios found = settings;
+  settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSANOW, &settings) == 0) saved_ = std::make_unique<termios>(found);
+}
+
+KeyMode::~KeyMode() {
+  if (saved_) tcsetattr(fd_, TCSANOW, saved_.get());
+}
+
+int waitKey(int fd, int timeoutMs) {
+  pollfd input{fd, POLLIN, 0};
+  const int ready = poll(&input, 1, timeoutMs);
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return kNoKey;
+  if (ready < 0) return kInputGone;
+  unsigned char key = 0;
+  const ssize_t got = read(fd, &key, 1);
+  if (got == 1) return key;
+  return got < 0 && errno == EINTR ? kNoKey : kInputGone;
 }
 
 }  // namespace shub::os

@@ -1,12 +1,16 @@
 // What a tool needs of the OS for the files it owns for a while: scratch folders
 // (client/scratch_folder.h), folder locks, and links put in place of a device node
 // (crtctl replay's port), told apart by the node itself and named unguessably.
+// And crtctl top's terminal: its width, and keys one at a time without echo, Ctrl-C kept.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+struct termios;
 
 namespace shub::os {
 
@@ -59,5 +63,29 @@ class FolderLock {
  private:
   int fd_ = -1;
 };
+
+bool isTerminal(int fd);
+
+// Columns of the terminal on `fd`; 0 when it is none or does not say.
+uint32_t terminalColumns(int fd);
+
+// Echo and line editing off on terminal `fd` (signals kept) while it lives, then
+// what it found put back; inactive when `fd` is none.
+class KeyMode {
+ public:
+  explicit KeyMode(int fd);
+  ~KeyMode();
+  bool active() const { return saved_ != nullptr; }
+
+ private:
+  int fd_;
+  std::unique_ptr<termios> saved_;
+};
+
+inline constexpr int kNoKey = -1;      // time ran out, or a signal came
+inline constexpr int kInputGone = -2;  // the input ended or failed: waiting again would spin
+
+// Waits up to `timeoutMs` for a key on `fd`: the key's byte, kNoKey or kInputGone.
+int waitKey(int fd, int timeoutMs);
 
 }  // namespace shub::os

@@ -189,14 +189,12 @@ void bringWindowToForeground(const char* className, const char* title) {
 }
 
 std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title, std::string* why) {
-  std::string ignored;
-  std::string& failure = why != nullptr ? *why : ignored;
   std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
   Display* display = notice->display_ = openXConnection(kLinkedXlib, nullptr, &notice->lost_);
   if (display == nullptr) {
     const char* name = std::getenv("DISPLAY");
-    failure = name == nullptr || *name == '\0' ? std::string("DISPLAY is not set")
-                                               : std::string("cannot open the X display '") + name + "'";
+    *why = name == nullptr || *name == '\0' ? std::string("DISPLAY is not set")
+                                            : std::string("cannot open the X display '") + name + "'";
     return nullptr;
   }
   const int screen = DefaultScreen(display);
@@ -237,7 +235,7 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   // A refused window shows up as an error on this round trip.
   XWindowAttributes created = {};
   if (window == 0 || !XGetWindowAttributes(display, window, &created)) {
-    failure = "the X server refused the window";
+    *why = "the X server refused the window";
     return nullptr;
   }
   XMapRaised(display, window);

@@ -40,7 +40,7 @@ struct NoticeWindowEvent {
 // Expose asks for a repaint. A lost server is said once; later waits run out.
 class NoticeWindow {
  public:
-  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `why`.
+  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `why` (never null).
   static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string* why);
   ~NoticeWindow();
   NoticeWindow(const NoticeWindow&) = delete;
