@@ -22,21 +22,12 @@ constexpr std::chrono::milliseconds kSlice{100};
 
 enum class Outcome { signalled, timedOut, interrupted, failed };
 
-// Time left of an optional time-out that started at `start`.
-struct Deadline {
-  std::optional<uint32_t> timeoutMs;
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-
-  std::chrono::milliseconds elapsed() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  }
-  int sliceLeft() const {
-    if (!timeoutMs) return static_cast<int>(kSlice.count());
-    const auto left = std::chrono::milliseconds(*timeoutMs) - elapsed();
-    return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), kSlice).count());
-  }
-  bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
-};
+// One wait's share of the time left: a slice, so interrupts are seen.
+int sliceLeft(const Deadline& deadline) {
+  if (!deadline.timeoutMs) return static_cast<int>(kSlice.count());
+  const auto left = std::chrono::milliseconds(*deadline.timeoutMs) - deadline.elapsed();
+  return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), kSlice).count());
+}
 
 // Waits a slice at a time with `wait` (1 or more: taken, 0: nothing yet, -1:
 // errno) until it takes a signal, the time-out passes or an interrupt comes.
@@ -45,7 +36,7 @@ template <typename Wait>
 Outcome waitInterruptibly(const ToolContext& context, const Deadline& deadline, Wait wait,
                           DaemonPresence* presence = nullptr) {
   while (!interrupted(context)) {
-    const int result = wait(deadline.sliceLeft());
+    const int result = wait(sliceLeft(deadline));
     if (result > 0) return Outcome::signalled;
     if (result < 0 && errno != EINTR && errno != ENOTCONN) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;

@@ -57,18 +57,14 @@ struct PeekShared {
   const ToolContext& context;
   const ToolArgs& args;
   DaemonPresence presence;
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  std::chrono::milliseconds elapsed() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  }
+  const Deadline deadline{args.timeoutMs};
   std::mutex lock;
   uint32_t printed = 0;
   bool failed = false;
 
   bool stop() {
     std::lock_guard<std::mutex> hold(lock);
-    const bool timedOut = args.timeoutMs && elapsed() >= std::chrono::milliseconds(*args.timeoutMs);
-    return failed || interrupted(context) || timedOut || (args.count && printed >= *args.count);
+    return failed || interrupted(context) || deadline.passed() || (args.count && printed >= *args.count);
   }
 };
 
@@ -93,7 +89,7 @@ void peekChannel(PeekShared& shared, shub_channel* ch, int32_t number, uint64_t 
     }
     if (shared.args.count && shared.printed >= *shared.args.count) return;
     FILE* out = shared.context.out;
-    std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", shared.elapsed().count() / 1000.0, number,
+    std::fprintf(out, "%10.3f  CRT%-3d seq %-8" PRIu64 " %3d  ", shared.deadline.elapsed().count() / 1000.0, number,
                  seq, length);
     printHex(out, frame, static_cast<uint32_t>(length));
     if (const uint64_t missed = shub_frames_missed(before, seq)) std::fprintf(out, "  (%" PRIu64 " missed)", missed);

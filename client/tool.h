@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -59,6 +60,17 @@ struct ToolArgs {
   std::optional<uint32_t> timeoutMs;  // --timeout MS
   bool peek = false;                  // --peek
 };
+// The time since a command began, and whether its --timeout has passed.
+struct Deadline {
+  std::optional<uint32_t> timeoutMs;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+  std::chrono::milliseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  }
+  bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
+};
+
 // A decimal number that fits 32 bits, nothing else.
 std::optional<uint32_t> parseCount(std::string_view text);
 // Splits context.args into positionals and the options in `accepted`.

@@ -59,10 +59,10 @@ std::optional<Battery> findBattery() {
 
 std::optional<uint8_t> readAcLineStatus(const Battery& battery) {
   if (!battery.directory) return readStatusFile(battery.path);
-  if (os::fileType(battery.path + "/online") != 0) return readStatusFile(battery.path + "/online");
+  std::error_code error;
+  if (std::filesystem::exists(battery.path + "/online", error)) return readStatusFile(battery.path + "/online");
   // Every entry of the class but hidden ones is a supply (a link to its device); none: online.
   bool any = false, online = false;
-  std::error_code error;
   for (std::filesystem::directory_iterator entry(battery.path, error), end; !error && entry != end;
        entry.increment(error)) {
     const std::string supply = entry->path().filename();
