@@ -10,6 +10,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #include <serialhub/protocol.h>
 
@@ -65,6 +66,46 @@ SHUB_API int shub_channel_read(shub_channel *ch, void *block, size_t size);
  * an event, EINTR when a signal handler interrupted the wait. */
 SHUB_API int shub_event_set(const char *name);
 SHUB_API int shub_event_wait(const char *name, int timeout_ms);
+
+/* A monitor: every frame of some channels, in the order the daemon delivered
+ * them, through one file descriptor an application's own event loop can wait
+ * on (poll, epoll, GLib, Qt, asyncio). It takes no signal from any consumer,
+ * and a monitor that falls behind loses frames (counted in `missed`) without
+ * slowing the daemon or anyone else. No thread, no signal handler. */
+typedef struct shub_frame {
+  int32_t channel;
+  uint32_t length;      /* bytes in data, 0 to 260 */
+  uint64_t seq;         /* the channel's sequence number of this frame */
+  uint64_t missed;      /* frames of this channel this monitor did not get, since its previous one */
+  struct timespec time; /* CLOCK_REALTIME when the frame's last byte was read from the line */
+  struct timespec mono; /* the same moment on CLOCK_MONOTONIC */
+  uint8_t data[SHUB_BLOCK_DATA_SIZE];
+} shub_frame;
+
+typedef struct shub_monitor shub_monitor;
+
+/* Subscribes to `count` channels (count 0: every channel the daemon routes)
+ * through the daemon's socket CRT:MONITOR in $CE_OBJECTS; every frame the
+ * daemon delivers after the call returns is the monitor's. NULL with errno:
+ * ENOTCONN no daemon is running, ENOENT a channel the daemon does not route,
+ * EUSERS SHUB_MONITOR_MAX monitors are connected, EACCES not allowed, EINVAL
+ * more than SHUB_MONITOR_CHANNELS_MAX channels or a file there that is not the
+ * daemon's socket, ETIMEDOUT the daemon did not answer within 2 s. */
+SHUB_API shub_monitor *shub_monitor_open(const int *channels, size_t count);
+
+/* Readable (POLLIN) whenever shub_monitor_next(m, 0, ...) would return a
+ * frame, or would fail because the daemon went away. Owned by the monitor:
+ * do not read it or close it. */
+SHUB_API int shub_monitor_fd(const shub_monitor *m);
+
+/* The next frame into *out: 1, or 0 when timeout_ms passed (0 does not wait,
+ * < 0 waits for ever). -1 with errno: ENOTCONN the daemon stopped or died
+ * (every later call says so too: close the monitor and open a new one once a
+ * daemon runs again), EINTR a signal handler interrupted the wait, EPROTO
+ * the daemon sent what no frame looks like, EINVAL a null argument. */
+SHUB_API int shub_monitor_next(shub_monitor *m, int timeout_ms, shub_frame *out);
+
+SHUB_API void shub_monitor_close(shub_monitor *m);
 
 /* Frames that went by unseen between two peeked frames numbered `previous`
  * and `seq`. 0 when previous is 0, when seq is not above it (the numbering

@@ -86,6 +86,31 @@
  *                      between records is a stretch the reader missed
  *     +16  the bytes, then zeros up to a multiple of 8
  *   head, claim and line go on across daemon restarts.
+ *
+ * Monitor socket (CRT:MONITOR), a Unix seqpacket socket the daemon listens
+ * on while it runs; mode 0660 like the objects, never a link. A monitor
+ * connects and sends one subscribe message, little-endian like the rest:
+ *   +0   u32  magic    SHUB_MONITOR_MAGIC
+ *   +4   u32  version  SHUB_MONITOR_VERSION
+ *   +8   u32  count    channels asked for, 0 to SHUB_MONITOR_CHANNELS_MAX;
+ *                      0: every channel the daemon routes
+ *   +12  i32  channels[count]
+ * The daemon answers with one message of the same form, the magic, the
+ * version, then in place of the count an errno value: 0, ENOENT (a channel it
+ * does not route), EUSERS (SHUB_MONITOR_MAX monitors are connected) or EINVAL
+ * (a malformed request); it closes the connection after an error. Then it sends
+ * every frame it delivers to those channels as one datagram, in delivery
+ * order, never waiting for the monitor: a frame the monitor's queue has no
+ * room for is dropped, and the gap in the channel's sequence numbers tells:
+ *   +0   i32  channel
+ *   +4   u32  length   0 to SHUB_BLOCK_DATA_SIZE
+ *   +8   u64  seq      the channel's sequence number, as in CRT:STATUS; 0
+ *                      when the daemon runs without its status object
+ *   +16  i64  time     CLOCK_REALTIME nanoseconds when the read that ended
+ *                      the frame returned
+ *   +24  i64  mono     the same moment on CLOCK_MONOTONIC
+ *   +32  the frame's bytes
+ * The connection ends when the daemon stops or dies.
  */
 #ifndef SERIALHUB_PROTOCOL_H
 #define SERIALHUB_PROTOCOL_H
@@ -167,5 +192,18 @@
 #define SHUB_TAP_RECORD_LINE 12u
 #define SHUB_TAP_READ 0u
 #define SHUB_TAP_HANGUP 1u
+
+#define SHUB_MONITOR_NAME "CRT:MONITOR"
+#define SHUB_MONITOR_MAGIC 0x494E4F4Du /* "MONI" */
+#define SHUB_MONITOR_VERSION 1u
+#define SHUB_MONITOR_CHANNELS_MAX 64u /* channels one subscribe message may name */
+#define SHUB_MONITOR_MAX 256u         /* monitors the daemon serves at once */
+#define SHUB_MONITOR_REQUEST_HEADER 12u
+#define SHUB_MONITOR_FRAME_HEADER 32u
+#define SHUB_MONITOR_FRAME_CHANNEL 0u
+#define SHUB_MONITOR_FRAME_LENGTH 4u
+#define SHUB_MONITOR_FRAME_SEQ 8u
+#define SHUB_MONITOR_FRAME_TIME 16u
+#define SHUB_MONITOR_FRAME_MONO 24u
 
 #endif
