@@ -25,7 +25,7 @@ void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t
 
 void Daemon::startSerial() {
   assembler_ = std::make_unique<router::FrameAssembler>(
-      routes_, channels_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get());
+      routes_, channels_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get(), &monitors_);
   router::FrameAssembler* assembler = assembler_.get();
   router::TapWriter* tap = tap_ ? tap_->writer.get() : nullptr;
   link_ = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
@@ -44,8 +44,9 @@ void Daemon::startSerial() {
       // The tap is written after the assembler, so a reader that sees a read
       // in it also sees the frames that read completed.
       .feedBytes =
-          [assembler, tap](uint32_t count, const uint8_t* bytes) {
+          [this, assembler, tap](uint32_t count, const uint8_t* bytes) {
             const uint64_t arrived = tap ? router::tapClockUs() : 0;
+            monitors_.lineRead();
             assembler->feedBytes(count, bytes);
             if (tap) tap->append(arrived, bytes, count);
           },
@@ -95,6 +96,11 @@ void Daemon::startTap() {
   if (!tap_) os::logError("%s", problem.c_str());
 }
 
+// Monitors; without the socket the daemon runs on without them, said once.
+void Daemon::startMonitors() {
+  if (std::string why; !monitors_.open(&why)) os::logError("%s", why.c_str());
+}
+
 // Start-up ends early with `code`; `line`, when given, says why.
 bool Daemon::endStart(int code, const std::string& line) {
   if (!line.empty()) os::logError("%s", line.c_str());
@@ -115,6 +121,7 @@ bool Daemon::start() {
   channels_ = router::ChannelSet(routes_);
   startStatus();
   startTap();
+  startMonitors();
   startSerial();
   startDeviceServices();
   return true;
@@ -137,7 +144,8 @@ int Daemon::run() {
   if (!start()) return exitCode_;
   os::notifyServiceManager("READY=1");
   const bool watchdog = os::watchdogRequested();
-  loop_->run([this, watchdog] { tick(watchdog); });  // a stop signal ends it
+  // A stop signal ends it.
+  loop_->run([this, watchdog] { tick(watchdog); }, monitors_.readinessFd(), [this] { monitors_.serve(); });
   os::notifyServiceManager("STOPPING=1");
   os::logInfo("stopping");
   return 0;

@@ -22,6 +22,7 @@
 #include "platform/log.h"
 #include "router/channel_blocks.h"
 #include "router/frame_assembler.h"
+#include "router/monitor_hub.h"
 #include "router/receive_tap.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
@@ -55,6 +56,7 @@ class Daemon final : private router::FrameAssemblerHooks {
   bool endStart(int code, const std::string& line = {});
   void startStatus();
   void startTap();
+  void startMonitors();
   void startSerial();
   void startDeviceServices();
   void tick(bool watchdog);
@@ -76,6 +78,7 @@ class Daemon final : private router::FrameAssemblerHooks {
   os::StatusObject statusObject_;  // unmapped when it could not be made
   std::unique_ptr<router::StatusPublisher> publisher_;  // null without a status object
   std::unique_ptr<router::ReceiveTap> tap_;             // CRT:TAP; null when it could not be made
+  router::MonitorHub monitors_{routes_};                // CRT:MONITOR; serves none when it could not be made
   ServiceStatus status_;
   devices::RealLampAndSpeaker lampAndSpeaker_;
   devices::Backlight backlight_{lampAndSpeaker_};

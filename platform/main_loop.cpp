@@ -49,16 +49,16 @@ MainLoop::~MainLoop() {
   for (const int fd : {signalFd_, timerFd_}) close(fd);  // -1 is refused harmlessly
 }
 
-void MainLoop::run(const std::function<void()>& onTick) {
+void MainLoop::run(const std::function<void()>& onTick, int watched, const std::function<void()>& onWatched) {
   const auto ms = static_cast<uint64_t>(period_.count());
   // A period of 0 would disarm the timer.
   const timespec period{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000 + (ms == 0))};
   const itimerspec schedule{period, period};
   // Without a tick the loop still waits for the stop signal.
   if (timerfd_settime(timerFd_, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");
-  pollfd fds[2] = {{signalFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}};
+  pollfd fds[3] = {{signalFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}, {watched, POLLIN, 0}};
   for (;;) {
-    if (poll(fds, 2, -1) < 0) {
+    if (poll(fds, watched >= 0 ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       sayFailure("poll");  // end the loop, so shutdown runs, rather than spin
       return;
@@ -67,6 +67,7 @@ void MainLoop::run(const std::function<void()>& onTick) {
     if ((fds[0].revents & POLLIN) && read(signalFd_, &signal, sizeof signal) == sizeof signal) return;
     uint64_t expirations = 0;  // how many is of no interest: missed ticks give one call
     if ((fds[1].revents & POLLIN) && read(timerFd_, &expirations, sizeof expirations) > 0 && onTick) onTick();
+    if ((fds[2].revents & POLLIN) && onWatched) onWatched();
   }
 }
 

@@ -25,7 +25,8 @@ class MainLoop {
   bool valid() const { return timerFd_ >= 0; }
   // Calls `onTick` every period from now until a stop signal arrives. Ticks
   // missed while `onTick` ran give one call, never a burst; a stop pending with a tick wins.
-  void run(const std::function<void()>& onTick);
+  // `onWatched` runs whenever the descriptor `watched` (>= 0) is readable.
+  void run(const std::function<void()>& onTick, int watched = -1, const std::function<void()>& onWatched = {});
 
  private:
   int signalFd_ = -1, timerFd_ = -1;  // the timer is disarmed until the loop runs

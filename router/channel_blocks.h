@@ -25,6 +25,16 @@ class FrameOutlets {
   ~FrameOutlets() = default;
 };
 
+// Told of every delivered frame, after its block and event: the monitors.
+// `seq` is the channel's sequence number of the frame, 0 when none is kept.
+class FrameListener {
+ public:
+  virtual void delivered(int32_t channel, uint64_t seq, const uint8_t* bytes, uint32_t length) = 0;
+
+ protected:
+  ~FrameListener() = default;
+};
+
 class ChannelSet final : public FrameOutlets {
  public:
   ChannelSet() = default;

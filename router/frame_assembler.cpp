@@ -40,8 +40,8 @@ uint32_t nextLook(int32_t configured) {
 }  // namespace
 
 FrameAssembler::FrameAssembler(const RouteTable& table, FrameOutlets& outlets, FrameAssemblerHooks& hooks,
-                               StatusPublisher* status)
-    : outlets_(outlets), hooks_(hooks), status_(status), tellFrames_(hooks.tellsFrames()) {
+                               StatusPublisher* status, FrameListener* listener)
+    : outlets_(outlets), hooks_(hooks), status_(status), listener_(listener), tellFrames_(hooks.tellsFrames()) {
   for (uint32_t i = 0; i < std::min(table.count, kRouteTableSize); ++i) {
     channel_[i] = table.entries[i].channel;
     frameLength_[i] = table.entries[i].frameLength;
@@ -148,8 +148,9 @@ void FrameAssembler::deliver(uint32_t index) {
   if (status_ != nullptr) status_->beginBlockWrite(index);
   writeDataArea(block, length);
   storeBlockLength(block, length);
-  if (status_ != nullptr) status_->endFrame(index, length);
+  const uint64_t seq = status_ != nullptr ? status_->endFrame(index, length) : 0;
   outlets_.signal(index);
+  if (listener_ != nullptr) listener_->delivered(channel_[index], seq, buffer_, length);
   if (tellFrames_) hooks_.frameSeen(index, channel_[index], buffer_, length, true);
 }
 

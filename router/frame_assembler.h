@@ -43,9 +43,9 @@ class FrameAssembler {
   // Reads `table` once (it never changes after loading) and learns frame
   // lengths of its own; blocks and wake-ups are asked of `outlets` at
   // delivery. `status`, when given, is told of block writes, noise and lost
-  // frames. Both must outlive us.
+  // frames, and `listener` of every delivered frame. All must outlive us.
   FrameAssembler(const RouteTable& table, FrameOutlets& outlets, FrameAssemblerHooks& hooks,
-                 StatusPublisher* status = nullptr);
+                 StatusPublisher* status = nullptr, FrameListener* listener = nullptr);
 
   void feedBytes(uint32_t count, const uint8_t* bytes);
   void feedByte(uint8_t byte);
@@ -69,6 +69,7 @@ class FrameAssembler {
   FrameOutlets& outlets_;
   FrameAssemblerHooks& hooks_;
   StatusPublisher* status_;
+  FrameListener* listener_;
   // candidates_[b]: bit i set when entry i takes part in the search and its
   // header ends in b, so a noise byte costs one table look-up.
   uint16_t candidates_[256] = {};

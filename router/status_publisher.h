@@ -45,7 +45,7 @@ class StatusPublisher {
 
   // Around every write of a channel block by route entry `entry`.
   void beginBlockWrite(uint32_t entry);
-  void endFrame(uint32_t entry, uint32_t length);  // a frame was delivered
+  uint64_t endFrame(uint32_t entry, uint32_t length);  // a frame was delivered: its channel's sequence number
   void endBlockClear(uint32_t entry) { stepVersion(entry); }  // cleared, no frame
 
   void noiseSkipped(uint32_t count);
@@ -85,14 +85,16 @@ inline void StatusPublisher::beginBlockWrite(uint32_t entry) {
   std::atomic_thread_fence(std::memory_order_release);
 }
 
-inline void StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
+inline uint64_t StatusPublisher::endFrame(uint32_t entry, uint32_t length) {
   using namespace status_fields;
   EntryCounts& counts = entries_[entry];
-  put(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_SEQ), ++entries_[seqlockEntry_[entry]].seq);
+  const uint64_t seq = ++entries_[seqlockEntry_[entry]].seq;
+  put(status_, entryOffset(seqlockEntry_[entry], SHUB_STATUS_ENTRY_SEQ), seq);
   stepVersion(entry);
   put(status_, entryOffset(entry, SHUB_STATUS_ENTRY_FRAMES), ++counts.frames);
   put(status_, entryOffset(entry, SHUB_STATUS_ENTRY_BYTES), counts.bytes += length);
   wakeWatchers();
+  return seq;
 }
 
 // No fence here: a watcher that registers runs membarrier(GLOBAL_EXPEDITED)
