@@ -64,6 +64,12 @@ def _error(what, number=None):
 _SLICE = 0.1
 
 
+def _check_channel(number):
+    """A channel number ctypes would otherwise cut down to a C int silently."""
+    if not isinstance(number, int) or not -2**31 <= number < 2**31:
+        raise ValueError("not a channel number: %r" % (number,))
+
+
 def _call(timeout, call, what):
     """Runs call(milliseconds) in slices until it gives a result or `timeout`
     seconds (None: no limit) passed; 0 then. Signals are seen between slices
@@ -88,6 +94,7 @@ class Channel:
 
     def __init__(self, number):
         self._handle = None
+        _check_channel(number)
         self.number = number
         self.seq = 0
         self.missed = 0
@@ -144,6 +151,8 @@ def write(data):
     wrote them to it. ConnectionError without a daemon and TimeoutError when
     it did not take them within 2 s (nothing is sent then); OSError (ECOMM)
     when the line did not take them all within its write time-out."""
+    if isinstance(data, int):  # bytes(3) would be three zero bytes
+        raise TypeError("write() takes bytes, not an int")
     data = bytes(data)
     if _lib.shub_write(data, len(data)) != 0:
         raise _error("writing to the serial port")

@@ -3,6 +3,8 @@
 Ctrl-C ends a wait() and a peek() with KeyboardInterrupt within 0.2 s and
 the channel goes on working, a daemon killed under a wait() raises
 ConnectionError within a second, and the client leaves no watcher behind.
+A channel number beyond a C int and an int handed to write() are refused
+rather than cut down or sent as zero bytes.
 
 usage: python_client_test.py BUILD_DIR
 """
@@ -26,6 +28,12 @@ CLIENT = r"""
 import signal
 import serialhub
 signal.signal(signal.SIGINT, signal.default_int_handler)
+for refused in (lambda: serialhub.Channel(2**32 + 3), lambda: serialhub.write(3)):
+    try:
+        refused()
+        print("accepted", flush=True)
+    except (TypeError, ValueError):
+        pass
 with serialhub.Channel(3) as ch:
     for method in (ch.wait, ch.peek):
         print("ready", flush=True)
