@@ -69,6 +69,12 @@ with serialhub.Monitor([5]) as monitor:
     print("frames", *["%d/%d/%d/%d/%s/%s" % (f.channel, f.seq - frames[0].seq, f.missed, f.length, f.data.hex(),
                                              0 <= now - f.time < 5 and 0 <= mono - f.mono < 5) for f in frames],
           flush=True)
+    with serialhub.Channel(5) as channel:
+        block = channel.read()
+    serialhub.event_wait("CRT5:EVENT", 0)  # the frames' signal
+    serialhub.event_set("CRT5:EVENT")
+    print("block", len(block), block[:14].hex(), serialhub.event_wait("CRT5:EVENT", 1),
+          serialhub.event_wait("CRT5:EVENT", 0), flush=True)
     print("ready", flush=True)
     try:
         monitor.next()
@@ -171,6 +177,7 @@ def main():
             watched.next("ready", 10)
             os.write(daemon.master, FRAME * 3)
             watched.next(FRAMES, 10)
+            watched.next("block 288 06000000%s True False" % ("00" * 4 + FRAME.hex()), 10)
             watched.next("ready", 10)
             interrupt(monitor_client, POLL_CALLS)
             took = watched.next("interrupted", 1.0)
