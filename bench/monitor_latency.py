@@ -20,7 +20,7 @@ build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/plain")
 frames = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
 here = os.path.dirname(os.path.abspath(__file__))
 probe = f"{build}/bench/monitor_probe"
-CHANNEL, ROUNDS, CROWDS = 3, 3, (0, 8, 64)
+CHANNEL, ROUNDS, CROWDS = 3, 6, (0, 8, 64)
 PACE, PACED_SECONDS, FULL_SPEED_FRAMES = 2000, 3, 30000
 
 # shub_stats through the Python module: it asks the loader for the soname,
@@ -217,4 +217,5 @@ def main():
     print("daemon exit code:", code)
 
 
-main()
+if __name__ == "__main__":
+    main()
