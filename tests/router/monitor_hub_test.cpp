@@ -42,8 +42,8 @@ struct Serving {
 
 TEST(MonitorHub, MonitorsComeAndGoWhileFramesGoOut) {
   testing_support::DeviceSandbox sandbox;
-  const RouteTable table = tableOf({2, 3});
-  MonitorHub hub(table);
+  MonitorHub hub;
+  hub.route(tableOf({2, 3}));
   std::string why;
   ASSERT_TRUE(hub.open(&why)) << why;
   Serving serving(hub);
@@ -78,8 +78,8 @@ TEST(MonitorHub, ServesFromAFolderTooDeepForASocketAddress) {
   const std::string deep = sandbox.objects() + "/" + std::string(60, 'd') + "/" + std::string(60, 'e');
   std::filesystem::create_directories(deep);
   setenv("CE_OBJECTS", deep.c_str(), 1);
-  const RouteTable table = tableOf({7});
-  MonitorHub hub(table);
+  MonitorHub hub;
+  hub.route(tableOf({7}));
   std::string why;
   ASSERT_TRUE(hub.open(&why)) << why;
   Serving serving(hub);
