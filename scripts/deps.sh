@@ -10,6 +10,10 @@ packages=(
   libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
   systemd  # systemd-sysusers and systemd-tmpfiles deploy the staged install
+  # crtctl metrics' test: node_exporter's textfile collector, and promtool
+  # (which comes only with the server; on a host run by systemd both
+  # packages start their services when installed)
+  prometheus-node-exporter prometheus
 )
 
 missing=()
