@@ -140,8 +140,9 @@ void printHelp(FILE* out) {
       "  --version, -V\n"
       "      Print the version.\n"
       "\n"
-      "exit status: 0 done, 1 a named object is missing or unusable, 2 bad\n"
-      "command or argument, 3 timed out, 65 a route file has refused lines.\n",
+      "exit status: 0 done, 1 a named object is missing or unusable or the\n"
+      "output could not be written, 2 bad command or argument, 3 timed out,\n"
+      "65 a route file has refused lines.\n",
       out);
 }
 
