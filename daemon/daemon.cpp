@@ -23,10 +23,59 @@ void Daemon::frameSeen(uint32_t, int32_t channel, const uint8_t* bytes, uint32_t
   os::logDebug("CRT%d: %s%s", channel, delivered ? "" : "dropped while dark: ", router::hexText(bytes, length).c_str());
 }
 
+bool Daemon::loadRoutes(router::RouteTable& table, uint32_t* refusedLines) const {
+  return routesPath_.empty() ? router::loadRouteTable(table, refusedLines)
+                             : router::loadRouteTableFrom(table, routesPath_.c_str(), stdout, refusedLines);
+}
+
+// A table's blocks and events; its assembler comes once the status object is there.
+std::unique_ptr<router::Routing> Daemon::routingFor(const router::RouteTable& table, const router::RouteTable* inUse) {
+  auto routing = std::make_unique<router::Routing>();
+  routing->table = table;
+  routing->channels = router::ChannelSet(routing->table, inUse);
+  return routing;
+}
+
+void Daemon::attachAssembler(router::Routing& routing) {
+  routing.assembler = std::make_unique<router::FrameAssembler>(
+      routing.table, routing.channels, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get(), &monitors_);
+}
+
+// On the serial reader, between two reads: the status object takes the new
+// table's layout. The first table found it laid out at start-up.
+void Daemon::switchRoutes(const router::Routing* old, const router::Routing& next) {
+  if (old == nullptr) return;
+  const bool cut = old->assembler->inFrame();
+  if (publisher_) {
+    int32_t channels[router::kRouteTableSize] = {};
+    const uint32_t count = std::min(next.table.count, router::kRouteTableSize);
+    for (uint32_t i = 0; i < count; ++i) channels[i] = next.table.entries[i].channel;
+    publisher_->reroute(channels, count);
+    publisher_->reloaded(cut);
+  }
+  os::logInfo("routes reloaded: %u in use%s", next.table.count, cut ? "; the frame being collected was dropped" : "");
+}
+
+// All or nothing: a file with a refused line would leave some channel dead
+// on a running device, so the table in use stays, as it does for an unreadable one.
+void Daemon::reload() {
+  os::notifyReloading();
+  router::RouteTable next;
+  uint32_t refused = 0;
+  if (!loadRoutes(next, &refused) || refused > 0) {
+    os::logError("route file not reloaded: %s; the %u routes in use are kept",
+                 refused > 0 ? "it has refused lines" : "it cannot be read", routes_.count);
+  } else {
+    std::unique_ptr<router::Routing> routing = routingFor(next, &routes_);
+    attachAssembler(*routing);
+    routing_.offer(std::move(routing));
+    monitors_.route(next);
+    routes_ = next;
+  }
+  os::notifyServiceManager("READY=1");
+}
+
 void Daemon::startSerial() {
-  assembler_ = std::make_unique<router::FrameAssembler>(
-      routes_, channels_, static_cast<router::FrameAssemblerHooks&>(*this), publisher_.get(), &monitors_);
-  router::FrameAssembler* assembler = assembler_.get();
   router::TapWriter* tap = tap_ ? tap_->writer.get() : nullptr;
   link_ = std::make_unique<router::SerialLink>(router::SerialLinkDeps{
       .openPort =
@@ -44,10 +93,12 @@ void Daemon::startSerial() {
       // The tap is written after the assembler, so a reader that sees a read
       // in it also sees the frames that read completed.
       .feedBytes =
-          [this, assembler, tap](uint32_t count, const uint8_t* bytes) {
+          [this, tap](uint32_t count, const uint8_t* bytes) {
             const uint64_t arrived = tap ? router::tapClockUs() : 0;
             monitors_.lineRead();
-            assembler->feedBytes(count, bytes);
+            routing_.forRead([this](const router::Routing* old, const router::Routing& next) {
+              switchRoutes(old, next);
+            })->assembler->feedBytes(count, bytes);
             if (tap) tap->append(arrived, bytes, count);
           },
   });
@@ -110,17 +161,18 @@ bool Daemon::endStart(int code, const std::string& line) {
 
 bool Daemon::start() {
   battery_ = devices::findBattery();  // absent is fine: the power watcher never transitions
-  const bool loaded = routesPath_.empty() ? router::loadRouteTable(routes_)
-                                          : router::loadRouteTableFrom(routes_, routesPath_.c_str(), stdout);
-  if (!loaded) return endStart(kExitConfig);  // said by the loader
+  if (!loadRoutes(routes_)) return endStart(kExitConfig);  // said by the loader
   if (std::string why; !os::prepareObjectsDirectory(&why)) {
     return endStart(kExitConfig, "objects directory " + why);
   }
   // Before anything shutdown releases: without it the daemon can't be stopped.
   if (!loop_.emplace(devices::kPowerTickPeriod).valid()) return endStart(kExitFailure);
-  channels_ = router::ChannelSet(routes_);
+  std::unique_ptr<router::Routing> routing = routingFor(routes_, nullptr);
   startStatus();
+  attachAssembler(*routing);
+  routing_.offer(std::move(routing));
   startTap();
+  monitors_.route(routes_);
   startMonitors();
   startSerial();
   startDeviceServices();
@@ -144,8 +196,10 @@ int Daemon::run() {
   if (!start()) return exitCode_;
   os::notifyServiceManager("READY=1");
   const bool watchdog = os::watchdogRequested();
-  // A stop signal ends it.
-  loop_->run([this, watchdog] { tick(watchdog); }, monitors_.readinessFd(), [this] { monitors_.serve(); });
+  loop_->run({.tick = [this, watchdog] { tick(watchdog); },
+              .reload = [this] { reload(); },
+              .watched = monitors_.readinessFd(),
+              .readable = [this] { monitors_.serve(); }});  // until a stop signal
   os::notifyServiceManager("STOPPING=1");
   os::logInfo("stopping");
   return 0;

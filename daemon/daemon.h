@@ -4,8 +4,9 @@
 // It must survive: a missing or unreadable route file (said on stderr, exit
 // 78 at once, the port never touched), an empty route file (runs, frames find
 // no route), no serial port (runs idle), no battery device, and
-// SIGTERM/SIGINT/SIGHUP at any time after the first line of main (the signal
-// waits for the loop, the loop ends, shutdown runs in order, exit 0).
+// SIGTERM/SIGINT at any time after the first line of main (the signal waits
+// for the loop, the loop ends, shutdown runs in order, exit 0). SIGHUP reloads
+// the route file; one refused or unreadable keeps the table in use.
 #pragma once
 
 #include <chrono>
@@ -24,6 +25,7 @@
 #include "router/frame_assembler.h"
 #include "router/monitor_hub.h"
 #include "router/receive_tap.h"
+#include "router/route_switch.h"
 #include "router/route_table.h"
 #include "router/serial_link.h"
 #include "router/status_publisher.h"
@@ -59,6 +61,11 @@ class Daemon final : private router::FrameAssemblerHooks {
   void startMonitors();
   void startSerial();
   void startDeviceServices();
+  bool loadRoutes(router::RouteTable& table, uint32_t* refusedLines = nullptr) const;
+  std::unique_ptr<router::Routing> routingFor(const router::RouteTable& table, const router::RouteTable* inUse);
+  void attachAssembler(router::Routing& routing);
+  void switchRoutes(const router::Routing* old, const router::Routing& next);
+  void reload();
   void tick(bool watchdog);
   std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
   bool backlightOn() override { return backlight_.on(); }
@@ -69,20 +76,21 @@ class Daemon final : private router::FrameAssemblerHooks {
   // Members are in start-up order, so destruction is the shutdown: the
   // threads that read a channel block or the port (power watcher's touch
   // restarts, touch, control, then the serial link) stop before the blocks,
-  // the status object and the loop they use go away.
+  // the status object and the loop they use go away. The routing is made
+  // before the status object, which names its channels, and its assembler
+  // after it, which it counts into.
   std::string routesPath_;  // empty: ctl_rt.st beside the program
   std::optional<devices::Battery> battery_;  // absent when missing at start-up
-  router::RouteTable routes_;           // referred to by the assembler: the daemon never moves
+  router::RouteTable routes_;           // the table last taken into use, the main loop's
   std::optional<os::MainLoop> loop_;    // the power tick and the stop signals
-  router::ChannelSet channels_;    // every entry's block and event
+  router::RouteSwitch routing_;    // the reader's table, blocks, events and assembler
   os::StatusObject statusObject_;  // unmapped when it could not be made
   std::unique_ptr<router::StatusPublisher> publisher_;  // null without a status object
   std::unique_ptr<router::ReceiveTap> tap_;             // CRT:TAP; null when it could not be made
-  router::MonitorHub monitors_{routes_};                // CRT:MONITOR; serves none when it could not be made
+  router::MonitorHub monitors_;                         // CRT:MONITOR; serves none when it could not be made
   ServiceStatus status_;
   devices::RealLampAndSpeaker lampAndSpeaker_;
   devices::Backlight backlight_{lampAndSpeaker_};
-  std::unique_ptr<router::FrameAssembler> assembler_;
   std::unique_ptr<router::SerialLink> link_;
   OnRelease linkStop_;
   devices::ControlChannel control_{backlight_};

@@ -123,7 +123,7 @@ bool newFrame(shub_channel* ch, uint64_t cursor, uint8_t* buf, size_t cap, shub:
     return false;
   }
   const bool rewritten = cursor != ch->peekedSeq || copy.version != ch->peekedVersion;
-  return copy.seq != cursor && copy.seq >= 2 && rewritten;
+  return copy.channel == ch->number && copy.seq != cursor && copy.seq >= 2 && rewritten;
 }
 
 // The write block and its event, and the lock that lets one writer at a time

@@ -63,6 +63,9 @@ int subscribe(const shub::os::Socket& socket, const int* channels, uint32_t coun
   for (;;) {
     const std::ptrdiff_t got = socket.receiveNow(answer, sizeof answer);
     if (got == SHUB_MONITOR_REQUEST_HEADER && load<uint32_t>(answer) == SHUB_MONITOR_MAGIC) return load<int32_t>(answer + 8);
+    // A daemon that closed with our request unread makes the first receive
+    // say ECONNRESET, ahead of the answer it left.
+    if (got < 0 && errno == ECONNRESET) continue;
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return ENOTCONN;
     if (got > 0) return EPROTO;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - shub::os::Clock::now());

@@ -84,6 +84,7 @@ bool copyConsistent(const uint8_t* status, int entry, const uint8_t* block, uint
   return underSeqlock(
       status, entry, deadline,
       [&] {
+        out.channel = load<int32_t>(status, entryOffset(entry, SHUB_STATUS_ENTRY_CHANNEL));
         out.seq = load<uint64_t>(status, entryOffset(entry, SHUB_STATUS_ENTRY_SEQ));
         out.length = std::min(load<uint32_t>(block, SHUB_BLOCK_LENGTH_OFFSET), SHUB_BLOCK_DATA_SIZE);
         copyBytes(block + SHUB_BLOCK_DATA_OFFSET, buf, std::min<size_t>(out.length, cap));

@@ -21,6 +21,7 @@ struct FrameCopy {
   uint32_t length = 0;   // the frame's length, at most 260; at most `cap` bytes were copied
   uint64_t seq = 0;      // the sequence number of the frame copied
   uint32_t version = 0;  // the seqlock word around the copy: a new frame changes it
+  int32_t channel = 0;   // the entry's channel at the copy: a reload may give the entry another
 };
 
 // Copies the frame of `block` while `entry`'s seqlock stays even and

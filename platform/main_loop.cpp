@@ -1,4 +1,4 @@
-// The main loop over a signalfd (the stop signals) and a timerfd (the tick).
+// The main loop over a signalfd (the stop and reload signals) and a timerfd (the tick).
 // It must survive stop signals sent before it runs, ticks far longer than the
 // period and EINTR. The notify protocol is written by hand (no libsystemd): a
 // bad or vanished socket is a failed send, never a blocked loop.
@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "platform/log.h"
 
@@ -49,25 +51,30 @@ MainLoop::~MainLoop() {
   for (const int fd : {signalFd_, timerFd_}) close(fd);  // -1 is refused harmlessly
 }
 
-void MainLoop::run(const std::function<void()>& onTick, int watched, const std::function<void()>& onWatched) {
+void MainLoop::run(const Handlers& handlers) {
   const auto ms = static_cast<uint64_t>(period_.count());
   // A period of 0 would disarm the timer.
   const timespec period{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000 + (ms == 0))};
   const itimerspec schedule{period, period};
   // Without a tick the loop still waits for the stop signal.
   if (timerfd_settime(timerFd_, 0, &schedule, nullptr) != 0) sayFailure("timerfd_settime for the tick");
-  pollfd fds[3] = {{signalFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}, {watched, POLLIN, 0}};
+  pollfd fds[3] = {{signalFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}, {handlers.watched, POLLIN, 0}};
   for (;;) {
-    if (poll(fds, watched >= 0 ? 3 : 2, -1) < 0) {
+    if (poll(fds, handlers.watched >= 0 ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       sayFailure("poll");  // end the loop, so shutdown runs, rather than spin
       return;
     }
     signalfd_siginfo signal{};
-    if ((fds[0].revents & POLLIN) && read(signalFd_, &signal, sizeof signal) == sizeof signal) return;
+    if ((fds[0].revents & POLLIN) && read(signalFd_, &signal, sizeof signal) == sizeof signal) {
+      if (signal.ssi_signo != SIGHUP) return;
+      if (handlers.reload) handlers.reload();
+    }
     uint64_t expirations = 0;  // how many is of no interest: missed ticks give one call
-    if ((fds[1].revents & POLLIN) && read(timerFd_, &expirations, sizeof expirations) > 0 && onTick) onTick();
-    if ((fds[2].revents & POLLIN) && onWatched) onWatched();
+    if ((fds[1].revents & POLLIN) && read(timerFd_, &expirations, sizeof expirations) > 0 && handlers.tick) {
+      handlers.tick();
+    }
+    if ((fds[2].revents & POLLIN) && handlers.readable) handlers.readable();
   }
 }
 
@@ -86,6 +93,13 @@ bool notifyServiceManager(const char* state) {
   const ssize_t sent = sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size);
   close(fd);
   return sent == static_cast<ssize_t>(std::strlen(state));
+}
+
+bool notifyReloading() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto usec = static_cast<unsigned long long>(now.tv_sec) * 1000000 + static_cast<unsigned long long>(now.tv_nsec) / 1000;
+  return notifyServiceManager(("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(usec)).c_str());
 }
 
 bool watchdogRequested() {

@@ -1,5 +1,6 @@
-// The daemon's main loop on a periodic tick until a stop signal (SIGTERM, SIGINT,
-// SIGHUP) lets the ordered shutdown run; and what it tells its service manager.
+// The daemon's main loop on a periodic tick until a stop signal (SIGTERM,
+// SIGINT) lets the ordered shutdown run, with SIGHUP asking for a reload; and
+// what it tells its service manager.
 #pragma once
 
 #include <chrono>
@@ -23,19 +24,27 @@ class MainLoop {
   MainLoop& operator=(const MainLoop&) = delete;
 
   bool valid() const { return timerFd_ >= 0; }
-  // Calls `onTick` every period from now until a stop signal arrives. Ticks
-  // missed while `onTick` ran give one call, never a burst; a stop pending with a tick wins.
-  // `onWatched` runs whenever the descriptor `watched` (>= 0) is readable.
-  void run(const std::function<void()>& onTick, int watched = -1, const std::function<void()>& onWatched = {});
+  struct Handlers {
+    std::function<void()> tick;     // every period; ticks missed while it ran give one call, never a burst
+    std::function<void()> reload;   // at SIGHUP
+    int watched = -1;               // a descriptor of the caller's, or -1
+    std::function<void()> readable;  // whenever `watched` is readable
+  };
+  // Runs the handlers from now until a stop signal arrives; a stop pending
+  // with a tick wins.
+  void run(const Handlers& handlers);
 
  private:
   int signalFd_ = -1, timerFd_ = -1;  // the timer is disarmed until the loop runs
   std::chrono::milliseconds period_;
 };
 
-// Sends `state` ("READY=1", "STOPPING=1", "WATCHDOG=1") to $NOTIFY_SOCKET, a
+// Sends `state` ("READY=1", "STOPPING=1", "WATCHDOG=1", "RELOADING=1") to $NOTIFY_SOCKET, a
 // path or an abstract name written "@name"; false when unset or not sent.
 bool notifyServiceManager(const char* state);
+
+// "RELOADING=1" with the MONOTONIC_USEC= the service manager asks beside it.
+bool notifyReloading();
 
 // True when WATCHDOG_USEC is set and WATCHDOG_PID, if set, names this process.
 bool watchdogRequested();

@@ -26,18 +26,21 @@ void channelBlockName(int32_t channel, char* name, size_t size) { formatName(nam
 
 void channelEventName(int32_t channel, char* name, size_t size) { formatName(name, size, SHUB_CHANNEL_EVENT_FORMAT, channel); }
 
-ChannelSet::ChannelSet(const RouteTable& table) {
+ChannelSet::ChannelSet(const RouteTable& table, const RouteTable* inUse) {
   for (uint32_t i = 0; i < std::min(table.count, kRouteTableSize); ++i) {
+    const int32_t channel = table.entries[i].channel;
     char name[32];
-    channelBlockName(table.entries[i].channel, name, sizeof name);
+    channelBlockName(channel, name, sizeof name);
     os::Block block = os::openOrCreateBlock(name, SHUB_BLOCK_SIZE);
     if (!block.valid()) return;
-    channelEventName(table.entries[i].channel, name, sizeof name);
+    channelEventName(channel, name, sizeof name);
     os::Event event = os::Event::create(name);
-    // A signal left from before this daemon ran is stale: acted on, it would
-    // inject a phantom tap or toggle the backlight with no command.
-    event.clear();
-    storeUnownedLock(block.data());
+    if (inUse == nullptr || !routesChannel(*inUse, channel)) {
+      // A signal left from before this daemon ran is stale: acted on, it would
+      // inject a phantom tap or toggle the backlight with no command.
+      event.clear();
+      storeUnownedLock(block.data());
+    }
     channels_.push_back({std::move(block), std::move(event)});
   }
 }

@@ -40,8 +40,10 @@ class ChannelSet final : public FrameOutlets {
   ChannelSet() = default;
   // For the entries in table order: open-or-create and map the block, create
   // the event, put an unowned lock record in the lock area. Stops at the first
-  // block that cannot be made; later entries keep no block.
-  explicit ChannelSet(const RouteTable& table);
+  // block that cannot be made; later entries keep no block. Channels of
+  // `inUse` (a table being replaced) are opened as clients hold them: their
+  // pending signal and their lock are theirs.
+  explicit ChannelSet(const RouteTable& table, const RouteTable* inUse = nullptr);
 
   uint8_t* block(uint32_t entry) const override { return entry < channels_.size() ? channels_[entry].block.data() : nullptr; }
   void signal(uint32_t entry) override {

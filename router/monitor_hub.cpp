@@ -106,15 +106,10 @@ int MonitorHub::subscribe(Monitor& monitor, const uint8_t* request, size_t size)
   monitor.everyChannel = count == 0;
   for (uint32_t i = 0; i < count; ++i) {
     const auto channel = load<int32_t>(request + SHUB_MONITOR_REQUEST_HEADER + 4 * i);
-    if (!routes(channel)) return ENOENT;
+    if (!routesChannel(table_, channel)) return ENOENT;
     monitor.channels.push_back(channel);
   }
   return 0;
-}
-
-bool MonitorHub::routes(int32_t channel) const {
-  const RouteEntry* end = table_.entries + std::min(table_.count, kRouteTableSize);
-  return std::any_of(table_.entries, end, [channel](const RouteEntry& entry) { return entry.channel == channel; });
 }
 
 // Under the lock: the serial reader is never sending to a descriptor closed here.

@@ -22,8 +22,8 @@ namespace shub::router {
 
 class MonitorHub final : public FrameListener {
  public:
-  // Serves the channels of `table`, which must outlive us.
-  explicit MonitorHub(const RouteTable& table) : table_(table) {}
+  // Serves the channels of `table`; on the main loop, like serve().
+  void route(const RouteTable& table) { table_ = table; }
 
   // Listens on CRT:MONITOR; false with `why` when it cannot.
   bool open(std::string* why);
@@ -50,11 +50,10 @@ class MonitorHub final : public FrameListener {
   void acceptWaiting();
   void hear(int fd);
   int subscribe(Monitor& monitor, const uint8_t* request, size_t size) const;
-  bool routes(int32_t channel) const;
   void drop(int fd);
   void stampNow();
 
-  const RouteTable& table_;
+  RouteTable table_;  // the main loop's
   os::Socket listener_;
   os::Readiness readiness_;
   std::mutex mutex_;  // monitors_: changed on the main loop, sent to on the serial reader

@@ -284,7 +284,7 @@ RouteFileReading readRouteFile(RouteTable& table, const char* path) {
   return reading;
 }
 
-bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
+bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages, uint32_t* refusedLines) {
   const RouteFileReading reading = readRouteFile(table, path);
   if (!reading.opened) {
     if (!reading.failure.empty()) os::logError("%s", reading.failure.c_str());
@@ -305,17 +305,23 @@ bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages) {
   for (const std::string& warning : routeWarnings(table, reading, path)) os::logWarning("%s", warning.c_str());
   os::logInfo("%s: %u %s, %u %s", path, table.count, table.count == 1 ? "route" : "routes", refused,
               refused == 1 ? "line refused" : "lines refused");
+  if (refusedLines != nullptr) *refusedLines = refused;
   return true;
 }
 
-bool loadRouteTable(RouteTable& table) {
+bool routesChannel(const RouteTable& table, int32_t channel) {
+  const RouteEntry* end = table.entries + std::min(table.count, kRouteTableSize);
+  return std::any_of(table.entries, end, [channel](const RouteEntry& entry) { return entry.channel == channel; });
+}
+
+bool loadRouteTable(RouteTable& table, uint32_t* refusedLines) {
   const std::string directory = os::executableDirectory();
   const std::optional<std::string> path = os::findInDirectory(directory, kRouteFileName);
   if (!path) {
     os::logError("%s/%s: no route file beside the program", directory.c_str(), kRouteFileName);
     return false;
   }
-  return loadRouteTableFrom(table, path->c_str(), stdout);
+  return loadRouteTableFrom(table, path->c_str(), stdout, refusedLines);
 }
 
 }  // namespace shub::router

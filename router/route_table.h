@@ -36,6 +36,9 @@ struct RouteTable {
   RouteEntry entries[kRouteTableSize];
 };
 
+// Whether an entry of `table` routes frames to `channel`.
+bool routesChannel(const RouteTable& table, int32_t channel);
+
 // Number of bytes before the first zero byte, counted from header[0] on
 // through secondPattern and text; at most 280.
 uint32_t headerLength(const RouteEntry& entry);
@@ -45,12 +48,12 @@ uint8_t headerByte(const RouteEntry& entry, uint32_t index);
 
 // Finds ctl_rt.st beside the executable and loads it: true when the file was
 // opened (even if it held no usable line), false (said) when it could not be.
-bool loadRouteTable(RouteTable& table);
+bool loadRouteTable(RouteTable& table, uint32_t* refusedLines = nullptr);
 
 // Loads the route file at `path`; rejection messages go to `messages`, and
 // what an operator should know (the file unreadable, each refused line with
 // its number and reason, the routes kept) to stderr.
-bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages);
+bool loadRouteTableFrom(RouteTable& table, const char* path, FILE* messages, uint32_t* refusedLines = nullptr);
 
 // What reading a route file made of one route line.
 struct RouteLineOutcome {

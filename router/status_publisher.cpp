@@ -3,7 +3,9 @@
 // reader that finds it even and unchanged around its copy has a whole frame.
 #include "router/status_publisher.h"
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "platform/client_objects.h"
 
@@ -26,15 +28,11 @@ constexpr uint64_t kSeqLimit = uint64_t{1} << 48;
 void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
   if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
   wordAt<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(0, std::memory_order_relaxed);
+  count_ = count;
+  for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) channels_[i] = i < count ? channels[i] : 0;
+  computeSeqlockEntries();
   for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) {
-    seqlockEntry_[i] = i;
-    const int32_t channel = i < count ? channels[i] : 0;
-    for (uint32_t k = 0; k < i && i < count; ++k) {
-      if (channels[k] == channel) {
-        seqlockEntry_[i] = k;
-        break;
-      }
-    }
+    const int32_t channel = channels_[i];
     wordAt<int32_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_CHANNEL)).store(channel, std::memory_order_relaxed);
     EntryCounts& counts = entries_[i];
     counts = EntryCounts{};
@@ -49,16 +47,82 @@ void StatusPublisher::initialise(const int32_t* channels, uint32_t count) {
     put<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES), 0);
     put<uint64_t>(status_, entryOffset(i, SHUB_STATUS_ENTRY_BYTES), 0);
   }
-  noise_ = dark_ = overlong_ = opens_ = hangups_ = 0;
+  noise_ = dark_ = overlong_ = opens_ = hangups_ = reloads_ = cut_ = 0;
   for (uint32_t offset = SHUB_STATUS_NOISE_OFFSET; offset <= SHUB_STATUS_HANGUPS_OFFSET; offset += 8) {
     put<uint64_t>(status_, offset, 0);
   }
+  put<uint64_t>(status_, SHUB_STATUS_RELOADS_OFFSET, 0);
+  put<uint64_t>(status_, SHUB_STATUS_RELOAD_CUT_OFFSET, 0);
   wordAt<uint32_t>(status_, SHUB_STATUS_PORT_OPEN_OFFSET).store(0, std::memory_order_relaxed);
   wordAt<uint32_t>(status_, SHUB_STATUS_POWER_OFFSET).store(SHUB_STATUS_POWER_UNKNOWN, std::memory_order_relaxed);
   wordAt<uint32_t>(status_, SHUB_STATUS_ENTRIES_OFFSET).store(count, std::memory_order_relaxed);
   wordAt<uint32_t>(status_, SHUB_STATUS_VERSION_OFFSET).store(SHUB_STATUS_VERSION, std::memory_order_relaxed);
   // Last: a client that sees the magic sees the entries.
   wordAt<uint32_t>(status_, SHUB_STATUS_MAGIC_OFFSET).store(SHUB_STATUS_MAGIC, std::memory_order_release);
+}
+
+void StatusPublisher::computeSeqlockEntries() {
+  for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) {
+    seqlockEntry_[i] = i;
+    for (uint32_t k = 0; k < i && i < count_; ++k) {
+      if (channels_[k] == channels_[i]) {
+        seqlockEntry_[i] = k;
+        break;
+      }
+    }
+  }
+}
+
+namespace {
+
+// The index of the `nth` entry (from 0) of `channel` in `channels`; -1 when none.
+int nthEntry(const int32_t* channels, uint32_t count, int32_t channel, uint32_t nth) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (channels[i] == channel && nth-- == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+void StatusPublisher::reroute(const int32_t* channels, uint32_t count) {
+  if (count > SHUB_STATUS_ENTRY_COUNT) count = SHUB_STATUS_ENTRY_COUNT;
+  EntryCounts before[SHUB_STATUS_ENTRY_COUNT];
+  std::copy(std::begin(entries_), std::end(entries_), before);
+  int32_t channelsBefore[SHUB_STATUS_ENTRY_COUNT];
+  uint32_t seqlockBefore[SHUB_STATUS_ENTRY_COUNT];
+  std::copy(std::begin(channels_), std::end(channels_), channelsBefore);
+  std::copy(std::begin(seqlockEntry_), std::end(seqlockEntry_), seqlockBefore);
+  const uint32_t countBefore = count_;
+  count_ = count;
+  for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) channels_[i] = i < count ? channels[i] : 0;
+  computeSeqlockEntries();
+  for (uint32_t i = 0; i < SHUB_STATUS_ENTRY_COUNT; ++i) {
+    const int32_t channel = channels_[i];
+    EntryCounts next;
+    next.version = entries_[i].version + 2;  // stepped twice below: odd, then even
+    if (i < count) {
+      const uint32_t nth = static_cast<uint32_t>(std::count(channels_, channels_ + i, channel));
+      const int same = nthEntry(channelsBefore, countBefore, channel, nth);
+      const int first = nthEntry(channelsBefore, countBefore, channel, 0);
+      if (first >= 0) next.seq = before[seqlockBefore[first]].seq;
+      if (same >= 0) next.frames = before[same].frames, next.bytes = before[same].bytes;
+    }
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION), next.version - 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_CHANNEL), channel);
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_SEQ), next.seq);
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_FRAMES), next.frames);
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_BYTES), next.bytes);
+    put(status_, entryOffset(i, SHUB_STATUS_ENTRY_VERSION), next.version, std::memory_order_release);
+    entries_[i] = next;
+  }
+  wordAt<uint32_t>(status_, SHUB_STATUS_ENTRIES_OFFSET).store(count, std::memory_order_release);
+}
+
+void StatusPublisher::reloaded(bool cutFrame) {
+  put(status_, SHUB_STATUS_RELOADS_OFFSET, ++reloads_);
+  if (cutFrame) put(status_, SHUB_STATUS_RELOAD_CUT_OFFSET, ++cut_);
 }
 
 void StatusPublisher::noiseSkipped(uint32_t count) { put(status_, SHUB_STATUS_NOISE_OFFSET, noise_ += count); }

@@ -43,6 +43,13 @@ class StatusPublisher {
   // they start again at 1) and stores the magic last. `count` is at most 10.
   void initialise(const int32_t* channels, uint32_t count);
 
+  // On the serial reader, between two frames, for a reloaded route table:
+  // each entry slot is rewritten under its own seqlock, a channel keeps its
+  // sequence number (one new to the table starts at 1), and the k-th entry
+  // of a channel keeps the counters of its k-th entry before.
+  void reroute(const int32_t* channels, uint32_t count);
+  void reloaded(bool cutFrame);  // a reload took effect; it dropped a frame being collected
+
   // Around every write of a channel block by route entry `entry`.
   void beginBlockWrite(uint32_t entry);
   uint64_t endFrame(uint32_t entry, uint32_t length);  // a frame was delivered: its channel's sequence number
@@ -73,10 +80,14 @@ class StatusPublisher {
     uint64_t bytes = 0;
   };
 
+  void computeSeqlockEntries();
+
   uint8_t* status_;
+  int32_t channels_[SHUB_STATUS_ENTRY_COUNT] = {};
+  uint32_t count_ = 0;
   uint32_t seqlockEntry_[SHUB_STATUS_ENTRY_COUNT] = {};  // the first entry with the same channel
   EntryCounts entries_[SHUB_STATUS_ENTRY_COUNT];
-  uint64_t noise_ = 0, dark_ = 0, overlong_ = 0, opens_ = 0, hangups_ = 0;
+  uint64_t noise_ = 0, dark_ = 0, overlong_ = 0, opens_ = 0, hangups_ = 0, reloads_ = 0, cut_ = 0;
 };
 
 inline void StatusPublisher::beginBlockWrite(uint32_t entry) {

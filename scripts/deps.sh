@@ -9,6 +9,7 @@ packages=(
   libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
   libevdev-dev libasound2-dev libasound2-plugins libsndfile1-dev
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
+  man-db  # the installed manual pages are looked up as a reader would
   systemd  # systemd-sysusers and systemd-tmpfiles deploy the staged install
   # crtctl metrics' test: node_exporter's textfile collector, and promtool
   # (which comes only with the server; on a host run by systemd both

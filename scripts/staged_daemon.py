@@ -24,7 +24,8 @@ class StagedDaemon:
         self._notify.settimeout(10)
         self.env = {**(env or os.environ), "CE_ROOT": self.device, "CE_OBJECTS": self.objects}
         self.env.pop("DISPLAY", None)
-        self.process = subprocess.Popen(command, env={**self.env, "NOTIFY_SOCKET": notify_path})
+        self._start = lambda: subprocess.Popen(command, env={**self.env, "NOTIFY_SOCKET": notify_path})
+        self.process = self._start()
 
     def ready(self):
         """True once the daemon announced READY=1 (its STATUS= lines may come first)."""
@@ -45,6 +46,21 @@ class StagedDaemon:
             return None
         finally:
             self.close()
+
+    def restart(self):
+        """Stops the daemon with SIGTERM and starts it anew on the same device
+        and objects; True once the new one announced READY=1."""
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self._notify.setblocking(False)
+        try:
+            while self._notify.recv(256):  # what the stopped one said (STOPPING=1)
+                pass
+        except BlockingIOError:
+            pass
+        self._notify.settimeout(10)
+        self.process = self._start()
+        return self.ready()
 
     def close(self):
         if self.process.poll() is None:

@@ -51,6 +51,8 @@
  *   offset  56  u64  serial port opens
  *   offset  64  u64  serial port hang-ups
  *   offset  72  u32  port open  1 while COM7 is open, 0 while it is looked for
+ *   offset  80  u64  route file reloads taken into use
+ *   offset  88  u64  frames being collected when a reload took effect, dropped
  *   offset 128  10 route entries of 32 bytes, in route-file order:
  *     +0   i32  channel    N of CRT<N>
  *     +4   u32  version    seqlock word of the block CRT<N>: odd while the
@@ -160,6 +162,8 @@
 #define SHUB_STATUS_PORT_OPENS_OFFSET 56u
 #define SHUB_STATUS_HANGUPS_OFFSET 64u
 #define SHUB_STATUS_PORT_OPEN_OFFSET 72u
+#define SHUB_STATUS_RELOADS_OFFSET 80u
+#define SHUB_STATUS_RELOAD_CUT_OFFSET 88u
 #define SHUB_STATUS_ENTRY_OFFSET 128u
 #define SHUB_STATUS_ENTRY_SIZE 32u
 #define SHUB_STATUS_ENTRY_COUNT 10u

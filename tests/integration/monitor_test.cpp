@@ -152,7 +152,12 @@ TEST_F(Monitors, EightMonitorsAtFullSpeedGetEveryFrameOrACountedGapInOrder) {
     }
   }
   pty.send(burst);
-  // A closing frame per channel, after the late reader caught up, shows its gaps.
+  // A closing frame per channel, once the burst is delivered and every queue
+  // read empty, shows each monitor's gaps.
+  ASSERT_TRUE(waitUntil([&] {
+    shub_status status{};
+    return shub_stats(&status) == 0 && status.entries[0].frames + status.entries[1].frames + status.entries[2].frames == 3003;
+  }));
   drain(monitors, tallies, [](const Tally&, size_t) { return true; });
   for (int channel : kChannels) {
     pty.send(frameOf(channel, k++));
