@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """What a monitor costs, beside the shared-block peek (a script, not a test).
 
 Latency: from the peer's write of the last byte of a 6-byte frame to the

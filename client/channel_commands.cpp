@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The crtctl commands over channels and named objects: list, show, set,
 // wait. Waits run in short slices so that SIGINT or SIGTERM ends them
 // promptly with the output flushed, instead of killing the process in the

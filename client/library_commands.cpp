@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The crtctl commands built on libserialhub's status and write calls: stats
 // (as text or one JSON object) and write (which refuses when no daemon runs,
 // instead of leaving bytes for a later one), and what the library's errors

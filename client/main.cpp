@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl: use serialhub's channels from a shell. Everything but signal
 // handling lives in the client library; SIGINT and SIGTERM only raise a flag
 // that the long waits check, so the tool ends with its output complete. Output

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl metrics: the status object in Prometheus' text exposition format,
 // for node_exporter's textfile collector, which a timer fills every few
 // seconds. The collector wants the up gauge whatever happened, so without a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl watch: every frame of some channels (or of every channel the daemon
 // routes) through one monitor, in one thread, as lines of text or one JSON
 // object a line. A monitor takes no signal from any consumer, so channels the

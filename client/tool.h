@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl, the command-line face of the client library: a table of commands,
 // each a name, a synopsis, a description and a routine over the arguments
 // that follow the name. --help prints the table, so a row documents its

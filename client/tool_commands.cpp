@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The command table of crtctl, its help text, and the argument parsing and
 // output the commands share. Arguments come from users typing at a shell:
 // every number is checked for range and every hex byte for form before

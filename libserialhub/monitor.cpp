@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor: a subscription on the daemon's socket CRT:MONITOR, read in the
 // caller's own loop. The daemon ends the connection when it stops or dies, so
 // the descriptor turns readable at once and every later call says ENOTCONN.

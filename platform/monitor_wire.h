@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor socket's messages (layout in serialhub/protocol.h), packed and
 // unpacked in one place for the daemon and the client library. Unaligned
 // little-endian words, through memcpy: a datagram buffer has no alignment.

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """serialhub's channels from Python: a thin ctypes layer over libserialhub.
 
 The library is loaded by its soname, libserialhub.so.1, through the dynamic

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Subscriptions and fan-out of the monitor socket.
 #include "router/monitor_hub.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Record, then replay: a scripted session on a real daemon (noise, frames of
 // three channels cut across writes, a hang-up in the middle of a text line)
 // is recorded from its tap by crtctl record, replayed by crtctl replay --run

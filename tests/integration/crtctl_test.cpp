@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl as another process sees the channels: this test plays the daemon
 // (channel blocks made from the sample route file, the write block) and runs
 // the built tool in a private object folder. Output goes to files; the test

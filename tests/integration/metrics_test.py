@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """crtctl's machine-readable faces against the staged install and its daemon
 on a pty: watch --json lines parse and carry each frame of the three channels
 watched once; stats --json parses; metrics carries the counters after known

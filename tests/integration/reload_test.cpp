@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // SIGHUP against the real serialhub: the new route table takes over between
 // frames (a frame being collected is dropped and counted), a new channel gets
 // its objects at once, a removed one gets no more frames, sequence numbers
