@@ -15,6 +15,7 @@ packages=(
   # (which comes only with the server; on a host run by systemd both
   # packages start their services when installed)
   prometheus-node-exporter prometheus
+  debootstrap systemd-container  # the system test boots the packages in a Debian root
 )
 
 missing=()
