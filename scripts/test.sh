@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up and the whole test suite: installs what is missing, then builds and
-# tests three times - plain (and an install into a staging folder),
+# tests three times - plain (and an install into a staging folder, and the
+# Debian packages checked by lintian unless DEB_CHECK=0),
 # under AddressSanitizer + UBSan (with a short run of every fuzz target), and
 # the threaded tests under ThreadSanitizer.
 set -euo pipefail
@@ -15,6 +16,11 @@ run_ctest plain
 
 echo "== install into a staging folder"
 scripts/install_check.py
+
+if [ "${DEB_CHECK:-1}" != 0 ]; then
+  echo "== Debian packages"
+  scripts/package.sh
+fi
 
 echo "== AddressSanitizer + UBSan build"
 scripts/build.sh asan
