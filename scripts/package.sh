@@ -45,10 +45,16 @@ tar --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -xf -
   echo "package.sh: dpkg-buildpackage failed; the whole log is build/deb-src/build.log" >&2
   exit 1
 }
-mv build/deb-src/*.deb build/deb-src/*.changes build/deb-src/*.buildinfo "$out"/
-# Debug symbols apart, so that `apt install ./build/deb/*.deb` takes the packages alone.
+# The packages and the record of what built them; debug symbols apart, so
+# that `apt install ./build/deb/*.deb` takes the packages alone. The .changes
+# file, which only an upload to an archive reads, is left out.
 mkdir -p "$out/dbgsym"
-mv "$out"/*-dbgsym_*.deb "$out/dbgsym"/
+for file in build/deb-src/*.deb build/deb-src/*.buildinfo; do
+  case $file in
+    *-dbgsym_*) mv "$file" "$out/dbgsym"/ ;;
+    *) mv "$file" "$out"/ ;;
+  esac
+done
 rm -rf "$src"
 
 echo "== packages in $out"
