@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Cost per received byte of the frame assembler with a full route table of
 // ten entries: on noise (the search window), on back-to-back short frames
 // (search, collect, deliver), and on frames measured by their CR LF. Blocks

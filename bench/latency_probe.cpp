@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The far end of the latency measurement: another process that waits on a
 // channel event as a client would, and prints for each wake-up the sequence
 // number in the frame (frame bytes 2..5, little-endian) and CLOCK_MONOTONIC in

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """What a monitor costs, beside the shared-block peek (a script, not a test).
 
 Latency: from the peer's write of the last byte of a 6-byte frame to the
@@ -14,7 +16,7 @@ Memory: Private_Dirty of the idle daemon after sync: fresh, after the
 latency rounds, with 64 monitors connected and after they left.
 Usage: bench/monitor_latency.py [build dir, default build/plain] [frames per mode]
 """
-import ctypes, os, random, socket, struct, subprocess, sys, tempfile, time, tty
+import ctypes, os, random, struct, subprocess, sys, tempfile, time
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/plain")
 frames = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
@@ -27,7 +29,9 @@ PACE, PACED_SECONDS, FULL_SPEED_FRAMES = 2000, 3, 30000
 # which then finds this build's library, loaded first by its path.
 ctypes.CDLL(f"{build}/libserialhub/libserialhub.so.1", mode=ctypes.RTLD_GLOBAL)
 sys.path.insert(0, os.path.join(here, "..", "python"))
+sys.path.insert(0, os.path.join(here, "..", "scripts"))
 import serialhub  # noqa: E402
+from staged_daemon import StagedDaemon  # noqa: E402
 
 
 def pct(values, p):
@@ -48,26 +52,16 @@ def write_all(fd, data):
 def start_daemon():
     """serialhub on a fresh device whose COM7 is a pty; (work, daemon, pty master, env)."""
     work = tempfile.mkdtemp(prefix="serialhub-monitor-bench-")
-    root, objects, bindir = f"{work}/root", f"{work}/objects", f"{work}/bin"
-    for d in (f"{root}/dev", objects, bindir):
-        os.makedirs(d)
+    bindir = f"{work}/bin"
+    os.makedirs(bindir)
     subprocess.run(["cp", f"{build}/daemon/serialhub", bindir], check=True)
     with open(f"{bindir}/ctl_rt.st", "w") as routes:
         routes.write(f"{CHANNEL},aa 55,,0-0,6,bench\n")
-    master, slave = os.openpty()
-    tty.setraw(slave)
-    os.symlink(os.ttyname(slave), f"{root}/dev/COM7")
-    os.close(slave)
-    sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    sock.bind(f"{work}/notify")
-    sock.settimeout(10)
-    env = dict(os.environ, CE_ROOT=root, CE_OBJECTS=objects, NOTIFY_SOCKET=f"{work}/notify")
-    os.environ["CE_OBJECTS"] = objects  # for shub_stats in this process
-    daemon = subprocess.Popen([f"{bindir}/serialhub"], env=env)
-    while b"READY=1" not in sock.recv(4096).split(b"\n"):  # STATUS= lines may come first
-        pass
-    sock.close()
-    return work, daemon, master, env
+    staged = StagedDaemon(work, [f"{bindir}/serialhub"])
+    if not staged.ready():
+        sys.exit("serialhub did not say READY=1")
+    os.environ["CE_OBJECTS"] = staged.objects  # for shub_stats in this process
+    return work, staged.process, staged.master, staged.env
 
 
 def start_probe(env, *args):

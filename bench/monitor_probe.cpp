@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The application end of bench/monitor_latency.py, through libserialhub's
 // public interface only. Two ways to wait for a channel's frames, measured
 // against each other, and a crowd of idle-but-reading monitors:

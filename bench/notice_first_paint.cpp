@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // How long the sleep notice takes to appear: from the exec of duskcard to its
 // 800x480 24-bit bitmap on a private Xvfb's screen, min/median/max over N
 // runs, with the moment its window was mapped as a way-point. A benchmark,

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Whole-process figures of serialhub through a pty (a script, not a test).
 
 Latency: from the peer's write of the last byte of a 6-byte frame to the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Cost per received byte of the raw receive tap on the serial reader's path:
 // one append per read, for reads of 1 to 260 bytes, into a ring in private
 // memory that nobody reads (the writer never looks at readers anyway). The

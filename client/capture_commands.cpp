@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl record: copies the daemon's raw receive tap CRT:TAP into a capture
 // file (serialhub-capture(5)) until interrupted or for --seconds N, with the
 // power and backlight changes the status object shows as event lines.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading and writing capture files; the grammar is in capture_format.h and
 // serialhub-capture(5). Lines may end in CR LF; '#' starts a comment
 // anywhere on a line.

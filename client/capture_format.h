@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The capture file of crtctl record and replay (serialhub-capture(5)): a
 // versioned first line, then one line per read of the serial line with its
 // time in microseconds since the recording started, the bytes in hex, and

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // See capture_tap.h. A client never makes the object: only a running daemon
 // does, so a missing one means no daemon (or another CE_OBJECTS).
 #include "client/capture_tap.h"

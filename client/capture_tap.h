@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Finding the running daemon's raw receive tap, for record and replay.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Client side of the channel blocks: opening what the daemon made, copying
 // frames out, and naming what lies in the object folder.
 #include "client/channel_client.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What crtctl needs to use serialhub's channels like any other process: open
 // a channel through libserialhub, cut a frame out of a copy of its block, and
 // list the named objects.

@@ -1,10 +1,10 @@
-// The crtctl commands over channels and named objects: list, show, watch,
-// set, wait. Waits run in short slices so that SIGINT or SIGTERM ends them
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
+// The crtctl commands over channels and named objects: list, show, set,
+// wait. Waits run in short slices so that SIGINT or SIGTERM ends them
 // promptly with the output flushed, instead of killing the process in the
 // middle of a line; a slice that times out consumes no signal.
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -18,29 +18,19 @@ namespace shub::client {
 
 namespace {
 
-constexpr std::chrono::milliseconds kSlice{100};
+constexpr int kSliceMs = 100;
 
 enum class Outcome { signalled, timedOut, interrupted, failed };
 
-// One wait's share of the time left: a slice, so interrupts are seen.
-int sliceLeft(const Deadline& deadline) {
-  if (!deadline.timeoutMs) return static_cast<int>(kSlice.count());
-  const auto left = std::chrono::milliseconds(*deadline.timeoutMs) - deadline.elapsed();
-  return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), kSlice).count());
-}
-
 // Waits a slice at a time with `wait` (1 or more: taken, 0: nothing yet, -1:
 // errno) until it takes a signal, the time-out passes or an interrupt comes.
-// With `presence`, every slice without a signal also looks at the daemon.
 template <typename Wait>
-Outcome waitInterruptibly(const ToolContext& context, const Deadline& deadline, Wait wait,
-                          DaemonPresence* presence = nullptr) {
+Outcome waitInterruptibly(const ToolContext& context, const Deadline& deadline, Wait wait) {
   while (!interrupted(context)) {
-    const int result = wait(sliceLeft(deadline));
+    const int result = wait(deadline.waitMs(kSliceMs));
     if (result > 0) return Outcome::signalled;
     if (result < 0 && errno != EINTR && errno != ENOTCONN) return Outcome::failed;
     if (deadline.passed()) return Outcome::timedOut;
-    if (presence) presence->look();
   }
   return Outcome::interrupted;
 }
@@ -96,47 +86,6 @@ int runShow(const ToolContext& context) {
   std::fprintf(out, "\nlock      %s, word %u, recursion %u, waiters %u, %s\n", owner ? "owned" : "unowned", owner,
                lockWord(SHUB_LOCK_RECURSION_OFFSET), lockWord(SHUB_LOCK_WAITERS_OFFSET),
                lockWord(SHUB_LOCK_MAGIC_OFFSET) == SHUB_LOCK_MAGIC ? "initialised" : "no lock record");
-  return kExitOk;
-}
-
-int runWatch(const ToolContext& context) {
-  const std::optional<ToolArgs> args = parseArgs(context, "watch", kOptionCount | kOptionTimeout | kOptionPeek);
-  const auto numbers = args ? parseChannels(context, "watch", *args, args->peek) : std::nullopt;
-  if (!numbers) return kExitUsage;
-  if (args->peek) return runPeekWatch(context, *numbers, *args);
-  Channel channel;
-  std::string error;
-  if (!openChannel(numbers->front(), channel, error)) return failure(context, "watch", error);
-
-  std::fprintf(context.err, "watching %s (interrupt to stop)\n", channel.blockName.c_str());
-  std::fflush(context.err);
-  const Deadline deadline{args->timeoutMs};
-  DaemonPresence presence(context, "watch");
-  uint32_t frames = 0;
-  Outcome outcome = Outcome::signalled;
-  while (!args->count || frames < *args->count) {
-    // The signal is taken first, then the block copied whole and consistent.
-    const auto take = [&channel](int ms) { return std::min(shub_channel_wait(channel.handle.get(), ms, nullptr, 0), 1); };
-    outcome = waitInterruptibly(context, deadline, take, &presence);
-    uint8_t bytes[SHUB_BLOCK_SIZE];
-    if (outcome == Outcome::signalled && shub_channel_read(channel.handle.get(), bytes, sizeof bytes) < 0) {
-      outcome = Outcome::failed;
-    }
-    if (outcome != Outcome::signalled) break;
-    Frame frame;
-    readFrame(bytes, frame);
-    ++frames;
-    std::fprintf(context.out, "%10.3f  %3u  ", deadline.elapsed().count() / 1000.0, frame.length);
-    printHex(context.out, frame.data, frame.length);
-    if (frame.lengthWord != frame.length) std::fprintf(context.out, "  (length word %u)", frame.lengthWord);
-    std::fputc('\n', context.out);
-    std::fflush(context.out);
-  }
-  if (outcome == Outcome::failed) return failure(context, "watch", "waiting on the event failed");
-  if (outcome == Outcome::timedOut && args->count) {
-    std::fprintf(context.err, "crtctl watch: timed out after %u of %u frames\n", frames, *args->count);
-    return kExitTimedOut;
-  }
   return kExitOk;
 }
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Where crtctl finds the serialhub it works with (for `routes` its route
 // file, for `replay --run` the program to start): beside crtctl, else where
 // the install puts it, else on PATH, as a shell would search it.

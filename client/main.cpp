@@ -1,9 +1,15 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl: use serialhub's channels from a shell. Everything but signal
 // handling lives in the client library; SIGINT and SIGTERM only raise a flag
-// that the long waits check, so the tool ends with its output complete.
+// that the long waits check, so the tool ends with its output complete. Output
+// that could not be written (a full disk under a metrics file) fails the run,
+// so that nobody takes a cut file for the whole one.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +29,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onInterrupt);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const int status = shub::client::runTool(args, stdout, stderr, &interruptRequested);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "crtctl: cannot write its output: %s\n", std::strerror(errno));
+    return status == shub::client::kExitOk ? shub::client::kExitFailed : status;
+  }
   return status;
 }

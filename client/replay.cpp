@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl replay FILE: its options, its pacing, and playing into a pty linked
 // where a running daemon looks for its port ($CE_ROOT/dev/COM7, or --link).
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl replay: plays a capture (or a plain hex dump) as the serial peer,
 // into a pty linked where a daemon looks for COM7, or through a throw-away
 // device with a daemon of its own (--run), printing the frames it delivers.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // See replay_link.h. Every change to the link is checked just before it is
 // made: what is there must be what we mean to replace, compared by the node
 // itself (device, inode) and what it leads to.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The pty a live `crtctl replay` plays into, linked where a daemon looks for
 // its port ($CE_ROOT/dev/COM7, or --link).
 //

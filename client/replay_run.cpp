@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl replay --run: a throw-away device (its own CE_ROOT and CE_OBJECTS in
 // a temporary folder, simulated lamp, battery, pointer, sound and screen, a
 // pty as COM7) with a serialhub of its own and the route file given; plays

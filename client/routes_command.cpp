@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl routes: a route file as the daemon reads it, through the daemon's own
 // parser and checker. Each entry is shown as the frame assembler will use it,
 // each refused line with its reason, and the checker's warnings

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The name, the owner and the pid each keep a sweep off what is no leftover (another
 // user's or program's folder, a planted link, a live run); the lock covers a live
 // owner in another pid namespace and a pid reused since.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A tool's private folder <TMPDIR>/<prefix>.<pid>.XXXXXX (mode 0700); a tool killed
 // outright leaves it, so a later run removes the folders whose owner is gone.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl, the command-line face of the client library: a table of commands,
 // each a name, a synopsis, a description and a routine over the arguments
 // that follow the name. --help prints the table, so a row documents its
@@ -5,6 +7,7 @@
 // and one row in the table of tool_commands.cpp.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -53,12 +56,12 @@ int runTool(std::span<const std::string_view> args, FILE* out, FILE* err,
 
 // What the commands share. The parsers say a usage error themselves and then
 // give nullopt or false.
-enum ToolOption : unsigned { kOptionCount = 1, kOptionTimeout = 2, kOptionPeek = 4 };
+enum ToolOption : unsigned { kOptionCount = 1, kOptionTimeout = 2, kOptionPeek = 4, kOptionJson = 8 };
 struct ToolArgs {
   std::vector<std::string_view> positional;
   std::optional<uint32_t> count;      // --count N
   std::optional<uint32_t> timeoutMs;  // --timeout MS
-  bool peek = false;                  // --peek
+  bool json = false;                  // --json
 };
 // The time since a command began, and whether its --timeout has passed.
 struct Deadline {
@@ -69,13 +72,19 @@ struct Deadline {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   }
   bool passed() const { return timeoutMs && elapsed() >= std::chrono::milliseconds(*timeoutMs); }
+  // One wait's share of the time left: at most `slice` ms, so interrupts are seen.
+  int waitMs(int slice) const {
+    if (!timeoutMs) return slice;
+    const auto left = std::chrono::milliseconds(*timeoutMs) - elapsed();
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, slice));
+  }
 };
 
 // A decimal number that fits 32 bits, nothing else.
 std::optional<uint32_t> parseCount(std::string_view text);
 // Splits context.args into positionals and the options in `accepted`.
 std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* command, unsigned accepted);
-// The positionals as channel numbers: exactly one, or with `many` at least one.
+// The positionals as channel numbers: exactly one, or with `many` any number.
 std::optional<std::vector<int32_t>> parseChannels(const ToolContext& context, const char* command,
                                                   const ToolArgs& args, bool many);
 // Hex bytes: each argument is one or more pairs of hex digits ("aa", "0D0a");
@@ -89,24 +98,23 @@ void printHex(FILE* out, const uint8_t* bytes, uint32_t count);
 // "nobody holds CRT:STATUS in <objects folder>": how the tools tell that no
 // daemon runs.
 std::string noDaemonHolds();
+// What a failed call of libserialhub means (its errno `error`), naming the
+// object (of `kind`: "block", "status object", ...).
+std::string explain(int error, const char* kind, const std::string& object);
 
 // Says once on stderr that the daemon is gone and once that it is back, for
 // commands that outlive a daemon: they wait for the next one instead of
-// ending or saying nothing. Safe from several threads.
+// ending or saying nothing.
 class DaemonPresence {
  public:
   DaemonPresence(const ToolContext& context, const char* command) : context_(context), command_(command) {}
-  // Looks at the status object's alive lock and says what changed; false
-  // while no daemon holds it (without a usable status object nothing can be
-  // told: true).
-  bool look();
   void gone();
   void back();
 
  private:
   const ToolContext& context_;
   const char* command_;
-  std::atomic<bool> gone_{false};
+  bool gone_ = false;
 };
 
 // daemon_program.cpp: serialhub beside crtctl, else installed, else on PATH.
@@ -115,13 +123,14 @@ std::optional<std::string> findDaemonProgram();
 // channel_commands.cpp
 int runList(const ToolContext& context);
 int runShow(const ToolContext& context);
-int runWatch(const ToolContext& context);
 int runSet(const ToolContext& context);
 int runWait(const ToolContext& context);
-// library_commands.cpp
-int runPeekWatch(const ToolContext& context, const std::vector<int32_t>& channels, const ToolArgs& args);
+// monitor_watch.cpp
+int runWatch(const ToolContext& context);
+// library_commands.cpp, metrics_command.cpp
 int runStats(const ToolContext& context);
 int runWrite(const ToolContext& context);
+int runMetrics(const ToolContext& context);
 // window_post.cpp
 int runPost(const ToolContext& context);
 // routes_command.cpp, top_command.cpp, capture_commands.cpp, replay.cpp

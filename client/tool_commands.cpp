@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The command table of crtctl, its help text, and the argument parsing and
 // output the commands share. Arguments come from users typing at a shell:
 // every number is checked for range and every hex byte for form before
@@ -6,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include <serialhub/channel.h>
 
@@ -24,14 +27,16 @@ const ToolCommand kCommands[] = {
    "Print the 288-byte block CRT<channel>: length word, reserved word, the\n"
    "frame bytes and the lock record.",
    runShow},
-  {"watch", "<channel> [--count N] [--timeout MS]",
-   "Wait for frames on CRT<channel>:EVENT and print each one: seconds since\n"
-   "the start, length and hex bytes. Ends after N frames, after MS ms, or on\n"
-   "SIGINT/SIGTERM. Exits 3 when the time-out passed before N frames came.\n"
-   "Each frame printed was consumed from the event, like any consumer's.\n"
-   "With --peek, any number of channels are watched and no signal is taken\n"
-   "from their consumers: each line also names the channel, the frame's\n"
-   "sequence number and how many frames went by unseen.",
+  {"watch", "[channel...] [--json] [--count N] [--timeout MS]",
+   "Print every frame of the channels (of every channel the daemon routes\n"
+   "when none is named) as it comes, taking no signal from any consumer:\n"
+   "the time its last byte was read (local, to the millisecond), the\n"
+   "channel, its sequence number, length and hex bytes, and how many frames\n"
+   "of the channel went by unseen. --json prints one object a line:\n"
+   "{\"time\":1765284000.123456,\"channel\":2,\"seq\":41,\"missed\":0,\n"
+   "\"length\":3,\"data\":\"aa4403\"}. Ends after N frames, after MS ms, or on\n"
+   "SIGINT/SIGTERM; exits 3 when the time-out passed before N frames came.\n"
+   "A daemon that stops is said once; the watch waits for the next one.",
    runWatch},
   {"write", "<hex bytes...>",
    "Hand bytes to the serial port: puts them in CRT:WRITE (data, then the\n"
@@ -39,11 +44,18 @@ const ToolCommand kCommands[] = {
    "'crtctl write aa 44 03 00' or 'crtctl write aa440300'; at most 260.\n"
    "Fails, writing nothing, when no serialhub is running.",
    runWrite},
-  {"stats", "",
+  {"stats", "[--json]",
    "Print the daemon's status object CRT:STATUS: whether it runs, power and\n"
    "backlight, watchers, skipped noise, lost frames, port opens and\n"
-   "hang-ups, and frames, bytes and sequence number per route entry.",
+   "hang-ups, and frames, bytes and sequence number per route entry.\n"
+   "--json prints them as one JSON object.",
    runStats},
+  {"metrics", "",
+   "Print the status object in Prometheus' text format, for node_exporter's\n"
+   "textfile collector: serialhub_up, port, power and backlight gauges, and\n"
+   "frames and bytes per channel and the daemon's counters. Without a\n"
+   "running daemon only serialhub_up 0. Exits 0 unless output failed.",
+   runMetrics},
   {"set", "<event name>",
    "Set the existing named event, e.g. 'crtctl set CRT4:EVENT'.",
    runSet},
@@ -130,8 +142,9 @@ void printHelp(FILE* out) {
       "  --version, -V\n"
       "      Print the version.\n"
       "\n"
-      "exit status: 0 done, 1 a named object is missing or unusable, 2 bad\n"
-      "command or argument, 3 timed out, 65 a route file has refused lines.\n",
+      "exit status: 0 done, 1 a named object is missing or unusable or the\n"
+      "output could not be written, 2 bad command or argument, 3 timed out,\n"
+      "65 a route file has refused lines.\n",
       out);
 }
 
@@ -168,7 +181,9 @@ std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* comman
     const bool isCount = (accepted & kOptionCount) != 0 && arg == "--count";
     const bool isTimeout = (accepted & kOptionTimeout) != 0 && arg == "--timeout";
     if ((accepted & kOptionPeek) != 0 && arg == "--peek") {
-      parsed.peek = true;
+      // Accepted for the scripts of old: every watch peeks now.
+    } else if ((accepted & kOptionJson) != 0 && arg == "--json") {
+      parsed.json = true;
     } else if (isCount || isTimeout) {
       const auto value = i + 1 < context.args.size() ? parseNumber<uint32_t>(context.args[++i]) : std::nullopt;
       if (!value) {
@@ -188,8 +203,8 @@ std::optional<ToolArgs> parseArgs(const ToolContext& context, const char* comman
 
 std::optional<std::vector<int32_t>> parseChannels(const ToolContext& context, const char* command,
                                                   const ToolArgs& args, bool many) {
-  if (many ? args.positional.empty() : args.positional.size() != 1) {
-    usageError(context, command, many ? "expected one or more channel numbers" : "expected one channel number");
+  if (!many && args.positional.size() != 1) {
+    usageError(context, command, "expected one channel number");
     return std::nullopt;
   }
   std::vector<int32_t> channels;
@@ -235,26 +250,15 @@ bool interrupted(const ToolContext& context) {
 
 std::string noDaemonHolds() { return std::string("nobody holds ") + SHUB_STATUS_NAME + " in " + os::ceObjects(); }
 
-bool DaemonPresence::look() {
-  shub_status status;
-  const bool running = shub_stats(&status) != 0 || status.daemon_alive != 0;
-  if (running) {
-    back();
-  } else {
-    gone();
-  }
-  return running;
-}
-
 void DaemonPresence::gone() {
-  if (gone_.exchange(true)) return;
+  if (std::exchange(gone_, true)) return;
   std::fprintf(context_.err, "crtctl %s: serialhub is gone (%s); waiting for it to come back\n", command_,
                noDaemonHolds().c_str());
   std::fflush(context_.err);
 }
 
 void DaemonPresence::back() {
-  if (!gone_.exchange(false)) return;
+  if (!std::exchange(gone_, false)) return;
   std::fprintf(context_.err, "crtctl %s: serialhub is back\n", command_);
   std::fflush(context_.err);
 }

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl top: the daemon at a glance, refreshed once a second: the port, power
 // and backlight, the counters of CRT:STATUS, and per route entry its frames,
 // their rate and the last frame of its channel.

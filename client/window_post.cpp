@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl post: send a window message to a window found by class and title,
 // the way other programs on the device tell duskcard to re-arm its time-out
 // (crtctl post SLEEP SLEEP 1330). The message travels as an X client message,

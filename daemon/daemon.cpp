@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Start-up and shutdown of serialhub. The order is the point: the channel
 // events exist before any service opens them, the serial reader starts only
 // once the blocks it feeds exist, and at shutdown every thread that reads a

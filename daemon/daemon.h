@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // serialhub's parts and their life: start-up in a fixed order, the main loop,
 // and shutdown in the reverse order of what depends on what.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // serialhub: the resident serial-multiplexing daemon.
 #include <getopt.h>
 
@@ -23,8 +25,9 @@ constexpr char kUsage[] =
     "  -h, --help         this text\n"
     "  -V, --version      the version\n"
     "\n"
-    "Exit status: 0 after SIGTERM, SIGINT or SIGHUP; 78 when the route file or\n"
-    "the objects directory cannot be used; 1 on another start-up failure.\n";
+    "SIGHUP reloads the route file; one refused or unreadable keeps the table in use.\n"
+    "Exit status: 0 after SIGTERM or SIGINT; 78 when the route file or the\n"
+    "objects directory cannot be used; 1 on another start-up failure.\n";
 
 constexpr int kExitUsage = 64;  // EX_USAGE
 

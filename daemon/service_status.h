@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the service manager shows an operator at a glance (systemctl status):
 // the port's state (set on the serial reader) and the power's (main thread),
 // as one STATUS= line sent whenever either changes.

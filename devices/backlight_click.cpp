@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The lamp's node: survives nodes of another kind and a sysfs directory
 // without bl_power.
 #include "devices/backlight_click.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The backlight: the daemon's own record of the lamp (it is never asked), the
 // switch that sends the lamp its code, and the key click. Shared by the frame
 // assembler, the touch injector, the control channel and the power watcher;

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Starting and releasing one channel's consumer thread and objects.
 #include "devices/channel_consumer.h"
 

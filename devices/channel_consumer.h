@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What a consumer of one channel inside the daemon holds (the touch injector
 // on CRT1, the control channel on CRT4): the event, the mapped block, and the
 // thread that waits on the one and reads the other. Started and stopped on one thread.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Control commands from the serial peer on channel 4. The command byte is read
 // in place without a lock, so a frame delivered meanwhile is the command taken;
 // the reset after handling drops what came during it (lost, not deferred).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The control channel: a thread that wakes on each frame of channel 4
 // ("CRT4"), reads one command byte and acts. Command 3 toggles the backlight,
 // command 1 only imposes the pause; after either, commands that arrived in

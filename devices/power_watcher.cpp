@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // AC line transitions and the sleep sequence, run from the main loop's tick.
 // The sequence pauses the main thread for 2.5 s; the ticks missed meanwhile
 // collapse into one, which keeps a second tick from starting a second sequence.

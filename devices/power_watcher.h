@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The power watcher: once a second, on the daemon's main thread, asks the
 // battery whether AC power is on line. When it goes away the touch path
 // stops, the backlight is made sure to be on, the sleep notice starts and

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The registry: $CE_ROOT/registry/<HIVE>/<key>/.../<value name>, one file per
 // value, keys as directories, all looked up without regard to case.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Must survive a node that is not a regular file (a FIFO must not block), white
 // space around the text, and malformed or oversized numbers (source skipped).
 #include "devices/screen_size.h"

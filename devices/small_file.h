@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Small text values read from device nodes, sysfs attributes and registry files.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Touch reports to pointer events. The frame is read in place without a lock
 // right after the wake-up: a newer frame the serial reader put there meanwhile
 // is the one injected, and signals during a report collapse into one.

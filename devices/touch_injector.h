@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The touch injector: a thread that wakes on each frame of channel 1 ("CRT1"),
 // decodes pen state and position, and injects an absolute pointer event, so
 // the pen acts as the left mouse button. The first down report of a touch

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 /* A consumer of one channel, as an application of the device would write it:
  * shows a time-out, hands a text to the serial port, waits for the next
  * frame of the channel and prints it, and shows that 261 bytes are refused.

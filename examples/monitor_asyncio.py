@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Watch channels 1, 2 and 4 through a monitor in an asyncio program, with a
 task beside it that reports once a second. It follows daemon restarts: when
 the daemon goes away (ConnectionError) it closes the monitor and tries to

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 /* Watches channels 1, 2 and 4 through a monitor, with a once-a-second timer
  * beside it in one epoll loop: the shape of an application that has other
  * things to wait for too. It follows daemon restarts: when the daemon goes

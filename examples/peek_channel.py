@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Watch a channel without disturbing its consumers: peek at COUNT frames of
 CRT<CHANNEL>, saying how many were missed between them, hand a few bytes to
 the serial port, and print the daemon's counters for the channel.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzzes the BMP reader: the input is the whole file, served from memory.
 // Every colour of an accepted image is looked up, one by one and by whole
 // rows, and must be 0x00RRGGBB, and the black beyond it checked. A refused

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Feeds arbitrary bytes to the capture file parser of crtctl replay, as a
 // file from the field or written by hand would arrive: it must never read
 // outside the text, and what it accepts must hold only items it can play.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzzes the frame assembler with route tables made by the route-file parser
 // and arbitrary byte streams, checking after every byte that the state stays
 // sane and that nothing was written outside the blocks' data areas.

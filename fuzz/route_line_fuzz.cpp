@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Feeds arbitrary bytes to the route line parser as one line read from the
 // route file (at most 259 characters). It must never read outside the line,
 // never write outside the entry, and never store more than the table holds,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Feeds arbitrary contents of the tap object CRT:TAP to a recorder's reader:
 // any process of the group may write the file, so whatever its header and
 // ring hold, and however its head moves, the reader must stay inside the

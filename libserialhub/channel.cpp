@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // libserialhub's C interface over the named objects the daemon makes: a
 // channel's block and event, the write block, and the status object.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor: a subscription on the daemon's socket CRT:MONITOR, read in the
 // caller's own loop. The daemon ends the connection when it stops or dies, so
 // the descriptor turns readable at once and every later call says ENOTCONN.
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/client_objects.h"
+#include "platform/monitor_wire.h"
 #include "platform/seqpacket.h"
 
 struct shub_monitor {
@@ -25,23 +28,13 @@ struct shub_monitor {
 
 namespace {
 
+namespace wire = shub::os::monitor_wire;
+
 constexpr std::chrono::milliseconds kAnswerTime{2000};
 
 int fail(int error) {
   errno = error;
   return -1;
-}
-
-template <typename Word>
-Word load(const uint8_t* from) {
-  Word word;
-  std::memcpy(&word, from, sizeof word);
-  return word;
-}
-
-template <typename Word>
-void store(uint8_t* to, Word word) {
-  std::memcpy(to, &word, sizeof word);
 }
 
 timespec fromNanoseconds(int64_t ns) {
@@ -52,22 +45,20 @@ timespec fromNanoseconds(int64_t ns) {
 // Sends the subscribe message and reads the answer: 0 or an errno value. A
 // daemon that refuses at once may close before our send; its answer is read anyway.
 int subscribe(const shub::os::Socket& socket, const int* channels, uint32_t count) {
-  uint8_t message[SHUB_MONITOR_REQUEST_HEADER + 4 * SHUB_MONITOR_CHANNELS_MAX];
-  store<uint32_t>(message, SHUB_MONITOR_MAGIC);
-  store<uint32_t>(message + 4, SHUB_MONITOR_VERSION);
-  store<uint32_t>(message + 8, count);
-  for (uint32_t i = 0; i < count; ++i) store<int32_t>(message + SHUB_MONITOR_REQUEST_HEADER + 4 * i, channels[i]);
-  socket.sendNow(message, SHUB_MONITOR_REQUEST_HEADER + 4 * size_t{count});
+  uint8_t message[wire::kMessageMax];
+  socket.sendNow(message, wire::packMessage(message, count, channels, count));
   const auto deadline = shub::os::Clock::now() + kAnswerTime;
-  uint8_t answer[SHUB_MONITOR_REQUEST_HEADER];
+  uint8_t answer[wire::kMessageMax];
   for (;;) {
     const std::ptrdiff_t got = socket.receiveNow(answer, sizeof answer);
-    if (got == SHUB_MONITOR_REQUEST_HEADER && load<uint32_t>(answer) == SHUB_MONITOR_MAGIC) return load<int32_t>(answer + 8);
+    if (got > 0) {
+      const std::optional<uint32_t> error = wire::messageWord(answer, static_cast<size_t>(got));
+      return error ? static_cast<int>(*error) : EPROTO;
+    }
     // A daemon that closed with our request unread makes the first receive
     // say ECONNRESET, ahead of the answer it left.
     if (got < 0 && errno == ECONNRESET) continue;
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return ENOTCONN;
-    if (got > 0) return EPROTO;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - shub::os::Clock::now());
     if (left.count() <= 0) return ETIMEDOUT;
     if (socket.waitReadable(static_cast<int>(left.count())) < 0 && errno != EINTR) return errno;
@@ -87,16 +78,15 @@ uint64_t missedBefore(shub_monitor& m, int32_t channel, uint64_t seq) {
 }
 
 bool unpack(shub_monitor& m, const uint8_t* datagram, size_t size, shub_frame* out) {
-  if (size < SHUB_MONITOR_FRAME_HEADER) return false;
-  const auto length = load<uint32_t>(datagram + SHUB_MONITOR_FRAME_LENGTH);
-  if (length > SHUB_BLOCK_DATA_SIZE || size != SHUB_MONITOR_FRAME_HEADER + length) return false;
+  const std::optional<wire::Frame> frame = wire::unpackFrame(datagram, size);
+  if (!frame) return false;
   std::memset(out, 0, sizeof *out);
-  out->channel = load<int32_t>(datagram + SHUB_MONITOR_FRAME_CHANNEL);
-  out->length = length;
-  out->seq = load<uint64_t>(datagram + SHUB_MONITOR_FRAME_SEQ);
-  out->time = fromNanoseconds(load<int64_t>(datagram + SHUB_MONITOR_FRAME_TIME));
-  out->mono = fromNanoseconds(load<int64_t>(datagram + SHUB_MONITOR_FRAME_MONO));
-  std::memcpy(out->data, datagram + SHUB_MONITOR_FRAME_HEADER, length);
+  out->channel = frame->channel;
+  out->length = frame->length;
+  out->seq = frame->seq;
+  out->time = fromNanoseconds(frame->time);
+  out->mono = fromNanoseconds(frame->mono);
+  std::memcpy(out->data, frame->bytes, frame->length);
   // A list of every channel grows only with the channels a daemon routes.
   if (m.last.size() < 4 * SHUB_MONITOR_CHANNELS_MAX) out->missed = missedBefore(m, out->channel, out->seq);
   return true;
@@ -129,7 +119,7 @@ int shub_monitor_fd(const shub_monitor* m) { return m != nullptr ? m->socket.fd(
 int shub_monitor_next(shub_monitor* m, int timeout_ms, shub_frame* out) {
   if (m == nullptr || out == nullptr) return fail(EINVAL);
   const auto deadline = shub::os::Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-  uint8_t datagram[SHUB_MONITOR_FRAME_HEADER + SHUB_BLOCK_DATA_SIZE];
+  uint8_t datagram[wire::kFrameMax];
   while (!m->gone) {
     const std::ptrdiff_t got = m->socket.receiveNow(datagram, sizeof datagram);
     if (got > 0) return unpack(*m, datagram, static_cast<size_t>(got), out) ? 1 : fail(EPROTO);

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Seqlock reads of channel blocks. The daemon rewrites a block at any moment;
 // a copy taken while the entry's word was odd, or that changed during the
 // copy, mixes two frames and is thrown away. Every access to shared bytes is

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The reader's half of the status object CRT:STATUS (layout in
 // serialhub/protocol.h): finding a channel's entry, its sequence number, and
 // copying its block under the entry's seqlock so that a copy is never torn.

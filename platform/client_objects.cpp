@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Client-side access to named objects and the event protocol, compiled into
 // libserialhub too.
 #include "platform/client_objects.h"

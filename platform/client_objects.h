@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What a client of the daemon needs from the system, compiled into
 // libserialhub too: it runs inside other people's programs, so it creates no
 // object, installs no signal handler, starts no thread, and leaves errno set.

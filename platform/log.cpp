@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // One write(2) per line, so the lines of several threads never interleave.
 #include "platform/log.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Operator diagnostics on stderr, one line each ("serialhub: COM7 (/dev/ttyS1):
 // opened"), with a priority prefix ("<4>") when stderr is the journal's stream.
 // Safe from any thread; errno is left as it was.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The main loop over a signalfd (the stop and reload signals) and a timerfd (the tick).
 // It must survive stop signals sent before it runs, ticks far longer than the
 // period and EINTR. The notify protocol is written by hand (no libsystemd): a

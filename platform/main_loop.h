@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The daemon's main loop on a periodic tick until a stop signal (SIGTERM,
 // SIGINT) lets the ordered shutdown run, with SIGHUP asking for a reload; and
 // what it tells its service manager.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Block's mapping under the SIGBUS guard. Any group member may shrink an object
 // file; a page past its new end raises SIGBUS on access. Under the guard the
 // whole mapping is replaced by zero pages instead, marked tripped (Block::broken),

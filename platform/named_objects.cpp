@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Named blocks, events, instance locks and the daemon's status object: files
 // in $CE_OBJECTS (a tmpfs by default) that outlive their makers. They survive
 // creators racing for a name (nobody sees an object half made) and files

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the daemon's side makes in $CE_OBJECTS beside the events
 // (client_objects.h): blocks, instance locks and the status object.
 #pragma once

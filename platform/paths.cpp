@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Device paths (some from route files and clients) never resolve outside the root and
 // always alike; links inside it are followed: that is how real devices are attached.
 // Whatever stands at a path read whole, the caller never blocks on it (a FIFO), never

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The device's paths resolve below $CE_ROOT, its nodes in $CE_ROOT/dev, objects in
 // $CE_OBJECTS; and whole files read where only a regular file makes sense
 // (configuration, simulated nodes, sysfs attributes, registry values).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The sinks of pointer events (XTest lives in xlib.cpp). The uinput mouse has no
 // touch bits, so desktops take it for a plain absolute pointer; it is remade only
 // when the node leads elsewhere or a write failed. Survives a foreign node or no

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the touch injector needs of the screen: its size, and absolute pointer
 // injection, x and y in 0..65535 over the screen. Each event goes where
 // $CE_ROOT/dev/pointer says at that moment: a regular file records a line an

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Program start with posix_spawn, never waited for: a double fork whose middle
 // child exits with the spawn's error, so init reaps the program, no zombie piles
 // up and no SIGCHLD handler is needed. Other threads may hold locks at the fork:

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Starting programs: the daemon's sleep notice and sleep program, never waited
 // for; and a tool's helper (crtctl replay --run's throw-away serialhub), which
 // its owner watches and stops.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Seqpacket sockets in the objects folder. A path too long for sockaddr_un
 // (a deep $CE_OBJECTS) is reached through /proc/self/fd of the folder, so
 // binding and connecting work wherever the objects may live.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Unix seqpacket sockets named in the objects folder, and a readiness set over
 // descriptors: what the daemon's monitor socket and a monitor need.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The serial port on a Linux tty or pty: a second opener is refused, a hang-up
 // never busy-loops, the write time-out bounds a full queue, an eventfd wakes a
 // call on a stop. A pty is made raw from the master at once, so early bytes are

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The serial port "COM7:" ($CE_ROOT/dev/COM7, a tty or pty), exclusive and raw
 // at 19200 8N1, one reader and one writer at a time; a hang-up never gives
 // endless empty reads, a stop ends a wait at once. Beside it, the pty whose

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared libraries mapped on first use: an idle daemon never plays a click,
 // drives a uinput pointer or talks to X, and linking those libraries would
 // cost their relocated data. A library is never closed: its functions stay.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A tap costs no decoding: the decoded sound stays in memory while its file is
 // unchanged; ALSA plays it on a player thread. Survives bad files, no library or
 // card (nothing plays, said once, in our words: ALSA's own messages are

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The click's sound, played without waiting and never over one still playing: on
 // ALSA's "default" PCM, or, where $CE_ROOT/dev/sound is a regular file, recorded
 // there by device path and counted as playing for frames / sample rate.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // lstat(2) and readlink(2) look at the link itself; fresh names come from getrandom(2);
 // a folder lock is flock(2) on the folder, opened close-on-exec so no program started
 // meanwhile holds it on. poll() is never restarted, so a key wait ends at once on

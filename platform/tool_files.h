@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What a tool needs of the OS for the files it owns for a while: scratch folders
 // (client/scratch_folder.h), folder locks, and links put in place of a device node
 // (crtctl replay's port), told apart by the node itself and named unguessably.

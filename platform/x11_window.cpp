@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Top-level X11 windows. Survives windows vanishing mid-walk (errors ignored,
 // every reply checked), window-manager frames, client messages from anyone (only
 // our type is taken), Expose series (one paint for the last), a dying connection.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Top-level X11 windows: duskcard's notice window, and a window found by class
 // and title (case-blind, through frames) to bring forward or post a message to
 // (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit values).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Opening an X connection, and the daemon's connection for XTest and screen
 // metrics, made anew after a display manager restart. Survives a lost server
 // (our handlers return; the next use reconnects), a mute one (each attempt on a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Private to platform/: one way to open an X connection for duskcard (linked
 // libX11) and the daemon (libX11 mapped at first use); and the daemon's X use.
 #pragma once

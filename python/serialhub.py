@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """serialhub's channels from Python: a thin ctypes layer over libserialhub.
 
 The library is loaded by its soname, libserialhub.so.1, through the dynamic
@@ -120,7 +122,20 @@ def _call(timeout, call, what):
             return 0
 
 
-class Channel:
+class _Closed:
+    """A context manager that closes what it holds, also when dropped."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+
+class Channel(_Closed):
     """The channel CRT<n>: wait() consumes its event's signal like every
     consumer; peek() takes no signal and keeps its own sequence number, so
     `missed` tells how many frames went by unseen before the last one."""
@@ -178,15 +193,6 @@ class Channel:
         if self._handle:
             _lib.shub_channel_close(self._handle)
             self._handle = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()
 
 
 def write(data):
@@ -260,7 +266,7 @@ def _channel_list(channels):
     return wanted
 
 
-class Monitor:
+class Monitor(_Closed):
     """Every frame of some channels (a number, a list of them, or None: every
     channel the daemon routes), in the order the daemon delivered them,
     taking no signal from any consumer. A monitor that falls behind loses
@@ -357,12 +363,3 @@ class Monitor:
             self._stop_reader()  # before the descriptor goes, so the loop forgets it
             _lib.shub_monitor_close(self._handle)
             self._handle = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Access to the 288-byte blocks through which frames pass between processes
 // (layout in serialhub/protocol.h): channel blocks CRT<N> and the write block
 // CRT:WRITE. Other threads and processes touch these bytes while we do, so

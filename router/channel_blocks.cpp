@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Creation may fail part-way (a file of the wrong size in the object folder,
 // no room): the frame assembler skips entries without a block. Existing
 // blocks are reopened with their contents; entries with one channel number

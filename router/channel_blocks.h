@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The channel block CRT<N> and event CRT<N>:EVENT of every route entry, the
 // daemon's whole interface to the processes that consume a channel.
 #pragma once

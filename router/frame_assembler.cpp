@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The frame assembler's state machine, one byte at a time, no time-outs.
 // Searching, the received bytes are a window whose tail is compared with the
 // headers; collecting, they are the frame so far, which ends when its length

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Cuts the received serial byte stream into frames by the route table's
 // header patterns and hands each finished frame to its channel block.
 //

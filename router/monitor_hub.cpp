@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Subscriptions and fan-out of the monitor socket.
 #include "router/monitor_hub.h"
 
@@ -8,33 +10,22 @@
 
 #include <serialhub/protocol.h>
 
+#include "platform/monitor_wire.h"
+
 namespace shub::router {
 
+namespace wire = os::monitor_wire;
+
 namespace {
-
-template <typename Word>
-Word load(const uint8_t* from) {
-  Word word;
-  std::memcpy(&word, from, sizeof word);
-  return word;
-}
-
-template <typename Word>
-void store(uint8_t* to, Word word) {
-  std::memcpy(to, &word, sizeof word);
-}
 
 int64_t nanoseconds(auto clockNow) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(clockNow.time_since_epoch()).count();
 }
 
-// The answer to a subscribe message: magic, version, 0 or an errno value.
+// The answer to a subscribe message: 0 or an errno value.
 void answer(const os::Socket& socket, int error) {
-  uint8_t message[SHUB_MONITOR_REQUEST_HEADER];
-  store<uint32_t>(message, SHUB_MONITOR_MAGIC);
-  store<uint32_t>(message + 4, SHUB_MONITOR_VERSION);
-  store<int32_t>(message + 8, error);
-  socket.sendNow(message, sizeof message);
+  uint8_t message[wire::kMessageMax];
+  socket.sendNow(message, wire::packMessage(message, static_cast<uint32_t>(error)));
 }
 
 }  // namespace
@@ -78,7 +69,7 @@ void MonitorHub::acceptWaiting() {
 
 // A subscribe message, or the end of a monitor; anything else it sends is ignored.
 void MonitorHub::hear(int fd) {
-  uint8_t request[SHUB_MONITOR_REQUEST_HEADER + 4 * SHUB_MONITOR_CHANNELS_MAX];
+  uint8_t request[wire::kMessageMax];
   const std::lock_guard lock(mutex_);
   const auto monitor = std::find_if(monitors_.begin(), monitors_.end(), [fd](const Monitor& m) { return m.socket.fd() == fd; });
   if (monitor == monitors_.end()) return;
@@ -97,15 +88,13 @@ void MonitorHub::hear(int fd) {
 }
 
 int MonitorHub::subscribe(Monitor& monitor, const uint8_t* request, size_t size) const {
-  if (size < SHUB_MONITOR_REQUEST_HEADER || load<uint32_t>(request) != SHUB_MONITOR_MAGIC ||
-      load<uint32_t>(request + 4) != SHUB_MONITOR_VERSION) {
+  const std::optional<uint32_t> count = wire::messageWord(request, size);
+  if (!count || *count > SHUB_MONITOR_CHANNELS_MAX || size != SHUB_MONITOR_REQUEST_HEADER + 4 * size_t{*count}) {
     return EINVAL;
   }
-  const uint32_t count = load<uint32_t>(request + 8);
-  if (count > SHUB_MONITOR_CHANNELS_MAX || size != SHUB_MONITOR_REQUEST_HEADER + 4 * size_t{count}) return EINVAL;
-  monitor.everyChannel = count == 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const auto channel = load<int32_t>(request + SHUB_MONITOR_REQUEST_HEADER + 4 * i);
+  monitor.everyChannel = *count == 0;
+  for (uint32_t i = 0; i < *count; ++i) {
+    const int32_t channel = wire::channelAt(request, i);
     if (!routesChannel(table_, channel)) return ENOENT;
     monitor.channels.push_back(channel);
   }
@@ -140,17 +129,12 @@ void MonitorHub::lineRead() {
 void MonitorHub::delivered(int32_t channel, uint64_t seq, const uint8_t* bytes, uint32_t length) {
   if (subscribed_.load(std::memory_order_acquire) == 0) return;
   if (!stamped_) stampNow();  // the first monitor came during this read
-  uint8_t datagram[SHUB_MONITOR_FRAME_HEADER + SHUB_BLOCK_DATA_SIZE];
-  length = std::min(length, SHUB_BLOCK_DATA_SIZE);
-  store<int32_t>(datagram + SHUB_MONITOR_FRAME_CHANNEL, channel);
-  store<uint32_t>(datagram + SHUB_MONITOR_FRAME_LENGTH, length);
-  store<uint64_t>(datagram + SHUB_MONITOR_FRAME_SEQ, seq);
-  store<int64_t>(datagram + SHUB_MONITOR_FRAME_TIME, time_);
-  store<int64_t>(datagram + SHUB_MONITOR_FRAME_MONO, mono_);
-  std::memcpy(datagram + SHUB_MONITOR_FRAME_HEADER, bytes, length);
+  uint8_t datagram[wire::kFrameMax];
+  const size_t size = wire::packFrame(
+      datagram, {.channel = channel, .length = length, .seq = seq, .time = time_, .mono = mono_, .bytes = bytes});
   const std::lock_guard lock(mutex_);
   for (const Monitor& monitor : monitors_) {
-    if (monitor.wants(channel)) monitor.socket.sendNow(datagram, SHUB_MONITOR_FRAME_HEADER + length);
+    if (monitor.wants(channel)) monitor.socket.sendNow(datagram, size);
   }
 }
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The daemon's monitor socket CRT:MONITOR (protocol in serialhub/protocol.h):
 // monitors subscribe to channels and get every frame delivered to them as one
 // datagram, in delivery order, stamped with the moment its last byte was read.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Making the tap object; see receive_tap.h.
 #include "router/receive_tap.h"
 

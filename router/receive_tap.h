@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The daemon's raw receive tap: the named object CRT:TAP, made in
 // $CE_OBJECTS like every other object and mapped for the daemon's life, with
 // the ring writer the serial reader appends to (see tap_ring.h).

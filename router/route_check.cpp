@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The route file checker (see route_check.h). Every byte of the file that a
 // warning quotes (tokens, names) is escaped.
 #include "router/route_check.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What a route file says that the parser accepts but that surely means
 // something else than was meant: letters that are not hex digits to the
 // parser, a 00 that ends a header early, channels that share a block,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A route table in use by the serial reader, with its channels' objects and
 // its assembler, and the hand-over to a reloaded one. The reader takes a new
 // table between two reads, so no frame is cut into two tables' pieces: one

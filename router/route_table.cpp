@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reads ctl_rt.st, the hand-edited text file that tells the frame assembler
 // which frames exist on the serial stream, into the fixed ten-entry table.
 //

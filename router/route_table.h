@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The route table: which frames exist on the serial stream, how each one is
 // recognised (its header pattern), how long it is, and which channel it goes
 // to. Read once at start-up from ctl_rt.st beside the executable.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The serial link's threads and their start and stop: the reader turns bytes
 // on the port into feedBytes() calls, the writer turns settings of the write
 // event into port writes.

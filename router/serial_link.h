@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The serial link to the peer on "COM7:": a reader thread that drains the
 // port into the frame assembler, and a writer thread that sends what another
 // process leaves in the write block "CRT:WRITE" when it sets its event.

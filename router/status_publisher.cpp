@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The writer's half of the status object. The seqlock word of a block is made
 // odd before the block is touched and even after, with release ordering, so a
 // reader that finds it even and unchanged around its copy has a whole frame.

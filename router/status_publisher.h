@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the daemon tells watchers and operators through its status object
 // CRT:STATUS (layout in serialhub/protocol.h): a seqlock and a sequence
 // number per channel block, counters, and the broadcast wake-up. It runs for

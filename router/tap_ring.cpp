@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The tap ring's writer and reader. Every shared byte moves as an aligned
 // 8-byte relaxed atomic word (records start at multiples of 8 and the ring's
 // size is a multiple of 8, so no word straddles the end); the order of the

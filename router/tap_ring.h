@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The raw receive tap's ring (object CRT:TAP, layout in serialhub/protocol.h):
 // the serial reader appends every read with its arrival time, and any number
 // of recorders copy what came since their last look, without disturbing the

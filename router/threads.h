@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Pauses and threads with a cooperative stop, for the daemon's services and
 // tools: the stop token ends each wait (Event::wait, pauseFor, the serial link) at once.
 #pragma once

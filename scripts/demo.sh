@@ -101,11 +101,12 @@ daemon_pid=$(cat "$notify.pid")
 echo "serialhub (pid $daemon_pid) said READY=1"
 echo "named objects now in \$CE_OBJECTS: $(ls "$CE_OBJECTS" | tr '\n' ' ')"
 
-step "Frames: crtctl watch 2 waits on CRT2:EVENT while the peer talks"
+step "Frames: crtctl watch 2 follows CRT2 through the daemon's monitor socket while the peer talks"
 "$crtctl" watch 2 --count 2 --timeout 8000 >"$work/watch2.log" 2>&1 &
 w2=$!
 pids+=("$w2")
-sleep 0.3  # the watcher is waiting on its event before the first byte
+# subscribed before the first byte
+for _ in $(seq 100); do grep -q watching "$work/watch2.log" 2>/dev/null && break; sleep 0.05; done
 act frames
 wait "$w2" || true
 echo "crtctl watch 2 (the text frames; the second came split across two writes):"; show "$work/watch2.log"

@@ -11,6 +11,10 @@ packages=(
   xvfb x11-utils x11-apps imagemagick python3 util-linux procps
   man-db  # the installed manual pages are looked up as a reader would
   systemd  # systemd-sysusers and systemd-tmpfiles deploy the staged install
+  # crtctl metrics' test: node_exporter's textfile collector, and promtool
+  # (which comes only with the server; on a host run by systemd both
+  # packages start their services when installed)
+  prometheus-node-exporter prometheus
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the programs alone (no tests, no benchmarks), installs them into a
 staging folder as a package would (DESTDIR), checks the installed tree, has
-systemd-analyze verify the unit where systemd is installed, deploys the
+systemd-analyze verify the units where systemd is installed, deploys the
 staged tree as the README does (systemd-sysusers, then systemd-tmpfiles,
 with --root) and checks the device tree it builds, and runs the installed
 daemon once on a simulated device: a pty as COM7, READY=1, one frame read
@@ -51,6 +51,8 @@ EXPECTED = [
     "usr/share/doc/serialhub/examples/monitor_epoll.c",
     "usr/share/doc/serialhub/examples/peek_channel.py",
     "usr/share/doc/serialhub/examples/monitor_asyncio.py",
+    "usr/share/doc/serialhub/examples/serialhub-metrics.service",
+    "usr/share/doc/serialhub/examples/serialhub-metrics.timer",
     "usr/lib/python3/dist-packages/serialhub.py",
 ]
 
@@ -122,6 +124,10 @@ def verify_unit(stage, work):
     with open(staged, "w") as unit:
         unit.write(text)
     run("systemd-analyze", "verify", "--man=no", staged)
+    # The metrics timer and its service, side by side as an operator copies them.
+    examples = os.path.join(stage, "usr/share/doc/serialhub/examples")
+    metrics = [shutil.copy(os.path.join(examples, "serialhub-metrics." + kind), work) for kind in ("service", "timer")]
+    run("systemd-analyze", "verify", "--man=no", *metrics)
 
 
 def deploy(stage):

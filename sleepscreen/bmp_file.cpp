@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The BMP file format (see bmp_file.h): the file header, the information
 // block and the pixel rows in three reads, each block checked before the next
 // is asked for, and the colours of the accepted layouts read back out.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The BMP file format: a file read in three reads (file header, information
 // block, pixel rows) into a checked image whose colours can be looked up.
 //

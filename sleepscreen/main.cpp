@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // duskcard: the full-screen sleep notice. One instance at a time (a second
 // start brings the first forward and exits -1, seen by the shell as 255), a
 // window over the whole screen that shows the notice's bitmap, and an exit

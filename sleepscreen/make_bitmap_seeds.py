@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Writes the seed corpus of the BMP reader's fuzz target: tiny BMP files,
 one per header kind and depth the reader accepts, plus one it must refuse.
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Writes a sample sleep notice for duskcard: an 8-bit palette BMP (BI_RGB,
 bottom-up rows, 40-byte header, 256-entry colour table) with a message in a
 built-in 5x7 font, so that no image or font files are needed.

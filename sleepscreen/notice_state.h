@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // When duskcard's notice ends, as a small state machine on a clock passed in
 // (milliseconds on any monotonic clock), so tests can drive it with a fake
 // one: shown for 15 s from the window's creation, or until 2 s after the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * libserialhub: use serialhub's channels from any program of the device.
  * Link with `pkg-config --libs serialhub`; see libserialhub(3).

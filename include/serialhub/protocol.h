@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * serialhub's named objects as every process sees them: the daemon, the
  * client library, crtctl and any program of the device that uses a channel.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Capture files as people write them: what each kind of line reads as, the
 // lines refused (by their number), and plain hex dumps.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl routes over small route files, as a table: the file, the exit
 // status, and lines the report must hold (entries as the daemon reads them,
 // refusals, warnings).

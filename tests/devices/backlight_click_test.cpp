@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The backlight switch and the key click against simulated devices in a
 // private device root: BKL1 and the sound node as recording files (with the
 // sound module's clock in the test's hand), and once the real ALSA path

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The platform pieces under the device services: the backlight and battery
 // nodes in each of their forms, program start (arguments, descriptors, signal
 // mask, reaping), the pointer recorder, the uinput pointer's events and the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A touch platform that records what the injector does, in order, and can be
 // read from another thread while the touch thread writes.
 #pragma once

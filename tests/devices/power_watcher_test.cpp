@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // AC line transitions as a table: the statuses that successive ticks read,
 // and every action the watcher takes in response, in order.
 #include <gtest/gtest.h>

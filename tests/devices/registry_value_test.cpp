@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // DWORD values read from hand-edited files: strict numbers only, everything
 // else reads as a missing value, and lookups ignore case.
 #include <optional>

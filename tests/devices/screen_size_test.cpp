@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Screen metrics from the simulated screen node, and 0x0 when no source
 // answers.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The touch and control threads over real named objects in a sandbox: the
 // stop guarantees of the touch injector, and the control channel's drop rules
 // with a pause the test holds open. Results are awaited with deadlines.

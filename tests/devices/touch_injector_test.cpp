@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Touch decoding and the per-report state machine, without threads.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The click on ALSA's default PCM of a device without a sound card: the real
 // serialhub, no dev/sound node, and an ALSA configuration whose default names a
 // card that does not exist, so every open fails the same way on any machine.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl as another process sees the channels: this test plays the daemon
 // (channel blocks made from the sample route file, the write block) and runs
 // the built tool in a private object folder. Output goes to files; the test
@@ -13,8 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
+
+#include <serialhub/channel.h>
 
 #include "platform/named_objects.h"
 #include "router/channel_block.h"
@@ -22,7 +27,9 @@
 #include "router/route_table.h"
 #include "router/status_publisher.h"
 #include "tests/support/child_process.h"
+#include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/pty.h"
 #include "tests/support/text.h"
 #include "tests/support/wait.h"
 
@@ -135,38 +142,8 @@ TEST_F(Crtctl, ShowSeesThe288ByteLayout) {
   EXPECT_TRUE(contains(out, "lock      unowned, word 0, recursion 0, waiters 0, initialised\n"));
 }
 
-TEST_F(Crtctl, WatchPrintsEachFrameAsItArrives) {
-  const uint32_t touch = 0;
-  deliver(touch, {0xAA, 0x55, 0x01, 0x02, 0x03, 0x04}, 6);
-  Tool watch = run({"watch", "1", "--count", "2", "--timeout", "10000"});
-  // The first frame was waiting; the second comes once the first is printed.
-  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
-  std::vector<uint8_t> longFrame(SHUB_BLOCK_DATA_SIZE, 0x33);
-  deliver(touch, longFrame, 300);
-  ASSERT_EQ(watch.finish(), 0) << watch.err();
-
-  const std::string out = watch.out();
-  ASSERT_EQ(lineCount(out), 2u) << out;
-  const std::string first = out.substr(0, out.find('\n'));
-  EXPECT_TRUE(endsWith(first, "    6  aa 55 01 02 03 04"));
-  const std::string second = out.substr(out.find('\n') + 1);
-  EXPECT_TRUE(contains(second, "  260  33 33"));
-  EXPECT_TRUE(endsWith(second, " 33  (length word 300)\n")) << "clamped to the data area";
-  EXPECT_FALSE(pending(touch)) << "both signals consumed";
-}
-
-TEST_F(Crtctl, WatchEndsCleanlyOnSigterm) {
-  Tool watch = run({"watch", "4"});
-  ASSERT_TRUE(waitUntil([&] { return watch.err().find("watching CRT4") != std::string::npos; }, kDeadline));
-  ASSERT_EQ(kill(watch.pid(), SIGTERM), 0);
-  EXPECT_EQ(watch.finish(), 0) << watch.err();
-}
-
-TEST_F(Crtctl, TimeOutsEndWithStatusThree) {
-  Tool watch = run({"watch", "2", "--count", "1", "--timeout", "200"});
+TEST_F(Crtctl, AWaitTimesOutWithStatusThree) {
   Tool wait = run({"wait", "CRT2:EVENT", "--timeout", "200"});
-  EXPECT_EQ(watch.finish(), 3);
-  EXPECT_TRUE(contains(watch.err(), "timed out after 0 of 1 frames"));
   EXPECT_EQ(wait.finish(), 3);
 }
 
@@ -221,85 +198,28 @@ TEST_F(Crtctl, WritePutsLengthAndBytesInTheWriteBlockAndSetsItsEvent) {
 
 }
 
-// Peeking at two channels prints every frame of both and leaves their
-// signals to the consumers; stats shows what was counted.
-TEST_F(Crtctl, WatchPeekSeesSeveralChannelsAndTakesNoSignal) {
-  shub::os::StatusObject status;
-  std::string problem;
-  ASSERT_TRUE(status.open(&problem)) << problem;
-  StatusPublisher publisher(status.data());
-  const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
-  publisher.initialise(channels, 3);
-  const auto publish = [&](uint32_t i, const std::vector<uint8_t>& frame) {
-    publisher.beginBlockWrite(i);
-    deliver(i, frame, static_cast<uint32_t>(frame.size()));
-    publisher.endFrame(i, static_cast<uint32_t>(frame.size()));
-  };
-
-  Tool watch = run({"watch", "--peek", "1", "2", "--count", "3", "--timeout", "10000"});
-  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "peeking at 2 channel(s)"); }, kDeadline)) << watch.err();
-  publish(0, {0xAA, 0x55, 0x01});
-  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
-  publish(1, {0xAA, 0x33, 0x02});
-  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 2; }, kDeadline)) << watch.err();
-  publish(0, {0xAA, 0x55, 0x03});
-  ASSERT_EQ(watch.finish(), 0) << watch.err();
-  const std::string out = watch.out();
-  EXPECT_TRUE(contains(out, "CRT1   seq 2          3  aa 55 01\n")) << out;
-  EXPECT_TRUE(contains(out, "CRT2   seq 2          3  aa 33 02\n")) << out;
-  EXPECT_TRUE(contains(out, "CRT1   seq 3          3  aa 55 03\n")) << out;
-  EXPECT_TRUE(pending(0)) << "left to the consumer";
-
-  Tool stats = run({"stats"});
-  ASSERT_EQ(stats.finish(), 0) << stats.err();
-  EXPECT_TRUE(contains(stats.out(), "daemon           running\n")) << stats.out();
-  EXPECT_TRUE(contains(stats.out(), "CRT1    frames 2          bytes 6            seq 3\n")) << stats.out();
-  status = {};
-}
-
-// Without a daemon, stats and top --once say so and fail; a watch says once
-// that the daemon is gone, once that it is back, and goes on.
-TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndWatchesWaitForItsReturn) {
-  shub::os::StatusObject status;
-  std::string problem;
-  const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
-  std::optional<StatusPublisher> publisher;
-  const auto daemonUp = [&] {
+// A daemon that left its status object: stats and top --once show its last
+// figures and fail; metrics says only that it is down.
+TEST_F(Crtctl, WithoutADaemonStatsAndTopFailAndMetricsSayDown) {
+  {
+    shub::os::StatusObject status;
+    std::string problem;
     ASSERT_TRUE(status.open(&problem)) << problem;
-    publisher.emplace(status.data());
-    publisher->initialise(channels, 3);
-  };
-  daemonUp();
-  Tool watch = run({"watch", "1", "--count", "1", "--timeout", "20000"});
-  Tool peek = run({"watch", "--peek", "2", "--count", "1", "--timeout", "20000"});
-  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching") && contains(peek.err(), "peeking"); }, kDeadline));
-
-  status = {};
-  const std::string gone = "serialhub is gone (nobody holds CRT:STATUS in " + sandbox.objects() + ")";
-  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), gone) && contains(peek.err(), gone); }, kDeadline))
-      << watch.err() << peek.err();
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"stats"}, {"top", "--once"}}) {
+    const int32_t channels[] = {table.entries[0].channel, table.entries[1].channel, table.entries[2].channel};
+    StatusPublisher(status.data()).initialise(channels, 3);
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"stats"}, {"stats", "--json"}, {"top", "--once"}}) {
     Tool tool = run(args);
     EXPECT_EQ(tool.finish(), 1) << args[0];
     EXPECT_TRUE(contains(tool.err(), "serialhub is not running")) << args[0];
   }
-
-  daemonUp();
-  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "serialhub is back") && contains(peek.err(), "serialhub is back"); },
-                        kDeadline)) << watch.err() << peek.err();
-  for (uint32_t i : {0u, 1u}) {
-    publisher->beginBlockWrite(i);
-    deliver(i, {0xAA, static_cast<uint8_t>(i)}, 2);
-    publisher->endFrame(i, 2);
-  }
-  EXPECT_EQ(watch.finish(), 0) << watch.err();
-  EXPECT_EQ(peek.finish(), 0) << peek.err();
-  for (Tool* tool : {&watch, &peek}) {
-    EXPECT_EQ(testing_support::occurrences(tool->err(), gone), 1u) << tool->err();
-    EXPECT_EQ(testing_support::occurrences(tool->err(), "is back"), 1u) << tool->err();
-    EXPECT_EQ(lineCount(tool->out()), 1u) << tool->out();
-  }
-  status = {};
+  Tool json = run({"stats", "--json"});
+  json.finish();
+  EXPECT_TRUE(contains(json.out(), "{\"daemon_alive\":false,")) << json.out();
+  Tool metrics = run({"metrics"});
+  EXPECT_EQ(metrics.finish(), 0) << metrics.err();
+  EXPECT_EQ(metrics.out(), "# HELP serialhub_up 1 while a serialhub daemon runs.\n# TYPE serialhub_up gauge\nserialhub_up 0\n");
 }
 
 TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
@@ -312,9 +232,8 @@ TEST_F(Crtctl, MissingObjectsAndBadArgumentsFailWithAMessage) {
   };
   const std::string tooMany(2 * (SHUB_BLOCK_DATA_SIZE + 1), 'a');
   const Case cases[] = {
-      {{"watch", "9"}, 1, "no block CRT9"},
+      {{"watch", "9"}, 1, "no status object CRT:STATUS"},
       {{"show", "9"}, 1, "no block CRT9"},
-      {{"watch", "5"}, 1, "no event CRT5:EVENT"},
       {{"show", "6"}, 1, "CRT6 is not a block of 288 bytes"},
       {{"write", "aa"}, 1, "no status object CRT:STATUS"},
       {{"set", "NOPE"}, 1, "no event NOPE"},
@@ -354,10 +273,94 @@ TEST_F(Crtctl, AMissingObjectsDirectoryIsNeverCreated) {
 TEST_F(Crtctl, HelpDescribesEveryCommand) {
   Tool help = run({"--help"});
   ASSERT_EQ(help.finish(), 0);
-  for (const char* command : {"list", "show <channel>", "watch <channel>", "write <hex bytes...>", "stats",
-                              "set <event name>", "wait <event name>"}) {
+  for (const char* command : {"list", "show <channel>", "watch [channel...]", "write <hex bytes...>",
+                              "stats [--json]", "metrics", "set <event name>", "wait <event name>"}) {
     EXPECT_TRUE(contains(help.out(), std::string("  ") + command)) << command;
   }
+}
+
+// crtctl against the real serialhub over a pty, for what goes through the
+// daemon's monitor socket.
+class CrtctlOnADaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(pty.linkAs(sandbox.root() + "/dev/COM7"));
+    daemon.writeRoutes("2,aa 52,,0-0,4,two\n3,aa 53,,0-0,4,three\n5,aa 55,,0-0,4,five\n6,aa 56,,0-0,4,six\n");
+    ASSERT_TRUE(daemon.startReady());
+  }
+
+  Tool run(const std::vector<std::string>& args) { return Tool(sandbox, args, ++serial); }
+  std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> all;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+      all.push_back(text.substr(at, end - at));
+    }
+    return all;
+  }
+
+  testing_support::DeviceSandbox sandbox;
+  testing_support::PtyPair pty;
+  testing_support::DaemonProcess daemon{sandbox};
+  int serial = 0;
+};
+
+// One process, one thread, every frame of the three channels once, in the
+// order delivered, with the time of its read, channel, sequence number and bytes.
+TEST_F(CrtctlOnADaemon, WatchFollowsSeveralChannelsInOneThread) {
+  Tool watch = run({"watch", "2", "3", "5"});
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching CRT2, CRT3, CRT5"); }, kDeadline)) << watch.err();
+  EXPECT_EQ(testing_support::entriesIn("/proc/" + std::to_string(watch.pid()) + "/task"), 1u);
+  pty.send({0xAA, 0x52, 0x01, 0x00, 0xAA, 0x56, 0x09, 0x09, 0xAA, 0x53, 0x02, 0x00, 0xAA, 0x55, 0x03, 0x00,
+            0xAA, 0x52, 0x04, 0x00});
+  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 4; }, kDeadline)) << watch.out() << watch.err();
+  ASSERT_EQ(kill(watch.pid(), SIGTERM), 0);
+  EXPECT_EQ(watch.finish(), 0) << watch.err();
+  const std::vector<std::string> got = lines(watch.out());
+  const char* expected[] = {"CRT2   seq 2          4  aa 52 01 00", "CRT3   seq 2          4  aa 53 02 00",
+                            "CRT5   seq 2          4  aa 55 03 00", "CRT2   seq 3          4  aa 52 04 00"};
+  ASSERT_EQ(got.size(), 4u) << watch.out();
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(std::regex_match(got[i], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.[0-9]{3}  (.*)")) &&
+                endsWith(got[i], expected[i])) << got[i];
+  }
+
+  Tool stats = run({"stats"});
+  ASSERT_EQ(stats.finish(), 0) << stats.err();
+  EXPECT_TRUE(contains(stats.out(), "CRT2    frames 2          bytes 8            seq 3\n")) << stats.out();
+  Tool late = run({"watch", "2", "--count", "1", "--timeout", "200"});
+  EXPECT_EQ(late.finish(), 3);
+  EXPECT_TRUE(contains(late.err(), "timed out after 0 of 1 frames"));
+  Tool unrouted = run({"watch", "2", "9", "4"});
+  EXPECT_EQ(unrouted.finish(), 1);
+  EXPECT_TRUE(contains(unrouted.err(), "serialhub routes no CRT9, CRT4")) << unrouted.err();
+}
+
+// A daemon that goes is said once, its return once, and the frames delivered
+// before the watch subscribed again are counted as missed.
+TEST_F(CrtctlOnADaemon, WatchOutlivesARestartAndCountsTheFramesItMissed) {
+  Tool watch = run({"watch", "3", "--count", "2", "--timeout", "30000"});
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "watching CRT3"); }, kDeadline)) << watch.err();
+  pty.send({0xAA, 0x53, 0x01, 0x00});
+  ASSERT_TRUE(waitUntil([&] { return lineCount(watch.out()) == 1; }, kDeadline)) << watch.err();
+
+  // Held still, the watch cannot subscribe before the new daemon delivers a frame.
+  ASSERT_EQ(kill(watch.pid(), SIGSTOP), 0);
+  ASSERT_EQ(daemon.stop(), 0);
+  ASSERT_TRUE(daemon.startReady());
+  shub_status status{};
+  ASSERT_TRUE(pty.resendUntil({0xAA, 0x53, 0x02, 0x00}, [&] {
+    return waitUntil([&] { return shub_stats(&status) == 0 && status.entries[1].frames == 1; }, std::chrono::milliseconds(500));
+  }));
+  ASSERT_EQ(kill(watch.pid(), SIGCONT), 0);
+  ASSERT_TRUE(waitUntil([&] { return contains(watch.err(), "serialhub is back"); }, kDeadline)) << watch.err();
+  pty.send({0xAA, 0x53, 0x03, 0x00});
+  ASSERT_EQ(watch.finish(), 0) << watch.err();
+  EXPECT_EQ(testing_support::occurrences(watch.err(), "serialhub is gone"), 1u) << watch.err();
+  EXPECT_EQ(testing_support::occurrences(watch.err(), "serialhub is back"), 1u) << watch.err();
+  const std::vector<std::string> got = lines(watch.out());
+  ASSERT_EQ(got.size(), 2u) << watch.out();
+  EXPECT_TRUE(endsWith(got[1], "CRT3   seq 4          4  aa 53 03 00  (1 missed)")) << got[1];
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real duskcard on a private Xvfb: what it paints, how it ends, and what
 // a missing bitmap and a missing display do (a second start: see
 // duskcard_timeout_test).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Two real notices side by side, each on an X server and device of its own,
 // so the long waits overlap: one left alone ends by itself about 15 s after
 // its window appeared, with code 0, and a second start meanwhile neither

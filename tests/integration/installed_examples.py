@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """The examples as an application developer meets them: installs this build
 into a staging folder (DESTDIR), builds examples/channel_example.c and
 examples/monitor_epoll.c with the installed header and library found through

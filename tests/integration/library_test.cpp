@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // libserialhub against the real serialhub in a sandboxed device with a pty as
 // dev/COM7: two peekers and a consumer of one channel all see every frame in
 // sequence, a peeker on the touch channel takes nothing from the daemon's

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Monitors against the real serialhub over a pty: many monitors of several
 // channels at full line speed each get every frame or a counted gap, whole and
 // in order; a killed daemon wakes a blocked monitor at once; a frame's time is

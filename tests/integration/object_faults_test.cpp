@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What other processes can do to the daemon through the objects directory and
 // the port: truncate, corrupt or plant object files, leave stale signals
 // behind, kill it and start it again without privileges. The daemon lives on,

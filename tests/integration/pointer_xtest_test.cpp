@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Pointer injection and screen metrics in an X session without pointer or
 // screen nodes, on a private Xvfb of 800x480: a touch decoded as the touch
 // thread does lands on its pixel with button 1 pressed, and the metrics

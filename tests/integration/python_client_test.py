@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """The Python module against the real daemon, in client processes of their
 own: Ctrl-C ends a wait() and a peek() with KeyboardInterrupt within 0.2 s and
 the channel goes on working, a daemon killed under a wait() raises

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // SIGHUP against the real serialhub: the new route table takes over between
 // frames (a frame being collected is dropped and counted), a new channel gets
 // its objects at once, a removed one gets no more frames, sequence numbers
@@ -17,6 +19,7 @@
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/pty.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -67,6 +70,10 @@ TEST_F(Reload, TheNewTableTakesOverBetweenFrames) {
   pty.send(frameOf(3, 1));
   ASSERT_EQ(next(every, 1), (std::vector<std::pair<int, int>>{{3, 1}}));
   pty.send({0xAA, 0x53, 9});  // a frame of channel 3 begun, left unfinished
+  // Read by the daemon before the reload: its tap counts the line's bytes.
+  const shub::os::Block tap = shub::os::Block::open(SHUB_TAP_NAME, SHUB_TAP_SIZE);
+  ASSERT_TRUE(tap.valid());
+  ASSERT_TRUE(testing_support::waitUntil([&] { return shub::os::wordAt<uint64_t>(tap.data(), SHUB_TAP_LINE_OFFSET).load() == 9; }));
   daemon.writeRoutes("3,aa 53,,0-0,6,three\n5,aa 55,,0-0,6,five\n");
   reload();
   EXPECT_TRUE(std::filesystem::exists(sandbox.objects() + "/CRT5")) << "a new channel's block comes with the reload";

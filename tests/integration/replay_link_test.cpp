@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl replay into a link, as a real process: it plays only to someone who
 // opened its pty, ends promptly on SIGTERM even while nobody takes its bytes,
 // and touches nothing at the link but the link it made. The test itself

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl replay --run killed outright, as a real process: its daemon does
 // not outlive it, and the next run removes the temporary folder it left,
 // and nothing else that looks like one.

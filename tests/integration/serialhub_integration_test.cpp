@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real serialhub, copied beside a route file in a sandboxed device with a
 // pty linked as dev/COM7: frames from the peer reach the named blocks and
 // wake their events, the write block reaches the peer, the daemon announces

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // serialhub under a service manager: a start-up it refuses says why on stderr,
 // exits non-zero without READY=1 and creates nothing; a running one feeds the
 // watchdog and keeps the manager's variables from the programs it starts.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The device services inside the real serialhub: a sandboxed device with a
 // pty as dev/COM7 and simulated pointer, sound, backlight, battery and screen
 // nodes. Touch frames become pointer lines, command frames switch the lamp,

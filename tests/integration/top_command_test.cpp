@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // crtctl top --once against the real serialhub fed through a pty: the
 // screen's layout with the port, the counters and each entry's last frame;
 // the port's state after a hang-up; and that looking takes no frame's signal

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Watching duskcard on a private X server (see x11_harness.h).
 #include "tests/integration/x11_harness.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Watching duskcard on a private X server (a testing_support::XvfbServer):
 // the screen read back from the root window, and where its window sits.
 #pragma once

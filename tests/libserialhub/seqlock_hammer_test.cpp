@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The seqlock under fire: the real frame assembler delivers frames whose
 // every byte is the frame's number while readers copy the block through the
 // library's seqlock read. A copy whose bytes disagree, or whose length or

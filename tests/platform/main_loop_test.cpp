@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The main loop with a short tick and the process's own signals: a tick that
 // overruns gives one more call and no burst, a stop signal ends the loop, one
 // sent before the loop existed ends it at once, and SIGHUP reloads.

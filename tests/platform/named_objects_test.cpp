@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Named blocks, events and mutexes as other processes see them: the file
 // formats, creation that keeps what exists, refusal of names and files that
 // are not objects, and the auto-reset rule across two real processes.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The other process of the cross-process tests. It meets the test only
 // through named objects, its arguments and its exit code:
 //   object_peer write BLOCK TEXT      put TEXT in BLOCK as a frame, set BLOCK:EVENT

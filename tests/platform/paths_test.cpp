@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Device paths below CE_ROOT: case-blind lookup with a fixed answer when names
 // differ only in case, ".." held at the root, links followed, and the folders
 // the programs find themselves and their objects in. Also the tick count.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Spawns object_peer with piped standard input and output (posix_spawn, so
 // nothing of a threaded test process runs in the child), and reads a thread's
 // kernel state from /proc to see when it sleeps on a futex.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs object_peer as a second process, and tells when a thread or process is
 // asleep on a futex, so that tests can line up waiters without sleeping.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real port on a pty: which nodes open, exclusivity, a raw 19200 8N1 line
 // that passes every byte value, reads that end on a stop or a hang-up, and
 // writes bounded by their time-out or ended by a stop.

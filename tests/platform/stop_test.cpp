@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Waits and pauses that a stop token ends: a stop ends them promptly whenever
 // it lands (before the sleep, during it, on an event file truncated under the
 // sleeper), never takes a signal meant for another waiter (thread or

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # One capture of the regression tier: plays it through a throw-away device
 # with the built daemon and compares the frames delivered with the expected
 # ones. The capture's own route file (<name>.routes) if it has one, else

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Channel blocks: their names, the lock record in every block, creation that
 // stops at the first block that cannot be made, release, and shared blocks
 // for entries with one channel number. Each test has its own object folder.

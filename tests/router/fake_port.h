@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A scripted serial line for driving the serial link without a terminal:
 // bytes pushed in come out of read() in pieces of at most the requested size,
 // writes are recorded (and can be held), a hang-up is one call away. Every

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Frame cutting as a table: each row is a route table, the bytes fed in
 // (with the tick count and backlight state where they matter), and what must
 // come out: the frames each entry's block held when its event was set, the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor hub with its two threads: monitors come and go on the serving
 // thread while frames go out on another, and every monitor that stays gets its
 // frames in order. Also a socket in an objects folder too deep for a socket

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The route switch with its two threads: tables offered on one are taken by
 // the reader between reads, in order, each old one handed to the switch
 // callback before it goes, and an offer not taken yet is dropped unused.

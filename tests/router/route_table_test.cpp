@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Route file parsing: single lines as a table (legend, line, entry expected or
 // rejection), then whole files (comments, CR LF, long lines, the table limit,
 // the message bytes on the message stream).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The serial link against a scripted line: what reaches the assembler, what
 // reaches the wire from the write block, and how the link lives through a
 // missing port, a hang-up and a stop.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The tap ring in private memory: what a reader gets back is what the writer
 // appended, in order and whole, across the ring's end; a reader that fell
 // behind by more than the ring is told how many line bytes it missed, at its

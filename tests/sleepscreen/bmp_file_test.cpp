@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The BMP reader against files written by the test: what loads (and the
 // colours it gives back), what is refused and why, and how far it reads.
 #include "sleepscreen/bmp_file.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The notice's state machine on a fake clock: when it quits, and what an
 // expose or a close request does.
 #include "sleepscreen/notice_state.h"

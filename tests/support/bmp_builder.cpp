@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // BMP files for tests (see bmp_builder.h).
 #include "tests/support/bmp_builder.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // BMP files for tests, described as small records and written out byte by
 // byte, so that each test states the header fields it cares about and can
 // break any of them on purpose.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A program a test starts (see child_process.h).
 #include "tests/support/child_process.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A program a test starts: its stdout and stderr optionally sent to files,
 // waited for by pid with a deadline, and killed (by its pid) if the test
 // ends before it does.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real serialhub in a test's sandbox: copied with its route file into a
 // folder of its own, started with a notify socket to hear READY=1 and
 // STOPPING=1 from, its stderr kept in a file, waited for by pid with a

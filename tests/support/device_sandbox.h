@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A private device for one test: a temporary folder holding the device root
 // (CE_ROOT, with dev/) and the named-object directory (CE_OBJECTS). The
 // environment variables point at it for the life of the sandbox, so this

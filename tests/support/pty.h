@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A pseudo-terminal pair for tests: the master plays the peer device, the
 // slave is linked as dev/COM7 of a sandbox.
 #pragma once

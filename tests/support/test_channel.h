@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A channel's block and event as a test process holds them: playing the
 // frame assembler (put a frame, set the event), or a client (wait for the
 // next frame). The event is made (optionally signalled) or only opened.

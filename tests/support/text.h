@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Small readings the tests make of text: what a temporary stream received,
 // how often a phrase was said, how many lines a file holds, how many entries
 // a /proc folder lists.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Deadlines instead of sleeps: poll a condition until it holds or time runs out.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A mono 16-bit PCM WAV of `frames` samples at `rate`, sample k being k * 37:
 // a click sound whose playing time is frames / rate.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tests/support/xvfb_server.h"
 
 #include <fcntl.h>

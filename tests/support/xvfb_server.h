@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The serialhub authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A private X server for one test binary: Xvfb on a display number it picks
 // itself (-displayfd), so parallel test binaries never collide. Sets DISPLAY
 // (and unsets it when stopped for good).
