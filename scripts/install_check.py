@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Builds the programs alone (no tests, no benchmarks), installs them into a
 staging folder as a package would (DESTDIR), checks the installed tree, has
 systemd-analyze verify the units where systemd is installed, deploys the

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Builds the Debian packages into build/deb/ and checks them with lintian.
 # Installs what the build needs first (idempotent). The build runs on a copy
 # of the tree in build/deb-src, so the tree itself stays clean. Prints
