@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Writes the tap click: a 40 ms decaying tone, mono 16-bit at 8 kHz.
 
 usage: make_click_wav.py OUT.wav

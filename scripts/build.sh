@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Configures and builds one flavour into build/<flavour>:
 #   plain  gcc, optimised, with benchmarks
 #   asan   clang, AddressSanitizer + UBSan, with the libFuzzer targets

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The demonstration: installs what is missing, builds, then runs serialhub on a
 # throw-away device whose COM7 is a pty played by scripts/serial_peer.py, with
 # simulated backlight, battery, pointer, sound and screen nodes. Shows the

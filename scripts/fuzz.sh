@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Runs every libFuzzer target of build/asan for a few seconds each, starting
 # from the seed corpus in fuzz/corpus/<target> (kept) and a scratch corpus.
 set -euo pipefail

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Builds the programs alone (no tests, no benchmarks), installs them into a
 staging folder as a package would (DESTDIR), checks the installed tree, has
 systemd-analyze verify the units where systemd is installed, deploys the
 staged tree as the README does (systemd-sysusers, then systemd-tmpfiles,
 with --root) and checks the device tree it builds, and runs the installed
 daemon once on a simulated device: a pty as COM7, READY=1, one frame read
-back with the installed crtctl, SIGTERM, exit 0.
+back with the installed crtctl, SIGTERM, exit 0. Then installs the same
+build below another prefix (cmake --install --prefix) and checks that every
+file lands below it and that the library and the Python module load there.
 
 usage: install_check.py [BUILD_DIR]   (default build/install)
 """
@@ -39,10 +43,16 @@ EXPECTED = [
     "usr/share/man/man5/ctl_rt.st.5",
     "usr/share/man/man5/serialhub-capture.5",
     "usr/share/man/man3/libserialhub.3",
+    "usr/share/man/man3/shub_monitor_open.3",
     "usr/include/serialhub/channel.h",
     "usr/include/serialhub/protocol.h",
+    "usr/LIBDIR/libserialhub.so.1",
+    "usr/LIBDIR/libserialhub.so",
+    "usr/LIBDIR/pkgconfig/serialhub.pc",
     "usr/share/doc/serialhub/examples/channel_example.c",
+    "usr/share/doc/serialhub/examples/monitor_epoll.c",
     "usr/share/doc/serialhub/examples/peek_channel.py",
+    "usr/share/doc/serialhub/examples/monitor_asyncio.py",
     "usr/share/doc/serialhub/examples/serialhub-metrics.service",
     "usr/share/doc/serialhub/examples/serialhub-metrics.timer",
     "usr/lib/python3/dist-packages/serialhub.py",
@@ -78,13 +88,27 @@ def build_and_stage(build, stage):
     run("cmake", "--install", build, stdout=subprocess.DEVNULL, env={**os.environ, "DESTDIR": stage})
 
 
-def check_tree(stage):
-    missing = [path for path in EXPECTED if not os.path.lexists(os.path.join(stage, path))]
+def expected_paths(build):
+    """EXPECTED with the library folder this build was configured with."""
+    libdir = cache_value(build, "CMAKE_INSTALL_LIBDIR")
+    return [path.replace("LIBDIR", libdir) for path in EXPECTED]
+
+
+def cache_value(build, name):
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        for line in cache:
+            if line.startswith(name + ":"):
+                return line.split("=", 1)[1].strip()
+    sys.exit("install_check: %s is not in %s's cache" % (name, build))
+
+
+def check_tree(root, paths, beside_daemon, route_file):
+    missing = [path for path in paths if not os.path.lexists(os.path.join(root, path))]
     if missing:
         sys.exit("install_check: missing from the installed tree: " + ", ".join(missing))
-    link = os.readlink(os.path.join(stage, "usr/libexec/serialhub/ctl_rt.st"))
-    if link != "/etc/serialhub/ctl_rt.st":
-        sys.exit("install_check: the route file beside the daemon points at " + link)
+    link = os.readlink(os.path.join(root, beside_daemon))
+    if link != route_file:
+        sys.exit("install_check: the route file beside the daemon points at %s, not %s" % (link, route_file))
 
 
 def verify_unit(stage, work):
@@ -194,19 +218,61 @@ def run_daemon_once(stage, work):
         daemon.close()
 
 
+def check_relocated(build, work):
+    """`cmake --install --prefix P` puts every file below P (the /etc of a
+    /usr prefix becoming P/etc), and what it installs works from there. A
+    DESTDIR keeps a stray path inside the work folder, where it is found."""
+    guard = os.path.join(work, "relocated")
+    prefix = os.path.join(work, "prefix")
+    result = subprocess.run(["cmake", "--install", build, "--prefix", prefix], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, env={**os.environ, "DESTDIR": guard})
+    if result.returncode != 0:
+        sys.exit("install_check: cmake --install --prefix failed:\n" + result.stderr)
+    with open(os.path.join(build, "install_manifest.txt")) as manifest:
+        outside = [path for path in manifest.read().split() if not path.startswith(prefix + "/")]
+    for folder, _, files in os.walk(guard):
+        outside += [os.path.join(folder, name)[len(guard):] for name in files
+                    if not os.path.join(folder, name).startswith(guard + prefix + "/")]
+    if outside:
+        sys.exit("install_check: installed outside the prefix %s: %s" % (prefix, ", ".join(sorted(set(outside)))))
+    installed = guard + prefix
+    paths = [path[len("usr/"):] if path.startswith("usr/") else path for path in expected_paths(build)]
+    check_tree(installed, paths, "libexec/serialhub/ctl_rt.st", prefix + "/etc/serialhub/ctl_rt.st")
+    libdir = os.path.join(installed, cache_value(build, "CMAKE_INSTALL_LIBDIR"))
+    env = {**os.environ, "LD_LIBRARY_PATH": libdir,
+           "PYTHONPATH": os.path.join(installed, "lib/python3/dist-packages")}
+    found = subprocess.run([sys.executable, "-c", "import serialhub; print(serialhub.__file__)"],
+                           env=env, capture_output=True, text=True)
+    if found.returncode != 0 or not found.stdout.startswith(installed):
+        sys.exit("install_check: the relocated Python module does not load: " + found.stdout + found.stderr)
+
+
+def check_unit_groups(stage):
+    """Every group the unit runs with exists once the staged tree is deployed."""
+    with open(os.path.join(stage, "usr/lib/systemd/system/serialhub.service")) as unit:
+        for line in unit:
+            key, _, value = line.strip().partition("=")
+            if key in ("Group", "SupplementaryGroups"):
+                for group in value.split():
+                    staged_id(stage, "group", group)
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "install"))
     with tempfile.TemporaryDirectory() as work:
         stage = os.path.join(work, "stage")
         build_and_stage(build, stage)
-        check_tree(stage)
+        check_tree(stage, expected_paths(build), "usr/libexec/serialhub/ctl_rt.st", "/etc/serialhub/ctl_rt.st")
         verify_unit(stage, work)
         if deploy(stage):
+            check_unit_groups(stage)
             faults = device_tree_faults(stage)
             if faults:
                 sys.exit("install_check: the deployed device tree is wrong:\n  " + "\n  ".join(faults))
         run_daemon_once(stage, work)
-    print("install_check: the installed tree, its unit, its device tree and its daemon work")
+        check_relocated(build, work)
+    print("install_check: the installed tree, its unit, its device tree, its daemon and an install "
+          "below another prefix work")
 
 
 if __name__ == "__main__":

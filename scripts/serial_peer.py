@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """The serial peer device, played on a pseudo-terminal.
 
 Opens a pty pair, links the slave as the device's COM7 node, and plays the

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """A daemon of a staged install on a throw-away device: its own device root
 with a pty linked as dev/COM7, its own objects directory, a notify socket
 to hear READY=1 from, and a clean stop. Shared by the scripts that check an

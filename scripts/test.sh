@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up and the whole test suite: installs what is missing, then builds and
 # tests three times - plain (and an install into a staging folder, and the
-# packages booted in a Debian system under systemd),
+# Debian packages checked by lintian and booted in a Debian system under
+# systemd, unless DEB_CHECK=0),
 # under AddressSanitizer + UBSan (with a short run of every fuzz target), and
 # the threaded tests under ThreadSanitizer.
 set -euo pipefail
@@ -17,8 +18,12 @@ run_ctest plain
 echo "== install into a staging folder"
 scripts/install_check.py
 
-echo "== the packages in a booted Debian system"
-scripts/system-test.sh
+if [ "${DEB_CHECK:-1}" != 0 ]; then
+  echo "== Debian packages"
+  scripts/package.sh
+  echo "== the packages in a booted Debian system"
+  scripts/system-test.sh --packages build/deb
+fi
 
 echo "== AddressSanitizer + UBSan build"
 scripts/build.sh asan
