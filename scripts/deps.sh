@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the Debian packages that building, testing and the demo need.
 # Idempotent: does nothing when everything is there already.
 set -euo pipefail

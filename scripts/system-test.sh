@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The packages in a booted Debian system under a real systemd: builds them,
 # installs them with apt into a minimal Debian root (debootstrap, cached
 # between runs), boots it with systemd-nspawn and checks, as root inside it,
@@ -48,25 +50,11 @@ command -v debootstrap >/dev/null || die "debootstrap is missing"
 command -v systemd-nspawn >/dev/null || die "systemd-nspawn is missing"
 grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null || die "the kernel has no overlay file system"
 
-# INTERIM until scripts/package.sh lands: one throw-away package of the cmake install.
-interim_packages() {
-  local stage=$work.interim
-  rm -rf "$stage" build/deb && mkdir -p "$stage/DEBIAN" build/deb
-  cmake -S . -B build/interim -G Ninja -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-  cmake --build build/interim -j 2 >/dev/null
-  DESTDIR=$stage cmake --install build/interim >/dev/null
-  printf 'Package: serialhub\nVersion: 0.0-interim\nArchitecture: amd64\nMaintainer: x <x@example.org>\nDepends: libx11-6, libstdc++6, procps, systemd\nDescription: interim\n' >"$stage/DEBIAN/control"
-  printf '#!/bin/sh\ngroupadd -rf input\nsystemd-sysusers serialhub.conf\nsystemd-tmpfiles --create serialhub.conf || true\nsystemctl enable serialhub.service\n' >"$stage/DEBIAN/postinst"
-  chmod 755 "$stage/DEBIAN/postinst"
-  dpkg-deb -b --root-owner-group "$stage" build/deb/serialhub_interim.deb >/dev/null
-}
 # ---- the packages
 if [ -z "$packages" ]; then
   packages=build/deb
-if [ ! -x scripts/package.sh ]; then interim_packages; else
   scripts/package.sh >build/system-test.package.log 2>&1 ||
     { tail -30 build/system-test.package.log >&2; die "scripts/package.sh failed"; }
-fi
 fi
 debs=("$packages"/*.deb)
 [ -e "${debs[0]}" ] || die "no package in $packages"
@@ -142,9 +130,12 @@ init=
 stop_container() {
   if [ -n "${SYSTEM_TEST_KEEP:-}" ]; then say "left running: nsenter --target $init --all"; return 0; fi
   if [ -n "$init" ] && kill -0 "$nspawn_pid" 2>/dev/null; then inside systemctl poweroff 2>/dev/null || true; fi
-  for _ in $(seq 1 100); do kill -0 "$nspawn_pid" 2>/dev/null || return 0; sleep 0.1; done
+  wait_for 20 nspawn_gone && return 0
+  # The container's init outlives a killed nspawn; killing it ends them all.
+  [ -z "$init" ] || kill -KILL "$init" 2>/dev/null || true
   kill -KILL "$nspawn_pid" 2>/dev/null || true
 }
+nspawn_gone() { ! kill -0 "$nspawn_pid" 2>/dev/null; }
 trap stop_container EXIT
 inside() {
   nsenter --target "$init" --mount --uts --ipc --pid --cgroup --root --wd -- \
@@ -167,6 +158,7 @@ if ! wait_for 30 container_init || ! wait_for 120 booted; then
   tail -30 "$work/console.log" >&2
   die "the container did not boot (console: $work/console.log)"
 fi
+[ "$(inside systemctl is-system-running)" = running ] || say "degraded: $(inside systemctl --failed --plain --no-legend)"
 phase boot
 
 # ---- the checks

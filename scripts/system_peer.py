@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """The serial peer of the booted-system test, run as a service inside it.
 
 Makes a pty, links its far end as /dev/serialhub-peer (where the device

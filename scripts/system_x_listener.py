@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 """The X display of the booted-system test, as far as reaching it goes.
 
 Listens where an X server's display :N listens, /tmp/.X11-unix/XN, and

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The serialhub authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Set-up and the whole test suite: installs what is missing, then builds and
 # tests three times - plain (and an install into a staging folder, and the
 # Debian packages checked by lintian and booted in a Debian system under
