@@ -194,6 +194,7 @@ startup_lines_at_priorities() {
 }
 
 status_shows() { as_user tester crtctl top --once | grep -qF "$1"; }
+writes=0  # each write hands the peer bytes of its own
 peer_send() { inside sh -c 'echo "$1" >"$2/send"' - "$1" "$peer_dir"; }
 peer_received() { inside cat "$peer_dir/received" | tr -d ' \n' | grep -q "$1"; }
 # A text frame on channel $1 (header $2) reaches `crtctl watch` run by a
@@ -207,7 +208,8 @@ frames_flow() {
   local watcher=$!
   wait_for 10 grep -q "^watching" "$work/watch.out" && peer_send "$frame" && wait "$watcher" &&
     grep -q "$frame" "$work/watch.out" || { say "CRT$channel: $(cat "$work/watch.out")"; return 1; }
-  back=$(printf '55%02x' $((RANDOM % 256)))
+  writes=$((writes + 1))
+  back=$(printf '55%02x' "$writes")
   as_user tester crtctl write "aa$back" || return 1
   wait_for 10 peer_received "aa$back" || { say "the peer did not get aa $back"; return 1; }
 }
@@ -277,6 +279,7 @@ check "a power loss shows the notice on X and suspends through logind" power_los
 check "systemctl stop ends it with status 0" stops_with_status_0
 phase checks
 
+trap - EXIT
 stop_container
 say "timings: ${timings[*]/%/;} total $((SECONDS - started)) s"
 say "$passed passed, $failed failed"
