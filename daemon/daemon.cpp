@@ -55,7 +55,7 @@ void Daemon::switchRoutes(const router::Routing* old, const router::Routing& nex
     publisher_->reroute(channels, count);
     publisher_->reloaded(cut);
   }
-  os::logInfo("routes reloaded: %u in use%s", next.table.count, cut ? "; the frame being collected was dropped" : "");
+  if (cut) os::logInfo("routes reloaded: the frame being collected was dropped");
 }
 
 // All or nothing: a file with a refused line would leave some channel dead
@@ -73,6 +73,7 @@ void Daemon::reload() {
     routing_.offer(std::move(routing));
     monitors_.route(next);
     routes_ = next;
+    os::logInfo("routes reloaded: %u in use from the next read of the line", next.count);
   }
   os::notifyServiceManager("READY=1");
 }

@@ -36,6 +36,7 @@ EXPECTED = [
     "usr/lib/systemd/system/serialhub.service",
     "usr/lib/tmpfiles.d/serialhub.conf",
     "usr/lib/sysusers.d/serialhub.conf",
+    "usr/share/polkit-1/rules.d/50-serialhub-suspend.rules",
     "usr/share/doc/serialhub/examples/60-serialhub.rules",
     "usr/share/man/man8/serialhub.8",
     "usr/share/man/man1/duskcard.1",
