@@ -5,10 +5,20 @@ with a pty linked as dev/COM7, its own objects directory, a notify socket
 to hear READY=1 from, and a clean stop. Shared by the scripts that check an
 installed tree (install_check.py, tests/integration/installed_examples.py).
 """
+import glob
 import os
 import pty
 import socket
 import subprocess
+
+
+def only(pattern):
+    """The one path of a staged tree that matches `pattern` (a recursive
+    glob); the calling script ends, saying so, when there is not exactly one."""
+    found = glob.glob(pattern, recursive=True)
+    if len(found) != 1:
+        raise SystemExit("expected one match of %s, found %s" % (pattern, found))
+    return found[0]
 
 
 class StagedDaemon:

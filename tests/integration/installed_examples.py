@@ -17,7 +17,6 @@ timers. Every function of the installed header finds the manual page.
 
 usage: installed_examples.py BUILD_DIR
 """
-import glob
 import os
 import re
 import select
@@ -30,7 +29,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
-from staged_daemon import StagedDaemon  # noqa: E402
+from staged_daemon import StagedDaemon, only  # noqa: E402
 ROUTES = "3,aa 55,,0-0,6,fixed\n1,fe,,0-0,6,touch\n2,aa 33,,0-0,6,text\n4,aa 44,,0-0,4,control\n"
 FRAME = b"\xaa\x55\x01\x02\x03\x04"
 MONITORED = b"\xaa\x33\x01\x02\x03\x04\xaa\x44\x07\x00"  # a frame of channel 2, one of 4
@@ -39,13 +38,6 @@ MONITORED_TEXT = {"CRT2 seq": ": aa 33 01 02 03 04", "CRT4 seq": ": aa 44 07 00"
 
 def fail(message):
     sys.exit("installed_examples: " + message)
-
-
-def only(pattern):
-    found = glob.glob(pattern, recursive=True)
-    if len(found) != 1:
-        fail("expected one match of %s, found %s" % (pattern, found))
-    return found[0]
 
 
 def read_until(master, wanted, deadline):

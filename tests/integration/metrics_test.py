@@ -11,7 +11,6 @@ prometheus-node-exporter serves the daemon's counters on /metrics.
 
 usage: metrics_test.py BUILD_DIR
 """
-import glob
 import json
 import os
 import select
@@ -26,7 +25,7 @@ import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
-from staged_daemon import StagedDaemon  # noqa: E402
+from staged_daemon import StagedDaemon, only  # noqa: E402
 
 ROUTES = "2,aa 52,,0-0,4,two\n3,aa 53,,0-0,4,three\n5,aa 55,,0-0,4,five\n2,aa 62,,0-0,3,two-b\n6,aa 56,,0-0,4,six\n"
 # A noise byte, then frames of channels 2, 3, 6 (not watched), 2 (second entry), 5, 2.
@@ -37,13 +36,6 @@ DEADLINE = 20
 
 def fail(message):
     sys.exit("metrics_test: " + message)
-
-
-def only(pattern):
-    found = glob.glob(pattern, recursive=True)
-    if len(found) != 1:
-        fail("expected one match of %s, found %s" % (pattern, found))
-    return found[0]
 
 
 def wait_for(condition, what, seconds=DEADLINE):
