@@ -10,6 +10,7 @@
 
 #include <serialhub/protocol.h>
 
+#include "platform/log.h"
 #include "platform/monitor_wire.h"
 
 namespace shub::router {
@@ -55,9 +56,16 @@ void MonitorHub::serve() {
   }
 }
 
-// Beyond the limit a monitor is told so at once, without being heard.
+// Beyond the limit a monitor is told so at once, without being heard. Out of
+// descriptors, the listener rests until a monitor leaves: the connection left
+// waiting would keep it readable, and the loop would spin on it.
 void MonitorHub::acceptWaiting() {
-  for (os::Socket socket; (socket = os::acceptWaiting(listener_)).valid();) {
+  for (;;) {
+    os::Socket socket = os::acceptWaiting(listener_);
+    if (!socket.valid()) {
+      if (errno == EMFILE || errno == ENFILE) rest();
+      return;
+    }
     const std::lock_guard lock(mutex_);
     if (monitors_.size() >= SHUB_MONITOR_MAX || !readiness_.add(socket.fd())) {
       answer(socket, EUSERS);
@@ -101,6 +109,12 @@ int MonitorHub::subscribe(Monitor& monitor, const uint8_t* request, size_t size)
   return 0;
 }
 
+void MonitorHub::rest() {
+  os::logWarning("monitor socket %s: %s; no new monitor until one leaves", SHUB_MONITOR_NAME, std::strerror(errno));
+  readiness_.remove(listener_.fd());
+  resting_ = true;
+}
+
 // Under the lock: the serial reader is never sending to a descriptor closed here.
 void MonitorHub::drop(int fd) {
   const auto gone = std::find_if(monitors_.begin(), monitors_.end(), [fd](const Monitor& m) { return m.socket.fd() == fd; });
@@ -108,6 +122,7 @@ void MonitorHub::drop(int fd) {
   readiness_.remove(fd);
   if (gone->subscribed) subscribed_.fetch_sub(1, std::memory_order_relaxed);
   monitors_.erase(gone);
+  if (resting_) resting_ = !readiness_.add(listener_.fd());
 }
 
 bool MonitorHub::Monitor::wants(int32_t channel) const {

@@ -53,6 +53,7 @@ class MonitorHub final : public FrameListener {
   void hear(int fd);
   int subscribe(Monitor& monitor, const uint8_t* request, size_t size) const;
   void drop(int fd);
+  void rest();
   void stampNow();
 
   RouteTable table_;  // the main loop's
@@ -61,6 +62,7 @@ class MonitorHub final : public FrameListener {
   std::mutex mutex_;  // monitors_: changed on the main loop, sent to on the serial reader
   std::vector<Monitor> monitors_;
   std::atomic<uint32_t> subscribed_{0};
+  bool resting_ = false;  // the listener is out of the readiness set: no descriptor was left
   // The serial reader's own: when the last read returned, or not taken.
   bool stamped_ = false;
   int64_t time_ = 0, mono_ = 0;

@@ -7,8 +7,10 @@
 #include "router/monitor_hub.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstring>
@@ -30,15 +32,17 @@ RouteTable tableOf(std::initializer_list<int32_t> channels) {
   return table;
 }
 
-// Serves `hub` on a thread of its own until the test ends.
+// Serves `hub` on a thread of its own until the test ends, counting its turns.
 struct Serving {
   explicit Serving(MonitorHub& hub)
-      : thread([&hub](std::stop_token stop) {
+      : thread([&hub, this](std::stop_token stop) {
           while (!stop.stop_requested()) {
             pollfd ready{hub.readinessFd(), POLLIN, 0};
             if (poll(&ready, 1, 10) > 0) hub.serve();
+            ++turns;
           }
         }) {}
+  std::atomic<uint64_t> turns{0};
   std::jthread thread;
 };
 
@@ -94,6 +98,42 @@ TEST(MonitorHub, ServesFromAFolderTooDeepForASocketAddress) {
   ASSERT_EQ(shub_monitor_next(m, 5000, &frame), 1);
   EXPECT_EQ(frame.data[0], 9);
   shub_monitor_close(m);
+}
+
+// Out of descriptors the hub cannot take a connection; it must wait for a
+// monitor to leave instead of turning round on the waiting one.
+TEST(MonitorHub, OutOfDescriptorsItRestsUntilAMonitorLeaves) {
+  testing_support::DeviceSandbox sandbox;
+  MonitorHub hub;
+  hub.route(tableOf({2}));
+  std::string why;
+  ASSERT_TRUE(hub.open(&why)) << why;
+  Serving serving(hub);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Two monitors take two descriptors each; the third's own socket takes the
+  // fifth and last: the limit lies just above the fifth free number.
+  int limit = 0;
+  for (int free = 0; free < 5; ++limit) free += fcntl(limit, F_GETFD) < 0;
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(limit);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  shub_monitor* first = shub_monitor_open(nullptr, 0);
+  shub_monitor* second = shub_monitor_open(nullptr, 0);
+  const uint64_t turnsBefore = serving.turns.load();
+  shub_monitor* third = shub_monitor_open(nullptr, 0);
+  const int error = errno;
+  const uint64_t turns = serving.turns.load() - turnsBefore;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(third, nullptr);
+  EXPECT_EQ(error, ETIMEDOUT);
+  EXPECT_LT(turns, 1000u) << "the serving loop spun on a connection it could not take";
+  shub_monitor_close(first);
+  shub_monitor* again = shub_monitor_open(nullptr, 0);
+  EXPECT_NE(again, nullptr) << "a monitor that left must let the next one in";
+  for (shub_monitor* m : {second, again}) shub_monitor_close(m);
 }
 
 }  // namespace
