@@ -28,7 +28,10 @@ suite=bookworm
 mirror=${NOX_CHECK_MIRROR:-http://deb.debian.org/debian}
 cache=${NOX_CHECK_CACHE:-/var/cache/serialhub-nox-check}
 work=$PWD/build/nox-check
-include=cmake,ninja-build,g++,pkg-config,libgtest-dev,libbenchmark-dev,libevdev-dev,python3
+# The build's dependencies, and the tools some tests run (cc for the installed
+# examples, man, promtool and node_exporter for crtctl's metrics).
+include=cmake,ninja-build,build-essential,pkg-config,libgtest-dev,libbenchmark-dev,libevdev-dev,python3,procps
+include+=,man-db,prometheus,prometheus-node-exporter
 started=$SECONDS
 
 command -v debootstrap >/dev/null || die "debootstrap is missing (apt-get install debootstrap)"
