@@ -3,7 +3,8 @@
 // crtctl post: send a window message to a window found by class and title,
 // the way other programs on the device tell duskcard to re-arm its time-out
 // (crtctl post SLEEP SLEEP 1330). The message travels as an X client message,
-// so its numbers are 32-bit: anything wider is refused, not truncated.
+// so its numbers are 32-bit: anything wider is refused, not truncated. libX11
+// is mapped only here: crtctl runs on images without X.
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -45,12 +46,17 @@ int runPost(const ToolContext& context) {
     return usageError(context, "post", "message, arg1 and arg2 are 32-bit numbers");
   }
   const std::string className(args[0]), title(args[1]);
+  std::string noX;
   // A value above INT32_MAX is taken as the same 32 bits read signed.
   if (!os::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
                              static_cast<uint32_t>(*unsignedArgument),
-                             static_cast<int32_t>(static_cast<uint32_t>(*signedArgument)))) {
-    std::fprintf(context.err, "crtctl post: no window of class '%s' titled '%s' (or no display)\n",
-                 className.c_str(), title.c_str());
+                             static_cast<int32_t>(static_cast<uint32_t>(*signedArgument)), &noX)) {
+    if (!noX.empty()) {
+      std::fprintf(context.err, "crtctl post: %s\n", noX.c_str());
+    } else {
+      std::fprintf(context.err, "crtctl post: no window of class '%s' titled '%s' (or no display)\n",
+                   className.c_str(), title.c_str());
+    }
     return kExitFailed;
   }
   return kExitOk;

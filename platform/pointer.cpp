@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,7 +23,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shared_library_internal.h"
-#include "platform/xlib_internal.h"
+#include "platform/xlib_pointer_internal.h"
 
 namespace shub::os {
 namespace {
@@ -137,10 +136,7 @@ void preparePointerDevice() {
 
 bool injectPointerEvent(const PointerEvent& event, std::string_view record) {
   const std::optional<std::string> node = findDeviceNode("pointer");
-  if (!node) {
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0' && xtestPointerEvent(event);
-  }
+  if (!node) return displayPointerEvent(event);
   const mode_t type = fileType(*node);  // 0 for a dangling link: no device
   if (type == S_IFREG) return writeNodeFile(*node, record, true);
   return type == S_IFCHR && uinputPointerEvent(*node, &event);

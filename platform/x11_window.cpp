@@ -1,24 +1,21 @@
 // SPDX-FileCopyrightText: 2026 The serialhub authors
 // SPDX-License-Identifier: BSD-2-Clause
-// Top-level X11 windows. Survives windows vanishing mid-walk (errors ignored,
-// every reply checked), window-manager frames, client messages from anyone (only
-// our type is taken), Expose series (one paint for the last), a dying connection.
+// duskcard's notice window (finding other windows is x11_top_level.cpp's).
+// Survives client messages from anyone (only our type is taken), Expose series
+// (one paint for the last), a dying connection.
 #include "platform/x11_window.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 #include <poll.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
-#include <optional>
 #include <vector>
 
 #include "platform/log.h"
@@ -27,108 +24,11 @@
 namespace shub::os {
 namespace {
 
-// Format 32: data.l[0] the message number, data.l[1] and data.l[2] its unsigned and signed arguments.
-constexpr char kMessageAtom[] = "_CE_WINDOW_MESSAGE";
-
 constexpr XlibApi kLinkedXlib = {XInitThreads, XSetErrorHandler, XSetIOErrorHandler, XSetIOErrorExitHandler,
                                  XOpenDisplay};
-
-// Format-32 items come back as longs, as Xlib hands them out.
-std::optional<std::string> readProperty(Display* display, ::Window window, const char* name, Atom type) {
-  Atom actual = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::optional<std::string> value;
-  if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, type, &actual,
-                         &format, &count, &after, &data) == Success &&
-      data != nullptr && (type == AnyPropertyType || actual == type)) {
-    value.emplace(reinterpret_cast<const char*>(data), count * (format == 32 ? sizeof(long) : format / 8));
-  }
-  if (data != nullptr) XFree(data);
-  return value;
-}
-
-// A compliant window manager names a check window that names itself.
-bool windowManagerRunning(Display* display) {
-  auto checkWindow = [display](::Window window) {
-    const std::optional<std::string> value = readProperty(display, window, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
-    ::Window id = 0;
-    if (value && value->size() == sizeof id) std::memcpy(&id, value->data(), sizeof id);
-    return id;
-  };
-  const ::Window manager = checkWindow(DefaultRootWindow(display));
-  return manager != 0 && checkWindow(manager) == manager;
-}
-
-std::vector<::Window> childrenOf(Display* display, ::Window window) {
-  ::Window root = 0, parent = 0, *children = nullptr;
-  unsigned int count = 0;
-  if (!XQueryTree(display, window, &root, &parent, &children, &count) || children == nullptr) return {};
-  std::vector<::Window> list(children, children + count);
-  XFree(children);
-  return list;
-}
-
-bool windowMatches(Display* display, ::Window window, const char* className, const char* title) {
-  const std::optional<std::string> names = readProperty(display, window, "WM_CLASS", XA_STRING);  // name, class
-  const size_t split = names ? names->find('\0') : std::string::npos;
-  if (split == std::string::npos || strcasecmp(names->c_str() + split + 1, className) != 0) return false;
-  std::optional<std::string> name =
-      readProperty(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False));
-  if (!name) name = readProperty(display, window, "WM_NAME", AnyPropertyType);
-  return name && strcasecmp(name->c_str(), title) == 0;
-}
-
-// The matching client at or below `window`: the top-level itself, or one carrying
-// WM_STATE inside a window manager's frame.
-::Window clientIn(Display* display, ::Window window, int depth, const char* className, const char* title) {
-  if ((depth == 0 || readProperty(display, window, "WM_STATE", AnyPropertyType)) &&
-      windowMatches(display, window, className, title)) {
-    return window;
-  }
-  if (depth == 4) return 0;
-  for (const ::Window child : childrenOf(display, window)) {
-    if (const ::Window client = clientIn(display, child, depth + 1, className, title)) return client;
-  }
-  return 0;
-}
-
-struct Found {
-  ::Window client = 0;  // the window that carries the class and title
-  ::Window frame = 0;   // the root child holding it (the client itself without a manager)
-};
-
-Found findTopLevel(Display* display, const char* className, const char* title) {
-  if (className == nullptr || title == nullptr) return {};
-  const std::vector<::Window> top = childrenOf(display, DefaultRootWindow(display));
-  for (auto window = top.rbegin(); window != top.rend(); ++window) {  // the one a user would see first
-    if (const ::Window client = clientIn(display, *window, 0, className, title)) return {client, *window};
-  }
-  return {};
-}
-
-bool sendClientMessage(Display* display, ::Window to, ::Window about, const char* type, long mask,
-                       std::initializer_list<long> data) {
-  XEvent event = {};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = about;
-  event.xclient.message_type = XInternAtom(display, type, False);
-  event.xclient.format = 32;
-  std::copy(data.begin(), data.end(), event.xclient.data.l);
-  return XSendEvent(display, to, False, mask, &event) != 0;
-}
-
-// Raises `frame` (the client itself when 0) and asks the window manager, if
-// one is `managed` the screen, to activate `client`. The notice takes no
-// input, so no focus is set.
-void bringToForeground(Display* display, ::Window client, ::Window frame, bool managed) {
-  if (client == 0) return;
-  XRaiseWindow(display, frame != 0 ? frame : client);
-  if (!managed) return;
-  sendClientMessage(display, DefaultRootWindow(display), client, "_NET_ACTIVE_WINDOW",
-                    SubstructureRedirectMask | SubstructureNotifyMask, {2 /* from a pager: obeyed */, CurrentTime});
-}
+constexpr WindowXlib kLinkedWindowXlib = {kLinkedXlib, XCloseDisplay,      XSync,      XFree,
+                                          XInternAtom, XGetWindowProperty, XQueryTree, XGetWindowAttributes,
+                                          XSendEvent,  XRaiseWindow};
 
 unsigned long channel(uint32_t value, unsigned long mask) {
   return mask == 0 ? 0 : static_cast<unsigned long>(value) << std::countr_zero(mask) & mask;
@@ -157,38 +57,7 @@ void putPixels(XImage& image, int row, std::span<const uint32_t> colours) {
   }
 }
 
-// A connection of its own, closed at once: a tool that exits next loses nothing.
-template <typename Act>
-bool withTopLevel(const char* className, const char* title, Act act) {
-  std::atomic<bool> lost{false};
-  Display* display = openXConnection(kLinkedXlib, nullptr, &lost);
-  if (display == nullptr) return false;
-  const bool done = act(display, findTopLevel(display, className, title));
-  // A round trip, not a flush: the server drops what is unread at the close.
-  XSync(display, False);
-  XCloseDisplay(display);
-  return done;
-}
-
 }  // namespace
-
-bool postWindowMessage(const char* className, const char* title, uint32_t number, uint32_t unsignedArgument,
-                       int32_t signedArgument) {
-  return withTopLevel(className, title, [&](Display* display, Found found) {
-    // A window that is gone answers only with an error; this round trip tells.
-    XWindowAttributes attributes = {};
-    return found.client != 0 && XGetWindowAttributes(display, found.client, &attributes) &&
-           sendClientMessage(display, found.client, found.client, kMessageAtom, NoEventMask,
-                             {long{number}, long{unsignedArgument}, long{signedArgument}});
-  });
-}
-
-void bringWindowToForeground(const char* className, const char* title) {
-  withTopLevel(className, title, [](Display* display, Found found) {
-    bringToForeground(display, found.client, found.frame, windowManagerRunning(display));
-    return true;
-  });
-}
 
 std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title, std::string* why) {
   std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
@@ -204,7 +73,7 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   notice->height_ = DisplayHeight(display, screen);
   // Every name the window uses, in one round trip rather than one each; the
   // look-ups by name below are then answered from Xlib's cache.
-  const char* names[] = {kMessageAtom,   "WM_PROTOCOLS",  "WM_DELETE_WINDOW",         "_NET_SUPPORTING_WM_CHECK",
+  const char* names[] = {kWindowMessageAtom,   "WM_PROTOCOLS",  "WM_DELETE_WINDOW",         "_NET_SUPPORTING_WM_CHECK",
                          "_NET_WM_NAME", "UTF8_STRING",   "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE",
                          "_NET_ACTIVE_WINDOW"};
   Atom atoms[std::size(names)] = {};
@@ -212,7 +81,7 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   notice->messageAtom_ = atoms[0];
   notice->protocolsAtom_ = atoms[1];
   notice->deleteAtom_ = atoms[2];
-  const bool managed = windowManagerRunning(display);
+  const bool managed = windowManagerRunning(kLinkedWindowXlib, display);
   XSetWindowAttributes attributes = {};
   attributes.background_pixmap = None;  // nothing is shown but what we paint
   attributes.backing_store = NotUseful;
@@ -241,7 +110,7 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
     return nullptr;
   }
   XMapRaised(display, window);
-  bringToForeground(display, window, 0, managed);
+  bringToForeground(kLinkedWindowXlib, display, window, 0, managed);
   return notice;
 }
 

@@ -20,9 +20,10 @@ struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 namespace shub::os {
 
 // Message `number` with the sender's two arguments, one read unsigned and one
-// signed. False when there is no display, no such window, or it was not sent.
+// signed. False when there is no display, no such window, or it was not sent;
+// when X itself is out of reach (a build without X, no libX11), `*why` says so.
 bool postWindowMessage(const char* className, const char* title, uint32_t number, uint32_t unsignedArgument,
-                       int32_t signedArgument);
+                       int32_t signedArgument, std::string* why);
 
 // Nothing happens when there is no display or no such window.
 void bringWindowToForeground(const char* className, const char* title);

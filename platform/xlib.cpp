@@ -186,7 +186,9 @@ Display* openXConnection(const XlibApi& x, const char* name, std::atomic<bool>* 
   return display;
 }
 
-bool xtestPointerEvent(const PointerEvent& event) {
+bool displayPointerEvent(const PointerEvent& event) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') return false;
   return withConnection([&event](const Connection& c) {
     if (!c.xtest) return false;
     bool ok = true;

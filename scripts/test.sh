@@ -4,7 +4,8 @@
 # Set-up and the whole test suite: installs what is missing, then builds and
 # tests three times - plain (and an install into a staging folder, and the
 # Debian packages checked by lintian and booted in a Debian system under
-# systemd, unless DEB_CHECK=0),
+# systemd, unless DEB_CHECK=0), the build without X or sound in a Debian root
+# without their headers (scripts/nox-check.sh, as root, unless NOX_CHECK=0),
 # under AddressSanitizer + UBSan (with a short run of every fuzz target), and
 # the threaded tests under ThreadSanitizer.
 set -euo pipefail
@@ -25,6 +26,11 @@ if [ "${DEB_CHECK:-1}" != 0 ]; then
   scripts/package.sh
   echo "== the packages in a booted Debian system"
   scripts/system-test.sh --packages build/deb
+fi
+
+if [ "${NOX_CHECK:-1}" != 0 ]; then
+  echo "== the build without X or sound, in a root without their headers"
+  scripts/nox-check.sh
 fi
 
 echo "== AddressSanitizer + UBSan build"
