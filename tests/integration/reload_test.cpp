@@ -60,7 +60,7 @@ class Reload : public ::testing::Test {
 std::vector<std::pair<int, int>> next(shub_monitor* m, size_t count) {
   std::vector<std::pair<int, int>> got;
   shub_frame frame;
-  while (got.size() < count && shub_monitor_next(m, 5000, &frame) == 1) got.emplace_back(frame.channel, frame.data[2]);
+  while (got.size() < count && shub_monitor_next(m, 10000, &frame) == 1) got.emplace_back(frame.channel, frame.data[2]);
   return got;
 }
 
@@ -68,7 +68,7 @@ TEST_F(Reload, TheNewTableTakesOverBetweenFrames) {
   shub_monitor* every = open({});
   shub_monitor* two = open({2});
   pty.send(frameOf(3, 1));
-  ASSERT_EQ(next(every, 1), (std::vector<std::pair<int, int>>{{3, 1}}));
+  ASSERT_EQ(next(every, 1), (std::vector<std::pair<int, int>>{{3, 1}})) << daemon.stderrText();
   pty.send({0xAA, 0x53, 9});  // a frame of channel 3 begun, left unfinished
   // Read by the daemon before the reload: its tap counts the line's bytes.
   const shub::os::Block tap = shub::os::Block::open(SHUB_TAP_NAME, SHUB_TAP_SIZE);
@@ -81,7 +81,7 @@ TEST_F(Reload, TheNewTableTakesOverBetweenFrames) {
 
   pty.send({0, 0, 0});  // the unfinished frame's end: noise to the new table
   for (int channel : {2, 5, 3}) pty.send(frameOf(channel, 2));
-  ASSERT_EQ(next(every, 2), (std::vector<std::pair<int, int>>{{5, 2}, {3, 2}}));
+  ASSERT_EQ(next(every, 2), (std::vector<std::pair<int, int>>{{5, 2}, {3, 2}})) << daemon.stderrText();
   shub_frame frame;
   EXPECT_EQ(shub_monitor_next(two, 0, &frame), 0) << "a removed channel gets no more frames";
 
