@@ -36,13 +36,46 @@ __kernel_timespec kernelTime(Clock::time_point at) {
   return {ns / 1000000000, ns % 1000000000};
 }
 
+// The futex call whose timespec has 64-bit seconds, whatever the C library's
+// time_t: a 32-bit target has futex_time64 beside the old call, and the C
+// library's timespec is never handed to the kernel. Handing a 64-bit-time
+// timespec to the old call cuts the deadline and turns every wait into a spin.
+#ifdef SYS_futex_time64
+constexpr long kTimedFutex = SYS_futex_time64;
+#else
+constexpr long kTimedFutex = SYS_futex;
+static_assert(sizeof(__kernel_old_timespec) == sizeof(__kernel_timespec),
+              "without futex_time64, the futex call must take 64-bit seconds");
+#endif
+static_assert(sizeof(__kernel_timespec::tv_sec) == 8 && sizeof(__kernel_timespec::tv_nsec) == 8);
+
+// A 32-bit kernel before 5.1 has only the old call: its timespec holds 32-bit
+// seconds, plenty for a CLOCK_MONOTONIC deadline.
+long futexWaitOldTime(uint32_t* word, int operation, uint32_t expected, const __kernel_timespec* at) {
+#ifdef SYS_futex_time64
+  __kernel_old_timespec old{};
+  if (at != nullptr) {
+    old.tv_sec = static_cast<__kernel_old_time_t>(std::min<long long>(at->tv_sec, INT32_MAX));
+    old.tv_nsec = static_cast<long>(at->tv_nsec);
+  }
+  return syscall(SYS_futex, word, operation, expected, at != nullptr ? &old : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+#else
+  (void)word, (void)operation, (void)expected, (void)at;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
 // Sleeps while `word` holds `expected`, until woken, the deadline or a signal.
 // False with errno on any return but a wake-up (EINTR: a signal handler ran).
 bool futexWaitUntil(uint32_t* word, uint32_t expected, const Deadline& deadline, bool shared) {
   const __kernel_timespec at = kernelTime(deadline.value_or(Clock::time_point{}));
-  const timespec until{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
-  return syscall(SYS_futex, word, FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG), expected,
-                 deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY) == 0;
+  const int operation = FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG);
+  const long done = syscall(kTimedFutex, word, operation, expected, deadline ? &at : nullptr, nullptr,
+                            FUTEX_BITSET_MATCH_ANY);
+  if (done == 0) return true;
+  if (errno != ENOSYS) return false;
+  return futexWaitOldTime(word, operation, expected, deadline ? &at : nullptr) == 0;
 }
 
 void futexWake(uint32_t* word, int count, bool shared) {
@@ -113,7 +146,10 @@ int openObjectFile(const std::string& path, uint32_t size) {
   // Non-blocking: a FIFO planted in the directory cannot hang the open.
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
-  if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == off_t{size})) return fd;
+  if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+                  static_cast<uint64_t>(info.st_size) == size)) {
+    return fd;
+  }
   close(fd);
   errno = EINVAL;
   return -1;
