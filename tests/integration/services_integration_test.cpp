@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cinttypes>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -196,8 +197,8 @@ TEST_F(DeviceServicesDaemon, PowerLossRunsTheSleepSequenceAndStopsTouchUntilPowe
   const std::vector<std::string> started = lines(programLog());
   int64_t noticeAt = 0, sleepAt = 0;
   char notice[128] = {}, sleep[128] = {};
-  ASSERT_EQ(std::sscanf(started[0].c_str(), "%ld %127[^\n]", &noticeAt, notice), 2);
-  ASSERT_EQ(std::sscanf(started[1].c_str(), "%ld %127[^\n]", &sleepAt, sleep), 2);
+  ASSERT_EQ(std::sscanf(started[0].c_str(), "%" SCNd64 " %127[^\n]", &noticeAt, notice), 2);
+  ASSERT_EQ(std::sscanf(started[1].c_str(), "%" SCNd64 " %127[^\n]", &sleepAt, sleep), 2);
   EXPECT_STREQ(notice, "notice 1 sleep 0x321044");
   EXPECT_STREQ(sleep, "sleep 0 ");
   EXPECT_GE(noticeAt - lost, 950) << "the notice waits 1000 ms after the tick that saw the loss";
