@@ -16,11 +16,29 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include <serialhub/protocol.h>
 
+#include "platform/log.h"
+
 namespace shub::os {
 namespace {
+
+// A 32-bit off_t or ino_t makes readdir fail (EOVERFLOW) on file systems with
+// 64-bit cookies or inode numbers: every target builds with large-file support.
+static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
+// A directory that cannot be read through is said once, until it reads whole.
+// Returns whether to say it now.
+bool firstUnreadable(const std::string& dir, bool unreadable) {
+  static std::mutex mutex;
+  static std::set<std::string> said;
+  const std::lock_guard lock(mutex);
+  if (!unreadable) return said.erase(dir), false;
+  return said.insert(dir).second;
+}
 
 std::string environmentOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -84,12 +102,19 @@ std::optional<std::string> findInDirectory(const std::string& dir, std::string_v
   DIR* stream = opendir(dir.c_str());  // close-on-exec
   if (!stream) return std::nullopt;
   std::optional<std::string> best;  // an exact match, else the first in byte order
-  while (const dirent* entry = readdir(stream)) {
+  for (;;) {
+    errno = 0;  // readdir's end and its failure differ only in errno
+    const dirent* entry = readdir(stream);
+    if (entry == nullptr) break;
     const std::string_view found(entry->d_name);
     const bool better = !best || found == name || (*best != name && found < *best);
     if (better && std::ranges::equal(found, name, {}, asciiLower, asciiLower)) best = found;
   }
+  const int error = errno;
   closedir(stream);
+  if (firstUnreadable(dir, error != 0)) logWarning("%s: cannot read the directory: %s", dir.c_str(), std::strerror(error));
+  // An entry not read may be the exact match or an earlier one in byte order.
+  if (error != 0 && best != name) return std::nullopt;
   if (!best) return std::nullopt;
   return joinPath(dir, *best);
 }

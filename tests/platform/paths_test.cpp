@@ -5,6 +5,7 @@
 // the programs find themselves and their objects in. Also the tick count.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,11 +13,17 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/paths.h"
+#include "tests/support/deny_system_call.h"
 #include "tests/support/device_sandbox.h"
+#include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -80,6 +87,29 @@ TEST(Paths, DeviceNodesAndFolderLookups) {
   for (const char* odd : {"", ".", "..", "../dev/COM7"}) EXPECT_EQ(shub::os::findDeviceNode(odd), std::nullopt) << odd;
   EXPECT_EQ(shub::os::findInDirectory(sandbox.root(), "DEV"), sandbox.root() + "/dev");
   EXPECT_EQ(shub::os::findInDirectory(sandbox.root() + "/missing", "x"), std::nullopt);
+}
+
+// A directory read that fails part way (EOVERFLOW: a 32-bit off_t meeting
+// 64-bit cookies) finds nothing and says so once, not "no such device".
+TEST(Paths, AnUnreadableDirectoryIsSaidOnce) {
+  DeviceSandbox sandbox;
+  sandbox.writeFile("dev/BAT1", "1\n");
+  const std::string said = sandbox.base() + "/said";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int out = open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const bool denied = out >= 0 && dup2(out, STDERR_FILENO) == STDERR_FILENO &&
+                        testing_support::denySystemCall(SYS_getdents64, EOVERFLOW);
+    const bool found = shub::os::findDeviceNode("BAT1") || shub::os::findDeviceNode("bat1");
+    _exit(denied && !found ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_TRUE(testing_support::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }));
+  EXPECT_EQ(status, 0);
+  const std::string text = testing_support::readHostFile(said);
+  EXPECT_EQ(testing_support::occurrences(text, sandbox.root() + ": cannot read the directory: " + std::strerror(EOVERFLOW)),
+            1u) << text;
 }
 
 TEST(Paths, ObjectPathNamesAFileInTheObjectsDirectory) {
