@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <ctime>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +36,19 @@ struct shub_channel {
   uint64_t peekedSeq = 0;
   uint32_t peekedVersion = 0;
 };
+
+// The public records are alike on x86-64, aarch64 and armhf: fixed-width
+// fields at multiples of their size. shub_frame holds two timespecs, so its
+// size follows the build's time_t: 320 bytes with 64-bit time (x86-64,
+// aarch64, armhf built with _TIME_BITS=64), 304 with 32-bit time on armhf.
+static_assert(sizeof(shub_entry_status) == 32 && offsetof(shub_entry_status, seq) == 8 &&
+              offsetof(shub_entry_status, bytes) == 24);
+static_assert(offsetof(shub_status, noise_bytes) == 16 && offsetof(shub_status, hangups) == 48 &&
+              offsetof(shub_status, entry_count) == 56 && offsetof(shub_status, entries) == 64 &&
+              sizeof(shub_status) == 64 + 32 * SHUB_STATUS_ENTRY_COUNT);
+static_assert(offsetof(shub_frame, seq) == 8 && offsetof(shub_frame, missed) == 16 && offsetof(shub_frame, time) == 24 &&
+              offsetof(shub_frame, data) == 24 + 2 * sizeof(timespec) &&
+              sizeof(shub_frame) == (sizeof(time_t) == 8 ? 320 : 304));
 
 namespace {
 

@@ -175,7 +175,11 @@ Event Event::open(std::string_view name) {
   return event;
 }
 
-static_assert(SHUB_EVENT_STATE_OFFSET == 0);
+static_assert(SHUB_EVENT_STATE_OFFSET == 0 && SHUB_EVENT_MAGIC_OFFSET == 4 && SHUB_EVENT_SIZE == 8);
+static_assert(SHUB_BLOCK_LENGTH_OFFSET == 0 && SHUB_BLOCK_DATA_OFFSET % 8 == 0 &&
+              SHUB_BLOCK_DATA_OFFSET + SHUB_BLOCK_DATA_SIZE == SHUB_BLOCK_LOCK_OFFSET &&
+              SHUB_BLOCK_LOCK_OFFSET % 4 == 0 && SHUB_BLOCK_LOCK_OFFSET + SHUB_BLOCK_LOCK_SIZE == SHUB_BLOCK_SIZE &&
+              SHUB_LOCK_MAGIC_OFFSET + 4 == SHUB_BLOCK_LOCK_SIZE);
 uint32_t* Event::word() const { return reinterpret_cast<uint32_t*>(file_.data()); }
 
 void Event::signal() {

@@ -23,8 +23,12 @@ using Deadline = std::optional<Clock::time_point>;         // empty: none
 
 // The one way to touch a word of a mapping other threads and processes share:
 // an atomic view of the `Word` at `offset` (aligned in every mapping).
+// Lock-free on every target (a 64-bit word by ldrexd/strexd on 32-bit arm):
+// a word guarded by a lock of this process would tear for every other one.
 template <typename Word = uint32_t>
 std::atomic_ref<Word> wordAt(const uint8_t* base, uint32_t offset) {
+  static_assert(std::atomic_ref<Word>::is_always_lock_free, "a shared word must be lock-free on this target");
+  static_assert(std::atomic_ref<Word>::required_alignment <= sizeof(Word), "shared words sit at multiples of their size");
   return std::atomic_ref<Word>(*reinterpret_cast<Word*>(const_cast<uint8_t*>(base) + offset));
 }
 

@@ -13,6 +13,22 @@
 
 namespace shub::router {
 
+// The status object's layout, alike on every target: each word at a multiple
+// of its size (a 64-bit one split over two would tear), nothing overlapping.
+static_assert(SHUB_STATUS_BACKLIGHT_OFFSET + 4 <= SHUB_STATUS_NOISE_OFFSET);
+static_assert(SHUB_STATUS_NOISE_OFFSET % 8 == 0 && SHUB_STATUS_DARK_OFFSET == SHUB_STATUS_NOISE_OFFSET + 8 &&
+              SHUB_STATUS_OVERLONG_OFFSET == SHUB_STATUS_DARK_OFFSET + 8 &&
+              SHUB_STATUS_PORT_OPENS_OFFSET == SHUB_STATUS_OVERLONG_OFFSET + 8 &&
+              SHUB_STATUS_HANGUPS_OFFSET == SHUB_STATUS_PORT_OPENS_OFFSET + 8);
+static_assert(SHUB_STATUS_PORT_OPEN_OFFSET == SHUB_STATUS_HANGUPS_OFFSET + 8 &&
+              SHUB_STATUS_RELOADS_OFFSET % 8 == 0 && SHUB_STATUS_RELOADS_OFFSET >= SHUB_STATUS_PORT_OPEN_OFFSET + 4 &&
+              SHUB_STATUS_RELOAD_CUT_OFFSET == SHUB_STATUS_RELOADS_OFFSET + 8 &&
+              SHUB_STATUS_RELOAD_CUT_OFFSET + 8 <= SHUB_STATUS_ENTRY_OFFSET);
+static_assert(SHUB_STATUS_ENTRY_OFFSET % 8 == 0 && SHUB_STATUS_ENTRY_SIZE % 8 == 0 &&
+              SHUB_STATUS_ENTRY_SEQ % 8 == 0 && SHUB_STATUS_ENTRY_FRAMES % 8 == 0 &&
+              SHUB_STATUS_ENTRY_BYTES % 8 == 0 && SHUB_STATUS_ENTRY_BYTES + 8 == SHUB_STATUS_ENTRY_SIZE &&
+              SHUB_STATUS_ENTRY_OFFSET + SHUB_STATUS_ENTRY_COUNT * SHUB_STATUS_ENTRY_SIZE <= SHUB_STATUS_SIZE);
+
 using namespace status_fields;
 
 void StatusPublisher::wakeAll() {

@@ -16,6 +16,14 @@ namespace shub::router {
 
 namespace {
 
+// The header's 64-bit words at multiples of 8, alike on every target, and
+// records whose 64-bit time sits at a multiple of 8 too.
+static_assert(SHUB_TAP_RING_SIZE_OFFSET + 4 <= SHUB_TAP_HEAD_OFFSET && SHUB_TAP_HEAD_OFFSET % 8 == 0 &&
+              SHUB_TAP_CLAIM_OFFSET == SHUB_TAP_HEAD_OFFSET + 8 && SHUB_TAP_LINE_OFFSET == SHUB_TAP_CLAIM_OFFSET + 8 &&
+              SHUB_TAP_LINE_OFFSET + 8 <= SHUB_TAP_HEADER_SIZE && SHUB_TAP_HEADER_SIZE % 8 == 0);
+static_assert(SHUB_TAP_RECORD_TIME == 0 && SHUB_TAP_RECORD_HEADER_SIZE % 8 == 0 &&
+              SHUB_TAP_RECORD_LINE + 4 == SHUB_TAP_RECORD_HEADER_SIZE);
+
 constexpr uint64_t kRingMask = SHUB_TAP_RING_SIZE - 1;
 static_assert((SHUB_TAP_RING_SIZE & kRingMask) == 0, "the ring's size is a power of two");
 

@@ -80,3 +80,33 @@ TEST(SeqlockHammer, NoTornCopyIsEverReturned) {
 }
 
 }  // namespace
+
+// A 64-bit counter of the status object read while the daemon writes it: each
+// step adds 2^32 - 1, so both halves change at every store and always sum to
+// 2^32 - 1. A reader that saw half of one store and half of another would see
+// another sum: on a 32-bit target that is what a split store or load gives.
+// The writer goes on until the readers have looked often enough.
+TEST(SeqlockHammer, No64BitCounterIsReadTorn) {
+  alignas(8) static uint8_t status[SHUB_STATUS_SIZE];
+  StatusPublisher publisher(status);
+  publisher.initialise(nullptr, 0);
+  constexpr uint64_t kReads = 1 << 19;
+  std::atomic<bool> done{false};
+  std::atomic<uint64_t> torn{0}, reads{0};
+  auto reader = [&] {
+    uint64_t bad = 0;
+    for (uint64_t count = 1; !done.load(std::memory_order_relaxed); ++count) {
+      const uint64_t value = shub::os::wordAt<uint64_t>(status, SHUB_STATUS_NOISE_OFFSET).load(std::memory_order_relaxed);
+      bad += value != 0 && (value >> 32) + (value & 0xFFFFFFFFu) != 0xFFFFFFFFu;
+      if (count % 1024 == 0) reads.fetch_add(1024, std::memory_order_relaxed);
+    }
+    torn += bad;
+  };
+  std::thread readers[] = {std::thread(reader), std::thread(reader)};
+  uint64_t steps = 0;
+  for (; reads.load(std::memory_order_relaxed) < kReads; ++steps) publisher.noiseSkipped(0xFFFFFFFFu);
+  done.store(true);
+  for (std::thread& thread : readers) thread.join();
+  EXPECT_EQ(torn.load(), 0u) << "of " << reads.load() << " reads during " << steps << " stores";
+  EXPECT_EQ(shub::os::wordAt<uint64_t>(status, SHUB_STATUS_NOISE_OFFSET).load(), steps * uint64_t{0xFFFFFFFFu});
+}
