@@ -99,14 +99,16 @@ TEST(Paths, AnUnreadableDirectoryIsSaidOnce) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     const int out = open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const bool denied = out >= 0 && dup2(out, STDERR_FILENO) == STDERR_FILENO &&
-                        testing_support::denySystemCall(SYS_getdents64, EOVERFLOW);
+    if (out < 0 || dup2(out, STDERR_FILENO) != STDERR_FILENO) _exit(1);
+    if (!testing_support::denySystemCall(SYS_getdents64, EOVERFLOW)) _exit(2);
     const bool found = shub::os::findDeviceNode("BAT1") || shub::os::findDeviceNode("bat1");
-    _exit(denied && !found ? 0 : 1);
+    _exit(found ? 1 : 0);
   }
   int status = -1;
   ASSERT_TRUE(testing_support::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }));
-  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no seccomp filter here (qemu-user refuses them)";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
   const std::string text = testing_support::readHostFile(said);
   EXPECT_EQ(testing_support::occurrences(text, sandbox.root() + ": cannot read the directory: " + std::strerror(EOVERFLOW)),
             1u) << text;
