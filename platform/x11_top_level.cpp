@@ -163,7 +163,7 @@ bool postWindowMessage(const char* className, const char* title, uint32_t number
     XWindowAttributes attributes = {};
     return found.client != 0 && x.getWindowAttributes(display, found.client, &attributes) &&
            sendClientMessage(x, display, found.client, found.client, kWindowMessageAtom, NoEventMask,
-                             {long{number}, long{unsignedArgument}, long{signedArgument}});
+                             {static_cast<long>(number), static_cast<long>(unsignedArgument), long{signedArgument}});
   });
 }
 
