@@ -26,8 +26,8 @@ static const int channels[] = {1, 2, 4};
 /* Arms `timer` to expire every `ms` milliseconds; 0 disarms it. */
 static void every(int timer, long ms) {
   const struct timespec period = {ms / 1000, ms % 1000 * 1000000};
-  const struct itimerspec spec = {period, period};
-  timerfd_settime(timer, 0, &spec, NULL);
+  const struct itimerspec schedule = {period, period};
+  timerfd_settime(timer, 0, &schedule, NULL);
 }
 
 static void watch(int loop, int fd) {

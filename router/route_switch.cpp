@@ -13,17 +13,10 @@ void RouteSwitch::offer(std::unique_ptr<Routing> next) {
   }
 }
 
-// The old routing goes here, on the reader, which alone used it.
-void RouteSwitch::take(const std::function<void(const Routing* old, Routing& next)>& onSwitch) {
-  std::unique_ptr<Routing> next;
-  {
-    const std::lock_guard lock(mutex_);
-    next = std::move(next_);
-    offered_.store(false, std::memory_order_relaxed);
-  }
-  if (!next) return;
-  if (onSwitch) onSwitch(current_.get(), *next);
-  current_ = std::move(next);
+std::unique_ptr<Routing> RouteSwitch::take() {
+  const std::lock_guard lock(mutex_);
+  offered_.store(false, std::memory_order_relaxed);
+  return std::move(next_);
 }
 
 }  // namespace shub::router

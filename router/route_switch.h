@@ -7,7 +7,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -31,13 +30,21 @@ class RouteSwitch {
 
   // The reader, before each read is fed: the routing to feed it to. When an
   // offer is taken, `onSwitch(old, next)` runs first (old is null the first time).
-  Routing* forRead(const std::function<void(const Routing* old, Routing& next)>& onSwitch) {
-    if (offered_.load(std::memory_order_acquire)) take(onSwitch);
+  // A template, so the read path builds no std::function.
+  template <typename OnSwitch>
+  Routing* forRead(OnSwitch&& onSwitch) {
+    if (offered_.load(std::memory_order_acquire)) {
+      std::unique_ptr<Routing> next = take();
+      if (next) {
+        onSwitch(static_cast<const Routing*>(current_.get()), *next);
+        current_ = std::move(next);  // the old routing goes here, on the reader, which alone used it
+      }
+    }
     return current_.get();
   }
 
  private:
-  void take(const std::function<void(const Routing* old, Routing& next)>& onSwitch);
+  std::unique_ptr<Routing> take();
 
   std::atomic<bool> offered_{false};
   std::mutex mutex_;                 // guards next_
