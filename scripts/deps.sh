@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The serialhub authors
 # SPDX-License-Identifier: BSD-2-Clause
-# Installs the Debian packages that building, testing and the demo need.
+# Installs the Debian packages that building, testing and the demo need;
+#   scripts/deps.sh arm64|armhf ...
+# adds, per architecture named, its cross compiler, qemu-user-static and the
+# target's multiarch -dev packages (scripts/cross-test.sh).
 # Idempotent: does nothing when everything is there already.
 set -euo pipefail
 
@@ -20,6 +23,23 @@ packages=(
   debootstrap systemd-container  # the system test boots the packages in a Debian root
 )
 
+# What the target links or its tests load, as :ARCH multiarch packages.
+target_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
+  libevdev-dev libasound2-dev libsndfile1-dev
+)
+new_architectures=()
+for arch in "$@"; do
+  case "$arch" in
+    arm64) packages+=(g++-aarch64-linux-gnu) ;;
+    armhf) packages+=(g++-arm-linux-gnueabihf) ;;
+    *) echo "deps.sh: unknown architecture: $arch" >&2; exit 2 ;;
+  esac
+  packages+=(qemu-user-static "${target_packages[@]/%/:$arch}")
+  dpkg --print-foreign-architectures | grep -qx "$arch" || new_architectures+=("$arch")
+done
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -28,6 +48,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   echo "installing: ${missing[*]}"
+  for arch in "${new_architectures[@]}"; do "${sudo_cmd[@]}" dpkg --add-architecture "$arch"; done
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
