@@ -50,9 +50,7 @@ filter=()
 binfmt=/usr/lib/binfmt.d/qemu-$qemu.conf
 echo "== $arch: ctest under qemu-$qemu"
 start=$SECONDS
-# QEMU_LD_PREFIX finds the target's loader and C library for every program
-# the binfmt entry starts, the way -L does for those ctest starts itself.
-QEMU_LD_PREFIX=/usr/$triplet unshare --user --map-root-user --mount --fork \
+unshare --user --map-root-user --mount --fork \
   sh -euc 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
            cat "$1" > /proc/sys/fs/binfmt_misc/register
            shift

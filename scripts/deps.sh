@@ -23,8 +23,10 @@ packages=(
   debootstrap systemd-container  # the system test boots the packages in a Debian root
 )
 
-# What the target links or its tests load, as :ARCH multiarch packages.
+# What the target links or its tests load, as :ARCH multiarch packages; the
+# emulator runs the target's programs on libc6:ARCH and libstdc++6:ARCH.
 target_packages=(
+  libc6 libstdc++6
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
   libevdev-dev libasound2-dev libsndfile1-dev

@@ -17,6 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # The host's pkg-config, pointed at the target's .pc files only.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${SERIALHUB_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
 
-# Target programs (tests, gtest discovery) run under qemu-user; -L finds the
-# target's dynamic loader and C library.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${SERIALHUB_QEMU} -L /usr/${SERIALHUB_TRIPLET})
+# Target programs (tests, gtest discovery) run under qemu-user with the
+# target's loader and libraries from the multiarch packages (libc6:ARCH and
+# the rest the -dev packages pull in). Not the cross compiler's copies in
+# /usr/<triplet>: its loader would join the multiarch libc that ld.so.cache
+# names, and a version apart the two crash the first thread started.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${SERIALHUB_QEMU} -L /)
