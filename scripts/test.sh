@@ -7,7 +7,8 @@
 # systemd, unless DEB_CHECK=0), the build without X or sound in a Debian root
 # without their headers (scripts/nox-check.sh, as root, unless NOX_CHECK=0),
 # under AddressSanitizer + UBSan (with a short run of every fuzz target), and
-# the threaded tests under ThreadSanitizer.
+# the threaded tests under ThreadSanitizer; then, unless CROSS_CHECK=0, the
+# armhf and aarch64 builds with their tests under qemu-user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -41,3 +42,10 @@ scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 echo "== ThreadSanitizer build (threaded tests)"
 scripts/build.sh tsan --target threaded_tests
 TSAN_OPTIONS=halt_on_error=1 run_ctest tsan -L threaded
+
+if [ "${CROSS_CHECK:-1}" != 0 ]; then
+  echo "== armhf (32-bit, 64-bit time_t and off_t) under qemu-user"
+  scripts/cross-test.sh armhf
+  echo "== aarch64 under qemu-user"
+  scripts/cross-test.sh arm64
+fi

@@ -5,6 +5,8 @@
 # serialhub_program set): a case named here stays registered but is disabled,
 # labelled emulator_limit, its reason said when ctest starts, and listed by
 # ctest as "Not Run (Disabled)". Native builds never read it.
+cmake_policy(VERSION 3.25)
+
 function(emulator_limit program test reason)
   if(program STREQUAL serialhub_program AND (NOT ARGN OR serialhub_processor IN_LIST ARGN))
     message("emulator limit: ${test}: ${reason}")
