@@ -13,7 +13,9 @@
 # build/cross-ARCH, builds with warnings as errors, and runs ctest. Tests start
 # target programs themselves (serialhub, crtctl, duskcard): ctest runs in a
 # private user namespace whose own binfmt_misc hands them to qemu, so the
-# host's binfmt registrations are neither needed nor touched.
+# host's binfmt registrations are neither needed nor touched. That needs root
+# (to map the host's ids into the namespace) and Linux 6.7 or later (a
+# binfmt_misc per user namespace).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,10 @@ case "${1:-}" in
 esac
 
 scripts/deps.sh "$arch"
+if [ "$mode" != build ] && [ "$(id -u)" -ne 0 ]; then
+  echo "cross-test.sh: the tests under qemu need root (a user namespace with the host's ids); --build-only does not" >&2
+  exit 2
+fi
 
 build=build/cross-$arch
 if [ "$mode" != test ]; then
