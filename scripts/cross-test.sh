@@ -53,9 +53,10 @@ fi
 
 # The tests that show the shared blocks, the tap ring, the status object and
 # the frames: the tier kept when a full emulated run does not fit the budget.
-subset_labels='^(platform_named_objects_test|channel_blocks_test|frame_assembler_test|tap_ring_test|seqlock_hammer_test|monitor_hub_test|serialhub_integration_test|object_faults_test|library_test)$'
+subset='^(CrossProcess|Named(Block|Event|Objects)|Channel(Blocks|Names)|(Rows/)?FrameAssembler[A-Za-z]*'
+subset+='|TapRing|SeqlockHammer|MonitorHub|SerialhubTest|ObjectFaults|SpoiledWriteBlock|Library)\.'
 filter=()
-[ "$mode" != subset ] || filter=(-L "$subset_labels")
+[ "$mode" != subset ] || filter=(-R "$subset")
 
 binfmt=/usr/lib/binfmt.d/qemu-$qemu.conf
 echo "== $arch: ctest under qemu-$qemu"

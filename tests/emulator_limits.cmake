@@ -10,7 +10,7 @@ cmake_policy(VERSION 3.25)
 function(emulator_limit program test reason)
   if(program STREQUAL serialhub_program AND (NOT ARGN OR serialhub_processor IN_LIST ARGN))
     message("emulator limit: ${test}: ${reason}")
-    set_tests_properties(${test} PROPERTIES DISABLED TRUE LABELS "emulator_limit;${program}")
+    set_tests_properties(${test} PROPERTIES DISABLED TRUE LABELS emulator_limit)
   endif()
 endfunction()
 
