@@ -3,11 +3,15 @@
 // The monitor: a subscription on the daemon's socket CRT:MONITOR, read in the
 // caller's own loop. The daemon ends the connection when it stops or dies, so
 // the descriptor turns readable at once and every later call says ENOTCONN.
+// Both entries of shub_monitor_next are defined here, whatever time_t this
+// file is built with: the header's choice between them is for programs.
+#define SHUB_BUILDING_LIBRARY
 #include <serialhub/channel.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -37,9 +41,33 @@ int fail(int error) {
   return -1;
 }
 
-timespec fromNanoseconds(int64_t ns) {
+// shub_frame as a program sees it, for either time_t a 32-bit program may be
+// built with: `long` seconds and nanoseconds (also every 64-bit program's), or
+// 64-bit ones. A 64-bit nanosecond field holds the 32-bit one and its padding
+// on either byte order.
+template <typename Word>
+struct FrameLayout {
+  struct Time {
+    Word seconds, nanoseconds;
+  };
+  int32_t channel;
+  uint32_t length;
+  uint64_t seq;
+  uint64_t missed;
+  Time time, mono;
+  uint8_t data[SHUB_BLOCK_DATA_SIZE];
+};
+using LongTimeFrame = FrameLayout<long>;
+using Time64Frame = FrameLayout<int64_t>;
+static_assert(sizeof(shub_frame) == (sizeof(time_t) == sizeof(long) ? sizeof(LongTimeFrame) : sizeof(Time64Frame)));
+static_assert(offsetof(shub_frame, data) ==
+              (sizeof(time_t) == sizeof(long) ? offsetof(LongTimeFrame, data) : offsetof(Time64Frame, data)));
+
+template <typename Time>
+Time fromNanoseconds(int64_t ns) {
   if (ns < 0) ns = 0;
-  return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  using Word = decltype(Time::seconds);
+  return {static_cast<Word>(ns / 1000000000), static_cast<Word>(ns % 1000000000)};
 }
 
 // Sends the subscribe message and reads the answer: 0 or an errno value. A
@@ -77,15 +105,16 @@ uint64_t missedBefore(shub_monitor& m, int32_t channel, uint64_t seq) {
   return missed;
 }
 
-bool unpack(shub_monitor& m, const uint8_t* datagram, size_t size, shub_frame* out) {
+template <typename Layout>
+bool unpack(shub_monitor& m, const uint8_t* datagram, size_t size, Layout* out) {
   const std::optional<wire::Frame> frame = wire::unpackFrame(datagram, size);
   if (!frame) return false;
   std::memset(out, 0, sizeof *out);
   out->channel = frame->channel;
   out->length = frame->length;
   out->seq = frame->seq;
-  out->time = fromNanoseconds(frame->time);
-  out->mono = fromNanoseconds(frame->mono);
+  out->time = fromNanoseconds<typename Layout::Time>(frame->time);
+  out->mono = fromNanoseconds<typename Layout::Time>(frame->mono);
   std::memcpy(out->data, frame->bytes, frame->length);
   // A list of every channel grows only with the channels a daemon routes.
   if (m.last.size() < 4 * SHUB_MONITOR_CHANNELS_MAX) out->missed = missedBefore(m, out->channel, out->seq);
@@ -116,13 +145,23 @@ shub_monitor* shub_monitor_open(const int* channels, size_t count) {
 
 int shub_monitor_fd(const shub_monitor* m) { return m != nullptr ? m->socket.fd() : fail(EINVAL); }
 
-int shub_monitor_next(shub_monitor* m, int timeout_ms, shub_frame* out) {
+namespace {
+
+// Fills the caller's frame through a copy: its type is the layout of the
+// caller's time_t, which need not be this library's.
+template <typename Layout>
+int nextFrame(shub_monitor* m, int timeout_ms, void* out) {
   if (m == nullptr || out == nullptr) return fail(EINVAL);
   const auto deadline = shub::os::Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
   uint8_t datagram[wire::kFrameMax];
   while (!m->gone) {
     const std::ptrdiff_t got = m->socket.receiveNow(datagram, sizeof datagram);
-    if (got > 0) return unpack(*m, datagram, static_cast<size_t>(got), out) ? 1 : fail(EPROTO);
+    if (got > 0) {
+      Layout frame;
+      if (!unpack(*m, datagram, static_cast<size_t>(got), &frame)) return fail(EPROTO);
+      std::memcpy(out, &frame, sizeof frame);
+      return 1;
+    }
     if (got < 0 && errno == EMSGSIZE) return fail(EPROTO);
     if (got == 0 || errno != EAGAIN) {
       m->gone = true;  // the daemon closed, or the connection broke
@@ -136,6 +175,16 @@ int shub_monitor_next(shub_monitor* m, int timeout_ms, shub_frame* out) {
     if (m->socket.waitReadable(wait) < 0) return -1;  // EINTR, as read(2) would
   }
   return fail(ENOTCONN);
+}
+
+}  // namespace
+
+int shub_monitor_next(shub_monitor* m, int timeout_ms, shub_frame* out) {
+  return nextFrame<LongTimeFrame>(m, timeout_ms, out);
+}
+
+extern "C" SHUB_API int shub_monitor_next_time64(shub_monitor* m, int timeout_ms, shub_frame* out) {
+  return nextFrame<Time64Frame>(m, timeout_ms, out);
 }
 
 void shub_monitor_close(shub_monitor* m) { delete m; }

@@ -105,7 +105,13 @@ SHUB_API int shub_monitor_fd(const shub_monitor *m);
  * (every later call says so too: close the monitor and open a new one once a
  * daemon runs again), EINTR a signal handler interrupted the wait, EPROTO
  * the daemon sent what no frame looks like, EINVAL a null argument. */
+#if defined(__USE_TIME_BITS64) && !defined(SHUB_BUILDING_LIBRARY)
+/* A 32-bit program built with a 64-bit time_t has wider timespecs in
+ * shub_frame: it is linked to the entry that fills that layout. */
+SHUB_API int shub_monitor_next(shub_monitor *m, int timeout_ms, shub_frame *out) __asm__("shub_monitor_next_time64");
+#else
 SHUB_API int shub_monitor_next(shub_monitor *m, int timeout_ms, shub_frame *out);
+#endif
 
 SHUB_API void shub_monitor_close(shub_monitor *m);
 

@@ -22,6 +22,7 @@
 
 #include <serialhub/channel.h>
 
+#include "tests/integration/monitor_long_time.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/device_sandbox.h"
 #include "tests/support/pty.h"
@@ -204,6 +205,14 @@ TEST_F(Monitors, KilledDaemonWakesABlockedMonitorAtOnceAndARestartIsFollowed) {
       std::chrono::seconds(frame.time.tv_sec) + std::chrono::nanoseconds(frame.time.tv_nsec)));
   EXPECT_TRUE(stamped >= sent - 1ms && stamped <= delivered) << "the frame's time is not its read's";
   EXPECT_EQ(frame.seq, status.entries[1].seq);
+  // A program built with the default time_t gets the same frame in its layout.
+  pty.send(frameOf(3, 9));
+  const testing_support::LongTimeFrame longTime = testing_support::nextWithLongTime(m, 5000);
+  ASSERT_EQ(longTime.got, 1);
+  EXPECT_TRUE(longTime.guardIntact) << "the library wrote past the program's shub_frame";
+  EXPECT_EQ(longTime.length, frameOf(3, 9).size());
+  EXPECT_EQ(longTime.firstByte, 0xAA);
+  EXPECT_NEAR(longTime.seconds, std::chrono::system_clock::to_time_t(delivered), 5);
 
   pollfd watched{shub_monitor_fd(m), POLLIN, 0};
   ASSERT_EQ(poll(&watched, 1, 0), 0);
