@@ -98,7 +98,9 @@ TEST_F(TouchThread, StopStartCyclesLeaveNoThreadsOrDescriptorsBehind) {
     injector.stop();
   }
   EXPECT_EQ(entriesIn("/proc/self/fd"), fds);
-  EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") == tasks; }, 5s));
+  // A joined thread can linger in /proc for a moment, so the first count may
+  // still hold the first cycle's: a leak shows as more, never as fewer.
+  EXPECT_TRUE(waitUntil([&] { return entriesIn("/proc/self/task") <= tasks; }, 5s));
 }
 
 // The control channel with a simulated lamp that records each code, and a

@@ -186,6 +186,8 @@ TEST_F(SerialLinkTest, TwoSetsBeforeTheWriterWakesGiveOneWrite) {
   clientSend(1, {0x20});
   line->setHold(false);
   ASSERT_TRUE(waitUntil([&] { return line->writeCount() == 2; }));
+  // As a client does: the next set only once the outcome of the last is in.
+  ASSERT_TRUE(waitUntil([&] { return loadBlockLength(writeAddress) == 0; }));
   clientSend(1, {0x30});
   ASSERT_TRUE(waitUntil([&] { return line->writeCount() >= 3; }));
   EXPECT_EQ(line->writeCount(), 3u);
