@@ -32,5 +32,9 @@ emulator_limit(serialhub_integration_test SerialhubTest.AHangUpRightAfterExecWai
   "SigBlk in /proc/PID/status is the emulator's own mask, not the program's")
 emulator_limit(crtctl_test CrtctlOnADaemon.WatchFollowsSeveralChannelsInOneThread
   "the emulator adds a thread of its own to every program")
-emulator_limit(library_test Library.TruncatedObjectsGiveEIOInsteadOfSIGBUS
-  "the emulator hands SIGBUS on armhf a page-rounded fault address" arm)
+# qemu-arm reports si_addr one page past the access that met a truncated
+# file, outside a one-page mapping, so the guard cannot tell the bus error is its own.
+set(bus_address "qemu-arm reports a SIGBUS address one page past the faulting access")
+emulator_limit(library_test Library.TruncatedObjectsGiveEIOInsteadOfSIGBUS "${bus_address}" arm)
+emulator_limit(object_faults_test ObjectFaults.HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon
+  "${bus_address}" arm)

@@ -95,7 +95,8 @@ TEST_F(ObjectFaults, HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon) {
   pty.send({0xAA, 0x55, 1, 2, 3, 4, 0xFE, 0x41, 0, 0, 0, 0});
   forceEventWord(object("CRT:WRITE:EVENT"), 1);
   // The writer must have read the shrunken block before its event shrinks too.
-  ASSERT_TRUE(waitUntil([&] { return occurrences(daemon.stderrText(), "/CRT:WRITE: ") == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return occurrences(daemon.stderrText(), "/CRT:WRITE: ") == 1; }))
+      << daemon.stderrText();
   ASSERT_EQ(truncate(object("CRT:WRITE:EVENT").c_str(), 0), 0);
 
   // The rest goes on.
