@@ -27,6 +27,7 @@ packages=(
 # emulator runs the target's programs on libc6:ARCH and libstdc++6:ARCH.
 target_packages=(
   libc6 libstdc++6
+  pkgconf  # its <triplet>-pkg-config, which a Debian cross build (package.sh --arch) calls
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
   libevdev-dev libasound2-dev libsndfile1-dev
@@ -51,6 +52,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   echo "installing: ${missing[*]}"
   for arch in "${new_architectures[@]}"; do "${sudo_cmd[@]}" dpkg --add-architecture "$arch"; done
-  "${sudo_cmd[@]}" apt-get update -qq
+  # A mirror caught mid-sync fails the update of one list; the lists already
+  # there may still hold everything missing, so the install decides.
+  "${sudo_cmd[@]}" apt-get update -qq || echo "deps.sh: apt-get update failed; installing from the lists there are" >&2
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -14,7 +14,7 @@ src=build/deb-src/serialhub
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 install_packages() {
-  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get update -qq || echo "package.sh: apt-get update failed; installing from the lists there are" >&2
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
@@ -26,7 +26,7 @@ done
 [ ${#missing[@]} -eq 0 ] || { echo "installing: ${missing[*]}"; install_packages "${missing[@]}"; }
 if ! dpkg-checkbuilddeps 2>/dev/null; then
   echo "installing the build dependencies of debian/control"
-  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get update -qq || echo "package.sh: apt-get update failed; installing from the lists there are" >&2
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get build-dep -y -qq --no-install-recommends "$root" >/dev/null
 fi
 
