@@ -8,7 +8,7 @@
 # without their headers (scripts/nox-check.sh, as root, unless NOX_CHECK=0),
 # under AddressSanitizer + UBSan (with a short run of every fuzz target), and
 # the threaded tests under ThreadSanitizer; then, unless CROSS_CHECK=0, the
-# armhf and aarch64 builds with their tests under qemu-user.
+# armhf and aarch64 builds with their tests under qemu-user, and their packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -48,4 +48,9 @@ if [ "${CROSS_CHECK:-1}" != 0 ]; then
   scripts/cross-test.sh armhf
   echo "== aarch64 under qemu-user"
   scripts/cross-test.sh arm64
+  if [ "${DEB_CHECK:-1}" != 0 ]; then
+    echo "== the Debian packages for armhf and arm64"
+    scripts/package.sh --arch armhf
+    scripts/package.sh --arch arm64
+  fi
 fi
