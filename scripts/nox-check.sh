@@ -14,15 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-say() { echo "nox-check: $*"; }
-die() { echo "nox-check: FAILED: $*" >&2; exit 1; }
-
-[ "$(id -u)" -eq 0 ] || die "needs root (debootstrap, mounts, chroot)"
-# Every mount below lives in this run's mount namespace and goes with it.
-if [ -z "${NOX_CHECK_NAMESPACE:-}" ]; then
-  NOX_CHECK_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$@" ||
-    die "cannot make a mount namespace (unshare --mount)"
-fi
+tool=nox-check
+. scripts/debian-root.sh
+private_mounts "$@"
 
 suite=bookworm
 mirror=${NOX_CHECK_MIRROR:-http://deb.debian.org/debian}
@@ -34,34 +28,16 @@ include=cmake,ninja-build,build-essential,pkg-config,libgtest-dev,libbenchmark-d
 include+=,man-db,prometheus,prometheus-node-exporter
 started=$SECONDS
 
-command -v debootstrap >/dev/null || die "debootstrap is missing (apt-get install debootstrap)"
-grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null || die "the kernel has no overlay file system"
-
-# ---- the root: debootstrap once per suite, mirror and package list
-key=$(printf '%s\n' "$suite" "$mirror" "$include" | sha256sum | cut -c1-16)
-base=$cache/root-$key
-mkdir -p "$cache"
-exec 9>"$cache/lock"
-flock 9  # one run makes the root while another waits for it
-if [ ! -d "$base" ]; then
-  say "making a $suite root (cached as $base)"
-  rm -rf "$base.new"
-  debootstrap --variant=minbase --include="$include" "$suite" "$base.new" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
-    { tail -20 "$cache/debootstrap.log" >&2; die "debootstrap failed (log: $cache/debootstrap.log)"; }
-  mv "$base.new" "$base"
-fi
-flock -u 9
+# ---- the root: debootstrapped once per suite, mirror and package list
+cached_root "$cache" "$suite" "$mirror" "$include"
 for header in X11/Xlib.h X11/extensions/XTest.h alsa/asoundlib.h sndfile.h; do
   [ ! -e "$base/usr/include/$header" ] || die "$base has /usr/include/$header: the root proves nothing"
 done
 say "root ready after $((SECONDS - started)) s"
 
 # ---- this run's root: an overlay on the cached one, the tree read-only in /src
-rm -rf "$work/upper" "$work/overlay" "$work/root"
-mkdir -p "$work/upper" "$work/overlay" "$work/root" "$work/build"
-root=$work/root
-mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$work/overlay" "$root" ||
-  die "cannot mount an overlay over $base"
+overlay_root "$base" "$work"
+mkdir -p "$work/build"
 mkdir -p "$root/src" "$root/build"
 mount --bind "$PWD" "$root/src" && mount -o remount,bind,ro "$root/src"
 mount --bind "$work/build" "$root/build"

@@ -20,16 +20,11 @@ cd "$(dirname "$0")/.."
 packages=
 [ "${1:-}" = --packages ] && packages=${2:?--packages needs a folder}
 
-say() { echo "system-test: $*"; }
-die() { echo "system-test: FAILED: $*" >&2; exit 1; }
-
-[ "$(id -u)" -eq 0 ] || die "needs root (debootstrap, mounts, systemd-nspawn)"
-# The root's overlay and nspawn's tmpfs live in a mount namespace of this run
-# and vanish with it, whatever way the run ends.
-if [ -z "${SYSTEM_TEST_NAMESPACE:-}" ]; then
-  SYSTEM_TEST_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$@" ||
-    die "cannot make a mount namespace (unshare --mount)"
-fi
+tool=system-test
+. scripts/debian-root.sh
+# The root's overlay and nspawn's tmpfs vanish with this run's mount namespace,
+# whatever way the run ends.
+private_mounts "$@"
 
 suite=bookworm
 mirror=${SYSTEM_TEST_MIRROR:-http://deb.debian.org/debian}
@@ -46,9 +41,7 @@ timings=()
 phase() { timings+=("$1 $((SECONDS - phase_start)) s"); phase_start=$SECONDS; }
 
 scripts/deps.sh
-command -v debootstrap >/dev/null || die "debootstrap is missing"
 command -v systemd-nspawn >/dev/null || die "systemd-nspawn is missing"
-grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null || die "the kernel has no overlay file system"
 
 # ---- the packages
 if [ -z "$packages" ]; then
@@ -60,30 +53,14 @@ debs=("$packages"/*.deb)
 [ -e "${debs[0]}" ] || die "no package in $packages"
 phase packages
 
-# ---- the root: debootstrap once per suite, mirror and package list
-key=$(printf '%s\n' "$suite" "$mirror" "$include" 1 | sha256sum | cut -c1-16)
-base=$cache/root-$key
+# ---- the root: debootstrapped once per suite, mirror and package list
+cached_root "$cache" "$suite" "$mirror" "$include" 1
 mkdir -p "$cache/archives/partial"
-exec 9>"$cache/lock"
-flock 9  # one run makes the root while another waits for it
-if [ ! -d "$base" ]; then
-  say "making a $suite root (cached as $base)"
-  rm -rf "$base.new"
-  debootstrap --variant=minbase --include="$include" "$suite" "$base.new" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
-    { tail -20 "$cache/debootstrap.log" >&2; die "debootstrap failed (log: $cache/debootstrap.log)"; }
-  mv "$base.new" "$base"
-  root_state="built"
-else
-  root_state="cached"
-fi
-flock -u 9
 phase "root ($root_state)"
 
 # ---- this run's root: an overlay on the cached one
-rm -rf "$work" && mkdir -p "$work/upper" "$work/overlay" "$work/root"
-mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$work/overlay" "$work/root" ||
-  die "cannot mount an overlay over $base"
-root=$work/root
+rm -rf "$work"
+overlay_root "$base" "$work"
 # nspawn keeps its state there; this host runs no systemd to provide it.
 mkdir -p /run/systemd/nspawn && mount -t tmpfs tmpfs /run/systemd/nspawn
 nspawn=(systemd-nspawn --quiet --register=no --keep-unit --directory="$root")
