@@ -20,7 +20,7 @@ packages=(
   debootstrap systemd-container  # the system test boots the packages in a Debian root
   # duskcard on Wayland: the client library and protocol files it is built
   # with, and the kiosk compositors and screenshot tools its tests run
-  libwayland-dev wayland-protocols weston cage grim
+  libwayland-dev wayland-protocols weston cage xwayland grim  # cage will not start without Xwayland
 )
 
 missing=()
