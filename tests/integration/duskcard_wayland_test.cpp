@@ -26,12 +26,15 @@ using testing_support::ChildProcess;
 namespace {
 
 uint32_t gradient(int x, int y) {
-  return static_cast<uint32_t>((x * 255 / 799) << 16 | (y * 255 / 479) << 8 | ((x + y) & 0xFF));
+  return static_cast<uint32_t>((x * 255 / 799) << 16 | (y * 255 / 1279) << 8 | ((x + y) & 0xFF));
 }
 
+// Taller than either output: cage's is 720x1280 (rotated), and the notice,
+// first painted at the mode's 1280x720 before cage's configure says 720x1280,
+// shows its lower part only when it paints again at the new size.
 BmpRecipe notice() {
   BmpRecipe recipe;
-  recipe.width = 800, recipe.height = 480, recipe.pixel = gradient;
+  recipe.width = 800, recipe.height = 1280, recipe.pixel = gradient;
   return recipe;
 }
 
