@@ -64,7 +64,8 @@ class DuskcardOnWayland : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> duskcard(const std::string& errPath = "") {
-    return compositor_->client({testing_support::builtProgram("sleepscreen/duskcard"), "sleep"}, errPath);
+    return compositor_->client({compositor_->reachable(testing_support::builtProgram("sleepscreen/duskcard")), "sleep"},
+                               errPath);
   }
   // crtctl as any other program of the device: by the socket, no display needed.
   bool post(uint32_t message) {

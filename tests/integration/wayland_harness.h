@@ -34,6 +34,8 @@ class Compositor {
   virtual std::unique_ptr<testing_support::ChildProcess> client(std::vector<std::string> argv,
                                                                 const std::string& errPath = "") = 0;
   virtual std::optional<Screenshot> screenshot() = 0;
+  // A path of `program` its clients can run (the build folder may be closed to nobody).
+  virtual std::string reachable(const std::string& program) { return program; }
   // Ends the compositor at once, as a crash would.
   virtual void kill() = 0;
 };
