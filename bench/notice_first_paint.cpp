@@ -179,9 +179,10 @@ std::unique_ptr<testing_support::ChildProcess> startWeston(const std::string& ru
                                "--idle-time=0"},
       "/dev/null", runtime + "/weston.log");
   const std::string socket = runtime + "/notice-bench";
-  if (!testing_support::waitUntil([&] { return access(socket.c_str(), F_OK) == 0 || weston->finish(std::chrono::milliseconds(0)) >= 0; },
-                                  std::chrono::seconds(30)) ||
-      access(socket.c_str(), F_OK) != 0) {
+  const auto upOrEnded = [&] {
+    return access(socket.c_str(), F_OK) == 0 || weston->finish(std::chrono::milliseconds(0)) >= 0;
+  };
+  if (!testing_support::waitUntil(upOrEnded, std::chrono::seconds(30)) || access(socket.c_str(), F_OK) != 0) {
     return nullptr;
   }
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
@@ -213,14 +214,10 @@ int main(int argc, char** argv) {
   }
   std::string runtime = (std::filesystem::temp_directory_path() / "notice-bench-XXXXXX").string();
   std::unique_ptr<testing_support::ChildProcess> weston;
-  if (underWeston) {
-    unsetenv("WAYLAND_DISPLAY");
-    if (mkdtemp(runtime.data()) == nullptr || (weston = startWeston(runtime)) == nullptr) {
-      std::fprintf(stderr, "notice_first_paint: weston did not start (%s/weston.log)\n", runtime.c_str());
-      return 2;
-    }
-  } else {
-    unsetenv("WAYLAND_DISPLAY");  // the notice goes to the Xvfb
+  unsetenv("WAYLAND_DISPLAY");  // without --weston the notice goes to the Xvfb
+  if (underWeston && (mkdtemp(runtime.data()) == nullptr || (weston = startWeston(runtime)) == nullptr)) {
+    std::fprintf(stderr, "notice_first_paint: weston did not start (%s/weston.log)\n", runtime.c_str());
+    return 2;
   }
   const std::string fifo = underWeston ? runtime + "/trace" : "";
   if (underWeston && (mkfifo(fifo.c_str(), 0600) != 0 || setenv("WAYLAND_DEBUG", "client", 1) != 0)) return 2;
