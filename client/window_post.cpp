@@ -2,15 +2,19 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // crtctl post: send a window message to a window found by class and title,
 // the way other programs on the device tell duskcard to re-arm its time-out
-// (crtctl post SLEEP SLEEP 1330). The message travels as an X client message,
-// so its numbers are 32-bit: anything wider is refused, not truncated. libX11
-// is mapped only here: crtctl runs on images without X.
+// (crtctl post SLEEP SLEEP 1330). Where the class has a window socket in
+// $CE_OBJECTS (a notice on Wayland) the message goes there, the title unchecked:
+// the socket is named after the class alone. Otherwise it travels as an X
+// client message. Its numbers are 32-bit either way: anything wider is
+// refused, not truncated. libX11 is mapped only here: crtctl runs on images
+// without X.
 #include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "client/tool.h"
+#include "platform/window_socket.h"
 #include "platform/x11_window.h"
 
 namespace shub::client {
@@ -46,11 +50,23 @@ int runPost(const ToolContext& context) {
     return usageError(context, "post", "message, arg1 and arg2 are 32-bit numbers");
   }
   const std::string className(args[0]), title(args[1]);
+  const os::WindowMessage posted{os::WindowMessage::Kind::message, static_cast<uint32_t>(*message),
+                                 static_cast<uint32_t>(*unsignedArgument),
+                                 // above INT32_MAX: the same 32 bits read signed
+                                 static_cast<int32_t>(static_cast<uint32_t>(*signedArgument))};
+  std::string why;
+  switch (os::postToWindowSocket(className, posted, &why)) {
+    case os::WindowSocketPost::sent:
+      return kExitOk;
+    case os::WindowSocketPost::failed:
+      std::fprintf(context.err, "crtctl post: %s\n", why.c_str());
+      return kExitFailed;
+    case os::WindowSocketPost::noWindow:
+      break;
+  }
   std::string noX;
-  // A value above INT32_MAX is taken as the same 32 bits read signed.
-  if (!os::postWindowMessage(className.c_str(), title.c_str(), static_cast<uint32_t>(*message),
-                             static_cast<uint32_t>(*unsignedArgument),
-                             static_cast<int32_t>(static_cast<uint32_t>(*signedArgument)), &noX)) {
+  if (!os::postWindowMessage(className.c_str(), title.c_str(), posted.number, posted.unsignedArgument,
+                             posted.signedArgument, &noX)) {
     if (!noX.empty()) {
       std::fprintf(context.err, "crtctl post: %s\n", noX.c_str());
     } else {

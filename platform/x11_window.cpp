@@ -59,8 +59,12 @@ void putPixels(XImage& image, int row, std::span<const uint32_t> colours) {
 
 }  // namespace
 
-std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const char* title, std::string* why) {
-  std::unique_ptr<NoticeWindow> notice(new NoticeWindow);
+std::unique_ptr<NoticeWindow> createX11NoticeWindow(const char* className, const char* title, std::string* why) {
+  return X11NoticeWindow::create(className, title, why);
+}
+
+std::unique_ptr<X11NoticeWindow> X11NoticeWindow::create(const char* className, const char* title, std::string* why) {
+  std::unique_ptr<X11NoticeWindow> notice(new X11NoticeWindow);
   Display* display = notice->display_ = openXConnection(kLinkedXlib, nullptr, &notice->lost_);
   if (display == nullptr) {
     const char* name = std::getenv("DISPLAY");
@@ -114,11 +118,11 @@ std::unique_ptr<NoticeWindow> NoticeWindow::create(const char* className, const 
   return notice;
 }
 
-NoticeWindow::~NoticeWindow() {
+X11NoticeWindow::~X11NoticeWindow() {
   if (display_ != nullptr) XCloseDisplay(display_);  // the window goes with the connection
 }
 
-NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
+NoticeWindowEvent X11NoticeWindow::wait(std::chrono::milliseconds timeout) {
   using Kind = NoticeWindowEvent::Kind;
   for (bool polled = false;; polled = true) {
     while (!lost_ && XPending(display_) > 0) {
@@ -140,7 +144,7 @@ NoticeWindowEvent NoticeWindow::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-void NoticeWindow::paint(const RowSource& fillRow) {
+void X11NoticeWindow::paint(const RowSource& fillRow) {
   putPicture(fillRow);
   if (arrowSet_ || lost_) return;
   // The standard arrow rather than the root window's cursor. Set after the
@@ -153,7 +157,7 @@ void NoticeWindow::paint(const RowSource& fillRow) {
   arrowSet_ = true;
 }
 
-void NoticeWindow::putPicture(const RowSource& fillRow) {
+void X11NoticeWindow::putPicture(const RowSource& fillRow) {
   const int screen = DefaultScreen(display_);
   Visual* visual = DefaultVisual(display_, screen);
   const int depth = DefaultDepth(display_, screen);

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The serialhub authors
 // SPDX-License-Identifier: BSD-2-Clause
-// Top-level X11 windows: duskcard's notice window, and a window found by class
+// Top-level X11 windows: duskcard's notice window on X, and a window found by class
 // and title (case-blind, through frames) to bring forward or post a message to
 // (a _CE_WINDOW_MESSAGE ClientMessage of three 32-bit values).
 #pragma once
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/notice_window.h"
 
 struct _XDisplay;  // Xlib's Display, kept out of the programs' headers
 
@@ -28,40 +29,23 @@ bool postWindowMessage(const char* className, const char* title, uint32_t number
 // Nothing happens when there is no display or no such window.
 void bringWindowToForeground(const char* className, const char* title);
 
-struct NoticeWindowEvent {
-  enum class Kind {
-    none,            // the wait ran out
-    exposed,         // the content is lost: paint again
-    message,         // a posted message; its arguments are not used
-    closeRequested,  // by the window manager
-  };
-  Kind kind = Kind::none;
-  uint32_t message = 0;
-};
-
 // A screen-sized undecorated window at (0, 0), without backing store so every
 // Expose asks for a repaint. A lost server is said once; later waits run out.
-class NoticeWindow {
+// Made by createX11NoticeWindow (notice_window.h).
+class X11NoticeWindow final : public NoticeWindow {
  public:
-  // Made on $DISPLAY, in front (an Expose follows); else nullptr and `why` (never null).
-  static std::unique_ptr<NoticeWindow> create(const char* className, const char* title, std::string* why);
-  ~NoticeWindow();
-  NoticeWindow(const NoticeWindow&) = delete;
-  NoticeWindow& operator=(const NoticeWindow&) = delete;
+  static std::unique_ptr<X11NoticeWindow> create(const char* className, const char* title, std::string* why);
+  ~X11NoticeWindow() override;
+  X11NoticeWindow(const X11NoticeWindow&) = delete;
+  X11NoticeWindow& operator=(const X11NoticeWindow&) = delete;
 
-  // The next event, waiting at most `timeout` for it.
-  NoticeWindowEvent wait(std::chrono::milliseconds timeout);
-  // Writes the colours of window row y (row 0 at the top) as 0x00RRGGBB
-  // into `row`, one entry per column, black before; what the source leaves
-  // unwritten stays black.
-  using RowSource = std::function<void(int y, std::span<uint32_t> row)>;
-  // Paints the whole window in bands of rows, one row asked of `fillRow` at a
-  // time. Visuals other than 24- or 32-bit TrueColor are left unpainted. The
-  // first paint also gives the window the standard arrow.
-  void paint(const RowSource& fillRow);
+  NoticeWindowEvent wait(std::chrono::milliseconds timeout) override;
+  // In bands of rows. Visuals other than 24- or 32-bit TrueColor are left
+  // unpainted. The first paint also gives the window the standard arrow.
+  void paint(const RowSource& fillRow) override;
 
  private:
-  NoticeWindow() = default;
+  X11NoticeWindow() = default;
   void putPicture(const RowSource& fillRow);
 
   _XDisplay* display_ = nullptr;

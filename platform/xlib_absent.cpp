@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/notice_window.h"
 #include "platform/pointer.h"
 #include "platform/x11_window.h"
 #include "platform/xlib_pointer_internal.h"
@@ -27,5 +28,10 @@ bool postWindowMessage(const char*, const char*, uint32_t, uint32_t, int32_t, st
 }
 
 void bringWindowToForeground(const char*, const char*) {}
+
+std::unique_ptr<NoticeWindow> createX11NoticeWindow(const char*, const char*, std::string* why) {
+  *why = "this build has no X";
+  return nullptr;
+}
 
 }  // namespace shub::os

@@ -10,9 +10,20 @@
 # starting the sleep notice (duskcard, on a private Xvfb screen when there is
 # one) and the sleep program, power coming back, and a clean SIGTERM
 # shutdown. Ends by itself within a minute and leaves nothing behind.
+#
+#   scripts/demo.sh [--wayland]
+#
+# --wayland: the notice shows under Weston's kiosk shell (on that Xvfb), as on
+# a Wayland kiosk; the screenshot is then build/demo-sleep-notice-wayland.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+wayland=0
+case "${1:-}" in
+  --wayland) wayland=1 ;;
+  "") ;;
+  *) echo "usage: scripts/demo.sh [--wayland]" >&2; exit 2 ;;
+esac
 
 step() { printf '\n== %s\n' "$*"; }
 show() { sed 's/^/    /' "$@"; }
@@ -67,6 +78,18 @@ if command -v Xvfb >/dev/null; then
   pids+=($!)
   wait_file "/tmp/.X11-unix/X${display#:}" 10 && export DISPLAY=$display
   echo "a private X screen $display (800x480) for the sleep notice"
+fi
+if [ "$wayland" = 1 ]; then
+  [ -n "${DISPLAY:-}" ] || { echo "--wayland needs Xvfb for Weston's screen"; exit 1; }
+  export XDG_RUNTIME_DIR=$work/runtime
+  mkdir -m 0700 "$XDG_RUNTIME_DIR"
+  weston --backend=x11-backend.so --shell=kiosk-shell.so --debug --no-config --socket=serialhub-demo \
+    --width=800 --height=480 --idle-time=0 >"$work/weston.log" 2>&1 &
+  pids+=($!)
+  wait_file "$XDG_RUNTIME_DIR/serialhub-demo" 30 || { echo "weston did not start:"; tail -5 "$work/weston.log"; exit 1; }
+  export WAYLAND_DISPLAY=serialhub-demo
+  echo "Weston's kiosk shell on that screen, Wayland display $WAYLAND_DISPLAY: the notice shows there"
+  echo "(touch on Wayland is uinput: link dev/pointer to /dev/uinput on a device)"
 fi
 
 step "The serial peer: a pty linked as dev/COM7"
@@ -136,7 +159,15 @@ wait_file "$work/sleep.log" 10 || echo "(the sleep program did not start)"
 show "$work/sleep.log"
 if [ -n "${DISPLAY:-}" ] && pgrep -f "$app/duskcard.exe" >/dev/null; then
   echo "duskcard is showing its notice on $DISPLAY (pid $(pgrep -f "$app/duskcard.exe"))"
-  if command -v xwd >/dev/null && command -v convert >/dev/null; then
+  if [ "$wayland" = 1 ]; then
+    mkdir -p "$work/shot"
+    # The notice is the only window: kiosk shell has it fullscreen.
+    for _ in $(seq 100); do [ -S "$CE_OBJECTS/SLEEP" ] && break; sleep 0.05; done
+    (cd "$work/shot" && weston-screenshooter) &&
+      convert "$work"/shot/*.png -alpha off "$repo/build/demo-sleep-notice-wayland.png" 2>/dev/null &&
+      echo "screenshot of the notice under Weston: build/demo-sleep-notice-wayland.png"
+    echo "its window-message socket: $(ls -l "$CE_OBJECTS/SLEEP")"
+  elif command -v xwd >/dev/null && command -v convert >/dev/null; then
     xwd -root -silent -display "$DISPLAY" | convert xwd:- "$repo/build/demo-sleep-notice.png" 2>/dev/null &&
       echo "screenshot of the notice: build/demo-sleep-notice.png"
   fi

@@ -21,6 +21,9 @@ packages=(
   # packages start their services when installed)
   prometheus-node-exporter prometheus
   debootstrap systemd-container  # the system test boots the packages in a Debian root
+  # duskcard on Wayland: the client library and protocol files it is built
+  # with, and the kiosk compositors and screenshot tools its tests run
+  libwayland-dev wayland-protocols weston cage xwayland grim  # cage will not start without Xwayland
 )
 
 # What the target links or its tests load, as :ARCH multiarch packages; the

@@ -26,6 +26,7 @@ work=$PWD/build/nox-check
 # examples, man, promtool and node_exporter for crtctl's metrics).
 include=cmake,ninja-build,build-essential,pkg-config,libgtest-dev,libbenchmark-dev,libevdev-dev,python3,procps
 include+=,man-db,prometheus,prometheus-node-exporter
+include+=,libwayland-dev,wayland-protocols  # without X, duskcard is built for Wayland alone
 started=$SECONDS
 
 # ---- the root: debootstrapped once per suite, mirror and package list
@@ -54,7 +55,7 @@ in_root cmake -S /src -B /build -G Ninja -DSERIALHUB_WERROR=ON -DSERIALHUB_X11=O
 in_root cmake --build /build -j "${JOBS:-2}" >"$work/build.log" 2>&1 ||
   { grep -m 20 -A 5 -e 'error' -e 'FAILED' "$work/build.log" >&2; die "build failed (log: $work/build.log)"; }
 say "configured and built in $((SECONDS - phase)) s"
-for program in daemon/serialhub client/crtctl; do
+for program in daemon/serialhub client/crtctl sleepscreen/duskcard; do
   if readelf -d "$work/build/$program" | grep -q 'NEEDED.*\(libX\|libasound\|libsndfile\)'; then
     die "$program links X or sound libraries"
   fi

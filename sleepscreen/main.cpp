@@ -8,6 +8,9 @@
 //
 // Must survive a missing or broken bitmap (the screen shows black and the
 // program still ends on time) and a machine without a display (exit 16).
+//
+// Where WAYLAND_DISPLAY names a compositor that offers xdg_wm_base the notice
+// is a Wayland toplevel, even when DISPLAY is set too; otherwise an X window.
 #include <getopt.h>
 
 #include <cstdio>
@@ -15,7 +18,9 @@
 
 #include "platform/log.h"
 #include "platform/named_objects.h"
+#include "platform/notice_window.h"
 #include "platform/paths.h"
+#include "platform/window_socket.h"
 #include "platform/x11_window.h"
 #include "sleepscreen/bmp_file.h"
 #include "sleepscreen/notice_state.h"
@@ -47,16 +52,35 @@ void paintNotice(os::NoticeWindow& window) {
   window.paint([&image](int y, std::span<uint32_t> row) { image.copyRow(y, row); });
 }
 
+// Wayland first, then X; `why` says what each refused.
+std::unique_ptr<os::NoticeWindow> openNoticeWindow(std::string* why) {
+  std::string wayland;
+  if (auto window = os::createWaylandNoticeWindow(kClassName, kTitle, &wayland)) return window;
+  std::string x;
+  if (auto window = os::createX11NoticeWindow(kClassName, kTitle, &x)) return window;
+  *why = wayland + "; " + x;
+  return nullptr;
+}
+
+// The running notice's socket when it has one (Wayland), else its X window.
+void bringRunningNoticeForward() {
+  std::string why;
+  const os::WindowMessage request{os::WindowMessage::Kind::comeForward};
+  const os::WindowSocketPost posted = os::postToWindowSocket(kClassName, request, &why);
+  if (posted == os::WindowSocketPost::failed) os::logWarning("%s", why.c_str());
+  if (posted == os::WindowSocketPost::noWindow) os::bringWindowToForeground(kClassName, kTitle);
+}
+
 int runDuskcard() {
   // Kept open to the end of the process: only the name's existence matters.
   // A mutex that cannot be made at all leaves this run without the guard.
   static const os::InstanceLock guard(kMutexName);
   if (guard.heldElsewhere()) {
-    os::bringWindowToForeground(kClassName, kTitle);
+    bringRunningNoticeForward();
     return kExitAlreadyRunning;
   }
   std::string failure;
-  const std::unique_ptr<os::NoticeWindow> window = os::NoticeWindow::create(kClassName, kTitle, &failure);
+  const std::unique_ptr<os::NoticeWindow> window = openNoticeWindow(&failure);
   if (window == nullptr) {
     os::logError("no window: %s", failure.c_str());
     return kExitNoWindow;
@@ -84,7 +108,8 @@ int main(int argc, char** argv) {
     case 'h':
       std::fputs(
           "usage: duskcard [anything]\n"
-          "Covers the screen of $DISPLAY with residentflash2/korvent/app/duskcard.bmp\n"
+          "Covers the screen of $WAYLAND_DISPLAY or else $DISPLAY with\n"
+          "residentflash2/korvent/app/duskcard.bmp\n"
           "below $CE_ROOT for 15 s, or until 2 s after window message 1330 or 1336.\n"
           "Exit status: 0 at the end, 255 when another instance runs, 16 without a window.\n",
           stdout);

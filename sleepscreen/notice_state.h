@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/x11_window.h"
+#include "platform/notice_window.h"
 
 namespace shub::sleepscreen {
 

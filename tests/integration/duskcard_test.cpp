@@ -74,6 +74,7 @@ size_t mismatches(const std::vector<uint32_t>& screen, const BmpRecipe* recipe) 
 class DuskcardTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    unsetenv("WAYLAND_DISPLAY");  // a desktop session's compositor would take the notice
     std::string whyNot;
     if (!xvfb_.start(whyNot, kWidth, kHeight)) GTEST_SKIP() << "needs Xvfb: " << whyNot;
   }
@@ -173,6 +174,8 @@ TEST_F(DuskcardTest, MissingBitmapShowsBlackAndStillEndsWithZero) {
 
 TEST(DuskcardWithoutDisplay, ExitsSixteen) {
   testing_support::DeviceSandbox sandbox;
+  // A compositor named but not there is no window either.
+  setenv("WAYLAND_DISPLAY", "serialhub-no-such-compositor", 1);
   for (const char* display : {static_cast<const char*>(nullptr), ":0.99999"}) {
     SCOPED_TRACE(display ? display : "DISPLAY unset");
     const char* previous = std::getenv("DISPLAY");
@@ -184,6 +187,7 @@ TEST(DuskcardWithoutDisplay, ExitsSixteen) {
     if (saved) setenv("DISPLAY", saved->c_str(), 1);
     else unsetenv("DISPLAY");
   }
+  unsetenv("WAYLAND_DISPLAY");
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ struct Notice {
     return true;
   }
   std::unique_ptr<ChildProcess> run(std::vector<std::string> argv) {
-    argv.insert(argv.begin(), {"env", "DISPLAY=" + xvfb.display(), "CE_ROOT=" + sandbox.root(),
+    argv.insert(argv.begin(), {"env", "-u", "WAYLAND_DISPLAY", "DISPLAY=" + xvfb.display(), "CE_ROOT=" + sandbox.root(),
                                "CE_OBJECTS=" + sandbox.objects()});
     return std::make_unique<ChildProcess>(argv);
   }
