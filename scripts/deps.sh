@@ -33,7 +33,7 @@ target_packages=(
   pkgconf  # its <triplet>-pkg-config, which a Debian cross build (package.sh --arch) calls
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxtst-dev libxfixes-dev libxdamage-dev
-  libevdev-dev libasound2-dev libsndfile1-dev
+  libevdev-dev libasound2-dev libsndfile1-dev libwayland-dev
 )
 new_architectures=()
 for arch in "$@"; do
