@@ -12,17 +12,23 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "platform/paths.h"
 
-static_assert(std::endian::native == std::endian::little, "the window message words are little-endian");
-
 namespace shub::os {
 namespace {
+
+// The datagram's three words are little-endian on every host.
+void putWord(unsigned char* at, uint32_t word) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(word >> (8 * i));
+}
+uint32_t wordFrom(const unsigned char* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
 
 // One descriptor, closed when it goes.
 struct Descriptor {
@@ -153,9 +159,8 @@ std::optional<WindowMessage> WindowMessageSocket::receive() {
     if (length < 0) return std::nullopt;
     if (length == 0) return WindowMessage{WindowMessage::Kind::comeForward};
     if (length != static_cast<ssize_t>(kWindowMessageBytes)) continue;
-    uint32_t words[3];
-    std::memcpy(words, bytes, sizeof words);
-    return WindowMessage{WindowMessage::Kind::message, words[0], words[1], static_cast<int32_t>(words[2])};
+    return WindowMessage{WindowMessage::Kind::message, wordFrom(bytes), wordFrom(bytes + 4),
+                         static_cast<int32_t>(wordFrom(bytes + 8))};
   }
 }
 
@@ -172,7 +177,10 @@ WindowSocketPost postToWindowSocket(std::string_view className, const WindowMess
   const Descriptor sender(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_un address;
   if (sender.fd < 0 || !unixAddress(pathOf(target.fd, *path), address)) return fail(std::strerror(errno));
-  const uint32_t words[3] = {message.number, message.unsignedArgument, static_cast<uint32_t>(message.signedArgument)};
+  unsigned char words[kWindowMessageBytes];
+  putWord(words, message.number);
+  putWord(words + 4, message.unsignedArgument);
+  putWord(words + 8, static_cast<uint32_t>(message.signedArgument));
   const size_t length = message.kind == WindowMessage::Kind::message ? sizeof words : 0;
   ssize_t sent;
   do {
