@@ -38,3 +38,10 @@ set(bus_address "qemu-arm reports a SIGBUS address one page past the faulting ac
 emulator_limit(library_test Library.TruncatedObjectsGiveEIOInsteadOfSIGBUS "${bus_address}" arm)
 emulator_limit(object_faults_test ObjectFaults.HostileObjectFilesNeitherKillNorHangNorSpinTheDaemon
   "${bus_address}" arm)
+
+# Under qemu-user (either processor) the notice sometimes loses cage's
+# connection, or dies of SIGSEGV, once a second start has asked it to come
+# forward; the same case passes natively, under ASan, and as a plain
+# qemu-arm run outside the test's namespace. Not yet traced to the notice.
+emulator_limit(duskcard_wayland_test Cage.CoversTheOutputKeepsItsPlaceAndEndsOnTime
+  "under qemu-user the notice loses cage or dies after a second start; native and ASan runs pass (open)")
