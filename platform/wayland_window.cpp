@@ -82,7 +82,7 @@ class WaylandNoticeWindow final : public NoticeWindow {
   int outputWidth_ = 0, outputHeight_ = 0;        // the first output's current mode
   int width_ = 0, height_ = 0;                    // the size painted at, 0 before the first configure
   bool lost_ = false;
-  SayOnce lostSaid_, paintSaid_;
+  SayOnce paintSaid_;
 };
 
 void WaylandNoticeWindow::global(void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -234,8 +234,8 @@ WaylandNoticeWindow::~WaylandNoticeWindow() {
 
 void WaylandNoticeWindow::noteLost() {
   if (lost_) return;
-  lost_ = true;
-  if (lostSaid_.allow()) logWarning("Wayland display %s: connection lost", name_.c_str());
+  lost_ = true;  // said once: a lost connection stays lost
+  logWarning("Wayland display %s: connection lost", name_.c_str());
 }
 
 void WaylandNoticeWindow::pump(Clock::time_point deadline) {
